@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests, the fuzzer and the benchmark need.
+# Safe to run again: packages already present are left alone. Needs root (or sudo) on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config   # toolchain
+  libgtest-dev libgmock-dev              # tests
+  nlohmann-json3-dev                     # scenario files, trace lines
+  libasio-dev                            # regserver event loop (standalone Asio)
+  libcli11-dev                           # regserver options
+  clang libclang-rt-14-dev               # libFuzzer target of the request decoder
+  procps                                 # pkill/ps used by the demo script
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,48 @@
+// Linux i2c-dev adapter (/dev/i2c-N) as an I2cBus: each transaction is one
+// I2C_RDWR ioctl with a write message and, when a read follows, a read message
+// (repeated start). The kernel calls go through KernelI2c so tests can fake them.
+#pragma once
+
+#include <linux/i2c.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "bus/i2c_bus.h"
+
+namespace demodctl {
+
+// The few kernel calls the adapter makes (open/ioctl(I2C_RDWR)/close).
+class KernelI2c {
+ public:
+  virtual ~KernelI2c() = default;
+  virtual int open_adapter(const char* path) = 0;                // fd, or -1
+  virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;   // ioctl(fd, I2C_RDWR)
+  virtual void close_adapter(int fd) = 0;
+};
+// The real calls through libc (so a preloaded shim sees them).
+KernelI2c& real_kernel_i2c();
+
+class I2cDevBus : public I2cBus {
+ public:
+  // nullptr when the node cannot be opened.
+  static std::unique_ptr<I2cDevBus> open(const std::string& path,
+                                         KernelI2c& kernel = real_kernel_i2c());
+  ~I2cDevBus() override;
+  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+
+ private:
+  I2cDevBus(KernelI2c& kernel, int fd) : kernel_(kernel), fd_(fd) {}
+  KernelI2c& kernel_;
+  int fd_;
+};
+
+// The lowest-numbered I2C adapter whose sysfs device path runs through a USB
+// device, as "/dev/i2c-N"; nothing when there is none. sysfs_root is
+// "/sys" except in tests.
+std::optional<std::string> find_usb_i2c_adapter(const std::string& sysfs_root = "/sys");
+
+}  // namespace demodctl
