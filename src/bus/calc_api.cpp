@@ -15,8 +15,7 @@ int seti2cspeed(int channel, int speed) { return calc().set_i2c_speed(channel, s
 int ReadregMulti(int channel, int address, int reg, int reg_len, uint8_t* buf, int count) {
   return calc().read_reg_multi(channel, address, reg, reg_len, buf, count);
 }
-int WriteregMulti(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                  int count) {
+int WriteregMulti(int channel, int address, int reg, int reg_len, const uint8_t* data, int count) {
   return calc().write_reg_multi(channel, address, reg, reg_len, data, count);
 }
 int ReadregPeriod(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,

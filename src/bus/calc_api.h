@@ -34,8 +34,8 @@ class CalcBackend {
   virtual int set_i2c_speed(int channel, int speed) = 0;
   virtual int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
                              int count) = 0;
-  virtual int write_reg_multi(int channel, int address, int reg, int reg_len,
-                              const uint8_t* data, int count) = 0;
+  virtual int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
+                              int count) = 0;
   virtual int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
                               int item_len, int total, int burst) = 0;
   virtual int deinit_sock() = 0;

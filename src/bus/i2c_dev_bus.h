@@ -19,8 +19,8 @@ namespace demodctl {
 class KernelI2c {
  public:
   virtual ~KernelI2c() = default;
-  virtual int open_adapter(const char* path) = 0;                // fd, or -1
-  virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;   // ioctl(fd, I2C_RDWR)
+  virtual int open_adapter(const char* path) = 0;               // fd, or -1
+  virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;  // ioctl(fd, I2C_RDWR)
   virtual void close_adapter(int fd) = 0;
 };
 // The real calls through libc (so a preloaded shim sees them).

@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "cli/dispatch.h"
+
+int main(int argc, char** argv) { return demodctl::dispatch(argc, argv); }

@@ -1,0 +1,36 @@
+#include "cli/command_table.h"
+
+#include "cli/handlers.h"
+
+namespace demodctl {
+namespace {
+
+// Compared in this order; the unknown-name status comes from the last row.
+constexpr Command kCommands[] = {
+    {"print_conn", print_conn, false, 0},
+    {"on_line", on_line, true, 0},
+    {"agc_ok", agc_ok, true, 0},
+    {"cbs_ok", cbs_ok, true, 0},
+    {"tr_ok", tr_ok, true, 0},
+    {"sync_ok", sync_ok, true, 0},
+    {"cr_ok", cr_ok, true, 0},
+    {"fec_ok", fec_ok, true, 0},
+    {"chip_init", chip_init, true, 0},
+    {"hot_rst", hot_rst, true, 0},
+    {"dvb_standard", dvb_standard, true, 0},
+    {"ad_smp", nullptr, true, 1},  // capture_mode
+    {"sig_str", nullptr, true, 0},
+    {"cn_read", nullptr, true, 0},
+    {"ber_calc", nullptr, true, 0},
+    {"lock_time", nullptr, true, 0},
+    {"carrier_err", nullptr, true, 0},
+    {"symbol_err", nullptr, true, 0},
+    {"fft_print", nullptr, true, 0},
+    {"tuner_set", nullptr, true, 5},  // tuner channel/unused, address, type, freq, bw
+};
+
+}  // namespace
+
+std::span<const Command> command_table() { return kCommands; }
+
+}  // namespace demodctl

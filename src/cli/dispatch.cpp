@@ -1,0 +1,92 @@
+#include "cli/dispatch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bus/connection.h"
+#include "bus/i2c_device.h"
+#include "cli/command_table.h"
+#include "cli/numbers.h"
+
+namespace demodctl {
+namespace {
+
+constexpr int32_t kUsageStatus = 2;
+
+constexpr const char* kUsage =
+    "usage: demodctl HOST PORT CHANNEL SPEED ADDRESS [ARGS] COMMAND FLAG (FLAG nonzero: register "
+    "server) | demodctl SPEED ADDRESS [ARGS] COMMAND 0 (USB bridge)\n";
+
+constexpr const char* kHelp =
+    "demodctl: test and debug tool for the satellite demodulator and its tuner\n"
+    "\n"
+    "  demodctl HOST PORT CHANNEL SPEED ADDRESS [ARGS] COMMAND FLAG   register server (FLAG != 0)\n"
+    "  demodctl SPEED ADDRESS [ARGS] COMMAND 0                        USB bridge (i2c-dev)\n"
+    "  demodctl --help | --version\n"
+    "\n"
+    "Numbers are decimal (ADDRESS 208 is the bus address byte 0xD0). The outcome is printed as\n"
+    "error=MESSAGE,return=VALUE without a newline; the exit status is 0 when the command ran to\n"
+    "its end and 255 after a transport failure.\n"
+    "\n"
+    "Commands:";
+
+int32_t usage() {
+  std::fputs(kUsage, stderr);
+  return kUsageStatus;
+}
+
+int32_t help() {
+  std::fputs(kHelp, stdout);
+  for (const Command& c : command_table()) {
+    if (c.handler != nullptr) std::printf(" %s", c.name);
+  }
+  std::fputs(
+      "\nUSB bridge adapter: DEMODCTL_I2C_BUS=/dev/i2c-N, or =sim for the simulated board.\n",
+      stdout);
+  return 0;
+}
+
+// Highest argument position the command reads for the selected transport.
+int highest_position(const Command& c) {
+  if (!c.uses_transport) return 0;
+  return (TransportMode != 0 ? kSocketPositions : kUsbPositions) + c.own_args;
+}
+
+}  // namespace
+
+int32_t compare_names(const char* a, const char* b) {
+  const auto* x = reinterpret_cast<const unsigned char*>(a);
+  const auto* y = reinterpret_cast<const unsigned char*>(b);
+  while (*x != 0 && *x == *y) {
+    ++x;
+    ++y;
+  }
+  return static_cast<int32_t>(*x) - static_cast<int32_t>(*y);
+}
+
+int32_t dispatch(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return help();
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("demodctl %s\n", DEMODCTL_VERSION);
+    return 0;
+  }
+  if (argc < 3) return usage();
+
+  TransportMode = to_int(argv[argc - 1]);
+  const char* name = argv[argc - 2];
+
+  int32_t last = 0;
+  for (const Command& c : command_table()) {
+    last = compare_names(c.name, name);
+    if (last != 0) continue;
+    if (c.handler == nullptr) {
+      std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
+      return kUsageStatus;
+    }
+    if (argc <= highest_position(c)) return usage();
+    return c.handler(argc, argv);
+  }
+  return last;  // never 0: no name matched
+}
+
+}  // namespace demodctl
