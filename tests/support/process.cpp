@@ -1,0 +1,187 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace demodctl::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int decode_status(int raw) {
+  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
+  return -1;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& v) {
+  std::vector<char*> out;
+  for (auto& s : v) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// fork/exec with stdout and stderr on pipes; returns the pid.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& cwd, int& out_fd, int& err_fd) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) std::abort();
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envs;
+  for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
+  envs.insert(envs.end(), env.begin(), env.end());
+  auto c_args = c_strings(args);
+  auto c_env = c_strings(envs);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    const int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    execve(c_args[0], c_args.data(), c_env.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  out_fd = out_pipe[0];
+  err_fd = err_pipe[0];
+  return pid;
+}
+
+}  // namespace
+
+ProcResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       int timeout_ms, const std::string& cwd) {
+  ProcResult r;
+  int fds[2];
+  const pid_t pid = spawn(argv, env, cwd, fds[0], fds[1]);
+  std::string* sinks[2] = {&r.out, &r.err};
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int open_fds = 2;
+  while (open_fds > 0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      r.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+    if (poll(p, 2, static_cast<int>(left)) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i] < 0 || (p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i], buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        close(fds[i]);
+        fds[i] = -1;
+        --open_fds;
+      }
+    }
+  }
+  for (int fd : fds) {
+    if (fd >= 0) close(fd);
+  }
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  r.status = decode_status(raw);
+  return r;
+}
+
+ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                    const std::string& cwd) {
+  std::vector<std::string> argv = {DEMODCTL_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(argv, env, 20000, cwd);
+}
+
+ServerProcess::ServerProcess(const std::vector<std::string>& options) {
+  std::vector<std::string> argv = {REGSERVER_BIN, "--port", "0"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  int out_fd = -1;
+  int err_fd = -1;
+  pid_ = spawn(argv, {}, "", out_fd, err_fd);
+  close(err_fd);
+  // Wait (bounded) for "listening on ADDR:PORT\n".
+  std::string line;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+    pollfd p = {out_fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    const ssize_t n = read(out_fd, buf, sizeof buf);
+    if (n <= 0) break;
+    line.append(buf, static_cast<size_t>(n));
+  }
+  close(out_fd);
+  const auto colon = line.rfind(':');
+  if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
+    port_ = std::atoi(line.c_str() + colon + 1);
+  }
+}
+
+ServerProcess::~ServerProcess() { stop(); }
+
+void ServerProcess::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+int ServerProcess::stop() {
+  if (pid_ <= 0) return exit_status_;
+  kill(pid_, SIGCONT);
+  kill(pid_, SIGTERM);
+  int raw = 0;
+  for (int i = 0; i < 500; ++i) {  // up to 5 s, then SIGKILL
+    if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+      exit_status_ = decode_status(raw);
+      pid_ = -1;
+      return exit_status_;
+    }
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &raw, 0);
+  exit_status_ = decode_status(raw);
+  pid_ = -1;
+  return exit_status_;
+}
+
+std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
+  return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};
+}
+
+std::string make_temp_dir() {
+  char tmpl[] = "/tmp/demodctl-test-XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  return dir != nullptr ? dir : "/tmp";
+}
+
+std::string write_file(const std::string& dir, const std::string& name, const std::string& text) {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace demodctl::testing

@@ -1,0 +1,60 @@
+// Running the real binaries from black-box tests: a bounded child process with
+// captured output, and a regserver on a free loopback port.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace demodctl::testing {
+
+struct ProcResult {
+  int status = -1;     // exit status 0..255, or 128+signal
+  std::string out;     // standard output, byte for byte
+  std::string err;     // standard error
+  bool timed_out = false;
+};
+
+// Runs argv[0] with the extra environment entries ("NAME=value") in cwd (empty:
+// the current directory); the child is killed after timeout_ms.
+ProcResult run_process(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& env = {}, int timeout_ms = 20000,
+                       const std::string& cwd = "");
+
+// demodctl with the given arguments.
+ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                    const std::string& cwd = "");
+
+// A regserver started with `--port 0` and the given options; stopped (SIGTERM,
+// then SIGKILL) when destroyed.
+class ServerProcess {
+ public:
+  explicit ServerProcess(const std::vector<std::string>& options = {});
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  bool ready() const { return port_ > 0; }
+  int port() const { return port_; }
+  std::string port_text() const { return std::to_string(port_); }
+  pid_t pid() const { return pid_; }
+  // SIGTERM and wait; returns the exit status (or 128+signal).
+  int stop();
+  void signal(int sig);
+
+  // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
+  std::vector<std::string> args(const std::string& cmd) const;
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int exit_status_ = -1;
+};
+
+// A fresh temporary directory (removed by the OS's tmp cleaning, not by tests).
+std::string make_temp_dir();
+std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
+std::string read_file(const std::string& path);
+
+}  // namespace demodctl::testing
