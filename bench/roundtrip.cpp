@@ -1,0 +1,171 @@
+// Benchmarks, each reported as a ratio against a baseline measured in the same run:
+//  1. one register read round trip (ReadregMulti through the client layer and
+//     regserver on the simulated board) against a plain TCP echo round trip of
+//     the same size on loopback;
+//  2. the wall time of a `demodctl ... on_line 1` process against /bin/true.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bus/calc_api.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+void set_nodelay(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool full_io(int fd, char* buf, size_t n, bool write_side) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = write_side ? send(fd, buf + done, n - done, MSG_NOSIGNAL)
+                                 : recv(fd, buf + done, n - done, 0);
+    if (r <= 0) return false;
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// Echo baseline: request and reply sizes like a one-byte register read.
+constexpr size_t kRequestBytes = 18;
+constexpr size_t kReplyBytes = 7;
+
+double echo_round_trip(int rounds) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(listener, 1);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::thread server([listener] {
+    const int c = accept(listener, nullptr, nullptr);
+    set_nodelay(c);
+    char buf[kRequestBytes];
+    while (full_io(c, buf, kRequestBytes, false) && full_io(c, buf, kReplyBytes, true)) {
+    }
+    close(c);
+  });
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  set_nodelay(fd);
+  char buf[kRequestBytes] = {};
+  const auto t0 = Clock::now();
+  for (int i = 0; i < rounds; ++i) {
+    full_io(fd, buf, kRequestBytes, true);
+    full_io(fd, buf, kReplyBytes, false);
+  }
+  const double t = seconds_since(t0) / rounds;
+  close(fd);
+  server.join();
+  close(listener);
+  return t;
+}
+
+struct Server {
+  pid_t pid = -1;
+  int port = 0;
+};
+
+Server start_regserver() {
+  int p[2];
+  if (pipe(p) != 0) std::exit(1);
+  Server s;
+  s.pid = fork();
+  if (s.pid == 0) {
+    dup2(p[1], 1);
+    execl(REGSERVER_BIN, REGSERVER_BIN, "--sim", "--port", "0", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(p[1]);
+  std::string line;
+  char c;
+  pollfd pf = {p[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) > 0 && read(p[0], &c, 1) == 1) {
+    line += c;
+  }
+  close(p[0]);
+  const auto colon = line.rfind(':');
+  if (colon != std::string::npos) s.port = std::atoi(line.c_str() + colon + 1);
+  return s;
+}
+
+double register_round_trip(int port, int rounds) {
+  demodctl::InitSock("127.0.0.1", port);
+  uint8_t byte = 0;
+  demodctl::ReadregMulti(0, 208, 0x2C, 1, &byte, 1);  // warm up
+  const auto t0 = Clock::now();
+  int failures = 0;
+  for (int i = 0; i < rounds; ++i)
+    failures += demodctl::ReadregMulti(0, 208, 0x6E, 1, &byte, 1) != 0;
+  const double t = seconds_since(t0) / rounds;
+  demodctl::DeinitSock();
+  if (failures != 0) std::fprintf(stderr, "%d register reads failed\n", failures);
+  return t;
+}
+
+double process_time(const std::vector<std::string>& argv, int runs) {
+  std::vector<char*> c_argv;
+  for (const auto& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
+  c_argv.push_back(nullptr);
+  const auto t0 = Clock::now();
+  for (int i = 0; i < runs; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null_fd = open("/dev/null", O_WRONLY);
+      dup2(null_fd, 1);
+      execv(c_argv[0], c_argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  return seconds_since(t0) / runs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 20000;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 200;
+  const Server server = start_regserver();
+  if (server.port <= 0) {
+    std::fprintf(stderr, "regserver did not start\n");
+    return 1;
+  }
+  const double echo = echo_round_trip(rounds);
+  const double reg = register_round_trip(server.port, rounds);
+  const std::string port = std::to_string(server.port);
+  const double trivial = process_time({"/bin/true"}, runs);
+  const double tool =
+      process_time({DEMODCTL_BIN, "127.0.0.1", port, "0", "100", "208", "on_line", "1"}, runs);
+  kill(server.pid, SIGTERM);
+  waitpid(server.pid, nullptr, 0);
+
+  std::printf("register read round trip  %8.2f us   tcp echo %8.2f us   ratio %.2f\n", reg * 1e6,
+              echo * 1e6, reg / echo);
+  std::printf("demodctl on_line process  %8.2f us   /bin/true %7.2f us   ratio %.2f\n", tool * 1e6,
+              trivial * 1e6, tool / trivial);
+  return 0;
+}
