@@ -10,9 +10,9 @@
 namespace demodctl::testing {
 
 struct ProcResult {
-  int status = -1;     // exit status 0..255, or 128+signal
-  std::string out;     // standard output, byte for byte
-  std::string err;     // standard error
+  int status = -1;  // exit status 0..255, or 128+signal
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error
   bool timed_out = false;
 };
 
