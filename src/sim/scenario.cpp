@@ -177,7 +177,7 @@ std::vector<int> read_channels(const json& value) {
 }
 
 Scenario read_scenario(const json& root) {
-  expect_object(root, "scenario");
+  expect_object(root, "top level");
   check_keys(
       root, "scenario",
       {"description", "demod", "tuners", "channels", "acquisition_reads_per_stage", "faults"});
