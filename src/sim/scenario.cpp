@@ -179,7 +179,7 @@ std::vector<int> read_channels(const json& value) {
 Scenario read_scenario(const json& root) {
   expect_object(root, "top level");
   check_keys(
-      root, "scenario",
+      root, "top level",
       {"description", "demod", "tuners", "channels", "acquisition_reads_per_stage", "faults"});
   if (root.contains("description") && !root["description"].is_string()) {
     throw ScenarioError("description: expected a string");
