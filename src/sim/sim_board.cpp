@@ -97,10 +97,11 @@ bool SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<ui
     s.drop_pending = true;
     return false;
   }
-  if (contains(s.faults.fail_ops, s.operations) || addr7 > kMaxAddress7) return false;
+  if (addr7 > kMaxAddress7) return false;
   const auto address8 = static_cast<uint8_t>(addr7 << 1);
+  // Routing comes first: a refused transaction to a tuner still uses up the repeater opening.
   SimDevice* device = s.route(address8);
-  if (device == nullptr) return false;
+  if (device == nullptr || contains(s.faults.fail_ops, s.operations)) return false;
 
   // The register ranges this transaction covers: writes from tx[0], reads after them.
   const std::size_t written = tx.empty() ? 0 : tx.size() - 1;

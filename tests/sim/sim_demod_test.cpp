@@ -75,14 +75,6 @@ TEST(SimDemod, WriteToLockStatusSetsNewTarget) {
   EXPECT_EQ(lock_reads(*board, 6), (Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x20}));
 }
 
-TEST(SimDemod, StatePersistsAcrossUses) {
-  auto board = SimBoard::make_default();
-  ASSERT_TRUE(write(*board, kDemod, 0x2E, {0x01}));
-  // A later "run" on the same board still sees the chip held in reset.
-  EXPECT_EQ(read1(*board, 0x2C), 0x00);
-  EXPECT_EQ(board->demod_reg(0x2E), 0x01);
-}
-
 // 9-bit words of the test tone: word 0 is I = 100, Q = 0; word 8 is I = 0, Q = 100.
 TEST(SimDemod, CaptureCompletesAndYieldsToneSamples) {
   auto board = SimBoard::make_default();

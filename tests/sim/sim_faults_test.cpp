@@ -25,6 +25,15 @@ TEST(SimFaults, RefusedTunerTransactionsCountAsOperations) {
   EXPECT_TRUE(write(*board, kDemod, 0x40, {0x02}));   // op 3
 }
 
+TEST(SimFaults, RefusedTunerTransactionUsesUpTheRepeaterOpening) {
+  auto board = board_from(R"({"faults": {"fail_ops": [2]}})");
+  ASSERT_TRUE(board);
+  EXPECT_TRUE(write(*board, kDemod, 0x2D, {0x01}));   // op 1
+  EXPECT_FALSE(write(*board, kTuner, 0x00, {0x01}));  // op 2: refused
+  EXPECT_FALSE(write(*board, kTuner, 0x00, {0x01}));  // op 3: repeater closed again
+  EXPECT_EQ(board->tuner_reg(kTuner, 0x00), 0);
+}
+
 TEST(SimFaults, DropAtOpsRaisesOneDropRequest) {
   auto board = board_from(R"({"faults": {"drop_at_ops": [3]}})");
   ASSERT_TRUE(board);
