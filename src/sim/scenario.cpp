@@ -1,0 +1,258 @@
+#include "sim/scenario.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "sim/scenario_values.h"
+#include "sim/sim_registers.h"
+
+namespace demodctl::sim {
+namespace {
+
+using nlohmann::json;
+
+// Deepest bracket nesting a scenario needs is 4; anything far deeper is rejected
+// before the JSON parser sees it.
+constexpr int kMaxNesting = 8;
+constexpr std::size_t kMaxTuners = 4;
+constexpr std::size_t kMaxErrorText = 160;  // longest parser message passed on
+constexpr std::size_t kMaxChannels = 16;
+constexpr uint64_t kMaxChannel = 255;
+constexpr uint64_t kMaxReadsPerStage = 1'000'000;
+constexpr uint64_t kMaxOperation = UINT32_MAX;
+
+constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
+
+// The locked picture of the default board: DVB-S2 8PSK 3/4, normal frame,
+// pilots on, roll-off 0.35, all six lock flags up, AGC level 0x634 with ready flag.
+struct RegisterValue {
+  uint8_t reg;
+  uint8_t value;
+};
+constexpr RegisterValue kDefaultPicture[] = {
+    {kRegLockStatus, 0x3F},   {kRegVcm, 0x80},    {kRegModcod, 0x39},  {kRegRollOff, 0x00},
+    {kRegDvbsCodeRate, 0x00}, {kRegAgcLow, 0x34}, {kRegAgcHigh, 0x86},
+};
+
+bool too_deep(std::string_view text) {
+  int depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (char c : text) {
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+void set_identity(RegisterFile& registers, const std::array<uint8_t, kIdentityLength>& id) {
+  std::copy(id.begin(), id.end(), registers.begin() + kRegIdentity);
+}
+
+void read_registers(const json& value, const std::string& where, RegisterFile& registers) {
+  expect_object(value, where);
+  for (const auto& item : value.items()) {
+    const std::string entry = where + "." + printable(item.key());
+    const auto reg = read_number_text(item.key(), entry, 0, kRegisterCount - 1);
+    registers[reg] = read_byte(item.value(), entry);
+  }
+}
+
+DeviceConfig read_demod(const json& value) {
+  const std::string where = "demod";
+  expect_object(value, where);
+  check_keys(value, where, {"address", "identity", "registers"});
+  DeviceConfig demod;
+  demod.address = kDefaultDemodAddress;
+  if (value.contains("address")) demod.address = read_address(value["address"], where + ".address");
+  if (value.contains("registers")) {
+    read_registers(value["registers"], where + ".registers", demod.registers);
+  }
+  // The identity is applied last: it wins over 0x6C..0x6F given as registers.
+  auto identity = kDefaultIdentity;
+  if (value.contains("identity")) identity = read_identity(value["identity"], where + ".identity");
+  set_identity(demod.registers, identity);
+  return demod;
+}
+
+DeviceConfig read_tuner(const json& value, const std::string& where) {
+  expect_object(value, where);
+  check_keys(value, where, {"address", "behind_repeater", "registers"});
+  if (!value.contains("address")) throw ScenarioError(where + ": missing 'address'");
+  DeviceConfig tuner;
+  tuner.address = read_address(value["address"], where + ".address");
+  tuner.behind_repeater = true;
+  if (value.contains("behind_repeater")) {
+    tuner.behind_repeater = read_bool(value["behind_repeater"], where + ".behind_repeater");
+  }
+  if (value.contains("registers")) {
+    read_registers(value["registers"], where + ".registers", tuner.registers);
+  }
+  return tuner;
+}
+
+std::vector<uint64_t> read_operations(const json& value, const std::string& where) {
+  expect_array(value, where);
+  std::vector<uint64_t> ops;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    ops.push_back(read_number(value[i], where + "[" + std::to_string(i) + "]", 1, kMaxOperation));
+  }
+  return ops;
+}
+
+uint8_t read_optional_address(const json& entry, const std::string& where, uint8_t fallback) {
+  return entry.contains("address") ? read_address(entry["address"], where + ".address") : fallback;
+}
+
+Faults read_faults(const json& value, uint8_t demod_address) {
+  const std::string where = "faults";
+  expect_object(value, where);
+  check_keys(value, where, {"fail_ops", "drop_at_ops", "fail_registers", "stuck_low"});
+  Faults faults;
+  if (value.contains("fail_ops"))
+    faults.fail_ops = read_operations(value["fail_ops"], where + ".fail_ops");
+  if (value.contains("drop_at_ops")) {
+    faults.drop_at_ops = read_operations(value["drop_at_ops"], where + ".drop_at_ops");
+  }
+  if (value.contains("fail_registers")) {
+    const std::string list = where + ".fail_registers";
+    const json& entries = expect_array(value["fail_registers"], list);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string item = list + "[" + std::to_string(i) + "]";
+      expect_object(entries[i], item);
+      check_keys(entries[i], item, {"address", "register"});
+      if (!entries[i].contains("register")) throw ScenarioError(item + ": missing 'register'");
+      faults.fail_registers.push_back({read_optional_address(entries[i], item, demod_address),
+                                       read_byte(entries[i]["register"], item + ".register")});
+    }
+  }
+  if (value.contains("stuck_low")) {
+    const std::string list = where + ".stuck_low";
+    const json& entries = expect_array(value["stuck_low"], list);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string item = list + "[" + std::to_string(i) + "]";
+      expect_object(entries[i], item);
+      check_keys(entries[i], item, {"address", "register", "mask"});
+      if (!entries[i].contains("register") || !entries[i].contains("mask")) {
+        throw ScenarioError(item + ": needs 'register' and 'mask'");
+      }
+      faults.stuck_low.push_back({read_optional_address(entries[i], item, demod_address),
+                                  read_byte(entries[i]["register"], item + ".register"),
+                                  read_byte(entries[i]["mask"], item + ".mask")});
+    }
+  }
+  return faults;
+}
+
+std::vector<int> read_channels(const json& value) {
+  const std::string where = "channels";
+  expect_array(value, where);
+  if (value.empty() || value.size() > kMaxChannels) {
+    throw ScenarioError(where + ": expected 1 to " + std::to_string(kMaxChannels) + " channels");
+  }
+  std::vector<int> channels;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto channel = static_cast<int>(
+        read_number(value[i], where + "[" + std::to_string(i) + "]", 0, kMaxChannel));
+    if (std::find(channels.begin(), channels.end(), channel) != channels.end()) {
+      throw ScenarioError(where + ": channel " + std::to_string(channel) + " listed twice");
+    }
+    channels.push_back(channel);
+  }
+  return channels;
+}
+
+Scenario read_scenario(const json& root) {
+  expect_object(root, "top level");
+  check_keys(
+      root, "top level",
+      {"description", "demod", "tuners", "channels", "acquisition_reads_per_stage", "faults"});
+  if (root.contains("description") && !root["description"].is_string()) {
+    throw ScenarioError("description: expected a string");
+  }
+  Scenario scenario;
+  scenario.demod.address = kDefaultDemodAddress;
+  set_identity(scenario.demod.registers, kDefaultIdentity);
+  if (root.contains("demod")) scenario.demod = read_demod(root["demod"]);
+
+  if (root.contains("tuners")) {
+    const json& tuners = expect_array(root["tuners"], "tuners");
+    if (tuners.size() > kMaxTuners) {
+      throw ScenarioError("tuners: at most " + std::to_string(kMaxTuners) + " tuners");
+    }
+    std::set<uint8_t> used = {scenario.demod.address};
+    for (std::size_t i = 0; i < tuners.size(); ++i) {
+      const std::string where = "tuners[" + std::to_string(i) + "]";
+      DeviceConfig tuner = read_tuner(tuners[i], where);
+      if (!used.insert(tuner.address).second) {
+        throw ScenarioError(where + ".address: address already used on the bus");
+      }
+      scenario.tuners.push_back(tuner);
+    }
+  } else {
+    scenario.tuners.push_back({kDefaultTunerAddress, true, {}});
+  }
+
+  scenario.channels = {0};
+  if (root.contains("channels")) scenario.channels = read_channels(root["channels"]);
+  if (root.contains("acquisition_reads_per_stage")) {
+    scenario.acquisition_reads_per_stage = static_cast<uint32_t>(read_number(
+        root["acquisition_reads_per_stage"], "acquisition_reads_per_stage", 0, kMaxReadsPerStage));
+  }
+  if (root.contains("faults"))
+    scenario.faults = read_faults(root["faults"], scenario.demod.address);
+  return scenario;
+}
+
+}  // namespace
+
+Scenario default_scenario() {
+  Scenario scenario;
+  scenario.demod.address = kDefaultDemodAddress;
+  for (const auto& [reg, value] : kDefaultPicture) scenario.demod.registers[reg] = value;
+  set_identity(scenario.demod.registers, kDefaultIdentity);
+  scenario.tuners.push_back({kDefaultTunerAddress, true, {}});
+  scenario.channels = {0};
+  return scenario;
+}
+
+std::optional<Scenario> parse_scenario(std::string_view text, std::string* problem) {
+  std::string message;
+  try {
+    if (too_deep(text)) {
+      message = "nesting deeper than " + std::to_string(kMaxNesting) + " levels";
+    } else {
+      return read_scenario(json::parse(text));
+    }
+  } catch (const ScenarioError& e) {
+    message = e.what();
+  } catch (const json::parse_error& e) {
+    // "[json.exception.parse_error.101] parse error at line 1, ..." -> "not JSON: parse error ..."
+    const std::string what = e.what();
+    const auto start = what.find("] ");
+    message = "not JSON: " +
+              printable(start == std::string::npos ? what : what.substr(start + 2), kMaxErrorText);
+  } catch (const std::exception& e) {
+    message = printable(e.what(), kMaxErrorText);
+  } catch (...) {
+    message = "unreadable scenario";
+  }
+  if (problem != nullptr) *problem = message;
+  return std::nullopt;
+}
+
+}  // namespace demodctl::sim

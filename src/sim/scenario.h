@@ -1,0 +1,61 @@
+// A scenario as plain data: what the simulated board holds and which faults it
+// injects. Read from JSON text (see docs/simulator.md); the board is built from it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace demodctl::sim {
+
+inline constexpr std::size_t kRegisterCount = 256;
+using RegisterFile = std::array<uint8_t, kRegisterCount>;
+
+// One device on the simulated bus, addressed by its 8-bit address byte.
+struct DeviceConfig {
+  uint8_t address = 0;
+  bool behind_repeater = false;  // tuners only: reachable only through the demodulator
+  RegisterFile registers{};
+};
+
+// Every transaction to `address` whose register range covers `reg` is not acknowledged.
+struct RegisterFault {
+  uint8_t address = 0;
+  uint8_t reg = 0;
+};
+
+// Bits of `mask` in register `reg` of device `address` always read 0.
+struct StuckLow {
+  uint8_t address = 0;
+  uint8_t reg = 0;
+  uint8_t mask = 0;
+};
+
+struct Faults {
+  std::vector<uint64_t> fail_ops;     // operation numbers (from 1) that are not acknowledged
+  std::vector<uint64_t> drop_at_ops;  // operation numbers at which the connection is dropped
+  std::vector<RegisterFault> fail_registers;
+  std::vector<StuckLow> stuck_low;
+};
+
+struct Scenario {
+  DeviceConfig demod;
+  std::vector<DeviceConfig> tuners;
+  std::vector<int> channels;
+  // 0x2C reads per acquisition stage after a restart; 0 = lock comes back at once.
+  uint32_t acquisition_reads_per_stage = 1;
+  Faults faults;
+};
+
+// The default board: a present chip locked on DVB-S2 8PSK 3/4, one tuner at 0xC0
+// behind the repeater, channel 0, no faults.
+Scenario default_scenario();
+
+// Parses and checks a scenario. On failure returns nothing and sets *problem to a
+// one-line description (without the file name).
+std::optional<Scenario> parse_scenario(std::string_view text, std::string* problem);
+
+}  // namespace demodctl::sim

@@ -1,0 +1,42 @@
+// The inside of SimBoard: the devices on the bus, the repeater, the lock and
+// capture models and the fault bookkeeping.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/capture_model.h"
+#include "sim/lock_model.h"
+#include "sim/scenario.h"
+#include "sim/sim_board.h"
+
+namespace demodctl {
+
+struct SimDevice {
+  sim::DeviceConfig config;
+  uint8_t pointer = 0;  // register pointer, auto-incremented, wraps at 0xFF
+};
+
+struct SimBoard::State {
+  explicit State(const sim::Scenario& scenario);
+
+  SimDevice demod;
+  std::vector<SimDevice> tuners;
+  std::vector<int> channels;
+  sim::Faults faults;
+  sim::LockModel lock;
+  sim::CaptureModel capture;
+  bool repeater_open = false;
+  bool drop_pending = false;
+  uint64_t operations = 0;  // transactions seen since the board was made
+
+  // The device answering at `address8` right now (repeater rules applied),
+  // or nullptr. Consumes the repeater opening when it routes to a tuner.
+  SimDevice* route(uint8_t address8);
+  bool register_fails(uint8_t address8, uint8_t first, std::size_t count) const;
+  uint8_t stuck_mask(uint8_t address8, uint8_t reg) const;
+  void write(SimDevice& device, uint8_t reg, uint8_t value);
+  uint8_t read(SimDevice& device, uint8_t reg);
+};
+
+}  // namespace demodctl
