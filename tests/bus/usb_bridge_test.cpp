@@ -275,5 +275,19 @@ TEST(UsbBridge, TraceRecordsTheTransactions) {
   EXPECT_THAT(lines[1], ::testing::HasSubstr("\"0x6C\""));
 }
 
+// The library calls reach the bridge layer when no other backend is installed.
+TEST(UsbioCalls, DefaultBackendIsTheBridgeLayer) {
+  set_usbio_backend(nullptr);
+  ScopedEnv bus(kBusEnvVar, "sim");
+  ASSERT_GE(USBIO_OpenDevice(0), 0);
+  USBIO_SetStream(0, 1);
+  const uint8_t wbuf[] = {0xD0, 0x6C};
+  uint8_t identity[4] = {};
+  EXPECT_NE(USBIO_StreamI2C(0, 2, wbuf, 4, identity), 0);
+  EXPECT_EQ(identity[2], 0x36);
+  EXPECT_NE(USBIO_CloseDevice(0), 0);
+  EXPECT_EQ(USBIO_StreamI2C(0, 2, wbuf, 4, identity), 0);
+}
+
 }  // namespace
 }  // namespace demodctl
