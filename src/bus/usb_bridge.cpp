@@ -29,7 +29,7 @@ void report_open_failure(const std::string& reason) {
 
 UsbBridge::UsbBridge(std::string sysfs_root) : sysfs_root_(std::move(sysfs_root)) {}
 
-UsbBridge::~UsbBridge() { release(); }
+UsbBridge::~UsbBridge() = default;
 
 int UsbBridge::open_device(int index) {
   if (index != kDeviceIndex) return kOpenFailed;
