@@ -1,0 +1,87 @@
+// Linux i2c-dev adapter: one I2C_RDWR ioctl per transaction.
+#include "bus/i2c_dev_bus.h"
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+
+namespace demodctl {
+namespace {
+
+// Kernel limits of one I2C_RDWR call (drivers/i2c/i2c-dev.c): at most 42
+// messages, each at most 8192 bytes.
+constexpr uint32_t kMaxMessages = I2C_RDWR_IOCTL_MAX_MSGS;
+constexpr size_t kMaxMessageBytes = 8192;
+// Highest 7-bit device address; anything above would need I2C_M_TEN.
+constexpr uint8_t kMaxAddr7 = 0x7F;
+// A signal storm must not keep us in the retry loop for ever.
+constexpr int kMaxEintrRetries = 100;
+
+class LibcKernelI2c : public KernelI2c {
+ public:
+  int open_adapter(const char* path) override { return ::open(path, O_RDWR | O_CLOEXEC); }
+
+  int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) override {
+    i2c_rdwr_ioctl_data data{};
+    data.msgs = msgs;
+    data.nmsgs = nmsgs;
+    int rc = -1;
+    for (int attempt = 0; attempt <= kMaxEintrRetries; ++attempt) {
+      rc = ::ioctl(fd, I2C_RDWR, &data);
+      if (rc >= 0 || errno != EINTR) break;
+    }
+    return rc;
+  }
+
+  void close_adapter(int fd) override { ::close(fd); }
+};
+
+i2c_msg make_message(uint8_t addr7, uint16_t flags, uint8_t* buf, size_t len) {
+  i2c_msg msg{};
+  msg.addr = addr7;
+  msg.flags = flags;
+  msg.len = static_cast<uint16_t>(len);  // bounded by kMaxMessageBytes
+  msg.buf = buf;
+  return msg;
+}
+
+}  // namespace
+
+KernelI2c& real_kernel_i2c() {
+  static LibcKernelI2c kernel;
+  return kernel;
+}
+
+std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, KernelI2c& kernel) {
+  const int fd = kernel.open_adapter(path.c_str());
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<I2cDevBus>(new I2cDevBus(kernel, fd));
+}
+
+I2cDevBus::~I2cDevBus() { kernel_.close_adapter(fd_); }
+
+bool I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+  if (addr7 > kMaxAddr7 || tx.size() > kMaxMessageBytes || rx.size() > kMaxMessageBytes) {
+    return false;
+  }
+  std::array<i2c_msg, 2> msgs{};
+  uint32_t count = 0;
+  // The write phase is left out only when a read follows it; with both
+  // phases empty the single zero-length write is an address probe.
+  if (!tx.empty() || rx.empty()) {
+    // The kernel only reads a write message's buffer.
+    msgs[count++] = make_message(addr7, 0, const_cast<uint8_t*>(tx.data()), tx.size());
+  }
+  if (!rx.empty()) {
+    msgs[count++] = make_message(addr7, I2C_M_RD, rx.data(), rx.size());
+  }
+  static_assert(msgs.size() <= kMaxMessages);
+  return kernel_.rdwr(fd_, msgs.data(), count) >= 0;
+}
+
+}  // namespace demodctl

@@ -1,0 +1,110 @@
+#include "bus/usb_bridge.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <utility>
+
+#include "bus/bridge_bus_choice.h"
+
+namespace demodctl {
+namespace {
+
+// The only device index the bridge has.
+constexpr int kDeviceIndex = 0;
+// The trace shows the bridge as channel 0, like a single-channel server.
+constexpr int kTraceChannel = 0;
+constexpr int kOpenFailed = -1;
+constexpr int kOpened = 0;
+constexpr int kCallFailed = 0;
+constexpr int kCallDone = 1;
+
+void report_open_failure(const std::string& reason) {
+  std::fprintf(stderr, "demodctl: USB bridge: %s\n", reason.c_str());
+}
+
+}  // namespace
+
+UsbBridge::UsbBridge(std::string sysfs_root) : sysfs_root_(std::move(sysfs_root)) {}
+
+UsbBridge::~UsbBridge() = default;
+
+int UsbBridge::open_device(int index) {
+  if (index != kDeviceIndex) return kOpenFailed;
+  if (is_open()) return kOpened;
+
+  std::string error;
+  auto bus = open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), sysfs_root_, &error);
+  if (!bus) {
+    report_open_failure(error);
+    return kOpenFailed;
+  }
+  std::unique_ptr<TraceLog> trace;
+  if (const char* trace_path = std::getenv(kTraceEnvVar);
+      trace_path != nullptr && *trace_path != '\0') {
+    trace = TraceLog::create(trace_path, &error);
+    if (!trace) {
+      report_open_failure("cannot create trace " + std::string(trace_path) + ": " + error);
+      return kOpenFailed;
+    }
+  }
+  open_bus(std::move(bus), std::move(trace));
+  return kOpened;
+}
+
+bool UsbBridge::open_bus(std::unique_ptr<I2cBus> bus, std::unique_ptr<TraceLog> trace) {
+  if (is_open() || !bus) return false;
+  device_ = std::move(bus);
+  trace_ = std::move(trace);
+  if (trace_) {
+    traced_ = std::make_unique<TracingBus>(*device_, *trace_, kTraceChannel);
+    bus_ = traced_.get();
+  } else {
+    bus_ = device_.get();
+  }
+  return true;
+}
+
+int UsbBridge::set_stream(int index, int mode) {
+  if (index != kDeviceIndex) return kCallFailed;
+  stream_mode_ = mode;
+  if (trace_) trace_->speed(kTraceChannel, mode, true);
+  return is_open() ? kCallDone : kCallFailed;
+}
+
+int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
+                          uint8_t* read_buf) {
+  if (read_len > 0 && read_buf != nullptr) {
+    std::memset(read_buf, 0, static_cast<size_t>(read_len));
+  }
+  if (index != kDeviceIndex || !is_open()) return kCallFailed;
+  if (write_len < 1 || write_buf == nullptr || read_len < 0 ||
+      (read_len > 0 && read_buf == nullptr)) {
+    return kCallFailed;
+  }
+  // The address byte carries the 7-bit address above the R/W bit.
+  const auto addr7 = static_cast<uint8_t>(write_buf[0] >> 1);
+  const std::span<const uint8_t> tx(write_buf + 1, static_cast<size_t>(write_len - 1));
+  const std::span<uint8_t> rx(read_buf, static_cast<size_t>(read_len));
+  if (bus_->transfer(addr7, tx, rx)) return kCallDone;
+  // Whatever a failed transfer left in the buffer, the caller sees zeros.
+  std::fill(rx.begin(), rx.end(), uint8_t{0});
+  return kCallFailed;
+}
+
+int UsbBridge::close_device(int index) {
+  if (index != kDeviceIndex || !is_open()) return kCallFailed;
+  release();
+  return kCallDone;
+}
+
+void UsbBridge::release() {
+  bus_ = nullptr;
+  traced_.reset();
+  trace_.reset();
+  device_.reset();
+}
+
+}  // namespace demodctl

@@ -1,0 +1,60 @@
+// The USB bridge calls on top of an I2cBus: a Linux i2c-dev adapter or the
+// in-process simulated board (chosen by DEMODCTL_I2C_BUS, see
+// bus/bridge_bus_choice.h), optionally traced to the file named by
+// DEMODCTL_I2C_TRACE. Only device index 0 exists.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bus/i2c_bus.h"
+#include "bus/trace_log.h"
+#include "bus/usbio_api.h"
+
+namespace demodctl {
+
+inline constexpr const char* kTraceEnvVar = "DEMODCTL_I2C_TRACE";
+
+class UsbBridge : public UsbioBackend {
+ public:
+  // sysfs_root is where adapter auto-detection looks ("/sys" except in tests).
+  explicit UsbBridge(std::string sysfs_root = "/sys");
+  ~UsbBridge() override;
+  UsbBridge(const UsbBridge&) = delete;
+  UsbBridge& operator=(const UsbBridge&) = delete;
+
+  // Index 0 only. Picks the bus from the environment; -1 when it cannot be
+  // opened (the reason goes to standard error), 0 on success. When already
+  // open the first bus is kept.
+  int open_device(int index) override;
+  // Stores the stream mode (the SPEED argument). i2c-dev cannot change the
+  // bus clock from user space, so the value is only kept and traced.
+  int set_stream(int index, int mode) override;
+  // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written,
+  // then read_len bytes are read with a repeated start. The receive buffer is
+  // zeroed first, so a failed transfer reads as zeros. Nonzero on success.
+  int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
+                 uint8_t* read_buf) override;
+  int close_device(int index) override;
+
+  // Opens the bridge over a given bus, traced to `trace` when one is given.
+  // False (and nothing changes) when the bridge is open already or bus is null.
+  bool open_bus(std::unique_ptr<I2cBus> bus, std::unique_ptr<TraceLog> trace = nullptr);
+
+  bool is_open() const { return bus_ != nullptr; }
+  int stream_mode() const { return stream_mode_; }
+
+ private:
+  void release();
+
+  std::string sysfs_root_;
+  // Destroyed in reverse order: the tracing decorator before what it refers to.
+  std::unique_ptr<I2cBus> device_;
+  std::unique_ptr<TraceLog> trace_;
+  std::unique_ptr<TracingBus> traced_;
+  I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
+  int stream_mode_ = 0;
+};
+
+}  // namespace demodctl
