@@ -21,7 +21,11 @@ constexpr int kOpened = 0;
 constexpr int kCallFailed = 0;
 constexpr int kCallDone = 1;
 
+// The tool's output is the result line alone; the reason an adapter did not
+// open goes to standard error only when DEMODCTL_VERBOSE is set.
 void report_open_failure(const std::string& reason) {
+  const char* verbose = std::getenv("DEMODCTL_VERBOSE");
+  if (verbose == nullptr || *verbose == '\0') return;
   std::fprintf(stderr, "demodctl: USB bridge: %s\n", reason.c_str());
 }
 
