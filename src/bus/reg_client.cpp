@@ -110,7 +110,10 @@ int RegClient::hello(std::chrono::milliseconds timeout) {
   q.version = wire::kVersion;
   std::vector<uint8_t> body(wire::kHelloReplyBodySize);
   const int rc = transact(q, body, timeout);
-  if (rc != 0) return abandon();
+  if (rc != 0) {
+    abandon();
+    return rc;  // e.g. BUSY: the server is full
+  }
   const bool same_magic =
       std::equal(std::begin(wire::kMagic), std::end(wire::kMagic), body.begin());
   if (!same_magic || wire::get_u16(body.data() + sizeof wire::kMagic) != wire::kVersion) {

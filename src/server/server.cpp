@@ -4,6 +4,7 @@
 #include <csignal>
 #include <unordered_map>
 
+#include "server/linger.h"
 #include "server/session.h"
 #include "server/wire.h"
 
@@ -60,9 +61,7 @@ struct Server::Impl : SessionOwner {
         wire::encode_error_reply(static_cast<uint8_t>(wire::Opcode::kHello), wire::Status::kBusy, 0,
                                  "too many clients, max " + std::to_string(config.max_clients))});
     asio::async_write(r->socket, asio::buffer(r->frame), [r](const asio::error_code&, size_t) {
-      asio::error_code ignored;
-      r->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-      r->socket.close(ignored);
+      close_gracefully(std::move(r->socket));
     });
   }
 

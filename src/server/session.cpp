@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "server/linger.h"
+
 namespace demodctl {
 
 Session::Session(asio::ip::tcp::socket socket, BusBackend& backend, SessionOwner& owner,
@@ -37,7 +39,9 @@ void Session::arm_idle_timer() {
 }
 
 void Session::start_read() {
-  if (reading_ || closed_ || closing_ || peer_done_ || in_len_ == in_.size()) return;
+  if (reading_ || closed_ || (closing_ && !lingering_) || peer_done_ || in_len_ == in_.size()) {
+    return;
+  }
   reading_ = true;
   socket_.async_read_some(
       asio::buffer(in_.data() + in_len_, in_.size() - in_len_),
@@ -47,6 +51,15 @@ void Session::start_read() {
 void Session::on_read(const asio::error_code& ec, size_t n) {
   reading_ = false;
   if (closed_) return;
+  if (lingering_) {
+    if (ec) {
+      close();
+    } else {
+      in_len_ = 0;  // discarded
+      start_read();
+    }
+    return;
+  }
   if (ec == asio::error::eof) {
     peer_done_ = true;  // answer what arrived, then close
   } else if (ec) {
@@ -146,7 +159,7 @@ void Session::start_write() {
                       if (!self->out_.empty()) {
                         self->start_write();
                       } else if (self->closing_) {
-                        self->close();
+                        self->close_after_last_reply();
                         return;
                       }
                       if (!self->period_) self->process();  // resumes a paused connection
@@ -155,7 +168,25 @@ void Session::start_write() {
 
 void Session::close_after_flush() {
   closing_ = true;
-  if (out_.empty() && !writing_) close();
+  if (out_.empty() && !writing_) close_after_last_reply();
+}
+
+void Session::close_after_last_reply() {
+  if (closed_) return;
+  if (peer_done_) {
+    close();
+    return;
+  }
+  // See linger.h: FIN first, then discard the peer's bytes until it closes or the linger ends.
+  lingering_ = true;
+  asio::error_code ignored;
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+  idle_timer_.expires_after(kDefaultLinger);
+  idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec) self->close();
+  });
+  in_len_ = 0;
+  start_read();
 }
 
 }  // namespace demodctl

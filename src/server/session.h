@@ -44,6 +44,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void queue(std::vector<uint8_t> frame);
   void start_write();
   void close_after_flush();
+  void close_after_last_reply();
   void arm_idle_timer();
 
   // A reply waiting in the queue beyond this many bytes pauses request processing until the
@@ -67,6 +68,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool writing_ = false;
   bool peer_done_ = false;  // the client closed its sending side
   bool closing_ = false;    // close once the queue is written
+  bool lingering_ = false;  // last reply sent; waiting for the peer to close
   bool closed_ = false;
 };
 
