@@ -1,5 +1,7 @@
 #include "server/options.h"
 
+#include <arpa/inet.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
@@ -22,6 +24,13 @@ ParsedOptions usage_error(const std::string& what) {
   p.exit_status = kExitUsage;
   p.message = "regserver: " + one_line(what);
   return p;
+}
+
+// A numeric IPv4 or IPv6 address (names are not resolved: the server binds exactly this).
+bool is_numeric_address(const std::string& text) {
+  unsigned char scratch[sizeof(struct in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), scratch) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), scratch) == 1;
 }
 
 }  // namespace
@@ -60,6 +69,9 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
     return p;
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
+  }
+  if (!is_numeric_address(o.server.listen)) {
+    return usage_error("--listen needs a numeric address, not '" + o.server.listen + "'");
   }
   if (i2c_dev) o.backend = BackendKind::kI2cDev;
   if (i2c_dev && !o.scenario.empty()) return usage_error("--scenario needs the simulated board");
