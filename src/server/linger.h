@@ -4,8 +4,9 @@
 // or `linger` passes, then close.
 #pragma once
 
-#include <asio.hpp>
 #include <chrono>
+
+#include "server/asio_include.h"
 
 namespace demodctl {
 

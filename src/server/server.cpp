@@ -1,9 +1,9 @@
 #include "server/server.h"
 
-#include <asio.hpp>
 #include <csignal>
 #include <unordered_map>
 
+#include "server/asio_include.h"
 #include "server/linger.h"
 #include "server/session.h"
 #include "server/wire.h"

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <asio.hpp>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "server/asio_include.h"
 #include "server/bus_backend.h"
 #include "server/register_ops.h"
 #include "server/wire.h"

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "bus/reg_client.h"
 #include "server/subprocess.h"
@@ -23,9 +22,13 @@ std::vector<std::string> regserver(std::vector<std::string> args) {
 
 // The port of a "listening on 127.0.0.1:PORT\n" line, or 0.
 int port_of(const std::string& line) {
-  static const std::regex kReady(R"(^listening on 127\.0\.0\.1:([0-9]+)\n$)");
-  std::smatch m;
-  return std::regex_match(line, m, kReady) ? std::stoi(m[1]) : 0;
+  const std::string prefix = "listening on 127.0.0.1:";
+  if (line.rfind(prefix, 0) != 0 || line.size() < prefix.size() + 2 || line.back() != '\n') {
+    return 0;
+  }
+  const std::string digits = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 5) return 0;
+  return std::stoi(digits);
 }
 
 std::string temp_path(const std::string& name) {
