@@ -69,6 +69,7 @@ int RegClient::abandon() {
 
 int RegClient::init_sock(const char* host, int port) {
   abandon();
+  next_seq_ = 0;  // HELLO goes out with seq 0, the seq of a BUSY refusal
   if (host == nullptr || port <= 0 || port > kMaxPort) return kClientTransportError;
   const auto timeout = net_timeout_from_env();
   if (connect_to(host, port, Clock::now() + timeout) != 0) return kClientTransportError;

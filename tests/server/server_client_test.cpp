@@ -96,6 +96,14 @@ TEST_F(ServerClient, DropFaultFailsTheOperationAndTheConnection) {
   EXPECT_EQ(client_.read_reg_multi(kChannel, kDemod, 0x6C, 1, id, 4), -1);
 }
 
+TEST_F(ServerClient, InitAgainOpensAFreshConnection) {
+  uint8_t b = 0;
+  ASSERT_EQ(client_.read_reg_multi(kChannel, kDemod, 0x6C, 1, &b, 1), 0);
+  ASSERT_EQ(client_.init_sock("127.0.0.1", server_.port()), 0);
+  EXPECT_EQ(client_.read_reg_multi(kChannel, kDemod, 0x6F, 1, &b, 1), 0);
+  EXPECT_EQ(b, 0x31);
+}
+
 TEST_F(ServerClient, AfterDeinitEveryOperationFails) {
   EXPECT_EQ(client_.deinit_sock(), 0);
   uint8_t b = 0;
