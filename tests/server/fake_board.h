@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -30,6 +31,7 @@ class FakeDevice : public I2cBus {
   bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
     log.push_back({addr7, {tx.begin(), tx.end()}, rx.size()});
     ++ops;
+    if (on_transfer) on_transfer(ops);
     if (ops == drop_at_op) {
       drop_pending = true;
       return false;
@@ -49,7 +51,8 @@ class FakeDevice : public I2cBus {
   int ops = 0;
   int drop_at_op = 0;  // 0: never
   bool drop_pending = false;
-  std::optional<uint8_t> fifo_port;  // a register whose reads count up and do not advance
+  std::function<void(int op)> on_transfer;  // called at the start of every transaction
+  std::optional<uint8_t> fifo_port;         // a register whose reads count up and do not advance
   uint8_t fifo_next = 0;
 };
 

@@ -57,6 +57,36 @@ TEST_F(ServerClient, ReadPeriodFetchesTheWholeCaptureInOneRequest) {
   EXPECT_EQ(backend_.device.log.size(), 8192u);  // one transaction per item
 }
 
+TEST(Server, OtherClientsAreServedBetweenBurstsOfAReadPeriod) {
+  FakeBackend backend;
+  backend.device.fifo_port = 0xEF;
+  RunningServer server(backend);
+  RawConn reader(server.port());
+  RawConn other(server.port());
+  ASSERT_TRUE(other.send(test::hello_frame()));
+  ASSERT_EQ(status_of(other.recv_frame()), Status::kOk);
+  // The other client's request arrives while the first read of the period is on the bus.
+  const Bytes other_read = test::read_frame(2, kChannel, kDemod, 0x6C, 1, 4);
+  backend.device.on_transfer = [&](int op) {
+    if (op == 1) other.send(other_read);
+  };
+  constexpr int kReads = 4000;
+  ASSERT_TRUE(reader.send(test::hello_frame()));
+  ASSERT_TRUE(reader.send(test::period_frame(1, kChannel, kDemod, 0xEF, 1, 1, kReads, 1)));
+  ASSERT_EQ(status_of(reader.recv_frame()), Status::kOk);  // HELLO
+  const auto capture = reader.recv_frame();
+  ASSERT_EQ(status_of(capture), Status::kOk);
+  EXPECT_EQ(capture->size(), 6u + kReads);
+  EXPECT_EQ(status_of(other.recv_frame()), Status::kOk);
+
+  const auto& log = backend.device.log;
+  ASSERT_EQ(log.size(), kReads + 1u);
+  const auto other_at = std::find_if(
+      log.begin(), log.end(), [](const test::Transaction& t) { return t.tx == Bytes{0x6C}; });
+  ASSERT_NE(other_at, log.end());
+  EXPECT_LT(other_at - log.begin(), kReads) << "served only after the whole period";
+}
+
 struct RejectCase {
   std::string name;
   int channel, address, reg, reg_len, count;
