@@ -317,6 +317,23 @@ TEST(Client, TimeoutMidSessionAbandonsTheConnection) {
   ::close(fd);
 }
 
+TEST(Client, ConnectsByNameAndOverIpv6) {
+  FakeBackend backend;
+  RunningServer v4(backend);
+  RegClient by_name;
+  EXPECT_EQ(by_name.init_sock("localhost", v4.port()), 0);
+
+  ServerConfig config;
+  config.listen = "::1";
+  RunningServer v6(backend, config);
+  if (!v6.ok()) GTEST_SKIP() << "no IPv6 loopback here";
+  RegClient client;
+  ASSERT_EQ(client.init_sock("::1", v6.port()), 0);
+  uint8_t b = 0;
+  EXPECT_EQ(client.read_reg_multi(kChannel, kDemod, 0x6E, 1, &b, 1), 0);
+  EXPECT_EQ(b, 0x36);
+}
+
 TEST(Client, UnreachableServerAndBadArguments) {
   RegClient client;
   EXPECT_NE(client.init_sock("127.0.0.1", 0), 0);
