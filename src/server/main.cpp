@@ -1,5 +1,67 @@
+// regserver: serves register reads and writes of I2C buses over TCP (docs/protocol.md).
+#include <csignal>
 #include <cstdio>
-int main() {
-  std::fputs("regserver: not built yet\n", stderr);
-  return 1;
+#include <memory>
+#include <string>
+
+#include "bus/trace_log.h"
+#include "server/bus_backend.h"
+#include "server/options.h"
+#include "server/server.h"
+#include "sim/sim_board.h"
+
+namespace {
+
+constexpr int kExitRuntime = 1;
+
+int fail(int status, const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace demodctl;
+  const ParsedOptions parsed = parse_regserver_options(argc, argv);
+  if (!parsed.options) {
+    if (parsed.exit_status != 0) return fail(parsed.exit_status, parsed.message);
+    std::fputs(parsed.message.c_str(), stdout);
+    return 0;
+  }
+  const RegserverOptions& opt = *parsed.options;
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::unique_ptr<BusBackend> backend;
+  if (opt.backend == BackendKind::kSim) {
+    std::string error;
+    std::unique_ptr<SimBoard> board =
+        opt.scenario.empty() ? SimBoard::make_default() : SimBoard::from_file(opt.scenario, &error);
+    if (!board) return fail(kExitUsage, "regserver: " + error);
+    backend = std::make_unique<SimBackend>(std::move(board));
+  } else {
+    backend = std::make_unique<I2cDevBackend>();
+  }
+
+  std::unique_ptr<TraceLog> trace;
+  std::unique_ptr<TracingBackend> traced;
+  BusBackend* serving = backend.get();
+  if (!opt.trace.empty()) {
+    std::string error;
+    trace = TraceLog::create(opt.trace, &error);
+    if (!trace) return fail(kExitUsage, "regserver: " + error);
+    traced = std::make_unique<TracingBackend>(*backend, *trace);
+    serving = traced.get();
+  }
+
+  ServerConfig config = opt.server;
+  config.handle_signals = true;
+  std::string error;
+  std::unique_ptr<Server> server = Server::create(*serving, config, &error);
+  if (!server) return fail(kExitRuntime, "regserver: " + error);
+  std::printf("listening on %s:%u\n", server->address().c_str(),
+              static_cast<unsigned>(server->port()));
+  std::fflush(stdout);
+  server->run();
+  return 0;
 }

@@ -1,0 +1,32 @@
+// regserver's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "server/server.h"
+
+namespace demodctl {
+
+enum class BackendKind { kSim, kI2cDev };
+
+struct RegserverOptions {
+  ServerConfig server;
+  BackendKind backend = BackendKind::kSim;
+  std::string scenario;  // empty: the default board
+  std::string trace;     // empty: no trace
+};
+
+// What parsing decided: options to run with, or an exit status with a message (help text on
+// stdout with status 0, one error line on stderr with status 2).
+struct ParsedOptions {
+  std::optional<RegserverOptions> options;
+  int exit_status = 0;
+  std::string message;
+};
+
+constexpr int kExitUsage = 2;
+
+ParsedOptions parse_regserver_options(int argc, const char* const* argv);
+
+}  // namespace demodctl

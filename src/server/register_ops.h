@@ -1,0 +1,48 @@
+// What regserver does for each decoded request: register reads and writes on a channel's bus,
+// each one I2C transaction with the register address sent first (big-endian when 2 bytes wide).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "bus/i2c_bus.h"
+#include "server/bus_backend.h"
+#include "server/wire.h"
+
+namespace demodctl {
+
+// The 7-bit bus address of an 8-bit address byte (0xD0 -> 0x68).
+constexpr uint8_t addr7_of(int32_t address) { return static_cast<uint8_t>((address >> 1) & 0x7F); }
+
+// One transaction: write the register address, then read out.size() bytes.
+wire::Status read_registers(I2cBus& bus, const wire::RegTarget& target, std::span<uint8_t> out);
+// One transaction: the register address followed by the data.
+wire::Status write_registers(I2cBus& bus, const wire::RegTarget& target,
+                             std::span<const uint8_t> data);
+
+// The reply to send, or none when the connection is to be dropped without a reply.
+struct Outcome {
+  std::vector<uint8_t> reply;
+  bool drop = false;
+};
+
+// HELLO, SET_SPEED, READ and WRITE (READ_PERIOD goes through PeriodRead).
+Outcome perform(BusBackend& backend, const wire::Request& request);
+
+// READ_PERIOD: total/item_len reads of item_len bytes from the same register, performed `burst`
+// at a time so the server can serve other clients in between.
+class PeriodRead {
+ public:
+  explicit PeriodRead(const wire::Request& request);
+  // Up to `burst` reads; the final outcome once all are done or one failed, else nothing.
+  std::optional<Outcome> run_burst(BusBackend& backend);
+
+ private:
+  wire::Request request_;
+  std::vector<uint8_t> data_;
+  size_t done_ = 0;  // bytes filled
+};
+
+}  // namespace demodctl

@@ -1,0 +1,48 @@
+// regserver's TCP front: one single-threaded Asio event loop that accepts clients, decodes their
+// requests and performs them on the backend, one bus transaction at a time.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/bus_backend.h"
+
+namespace demodctl {
+
+struct ServerConfig {
+  std::string listen = "127.0.0.1";
+  uint16_t port = 0;  // 0: any free port
+  size_t max_clients = 16;
+  std::chrono::milliseconds idle_timeout{30000};
+  bool handle_signals = false;  // stop on SIGINT / SIGTERM
+};
+
+class Server {
+ public:
+  // Binds and listens; nullptr and *error (one line) when that fails.
+  static std::unique_ptr<Server> create(BusBackend& backend, const ServerConfig& config,
+                                        std::string* error);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // The bound address as text and the bound port.
+  std::string address() const;
+  uint16_t port() const;
+
+  // Serves until stop() or, with handle_signals, SIGINT / SIGTERM.
+  void run();
+  // Closes the listener and every connection; safe to call from any thread.
+  void stop();
+
+  struct Impl;
+
+ private:
+  explicit Server(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace demodctl
