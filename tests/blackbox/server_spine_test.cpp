@@ -83,13 +83,15 @@ TEST(ServerSpine, ModeReports) {
   }
 }
 
-// The writes the server performed, as "REG VALUE" strings, from its trace.
+// The writes the server performed (acknowledged), as "REG VALUE" strings, from its trace.
 std::vector<std::string> traced_writes(const std::string& path) {
   std::vector<std::string> writes;
   std::istringstream lines(read_file(path));
   for (std::string line; std::getline(lines, line);) {
     const auto j = nlohmann::json::parse(line, nullptr, false);
-    if (j.is_discarded() || j.value("op", "") != "write") continue;
+    if (j.is_discarded() || j.value("op", "") != "write" || j.value("result", "") != "ok") {
+      continue;
+    }
     std::string reg = j.value("reg", "");
     writes.push_back(reg.substr(2) + " " + j.value("bytes", ""));
   }
