@@ -8,14 +8,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bus/calc_api.h"
+#include "bus/reg_client.h"
 #include "server/frames.h"
 #include "support/process.h"
 
@@ -102,6 +105,18 @@ TEST(Regserver, ClientCallsRoundTripAndSigtermExits0) {
   EXPECT_EQ(server.stop(), 0);  // SIGTERM
 }
 
+TEST(Regserver, BadStartsExit2WithOneLine) {
+  for (const char* line : {"--bogus", "--port 70000", "--sim --i2c-dev", "--max-clients 0",
+                           "--scenario /nonexistent.json", "--trace /nonexistent/t.jsonl", "x"}) {
+    std::vector<std::string> argv{REGSERVER_BIN};
+    std::istringstream words(line);
+    for (std::string w; words >> w;) argv.push_back(w);
+    const testing::ProcResult r = testing::run_process(argv, {}, kWaitMs);
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
 TEST(Regserver, ConnectionOverTheCapGetsBusyAndIsClosed) {
   ServerProcess server({"--max-clients", "1"});
   Raw first(server.port());
@@ -186,14 +201,14 @@ TEST(Regserver, DropFaultFailsTheClientOperation) {
 
 TEST(Client, TimeoutAbandonsTheConnection) {
   ServerProcess server;
-  ASSERT_EQ(InitSock("127.0.0.1", server.port()), 0);
-  server.signal(SIGSTOP);  // the connection stays accepted, nothing is answered
+  RegClient client;
+  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+  server.signal(SIGSTOP);  // the connection stays open, nothing is answered
   ::setenv("DEMODCTL_NET_TIMEOUT_MS", "300", 1);
   uint8_t b = 0;
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, &b, 1), -1);
-  server.signal(SIGCONT);  // the late reply comes and must not be taken for the next request
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, &b, 1), -1);
+  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, &b, 1), -1);
   ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
+  EXPECT_FALSE(client.connected());  // so a late reply is never taken for a later request
 }
 
 }  // namespace

@@ -102,18 +102,5 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"burst_0", test::period(kSeq, 1, 1, 8, 0), Status::kBadParam}),
     [](const auto& tc) { return tc.param.name; });
 
-TEST(AdmitRequest, HelloFirstAndVersionChecked) {
-  const auto admit = [](Opcode op, uint16_t version, bool greeted) {
-    Request q;
-    q.op = op;
-    q.version = version;
-    return admit_request(q, greeted);
-  };
-  EXPECT_EQ(admit(Opcode::kRead, 0, false), Status::kNeedHello);
-  EXPECT_EQ(admit(Opcode::kRead, 0, true), Status::kOk);
-  EXPECT_EQ(admit(Opcode::kHello, 1, false), Status::kOk);
-  EXPECT_EQ(admit(Opcode::kHello, 2, false), Status::kBadVersion);
-}
-
 }  // namespace
 }  // namespace demodctl::wire
