@@ -2,13 +2,12 @@
 
 #include "bus/calc_api.h"
 #include "bus/i2c_device.h"
+#include "bus/transport_values.h"
 #include "bus/usbio_api.h"
 #include "cli/numbers.h"
 #include "cli/result_line.h"
 
 namespace demodctl {
-
-inline constexpr int kBridgeIndex = 0;  // the bridge is always device index 0
 
 int open_connection(char** argv) {
   if (TransportMode != 0) {

@@ -4,16 +4,12 @@
 #include <vector>
 
 #include "bus/calc_api.h"
+#include "bus/transport_values.h"
 #include "bus/usbio_api.h"
 #include "cli/result_line.h"
 
 namespace demodctl {
 namespace {
-
-constexpr int kBridge = 0;      // bridge device index
-constexpr int kRegAddrLen = 1;  // demodulator register addresses are one byte
-
-uint8_t low8(int v) { return static_cast<uint8_t>(v & 0xFF); }
 
 bool socket_mode() { return TransportMode != 0; }
 
@@ -34,7 +30,7 @@ int demod_read_regs(int reg, uint8_t* buf, int count, const I2cDevice& dev) {
   }
   // START addr+W reg  Sr addr+R buf[0..count-1]  STOP
   const uint8_t header[2] = {low8(dev.address), low8(reg)};
-  USBIO_StreamI2C(kBridge, 2, header, count, buf);
+  USBIO_StreamI2C(kBridgeIndex, 2, header, count, buf);
   return 0;
 }
 
@@ -51,7 +47,7 @@ int demod_write_regs(int reg, const uint8_t* data, int count, const I2cDevice& d
   scratch[1] = low8(reg);
   if (count > 0) std::memcpy(scratch.data() + 2, data, static_cast<size_t>(count));
   uint8_t unused = 0;
-  USBIO_StreamI2C(kBridge, count + 2, scratch.data(), 0, &unused);
+  USBIO_StreamI2C(kBridgeIndex, count + 2, scratch.data(), 0, &unused);
   return 0;
 }
 
@@ -65,7 +61,7 @@ uint8_t demod_read_reg(int reg, const I2cDevice& dev) {
     return value;
   }
   const uint8_t header[2] = {low8(dev.address), low8(reg)};
-  USBIO_StreamI2C(kBridge, 2, header, 1, &value);
+  USBIO_StreamI2C(kBridgeIndex, 2, header, 1, &value);
   return value;
 }
 
@@ -78,7 +74,7 @@ int demod_write_reg(int reg, uint8_t value, const I2cDevice& dev) {
   }
   const uint8_t bytes[3] = {low8(dev.address), low8(reg), value};
   uint8_t unused = 0;
-  USBIO_StreamI2C(kBridge, 3, bytes, 0, &unused);
+  USBIO_StreamI2C(kBridgeIndex, 3, bytes, 0, &unused);
   return 0;
 }
 

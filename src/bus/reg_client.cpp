@@ -47,6 +47,13 @@ bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadli
 
 int status_result(Status status) { return static_cast<int>(status); }
 
+// The register fields of a request; false when a value cannot be encoded.
+bool make_target(int channel, int address, int reg, int reg_len, wire::RegTarget& target) {
+  if (!fits_u16(reg) || !fits_u8(reg_len)) return false;
+  target = {channel, address, static_cast<uint16_t>(reg), static_cast<uint8_t>(reg_len)};
+  return true;
+}
+
 }  // namespace
 
 std::chrono::milliseconds net_timeout_from_env() {
@@ -194,13 +201,13 @@ int RegClient::set_i2c_speed(int channel, int speed) {
 
 int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
                               int count) {
-  if (!fits_u16(reg) || !fits_u8(reg_len) || !fits_u16(count) || (buf == nullptr && count > 0)) {
+  wire::Request q;
+  q.op = Opcode::kRead;
+  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
+      (buf == nullptr && count > 0)) {
     return kClientTransportError;
   }
   if (count > wire::kMaxReadCount) return status_result(Status::kTooLarge);
-  wire::Request q;
-  q.op = Opcode::kRead;
-  q.target = {channel, address, static_cast<uint16_t>(reg), static_cast<uint8_t>(reg_len)};
   q.count = static_cast<uint16_t>(count);
   std::vector<uint8_t> data(q.count);
   const int rc = transact(q, data, net_timeout_from_env());
@@ -210,14 +217,14 @@ int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, ui
 
 int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
                                int count) {
-  if (!fits_u16(reg) || !fits_u8(reg_len) || !fits_u16(count) || (data == nullptr && count > 0)) {
+  wire::Request q;
+  q.op = Opcode::kWrite;
+  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
+      (data == nullptr && count > 0)) {
     return kClientTransportError;
   }
   // A larger frame would break the request size limit and cost the connection.
   if (count > wire::kMaxWriteCount) return status_result(Status::kTooLarge);
-  wire::Request q;
-  q.op = Opcode::kWrite;
-  q.target = {channel, address, static_cast<uint16_t>(reg), static_cast<uint8_t>(reg_len)};
   q.count = static_cast<uint16_t>(count);
   if (count > 0) q.data.assign(data, data + count);
   return transact(q, {}, net_timeout_from_env());
@@ -225,14 +232,13 @@ int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, c
 
 int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
                                int item_len, int total, int burst) {
-  if (!fits_u16(reg) || !fits_u8(reg_len) || !fits_u16(item_len) || !fits_u16(burst) || total < 0 ||
-      (buf == nullptr && total > 0)) {
+  wire::Request q;
+  q.op = Opcode::kReadPeriod;
+  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(item_len) ||
+      !fits_u16(burst) || total < 0 || (buf == nullptr && total > 0)) {
     return kClientTransportError;
   }
   if (static_cast<uint32_t>(total) > wire::kMaxPeriodTotal) return status_result(Status::kTooLarge);
-  wire::Request q;
-  q.op = Opcode::kReadPeriod;
-  q.target = {channel, address, static_cast<uint16_t>(reg), static_cast<uint8_t>(reg_len)};
   q.item_len = static_cast<uint16_t>(item_len);
   q.total = static_cast<uint32_t>(total);
   q.burst = static_cast<uint16_t>(burst);

@@ -6,15 +6,11 @@
 #include "bus/calc_api.h"
 #include "bus/delay.h"
 #include "bus/demod_regs.h"
+#include "bus/transport_values.h"
 #include "bus/usbio_api.h"
 
 namespace demodctl {
 namespace {
-
-constexpr int kBridge = 0;
-constexpr int kRegAddrLen = 1;
-
-uint8_t low8(int v) { return static_cast<uint8_t>(v & 0xFF); }
 
 // USB bridge: START demod+W 0x2D 0x01 STOP, the repeater opening as its own transaction.
 void usb_open_repeater(const I2cDevice& demod, std::vector<uint8_t>& buffer) {
@@ -22,7 +18,7 @@ void usb_open_repeater(const I2cDevice& demod, std::vector<uint8_t>& buffer) {
   buffer[1] = low8(kRegRepeater);
   buffer[2] = kRepeaterOpen;
   uint8_t unused = 0;
-  USBIO_StreamI2C(kBridge, 3, buffer.data(), 0, &unused);
+  USBIO_StreamI2C(kBridgeIndex, 3, buffer.data(), 0, &unused);
 }
 
 }  // namespace
@@ -50,7 +46,7 @@ int tuner_write_regs(int reg, const uint8_t* data, int count, const I2cDevice& t
   buffer[1] = low8(reg);
   std::memcpy(buffer.data() + 2, data, static_cast<size_t>(count));
   uint8_t unused = 0;
-  USBIO_StreamI2C(kBridge, count + 2, buffer.data(), 0, &unused);
+  USBIO_StreamI2C(kBridgeIndex, count + 2, buffer.data(), 0, &unused);
   return 0;
 }
 
@@ -76,7 +72,7 @@ int tuner_read_regs(int reg, uint8_t* buf, int count, const I2cDevice& tuner,
   if (direct == 0) usb_open_repeater(demod, buffer);
   // START tuner+W reg  Sr tuner+R buf[0..count-1]  STOP
   const uint8_t header[2] = {low8(tuner.address), low8(reg)};
-  USBIO_StreamI2C(kBridge, 2, header, count, buf);
+  USBIO_StreamI2C(kBridgeIndex, 2, header, count, buf);
   return 0;
 }
 

@@ -162,20 +162,24 @@ TEST(ServerSpine, FailingOperationsEndTheCommand) {
   }
 }
 
-int closed_port() {
+// A loopback socket bound to a free port; listening (the kernel completes the
+// handshake, nobody reads) when backlog > 0.
+int loopback_socket(int backlog, std::string& port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (backlog > 0) listen(fd, backlog);
   socklen_t len = sizeof addr;
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);  // nothing listens there now
-  return ntohs(addr.sin_port);
+  port = std::to_string(ntohs(addr.sin_port));
+  return fd;
 }
 
 TEST(ServerSpine, UnreachableServer) {
-  const std::string port = std::to_string(closed_port());
+  std::string port;
+  close(loopback_socket(0, port));  // nothing listens there now
   for (const char* cmd : {"on_line", "fec_ok", "chip_init", "dvb_standard"}) {
     const ProcResult r = demodctl({"127.0.0.1", port, "0", "100", "208", cmd, "1"});
     EXPECT_EQ(r.out, kNoConnection) << cmd;
@@ -184,18 +188,10 @@ TEST(ServerSpine, UnreachableServer) {
 }
 
 TEST(ServerSpine, SilentServerTimesOut) {
-  // Listens (the kernel completes the handshake) but never reads or answers.
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(fd, 4);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  const ProcResult r = demodctl(
-      {"127.0.0.1", std::to_string(ntohs(addr.sin_port)), "0", "100", "208", "on_line", "1"},
-      {"DEMODCTL_NET_TIMEOUT_MS=300"});
+  std::string port;
+  const int fd = loopback_socket(4, port);
+  const ProcResult r = demodctl({"127.0.0.1", port, "0", "100", "208", "on_line", "1"},
+                                {"DEMODCTL_NET_TIMEOUT_MS=300"});
   close(fd);
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.out, kNoConnection);
