@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "bus/calc_api.h"
+#include "bus/reg_client.h"
 
 namespace {
 
@@ -112,15 +112,16 @@ Server start_regserver() {
 }
 
 double register_round_trip(int port, int rounds) {
-  demodctl::InitSock("127.0.0.1", port);
+  demodctl::RegClient client;
+  client.init_sock("127.0.0.1", port);
   uint8_t byte = 0;
-  demodctl::ReadregMulti(0, 208, 0x2C, 1, &byte, 1);  // warm up
+  client.read_reg_multi(0, 208, 0x2C, 1, &byte, 1);  // warm up
   const auto t0 = Clock::now();
   int failures = 0;
   for (int i = 0; i < rounds; ++i)
-    failures += demodctl::ReadregMulti(0, 208, 0x6E, 1, &byte, 1) != 0;
+    failures += client.read_reg_multi(0, 208, 0x6E, 1, &byte, 1) != 0;
   const double t = seconds_since(t0) / rounds;
-  demodctl::DeinitSock();
+  client.deinit_sock();
   if (failures != 0) std::fprintf(stderr, "%d register reads failed\n", failures);
   return t;
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "server/wire.h"
+#include "protocol/wire.h"
 
 using demodctl::wire::decode_request;
 using demodctl::wire::DecodeOutcome;

@@ -1,7 +1,6 @@
 #include "bus/delay.h"
 
 #include <chrono>
-#include <cstdint>
 #include <utility>
 
 namespace demodctl {
@@ -9,11 +8,6 @@ namespace {
 std::function<void(int)>& hook() {
   static std::function<void(int)> h;
   return h;
-}
-
-int64_t now_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 }  // namespace
 
@@ -24,9 +18,11 @@ void delay_ms(int ms) {
     hook()(ms);
     return;
   }
-  // Ticks of a 1000-per-second clock: the wait is ms * 1000 / 1000 ticks.
-  const int64_t start = now_ms();
-  while (now_ms() - start < static_cast<int64_t>(ms)) {
+  // The end is compared as a clock duration, not as whole milliseconds: a count taken just before
+  // a millisecond boundary would otherwise end the wait up to 1 ms early.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
   }
 }
 

@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
 namespace demodctl {
 namespace {
@@ -24,7 +26,19 @@ constexpr int kMaxEintrRetries = 100;
 
 class LibcKernelI2c : public KernelI2c {
  public:
-  int open_adapter(const char* path) override { return ::open(path, O_RDWR | O_CLOEXEC); }
+  // O_NONBLOCK: opening a FIFO or a terminal must not wait; i2c-dev itself ignores the flag.
+  int open_adapter(const char* path) override {
+    return ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  }
+
+  bool is_char_device(int fd) override {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
+  }
+
+  int funcs(int fd, unsigned long* functionality) override {
+    return ::ioctl(fd, I2C_FUNCS, functionality);
+  }
 
   int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) override {
     i2c_rdwr_ioctl_data data{};
@@ -57,9 +71,28 @@ KernelI2c& real_kernel_i2c() {
   return kernel;
 }
 
-std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, KernelI2c& kernel) {
+std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, std::string* why,
+                                           KernelI2c& kernel) {
+  errno = 0;
   const int fd = kernel.open_adapter(path.c_str());
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *why = "cannot open I2C adapter " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  std::string problem;
+  unsigned long functionality = 0;
+  if (!kernel.is_char_device(fd)) {
+    problem = "not a character device";
+  } else if (kernel.funcs(fd, &functionality) != 0) {
+    problem = "it does not answer I2C_FUNCS";
+  } else if ((functionality & I2C_FUNC_I2C) == 0) {
+    problem = "it cannot do plain I2C transfers";
+  }
+  if (!problem.empty()) {
+    kernel.close_adapter(fd);
+    *why = path + " is not an I2C adapter: " + problem;
+    return nullptr;
+  }
   return std::unique_ptr<I2cDevBus>(new I2cDevBus(kernel, fd));
 }
 

@@ -15,11 +15,13 @@
 
 namespace demodctl {
 
-// The few kernel calls the adapter makes (open/ioctl(I2C_RDWR)/close).
+// The few kernel calls the adapter makes (open, fstat, ioctl(I2C_FUNCS), ioctl(I2C_RDWR), close).
 class KernelI2c {
  public:
   virtual ~KernelI2c() = default;
-  virtual int open_adapter(const char* path) = 0;               // fd, or -1
+  virtual int open_adapter(const char* path) = 0;               // fd, or -1 with errno
+  virtual bool is_char_device(int fd) = 0;                      // fstat: S_ISCHR
+  virtual int funcs(int fd, unsigned long* functionality) = 0;  // ioctl(fd, I2C_FUNCS)
   virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;  // ioctl(fd, I2C_RDWR)
   virtual void close_adapter(int fd) = 0;
 };
@@ -28,8 +30,10 @@ KernelI2c& real_kernel_i2c();
 
 class I2cDevBus : public I2cBus {
  public:
-  // nullptr when the node cannot be opened.
-  static std::unique_ptr<I2cDevBus> open(const std::string& path,
+  // nullptr and *why (one line) when the node cannot be opened or is not an I2C adapter: it must
+  // be a character device that answers I2C_FUNCS with plain I2C transfers. Opening never blocks,
+  // whatever the path names (a FIFO, a directory, a terminal).
+  static std::unique_ptr<I2cDevBus> open(const std::string& path, std::string* why,
                                          KernelI2c& kernel = real_kernel_i2c());
   ~I2cDevBus() override;
   bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;

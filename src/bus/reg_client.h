@@ -12,7 +12,7 @@
 #include <span>
 
 #include "bus/calc_api.h"
-#include "server/wire.h"
+#include "protocol/wire.h"
 
 namespace demodctl {
 

@@ -7,8 +7,6 @@
 #include <span>
 #include <utility>
 
-#include "bus/bridge_bus_choice.h"
-
 namespace demodctl {
 namespace {
 
@@ -21,17 +19,15 @@ constexpr int kOpened = 0;
 constexpr int kCallFailed = 0;
 constexpr int kCallDone = 1;
 
-// The tool's output is the result line alone; the reason an adapter did not
-// open goes to standard error only when DEMODCTL_VERBOSE is set.
+}  // namespace
+
 void report_open_failure(const std::string& reason) {
   const char* verbose = std::getenv("DEMODCTL_VERBOSE");
   if (verbose == nullptr || *verbose == '\0') return;
   std::fprintf(stderr, "demodctl: USB bridge: %s\n", reason.c_str());
 }
 
-}  // namespace
-
-UsbBridge::UsbBridge(std::string sysfs_root) : sysfs_root_(std::move(sysfs_root)) {}
+UsbBridge::UsbBridge(BusOpener opener) : opener_(std::move(opener)) {}
 
 UsbBridge::~UsbBridge() = default;
 
@@ -40,35 +36,27 @@ int UsbBridge::open_device(int index) {
   if (is_open()) return kOpened;
 
   std::string error;
-  auto bus = open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), sysfs_root_, &error);
+  std::unique_ptr<I2cBus> bus = opener_ ? opener_(&error) : nullptr;
   if (!bus) {
     report_open_failure(error);
     return kOpenFailed;
   }
-  std::unique_ptr<TraceLog> trace;
   if (const char* trace_path = std::getenv(kTraceEnvVar);
       trace_path != nullptr && *trace_path != '\0') {
-    trace = TraceLog::create(trace_path, &error);
-    if (!trace) {
-      report_open_failure("cannot create trace " + std::string(trace_path) + ": " + error);
+    trace_ = TraceLog::create(trace_path, &error);
+    if (!trace_) {
+      report_open_failure(error);
       return kOpenFailed;
     }
   }
-  open_bus(std::move(bus), std::move(trace));
-  return kOpened;
-}
-
-bool UsbBridge::open_bus(std::unique_ptr<I2cBus> bus, std::unique_ptr<TraceLog> trace) {
-  if (is_open() || !bus) return false;
   device_ = std::move(bus);
-  trace_ = std::move(trace);
   if (trace_) {
     traced_ = std::make_unique<TracingBus>(*device_, *trace_, kTraceChannel);
     bus_ = traced_.get();
   } else {
     bus_ = device_.get();
   }
-  return true;
+  return kOpened;
 }
 
 int UsbBridge::set_stream(int index, int mode) {

@@ -1,10 +1,10 @@
-// The USB bridge calls on top of an I2cBus: a Linux i2c-dev adapter or the
-// in-process simulated board (chosen by DEMODCTL_I2C_BUS, see
-// bus/bridge_bus_choice.h), optionally traced to the file named by
-// DEMODCTL_I2C_TRACE. Only device index 0 exists.
+// The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
+// board, whichever the program's assembly hands it (see cli/bus_choice.h), optionally traced to
+// the file named by DEMODCTL_I2C_TRACE. Only device index 0 exists.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,31 +16,28 @@ namespace demodctl {
 
 inline constexpr const char* kTraceEnvVar = "DEMODCTL_I2C_TRACE";
 
+// Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
+using BusOpener = std::function<std::unique_ptr<I2cBus>(std::string* error)>;
+
 class UsbBridge : public UsbioBackend {
  public:
-  // sysfs_root is where adapter auto-detection looks ("/sys" except in tests).
-  explicit UsbBridge(std::string sysfs_root = "/sys");
+  explicit UsbBridge(BusOpener opener);
   ~UsbBridge() override;
   UsbBridge(const UsbBridge&) = delete;
   UsbBridge& operator=(const UsbBridge&) = delete;
 
-  // Index 0 only. Picks the bus from the environment; -1 when it cannot be
-  // opened (the reason goes to standard error), 0 on success. When already
-  // open the first bus is kept.
+  // Index 0 only. -1 when the bus cannot be opened (the reason goes to standard error under
+  // DEMODCTL_VERBOSE), 0 on success. When already open the first bus is kept.
   int open_device(int index) override;
-  // Stores the stream mode (the SPEED argument). i2c-dev cannot change the
-  // bus clock from user space, so the value is only kept and traced.
+  // Stores the stream mode (the SPEED argument). i2c-dev cannot change the bus clock from user
+  // space, so the value is only kept and traced.
   int set_stream(int index, int mode) override;
-  // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written,
-  // then read_len bytes are read with a repeated start. The receive buffer is
-  // zeroed first, so a failed transfer reads as zeros. Nonzero on success.
+  // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written, then read_len
+  // bytes are read with a repeated start. The receive buffer is zeroed first, so a failed
+  // transfer reads as zeros. Nonzero when the transfer was done.
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int index) override;
-
-  // Opens the bridge over a given bus, traced to `trace` when one is given.
-  // False (and nothing changes) when the bridge is open already or bus is null.
-  bool open_bus(std::unique_ptr<I2cBus> bus, std::unique_ptr<TraceLog> trace = nullptr);
 
   bool is_open() const { return bus_ != nullptr; }
   int stream_mode() const { return stream_mode_; }
@@ -48,7 +45,7 @@ class UsbBridge : public UsbioBackend {
  private:
   void release();
 
-  std::string sysfs_root_;
+  BusOpener opener_;
   // Destroyed in reverse order: the tracing decorator before what it refers to.
   std::unique_ptr<I2cBus> device_;
   std::unique_ptr<TraceLog> trace_;
@@ -56,5 +53,9 @@ class UsbBridge : public UsbioBackend {
   I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
   int stream_mode_ = 0;
 };
+
+// Says on standard error why the bridge could not be opened, when DEMODCTL_VERBOSE is set; the
+// tool's own output stays the result line alone.
+void report_open_failure(const std::string& reason);
 
 }  // namespace demodctl

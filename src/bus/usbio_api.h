@@ -1,24 +1,21 @@
-// Calls of the USB-to-I2C bridge (USB bridge transport), always on device index 0.
+// The calls of the USB-to-I2C bridge (USB bridge transport), as the tool uses them, always on
+// device index 0:
 //
-// They forward to the installed UsbioBackend: by default the bridge layer over
-// a Linux i2c-dev adapter or the in-process simulated board (chosen by
-// DEMODCTL_I2C_BUS); tests install a recording double.
+//   USBIO_OpenDevice(0)                     -1 when the bridge cannot be opened
+//   USBIO_SetStream(0, speed)               the bridge's I2C stream mode; result ignored
+//   USBIO_StreamI2C(0, wlen, wbuf, rlen, rbuf)
+//                                           one I2C transaction: wbuf[0] is the 8-bit device
+//                                           address byte, the rest is sent after it; then, when
+//                                           rlen is nonzero, rlen bytes are read into rbuf with a
+//                                           repeated start. Nonzero when the transfer was done.
+//   USBIO_CloseDevice(0)
+//
+// UsbBridge (bus/usb_bridge.h) implements them on an I2C bus; tests give a recording double.
 #pragma once
 
 #include <cstdint>
 
 namespace demodctl {
-
-// Returns -1 when the bridge cannot be opened, anything else on success.
-int USBIO_OpenDevice(int index);
-// Sets the bridge's I2C stream mode (speed) value.
-int USBIO_SetStream(int index, int mode);
-// One I2C transaction: write_buf[0] is the 8-bit device address byte, the rest
-// is sent after it; then, when read_len is nonzero, read_len bytes are read
-// into read_buf with a repeated start. Nonzero on success.
-int USBIO_StreamI2C(int index, int write_len, const uint8_t* write_buf, int read_len,
-                    uint8_t* read_buf);
-int USBIO_CloseDevice(int index);
 
 class UsbioBackend {
  public:
@@ -29,8 +26,5 @@ class UsbioBackend {
                          uint8_t* read_buf) = 0;
   virtual int close_device(int index) = 0;
 };
-
-// Installs a backend (not owned); nullptr restores the default bridge layer.
-void set_usbio_backend(UsbioBackend* backend);
 
 }  // namespace demodctl

@@ -1,6 +1,7 @@
 #include "cli/command_table.h"
 
-#include "cli/handlers.h"
+#include "cli/print_conn.h"
+#include "demod/demod_commands.h"
 
 namespace demodctl {
 namespace {
@@ -26,7 +27,7 @@ constexpr Command kCommands[] = {
     {"carrier_err", nullptr, true, 0},
     {"symbol_err", nullptr, true, 0},
     {"fft_print", nullptr, true, 0},
-    {"tuner_set", nullptr, true, 5},  // tuner channel/unused, address, type, freq, bw
+    {"tuner_set", nullptr, true, 5},  // tuner channel (socket), address, type, freq, bw
 };
 
 }  // namespace

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <span>
 
+#include "bus/transport.h"
+#include "cli/numbers.h"
+
 namespace demodctl {
 
-// Every handler: (argument count, untouched argument vector) -> exit status.
-using Handler = int32_t (*)(int argc, char** argv);
+// Every handler: the run's transport (not yet open) and the command's own arguments -> exit status.
+using Handler = int32_t (*)(Transport& bus, CommandArgs args);
 
 struct Command {
   const char* name;

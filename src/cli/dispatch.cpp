@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bus/connection.h"
-#include "bus/i2c_device.h"
+#include "bus/socket_transport.h"
+#include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/numbers.h"
 
@@ -46,10 +46,26 @@ int32_t help() {
   return 0;
 }
 
+int transport_positions(int32_t mode) { return mode != 0 ? kSocketPositions : kUsbPositions; }
+
 // Highest argument position the command reads for the selected transport.
 int highest_position(const Command& c) {
   if (!c.uses_transport) return 0;
-  return (TransportMode != 0 ? kSocketPositions : kUsbPositions) + c.own_args;
+  return transport_positions(TransportMode) + c.own_args;
+}
+
+int32_t run(const Command& c, int argc, char** argv, Platform& platform) {
+  if (c.handler == nullptr) {
+    std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
+    return kUsageStatus;
+  }
+  if (argc <= highest_position(c)) return usage();
+  if (c.uses_transport) demod_device = parse_demod_device(TransportMode, argv);
+  const std::unique_ptr<Transport> bus = make_transport(TransportMode, demod_device, platform);
+  const int first_own = transport_positions(TransportMode) + 1;
+  const CommandArgs own =
+      c.uses_transport ? CommandArgs(argv + first_own, argc - first_own) : CommandArgs();
+  return c.handler(*bus, own);
 }
 
 }  // namespace
@@ -64,7 +80,20 @@ int32_t compare_names(const char* a, const char* b) {
   return static_cast<int32_t>(*x) - static_cast<int32_t>(*y);
 }
 
-int32_t dispatch(int argc, char** argv) {
+I2cDevice parse_demod_device(int32_t mode, char** argv) {
+  if (mode != 0) {
+    return I2cDevice{argv[1], to_int(argv[2]), to_int(argv[3]), to_int(argv[4]), to_int(argv[5])};
+  }
+  return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
+}
+
+std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
+                                          Platform& platform) {
+  if (mode != 0) return std::make_unique<SocketTransport>(demod, platform.calc());
+  return std::make_unique<UsbTransport>(demod, platform.usbio());
+}
+
+int32_t dispatch(int argc, char** argv, Platform& platform) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return help();
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("demodctl %s\n", DEMODCTL_VERSION);
@@ -78,15 +107,14 @@ int32_t dispatch(int argc, char** argv) {
   int32_t last = 0;
   for (const Command& c : command_table()) {
     last = compare_names(c.name, name);
-    if (last != 0) continue;
-    if (c.handler == nullptr) {
-      std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
-      return kUsageStatus;
-    }
-    if (argc <= highest_position(c)) return usage();
-    return c.handler(argc, argv);
+    if (last == 0) return run(c, argc, argv, platform);
   }
   return last;  // never 0: no name matched
+}
+
+int32_t finish_output(int32_t status) {
+  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  return written ? status : -1;
 }
 
 }  // namespace demodctl

@@ -1,16 +1,47 @@
-// The front end: transport flag, command lookup, dispatch.
+// The front end: transport flag, command lookup, the device record and the one transport of the
+// run, dispatch.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "bus/calc_api.h"
+#include "bus/i2c_device.h"
+#include "bus/transport.h"
+#include "bus/usbio_api.h"
 
 namespace demodctl {
 
-// Byte-wise comparison as C strcmp on unsigned bytes: the difference of the
-// first differing bytes (the end of a string counts as byte 0).
+// How this program reaches the two transports' libraries: the real register-server client and
+// USB bridge (cli/platform.h), or recording doubles in tests. Each is asked for only when its
+// transport is chosen.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual CalcBackend& calc() = 0;
+  virtual UsbioBackend& usbio() = 0;
+};
+
+// Argument positions of the transport's own values (0 is the program path).
+inline constexpr int kSocketPositions = 5;  // host, port, channel, speed, address
+inline constexpr int kUsbPositions = 2;     // speed, address
+
+// Byte-wise comparison as C strcmp on unsigned bytes: the difference of the first differing
+// bytes (the end of a string counts as byte 0).
 int32_t compare_names(const char* a, const char* b);
+
+// The demodulator's record from the transport positions of argv (which the caller guarantees).
+I2cDevice parse_demod_device(int32_t mode, char** argv);
+
+// The transport the flag selects: the only place the choice is made.
+std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod, Platform& platform);
 
 // Runs one command line; the result is the process exit status.
 // Too short a command line prints a one-line usage on stderr and gives 2.
-int32_t dispatch(int argc, char** argv);
+int32_t dispatch(int argc, char** argv, Platform& platform);
+
+// The exit status once standard output is flushed: 255 when it could not be written (a full
+// disk, a closed pipe), whatever the command returned.
+int32_t finish_output(int32_t status);
 
 }  // namespace demodctl

@@ -1,11 +1,11 @@
-#include "bus/i2c_device.h"
-#include "cli/handlers.h"
+#include "cli/print_conn.h"
+
 #include "cli/result_line.h"
 
 namespace demodctl {
 
-// Reports which transport the flag selects; opens no connection.
-int32_t print_conn(int, char**) {
+// "ok" with 1 for the register server, "ok," with 0 for the USB bridge.
+int32_t print_conn(Transport&, CommandArgs) {
   if (TransportMode != 0) {
     print_result(kMsgOk, 1);
   } else {

@@ -14,6 +14,8 @@ inline constexpr const char* kMsgOkComma = "ok,";
 inline constexpr const char* kMsgOpenError = "err openerror,failed";
 inline constexpr const char* kMsgNoConnection = "err no connection,failed";
 inline constexpr const char* kMsgChipAbsent = "chip not connected, failed";
+// A status flag that did not come within the poll bound.
+inline constexpr const char* kMsgTimeout = "err timeout,failed";
 
 // "error=%s,return=%d"
 void print_result(const char* message, int value);

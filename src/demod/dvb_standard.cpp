@@ -2,20 +2,18 @@
 #include <array>
 #include <cstring>
 
-#include "bus/connection.h"
-#include "bus/demod_regs.h"
-#include "cli/handlers.h"
 #include "cli/result_line.h"
+#include "demod/demod_commands.h"
 #include "demod/lock_status.h"
 #include "demod/mode_tables.h"
 
 namespace demodctl {
 namespace {
 
-constexpr int kRegVcm = 0x97;      // bit 7 set: constant coding, MODCOD of 0x5C valid
-constexpr int kRegPls = 0x5C;      // bits 7..2 MODCOD, bit 1 short frame, bit 0 pilots
-constexpr int kRegRolloff = 0x9D;  // bits 7..6 roll-off code
-constexpr int kRegFecMode = 0x8E;  // bit 0 DirecTV, bits 3..1 code-rate code
+constexpr uint8_t kRegVcm = 0x97;      // bit 7 set: constant coding, MODCOD of 0x5C valid
+constexpr uint8_t kRegPls = 0x5C;      // bits 7..2 MODCOD, bit 1 short frame, bit 0 pilots
+constexpr uint8_t kRegRolloff = 0x9D;  // bits 7..6 roll-off code
+constexpr uint8_t kRegFecMode = 0x8E;  // bit 0 DirecTV, bits 3..1 code-rate code
 
 constexpr uint8_t kVcmConstant = 0x80;
 constexpr uint8_t kPlsShortFrame = 0x02;
@@ -40,28 +38,32 @@ class Report {
   size_t len_ = 0;
 };
 
-// One register byte; false after a socket failure (its line already printed).
-bool read_byte(int reg, uint8_t& value) { return demod_read_regs(reg, &value, 1) == 0; }
+// One register byte; false after a failure (its line already printed).
+bool read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
+  const auto byte = demod_read_reg(bus, reg);
+  if (byte) value = *byte;
+  return byte.has_value();
+}
 
 // Reads what the lock status calls for and fills the report; false on failure.
-bool build_report(Report& report) {
+bool build_report(Transport& bus, Report& report) {
   uint8_t lock = 0;
-  if (!read_byte(kRegLockStatus, lock)) return false;
+  if (!read_byte(bus, kRegLockStatus, lock)) return false;
   if ((lock & kLockFec) == 0) {
     report << "unkown standard!";
     return true;
   }
   if ((lock & kLockSync) != 0) {  // DVB-S2
     uint8_t vcm = 0;
-    if (!read_byte(kRegVcm, vcm)) return false;
+    if (!read_byte(bus, kRegVcm, vcm)) return false;
     if (vcm < kVcmConstant) {
       report << "S2,VCM";
       return true;
     }
     uint8_t pls = 0;
     uint8_t rolloff = 0;
-    if (!read_byte(kRegPls, pls)) return false;
-    if (!read_byte(kRegRolloff, rolloff)) return false;
+    if (!read_byte(bus, kRegPls, pls)) return false;
+    if (!read_byte(bus, kRegRolloff, rolloff)) return false;
     report << "DVB-S2," << modcod_text(static_cast<uint8_t>((pls & 0xFC) >> 2)) << ","
            << ((pls & kPlsShortFrame) != 0 ? "Short Frame" : "Normal Frame") << ","
            << ((pls & kPlsPilots) != 0 ? "PLT ON" : "PLT OFF") << ","
@@ -69,7 +71,7 @@ bool build_report(Report& report) {
     return true;
   }
   uint8_t fec = 0;
-  if (!read_byte(kRegFecMode, fec)) return false;
+  if (!read_byte(bus, kRegFecMode, fec)) return false;
   const auto code = static_cast<uint8_t>((fec & 0x0F) >> 1);
   if ((fec & kFecDirectv) != 0) {
     report << "Directv," << directv_rate_text(code) << ",Roll_off=0.2";
@@ -81,12 +83,12 @@ bool build_report(Report& report) {
 
 }  // namespace
 
-int32_t dvb_standard(int, char** argv) {
-  if (open_connection(argv) != 0) return -1;
+int32_t dvb_standard(Transport& bus, CommandArgs) {
+  if (bus.open_connection() != 0) return -1;
   Report report;
-  if (!build_report(report)) return -1;
+  if (!build_report(bus, report)) return -1;
   print_result_text(kMsgOk, report.c_str());
-  close_connection();
+  bus.close_connection();
   return 0;
 }
 

@@ -5,7 +5,7 @@
 
 namespace demodctl {
 
-inline constexpr int kRegLockStatus = 0x2C;
+inline constexpr uint8_t kRegLockStatus = 0x2C;
 
 inline constexpr uint8_t kLockAgc = 0x01;   // bit 0: AGC settled
 inline constexpr uint8_t kLockCbs = 0x02;   // bit 1: carrier found by the blind scan

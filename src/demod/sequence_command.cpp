@@ -1,25 +1,21 @@
 #include "demod/sequence_command.h"
 
-#include <array>
-
-#include "bus/connection.h"
-#include "bus/demod_regs.h"
 #include "cli/result_line.h"
 
 namespace demodctl {
 
-int32_t run_write_sequence(char** argv, std::span<const RegWrite> sequence) {
-  if (open_connection(argv) != 0) return -1;
-  std::array<uint8_t, kIdentityLen> identity{};
-  const ChipId id = check_chip_id(identity);
-  if (id == ChipId::failed) return -1;
-  if (id == ChipId::absent) {
+int32_t run_write_sequence(Transport& bus, std::span<const RegRow> rows) {
+  if (bus.open_connection() != 0) return -1;
+  Identity id{};
+  const ChipId chip = check_chip_id(bus, id);
+  if (chip == ChipId::failed) return -1;
+  if (chip == ChipId::absent) {
     print_result(kMsgChipAbsent, 1);
   } else {
-    if (apply_writes(sequence) != 0) return -1;
+    if (write_demod_rows(bus, rows) != 0) return -1;
     print_result(kMsgOk, 1);
   }
-  close_connection();
+  bus.close_connection();
   return 0;
 }
 

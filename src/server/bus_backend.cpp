@@ -30,8 +30,10 @@ I2cBus* I2cDevBackend::channel(int32_t n) {
   if (n < 0) return nullptr;
   auto it = open_.find(n);
   if (it != open_.end()) return it->second.get();
-  // A node that cannot be opened is tried again on the next request (it may appear later).
-  auto bus = I2cDevBus::open(dev_prefix_ + std::to_string(n), kernel_);
+  // A node that cannot be opened, or is not an I2C adapter, is tried again on the next request
+  // (it may appear later).
+  std::string why;
+  auto bus = I2cDevBus::open(dev_prefix_ + std::to_string(n), &why, kernel_);
   if (!bus) return nullptr;
   return open_.emplace(n, std::move(bus)).first->second.get();
 }

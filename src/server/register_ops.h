@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "bus/i2c_bus.h"
+#include "protocol/wire.h"
 #include "server/bus_backend.h"
-#include "server/wire.h"
 
 namespace demodctl {
 

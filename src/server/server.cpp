@@ -3,10 +3,10 @@
 #include <csignal>
 #include <unordered_map>
 
+#include "protocol/wire.h"
 #include "server/asio_include.h"
 #include "server/linger.h"
 #include "server/session.h"
-#include "server/wire.h"
 
 namespace demodctl {
 

@@ -11,10 +11,10 @@
 #include <optional>
 #include <vector>
 
+#include "protocol/wire.h"
 #include "server/asio_include.h"
 #include "server/bus_backend.h"
 #include "server/register_ops.h"
-#include "server/wire.h"
 
 namespace demodctl {
 

@@ -23,9 +23,18 @@ using Calls = std::vector<std::vector<Msg>>;
 // Records every I2C_RDWR call; read messages are filled with 0xA0, 0xA1, ...
 struct FakeKernel : KernelI2c {
   int open_result = 7;  // the adapter's fd
+  bool char_device = true;
+  int funcs_result = 0;
+  unsigned long functionality = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
   bool ioctl_fails = false;
+  bool closed = false;
   Calls calls;
   int open_adapter(const char*) override { return open_result; }
+  bool is_char_device(int) override { return char_device; }
+  int funcs(int, unsigned long* f) override {
+    *f = functionality;
+    return funcs_result;
+  }
   int rdwr(int, i2c_msg* msgs, uint32_t nmsgs) override {
     auto& call = calls.emplace_back();
     for (i2c_msg* m = msgs; m != msgs + nmsgs; ++m) {
@@ -38,7 +47,7 @@ struct FakeKernel : KernelI2c {
     errno = ENODEV;  // the bridge was unplugged
     return ioctl_fails ? -1 : static_cast<int>(nmsgs);
   }
-  void close_adapter(int) override {}
+  void close_adapter(int) override { closed = true; }
 };
 
 struct TransferCase {
@@ -59,7 +68,8 @@ TEST_P(I2cDevBusTransfer, HandsTheKernelExactlyTheseMessages) {
   const TransferCase& c = GetParam();
   FakeKernel kernel;
   kernel.ioctl_fails = c.ioctl_fails;
-  auto bus = I2cDevBus::open("/dev/i2c-7", kernel);
+  std::string why;
+  auto bus = I2cDevBus::open("/dev/i2c-7", &why, kernel);
   ASSERT_NE(bus, nullptr);
   std::vector<uint8_t> rx(c.rx_len, 0x55);
   const bool ok = !c.ioctl_fails && !c.expected.empty();
@@ -81,10 +91,36 @@ INSTANTIATE_TEST_SUITE_P(
         TransferCase{"ReadTooLong", kDemod7, {0x6C}, 8193, false, {}},
         TransferCase{"TenBitAddress", 0x80, {0x6C}, 0, false, {}}));
 
-TEST(I2cDevBus, OpenFailureGivesNoBus) {
-  FakeKernel kernel;
-  kernel.open_result = -1;
-  EXPECT_EQ(I2cDevBus::open("/dev/i2c-3", kernel), nullptr);
+// Only a character device that answers I2C_FUNCS with plain I2C transfers is an adapter; any
+// other node is closed again and named in the reason.
+TEST(I2cDevBus, OnlyAnI2cAdapterOpens) {
+  struct Case {
+    int open_result;
+    bool char_device;
+    int funcs_result;
+    unsigned long functionality;
+    const char* why;  // nullptr: opens
+  } cases[] = {
+      {7, true, 0, I2C_FUNC_I2C, nullptr},
+      {-1, true, 0, I2C_FUNC_I2C, "cannot open I2C adapter /dev/i2c-3: "},
+      {7, false, 0, I2C_FUNC_I2C, "/dev/i2c-3 is not an I2C adapter: not a character device"},
+      {7, true, -1, I2C_FUNC_I2C, "/dev/i2c-3 is not an I2C adapter: it does not answer"},
+      {7, true, 0, I2C_FUNC_SMBUS_BYTE, "/dev/i2c-3 is not an I2C adapter: it cannot do plain"},
+  };
+  for (const auto& c : cases) {
+    FakeKernel kernel;
+    kernel.open_result = c.open_result;
+    kernel.char_device = c.char_device;
+    kernel.funcs_result = c.funcs_result;
+    kernel.functionality = c.functionality;
+    std::string why;
+    const auto bus = I2cDevBus::open("/dev/i2c-3", &why, kernel);
+    EXPECT_EQ(bus != nullptr, c.why == nullptr) << why;
+    if (c.why != nullptr) {
+      EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+    }
+    EXPECT_EQ(kernel.closed, c.why != nullptr && c.open_result >= 0);
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "bus/bridge_bus_choice.h"
+#include "cli/bus_choice.h"
 #include "support/process.h"
 
 namespace demodctl {
@@ -29,6 +29,14 @@ struct RecordingBus : I2cBus {
   bool succeed;
 };
 
+// A bridge whose bus is `bus`, opened.
+std::unique_ptr<UsbBridge> open_bridge(std::unique_ptr<I2cBus> bus) {
+  auto shared = std::make_shared<std::unique_ptr<I2cBus>>(std::move(bus));
+  auto bridge = std::make_unique<UsbBridge>([shared](std::string*) { return std::move(*shared); });
+  EXPECT_EQ(bridge->open_device(0), 0);
+  return bridge;
+}
+
 TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
   const struct {
     std::vector<uint8_t> wbuf;  // 8-bit address byte, then what is written
@@ -42,11 +50,10 @@ TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
   };
   for (const auto& c : cases) {
     std::vector<Call> calls;
-    UsbBridge bridge;
-    ASSERT_TRUE(bridge.open_bus(std::make_unique<RecordingBus>(calls, c.bus_ok)));
+    auto bridge = open_bridge(std::make_unique<RecordingBus>(calls, c.bus_ok));
     std::vector<uint8_t> rbuf(c.rbuf.size(), 0xAA);
     const int done =
-        bridge.stream_i2c(0, int(c.wbuf.size()), c.wbuf.data(), int(rbuf.size()), rbuf.data());
+        bridge->stream_i2c(0, int(c.wbuf.size()), c.wbuf.data(), int(rbuf.size()), rbuf.data());
     EXPECT_EQ(done != 0, c.bus_ok);
     const Call want{c.addr7, {c.wbuf.begin() + 1, c.wbuf.end()}, rbuf.size()};
     EXPECT_EQ(calls, std::vector<Call>{want}) << int(c.wbuf[0]);
@@ -56,17 +63,16 @@ TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
 
 TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
   std::vector<Call> calls;
-  UsbBridge bridge;
-  ASSERT_TRUE(bridge.open_bus(std::make_unique<RecordingBus>(calls, true)));
+  auto bridge = open_bridge(std::make_unique<RecordingBus>(calls, true));
   const uint8_t w[] = {0xD0, 0x6C};
   uint8_t r[2] = {0xAA, 0xAA};
-  EXPECT_EQ(UsbBridge().stream_i2c(0, 2, w, 2, r), 0);  // never opened
+  EXPECT_EQ(UsbBridge(nullptr).stream_i2c(0, 2, w, 2, r), 0);  // never opened
   EXPECT_EQ(r[0] | r[1], 0) << "read as zeros";
-  EXPECT_EQ(bridge.stream_i2c(1, 2, w, 2, r), 0);  // only device index 0 exists
-  EXPECT_EQ(bridge.stream_i2c(0, 0, w, 2, r), 0);  // no address byte
-  EXPECT_EQ(bridge.stream_i2c(0, 2, w, -1, r), 0);
-  EXPECT_EQ(bridge.stream_i2c(0, 2, nullptr, 2, r), 0);
-  EXPECT_EQ(bridge.stream_i2c(0, 2, w, 2, nullptr), 0);
+  EXPECT_EQ(bridge->stream_i2c(1, 2, w, 2, r), 0);  // only device index 0 exists
+  EXPECT_EQ(bridge->stream_i2c(0, 0, w, 2, r), 0);  // no address byte
+  EXPECT_EQ(bridge->stream_i2c(0, 2, w, -1, r), 0);
+  EXPECT_EQ(bridge->stream_i2c(0, 2, nullptr, 2, r), 0);
+  EXPECT_EQ(bridge->stream_i2c(0, 2, w, 2, nullptr), 0);
   EXPECT_TRUE(calls.empty());
 }
 
@@ -90,13 +96,13 @@ TEST(UsbBridge, OpenFailuresReturnMinusOne) {
       {0, "sim", "/nonexistent/dir/trace.jsonl"},
       {1, "sim", nullptr}};
   for (const auto& [index, bus, trace] : cases) {
-    UsbBridge bridge(empty_sysfs);
-    bus != nullptr ? ::setenv(kBusEnvVar, bus, 1) : ::unsetenv(kBusEnvVar);
+    UsbBridge bridge([&, bus = bus](std::string* error) {
+      return open_chosen_bus(parse_bus_choice(bus), empty_sysfs, error);
+    });
     trace != nullptr ? ::setenv(kTraceEnvVar, trace, 1) : ::unsetenv(kTraceEnvVar);
     EXPECT_EQ(bridge.open_device(index), -1) << (bus ? bus : "unset");
     EXPECT_FALSE(bridge.is_open());
   }
-  ::unsetenv(kBusEnvVar);
   ::unsetenv(kTraceEnvVar);
 }
 

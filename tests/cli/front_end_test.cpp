@@ -55,14 +55,15 @@ TEST(FrontEnd, PrintConnReportsTransport) {
                {"7", "error=ok,return=1"},
                {"-1", "error=ok,return=1"}};
   for (const auto& c : cases) {
-    const RunResult r = run_cli({"print_conn", c.flag});
+    TestPlatform p;
+    const RunResult r = run_cli(p, {"print_conn", c.flag});
     EXPECT_EQ(r.out, c.out) << c.flag;
     EXPECT_EQ(r.status, 0);
   }
 }
 
 TEST(FrontEnd, UnknownNamesPrintNothing) {
-  RecordingCalc calc;
+  TestPlatform p;
   struct Case {
     std::vector<std::string> args;
     int32_t status;
@@ -74,17 +75,16 @@ TEST(FrontEnd, UnknownNamesPrintNothing) {
       {{"tuner_set" + std::string(256, 'x'), "1"}, -'x'},
   };
   for (const auto& c : cases) {
-    const RunResult r = run_cli(c.args);
+    const RunResult r = run_cli(p, c.args);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, c.status) << c.args[c.args.size() - 2];
     EXPECT_NE(r.status & 0xFF, 0);
   }
-  EXPECT_TRUE(calc.calls.empty());
+  EXPECT_TRUE(p.calls.empty());
 }
 
 TEST(FrontEnd, ShortCommandLinesNeverReachTheBus) {
-  RecordingCalc calc;
-  RecordingUsbio usb;
+  TestPlatform p;
   const std::vector<std::vector<std::string>> lines = {
       {},
       {"on_line"},
@@ -92,26 +92,26 @@ TEST(FrontEnd, ShortCommandLinesNeverReachTheBus) {
       {"h", "p", "on_line", "1"},
   };
   for (const auto& args : lines) {
-    const RunResult r = run_cli(args);
+    const RunResult r = run_cli(p, args);
     EXPECT_EQ(r.status, 2) << args.size();
     EXPECT_EQ(r.out, "");
   }
-  EXPECT_TRUE(calc.calls.empty());
-  EXPECT_TRUE(usb.calls.empty());
+  EXPECT_TRUE(p.calls.empty());
 }
 
 TEST(FrontEnd, PositionHoldingTheNameIsReadAsWritten) {
-  RecordingUsbio usb;
+  TestPlatform p;
   // USB: speed = "on_line" -> 0, address = "0" -> 0.
-  const RunResult r = run_cli({"on_line", "0", "on_line", "0"});
+  const RunResult r = run_cli(p, {"on_line", "0", "on_line", "0"});
   EXPECT_EQ(r.out, "error=ok,,return=0");
-  EXPECT_EQ(usb.calls.at(1), "SetStream(0,0)");
-  EXPECT_EQ(usb.calls.at(2), "StreamI2C(0,[00 6C],4)");
+  EXPECT_EQ(p.calls.at(1), "SetStream(0,0)");
+  EXPECT_EQ(p.calls.at(2), "StreamI2C(0,[00 6C],4)");
 }
 
 TEST(FrontEnd, HelpAndVersionGoToStdout) {
   for (const char* flag : {"--help", "--version"}) {
-    const RunResult r = run_cli({flag});
+    TestPlatform p;
+    const RunResult r = run_cli(p, {flag});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("demodctl"), std::string::npos);
   }

@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "bus/calc_api.h"
 #include "bus/reg_client.h"
 #include "server/frames.h"
 #include "support/process.h"
@@ -87,21 +86,22 @@ const Bytes kReadOk{0x83, 0, 0, 1};
 TEST(Regserver, ClientCallsRoundTripAndSigtermExits0) {
   ServerProcess server;
   ASSERT_TRUE(server.ready());
-  ASSERT_EQ(InitSock("127.0.0.1", server.port()), 0);
+  RegClient client;
+  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
   uint8_t id[4] = {};
-  ASSERT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, id, 4), 0);
+  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);
   EXPECT_EQ(Bytes(id, id + 4), (Bytes{0x01, 0x00, 0x36, 0x31}));
   const uint8_t data[3] = {0x11, 0x22, 0x33};
-  ASSERT_EQ(WriteregMulti(0, kDemod, 0x40, 1, data, 3), 0);
+  ASSERT_EQ(client.write_reg_multi(0, kDemod, 0x40, 1, data, 3), 0);
   uint8_t back[3] = {};
-  ASSERT_EQ(ReadregMulti(0, kDemod, 0x40, 1, back, 3), 0);
+  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x40, 1, back, 3), 0);
   EXPECT_EQ(Bytes(back, back + 3), Bytes(data, data + 3));
   std::vector<uint8_t> capture(8192);
-  EXPECT_EQ(ReadregPeriod(0, kDemod, 0xEF, 1, capture.data(), 1, 8192, 100), 0);
-  EXPECT_EQ(ReadregMulti(1, kDemod, 0x6C, 1, id, 4), 6);  // NO_CHANNEL
-  EXPECT_EQ(ReadregMulti(0, 464, 0x6C, 1, id, 4), 7);     // BAD_ADDRESS
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, id, 4), 0);  // still connected
-  EXPECT_EQ(DeinitSock(), 0);
+  EXPECT_EQ(client.read_reg_period(0, kDemod, 0xEF, 1, capture.data(), 1, 8192, 100), 0);
+  EXPECT_EQ(client.read_reg_multi(1, kDemod, 0x6C, 1, id, 4), 6);  // NO_CHANNEL
+  EXPECT_EQ(client.read_reg_multi(0, 464, 0x6C, 1, id, 4), 7);     // BAD_ADDRESS
+  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);  // still connected
+  EXPECT_EQ(client.deinit_sock(), 0);
   EXPECT_EQ(server.stop(), 0);  // SIGTERM
 }
 
@@ -122,7 +122,7 @@ TEST(Regserver, ConnectionOverTheCapGetsBusyAndIsClosed) {
   Raw first(server.port());
   ASSERT_TRUE(first.send(test::hello()));
   ASSERT_EQ(first.head(), kHelloOk);
-  EXPECT_EQ(InitSock("127.0.0.1", server.port()), 9);  // BUSY
+  EXPECT_EQ(RegClient().init_sock("127.0.0.1", server.port()), 9);  // BUSY
   Raw second(server.port());
   EXPECT_EQ(second.head(), (Bytes{0x81, 0x09, 0, 0}));
   EXPECT_TRUE(second.closed());
@@ -192,11 +192,12 @@ TEST(Regserver, RequestSentByteByByteIsAnswered) {
 TEST(Regserver, DropFaultFailsTheClientOperation) {
   ServerProcess server({"--scenario", testing::write_file(testing::make_temp_dir(), "drop.json",
                                                           R"({"faults": {"drop_at_ops": [2]}})")});
-  ASSERT_EQ(InitSock("127.0.0.1", server.port()), 0);
+  RegClient client;
+  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
   uint8_t id[4];
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, id, 4), 0);
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, id, 4), -1);  // dropped without a reply
-  EXPECT_EQ(ReadregMulti(0, kDemod, 0x6C, 1, id, 4), -1);  // and the connection abandoned
+  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);
+  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), -1);  // dropped without a reply
+  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), -1);  // and the connection abandoned
 }
 
 TEST(Client, TimeoutAbandonsTheConnection) {

@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
+#include "protocol/wire.h"
 #include "server/frames.h"
-#include "server/wire.h"
 
 namespace demodctl::wire {
 namespace {

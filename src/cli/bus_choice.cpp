@@ -1,7 +1,5 @@
-#include "bus/bridge_bus_choice.h"
+#include "cli/bus_choice.h"
 
-#include <cerrno>
-#include <cstring>
 #include <string_view>
 
 #include "bus/i2c_dev_bus.h"
@@ -13,11 +11,26 @@ namespace {
 constexpr std::string_view kSimName = "sim";
 constexpr std::string_view kSimScenarioPrefix = "sim:";
 
-std::unique_ptr<I2cBus> open_device_node(const std::string& path, std::string* error) {
-  errno = 0;
-  auto bus = I2cDevBus::open(path);
-  if (!bus) *error = "cannot open I2C adapter " + path + ": " + std::strerror(errno);
-  return bus;
+// The simulated board in this process. A dropped connection here is an unplugged bridge: the
+// transfer that hits it and every later one fail.
+class InProcessBoard : public I2cBus {
+ public:
+  explicit InProcessBoard(std::unique_ptr<SimBoard> board) : board_(std::move(board)) {}
+  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+    if (gone_) return false;
+    const bool ok = board_->transfer(addr7, tx, rx);
+    gone_ = board_->take_drop_request();
+    return ok && !gone_;
+  }
+
+ private:
+  std::unique_ptr<SimBoard> board_;
+  bool gone_ = false;
+};
+
+std::unique_ptr<I2cBus> in_process(std::unique_ptr<SimBoard> board) {
+  if (!board) return nullptr;
+  return std::make_unique<InProcessBoard>(std::move(board));
 }
 
 }  // namespace
@@ -37,15 +50,11 @@ std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::stri
                                         std::string* error) {
   switch (choice.kind) {
     case BusChoice::Kind::kSimDefault:
-      return SimBoard::make_default();
-    case BusChoice::Kind::kSimScenario: {
-      std::string sim_error;
-      auto board = SimBoard::from_file(choice.path, &sim_error);
-      if (!board) *error = sim_error.empty() ? "cannot load scenario " + choice.path : sim_error;
-      return board;
-    }
+      return in_process(SimBoard::make_default());
+    case BusChoice::Kind::kSimScenario:
+      return in_process(SimBoard::from_file(choice.path, error));
     case BusChoice::Kind::kDeviceNode:
-      return open_device_node(choice.path, error);
+      return I2cDevBus::open(choice.path, error);
     case BusChoice::Kind::kAutoDetect:
       break;
   }
@@ -55,7 +64,7 @@ std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::stri
              std::string(kBusEnvVar) + ")";
     return nullptr;
   }
-  return open_device_node(*node, error);
+  return I2cDevBus::open(*node, error);
 }
 
 }  // namespace demodctl

@@ -1,4 +1,5 @@
-// Which I2C bus the USB bridge calls run on, chosen by DEMODCTL_I2C_BUS:
+// Which I2C bus the USB bridge runs on, chosen by DEMODCTL_I2C_BUS where the program is put
+// together (the bus layer knows neither the simulator nor a particular adapter):
 //   unset or empty  the first USB I2C adapter found in sysfs
 //   "sim"           the in-process simulated board with its default scenario
 //   "sim:FILE"      the simulated board built from scenario FILE

@@ -1,4 +1,4 @@
-#include "server/wire.h"
+#include "protocol/wire.h"
 
 #include <algorithm>
 

@@ -1,0 +1,24 @@
+#include "bus/poll.h"
+
+#include "bus/delay.h"
+#include "cli/result_line.h"
+
+namespace demodctl {
+
+int poll_register(Transport& bus, const PollSpec& spec, std::span<uint8_t> out,
+                  const ReadyTest& ready) {
+  const int max_waits = kPollBoundMs / spec.interval_ms;
+  if (bus.demod_read_regs(spec.reg, out) != 0) return -1;
+  for (int waits = 0; !ready(out); ++waits) {
+    if (waits == max_waits) {
+      print_result(kMsgTimeout, -1);
+      return -1;
+    }
+    if (spec.order == PollOrder::wait_then_read) delay_ms(spec.interval_ms);
+    if (bus.demod_read_regs(spec.reg, out) != 0) return -1;
+    if (spec.order == PollOrder::read_then_wait) delay_ms(spec.interval_ms);
+  }
+  return 0;
+}
+
+}  // namespace demodctl

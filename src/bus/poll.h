@@ -1,0 +1,38 @@
+// The one way to wait for a status flag: read, test, wait, read again, with a bound.
+//
+// The chip's flags normally come within milliseconds. A flag that never comes (a chip held in
+// reset, a capture that never starts) must not keep the tool spinning for ever, so every poll gives
+// up after kPollBoundMs of waiting (1500 waits of 2 ms, 600 of 5 ms) and the command ends with
+// "err timeout,failed" and -1. A failed read ends the poll at once with its own failure line: it
+// is never taken for a value.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "bus/transport.h"
+
+namespace demodctl {
+
+inline constexpr int kPollBoundMs = 3000;
+
+enum class PollOrder {
+  read_then_wait,  // while not ready: read again, then wait
+  wait_then_read,  // while not ready: wait, then read again
+};
+
+struct PollSpec {
+  uint8_t reg;      // out.size() bytes from here, one transfer per read
+  int interval_ms;  // the wait between reads (> 0)
+  PollOrder order;
+};
+
+using ReadyTest = std::function<bool(std::span<const uint8_t>)>;
+
+// The first read comes at once; 0 once `ready` holds for the bytes in `out` (which keep them),
+// -1 after a failed read or at the bound (the line is printed).
+int poll_register(Transport& bus, const PollSpec& spec, std::span<uint8_t> out,
+                  const ReadyTest& ready);
+
+}  // namespace demodctl

@@ -1,0 +1,95 @@
+#include "bus/socket_transport.h"
+
+#include <algorithm>
+
+#include "bus/delay.h"
+#include "bus/transport_values.h"
+
+namespace demodctl {
+namespace {
+
+// Through the repeater the server reaches the tuner one byte per opening; each byte is followed
+// by this pause.
+constexpr int kRepeaterPauseMs = 2;
+// The capture fetch: one-byte items, and the burst the server may read back to back.
+constexpr int kPeriodItemLen = 1;
+constexpr int kPeriodBurst = 100;
+
+}  // namespace
+
+int SocketTransport::open_connection() {
+  // Neither result is examined: an unreachable server shows at the first register call.
+  calc_.init_sock(demod().host.c_str(), demod().port);
+  calc_.set_i2c_speed(demod().channel, demod().speed);
+  return 0;
+}
+
+void SocketTransport::close_connection() { calc_.deinit_sock(); }
+
+// A failed read leaves zeros, never what the call may have left behind.
+int SocketTransport::read(int channel, int address, int reg, std::span<uint8_t> out) {
+  const int rc = calc_.read_reg_multi(channel, address, reg, kRegAddrLen, out.data(),
+                                      static_cast<int>(out.size()));
+  if (rc == 0) return 0;
+  std::fill(out.begin(), out.end(), uint8_t{0});
+  return report_bus_failure();
+}
+
+int SocketTransport::write(int channel, int address, int reg, std::span<const uint8_t> data) {
+  const int rc = calc_.write_reg_multi(channel, address, reg, kRegAddrLen, data.data(),
+                                       static_cast<int>(data.size()));
+  return rc == 0 ? 0 : report_bus_failure();
+}
+
+int SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+  return read(demod().channel, demod().address, reg, out);
+}
+
+int SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+  return write(demod().channel, demod().address, reg, data);
+}
+
+int SocketTransport::read_identity(Identity& id) { return demod_read_regs(kRegIdentity, id); }
+
+int SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+  const int rc =
+      calc_.read_reg_period(demod().channel, demod().address, reg, kRegAddrLen, out.data(),
+                            kPeriodItemLen, static_cast<int>(out.size()), kPeriodBurst);
+  if (rc == 0) return 0;
+  std::fill(out.begin(), out.end(), uint8_t{0});
+  return report_bus_failure();
+}
+
+void SocketTransport::set_speed(const I2cDevice& device) {
+  calc_.set_i2c_speed(device.channel, device.speed);  // result not examined, as at open
+}
+
+// Direct: one call on the tuner's own channel. Through the repeater: per byte, open the
+// repeater, transfer that byte on the demodulator's channel to the tuner's address, pause.
+int SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                     std::span<uint8_t> out) {
+  if (direct) return read(tuner.channel, tuner.address, reg, out);
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0) return -1;
+    if (read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1)) != 0) {
+      return -1;
+    }
+    delay_ms(kRepeaterPauseMs);
+  }
+  return 0;
+}
+
+int SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                      std::span<const uint8_t> data) {
+  if (direct) return write(tuner.channel, tuner.address, reg, data);
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0) return -1;
+    if (write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1)) != 0) {
+      return -1;
+    }
+    delay_ms(kRepeaterPauseMs);
+  }
+  return 0;
+}
+
+}  // namespace demodctl

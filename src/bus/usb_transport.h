@@ -1,0 +1,36 @@
+// The USB-bridge transport: every operation is one bridge transaction or a few, on device index 0,
+// with the device address byte first. A transaction the bridge reports as not done is a failure;
+// only the identity read turns a silent chip into zeros (absent).
+#pragma once
+
+#include "bus/transport.h"
+#include "bus/usbio_api.h"
+
+namespace demodctl {
+
+class UsbTransport : public Transport {
+ public:
+  UsbTransport(const I2cDevice& demod, UsbioBackend& usbio) : Transport(demod), usbio_(usbio) {}
+
+  int open_connection() override;
+  void close_connection() override;
+  int demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
+  int demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
+  int read_identity(Identity& id) override;
+  int read_period(uint8_t reg, std::span<uint8_t> out) override;
+  void set_speed(const I2cDevice& device) override;
+  int tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                      std::span<uint8_t> out) override;
+  int tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                       std::span<const uint8_t> data) override;
+
+ private:
+  // START addr+W reg  Sr addr+R out...  STOP. True when the bridge did it.
+  bool read(int address, uint8_t reg, std::span<uint8_t> out);
+  // START addr+W reg data...  STOP, built in a buffer of its own.
+  bool write(int address, uint8_t reg, std::span<const uint8_t> data);
+  bool open_repeater();
+  UsbioBackend& usbio_;
+};
+
+}  // namespace demodctl

@@ -1,0 +1,23 @@
+#include "cli/platform.h"
+
+#include <cstdlib>
+
+#include "cli/bus_choice.h"
+
+namespace demodctl {
+
+CalcBackend& RealPlatform::calc() {
+  if (!client_) client_ = std::make_unique<RegClient>();
+  return *client_;
+}
+
+UsbioBackend& RealPlatform::usbio() {
+  if (!bridge_) {
+    bridge_ = std::make_unique<UsbBridge>([](std::string* error) {
+      return open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), "/sys", error);
+    });
+  }
+  return *bridge_;
+}
+
+}  // namespace demodctl
