@@ -2,7 +2,12 @@
 //  1. one register read round trip (ReadregMulti through the client layer and
 //     regserver on the simulated board) against a plain TCP echo round trip of
 //     the same size on loopback;
-//  2. the wall time of a `demodctl ... on_line 1` process against /bin/true.
+//  2. the wall time of a `demodctl ... on_line 1` process against /bin/true;
+//  3. the wall time of a `demodctl 100 208 fec_ok 0` process (one register read over the USB
+//     bridge) against `i2ctransfer -y 99 w1@0x68 0x2c r1` (i2c-tools) doing the same transfer,
+//     both on the same fake adapter /dev/i2c-99 (bench/fake_i2c_adapter.c, preloaded).
+// Process runs of the two programs of a comparison alternate, and each is reported by its median,
+// so a load that comes and goes during the run weighs on both alike.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +31,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr const char* kI2ctransfer = "/usr/sbin/i2ctransfer";
 
 double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -126,23 +134,50 @@ double register_round_trip(int port, int rounds) {
   return t;
 }
 
-double process_time(const std::vector<std::string>& argv, int runs) {
+// One run of argv with extra environment entries, standard output to /dev/null; seconds.
+double run_once(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   std::vector<char*> c_argv;
   for (const auto& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
   c_argv.push_back(nullptr);
   const auto t0 = Clock::now();
-  for (int i = 0; i < runs; ++i) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int null_fd = open("/dev/null", O_WRONLY);
-      dup2(null_fd, 1);
-      execv(c_argv[0], c_argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    execv(c_argv[0], c_argv.data());
+    _exit(127);
   }
-  return seconds_since(t0) / runs;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double t = seconds_since(t0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s exited with %d\n", argv[0].c_str(), status);
+  }
+  return t;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Pair {
+  double subject;
+  double baseline;
+};
+
+// `runs` runs of each program, alternating; the median of each.
+Pair process_times(const std::vector<std::string>& subject,
+                   const std::vector<std::string>& baseline, const std::vector<std::string>& env,
+                   int runs) {
+  std::vector<double> a;
+  std::vector<double> b;
+  for (int i = 0; i < runs; ++i) {
+    a.push_back(run_once(subject, env));
+    b.push_back(run_once(baseline, env));
+  }
+  return {median(a), median(b)};
 }
 
 }  // namespace
@@ -158,15 +193,26 @@ int main(int argc, char** argv) {
   const double echo = echo_round_trip(rounds);
   const double reg = register_round_trip(server.port, rounds);
   const std::string port = std::to_string(server.port);
-  const double trivial = process_time({"/bin/true"}, runs);
-  const double tool =
-      process_time({DEMODCTL_BIN, "127.0.0.1", port, "0", "100", "208", "on_line", "1"}, runs);
+  const Pair on_line =
+      process_times({DEMODCTL_BIN, "127.0.0.1", port, "0", "100", "208", "on_line", "1"},
+                    {"/bin/true"}, {}, runs);
   kill(server.pid, SIGTERM);
   waitpid(server.pid, nullptr, 0);
 
-  std::printf("register read round trip  %8.2f us   tcp echo %8.2f us   ratio %.2f\n", reg * 1e6,
+  std::printf("register read round trip  %8.2f us   tcp echo %8.2f us    ratio %.2f\n", reg * 1e6,
               echo * 1e6, reg / echo);
-  std::printf("demodctl on_line process  %8.2f us   /bin/true %7.2f us   ratio %.2f\n", tool * 1e6,
-              trivial * 1e6, tool / trivial);
+  std::printf("demodctl on_line process  %8.2f us   /bin/true %7.2f us    ratio %.2f\n",
+              on_line.subject * 1e6, on_line.baseline * 1e6, on_line.subject / on_line.baseline);
+  if (access(kI2ctransfer, X_OK) != 0) {
+    std::printf("demodctl fec_ok over the USB bridge: %s not found (package i2c-tools)\n",
+                kI2ctransfer);
+    return 0;
+  }
+  const Pair fec_ok =
+      process_times({DEMODCTL_BIN, "100", "208", "fec_ok", "0"},
+                    {kI2ctransfer, "-y", "99", "w1@0x68", "0x2c", "r1"},
+                    {"LD_PRELOAD=" FAKE_I2C_ADAPTER, "DEMODCTL_I2C_BUS=/dev/i2c-99"}, runs);
+  std::printf("demodctl fec_ok (bridge)  %8.2f us   i2ctransfer %5.2f us    ratio %.2f\n",
+              fec_ok.subject * 1e6, fec_ok.baseline * 1e6, fec_ok.subject / fec_ok.baseline);
   return 0;
 }
