@@ -11,6 +11,7 @@ packages=(
   libcli11-dev                           # regserver options
   clang libclang-rt-14-dev               # libFuzzer target of the request decoder
   procps                                 # pkill/ps used by the demo script
+  i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a normal build and an ASan+UBSan build, both
-# through ctest, then a short run of the request decoder's fuzzer.
+# Builds and runs every test: a Release build and an ASan+UBSan build, both
+# with warnings as errors and both through ctest, then a short run of the
+# request decoder's fuzzer.
 # Usage: scripts/test.sh            (FUZZ_SECONDS=N to change the fuzzing time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,13 +11,14 @@ scripts/install-deps.sh
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-30}
 
-echo "== normal build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+echo "== Release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEMODCTL_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest -j "$jobs" --output-on-failure --timeout 300)
 
 echo "== ASan+UBSan build"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDEMODCTL_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDEMODCTL_SANITIZE=ON \
+  -DDEMODCTL_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

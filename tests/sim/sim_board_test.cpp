@@ -183,3 +183,65 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
 
 }  // namespace
 }  // namespace demodctl
+
+namespace demodctl {
+namespace {
+
+// The identity wins over registers 0x6C..0x6F; every list has its bound, one past it is refused.
+TEST(Scenario, PrecedenceAndLimits) {
+  auto board = board_from(
+      R"({"demod": {"identity": "10 01 36 31", "registers": {"0x6C": 0, "0x6F": "0x30"}}})");
+  ASSERT_TRUE(board);
+  EXPECT_EQ(read(*board, kDemod, 0x6C, 4), (Bytes{0x10, 0x01, 0x36, 0x31}));
+  const auto list = [](int n, const std::string& item) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += (i ? "," : "") + item + std::to_string(i * 2) + "\"}";
+    return s;
+  };
+  const auto ones = [](int n) {
+    std::string s = "1";
+    for (int i = 1; i < n; ++i) s += ",1";
+    return s;
+  };
+  const std::pair<std::string, bool> cases[] = {
+      {R"({"tuners": [)" + list(4, R"({"address": "0x)") + "]}", true},
+      {R"({"tuners": [)" + list(5, R"({"address": "0x)") + "]}", false},
+      {R"({"channels": [0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15]})", true},
+      {R"({"channels": [0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16]})", false},
+      {R"({"channels": [255]})", true},
+      {R"({"channels": [256]})", false},
+      {R"({"acquisition_reads_per_stage": 1000000})", true},
+      {R"({"acquisition_reads_per_stage": 1000001})", false},
+      {R"({"faults": {"fail_ops": [4294967295]}})", true},
+      {R"({"faults": {"fail_ops": [4294967296]}})", false},
+      {R"({"faults": {"fail_ops": [)" + ones(256) + "]}}", true},
+      {R"({"faults": {"fail_ops": [)" + ones(257) + "]}}", false},
+  };
+  for (const auto& [text, ok] : cases) {
+    std::string error;
+    EXPECT_EQ(SimBoard::from_json_text(text, &error) != nullptr, ok) << text << ": " << error;
+  }
+}
+
+// A capture started through 0xEA delivers 2048 words of a tone at the data port 0xEF: the first
+// word is (I, Q) = (A, 0) in the format 0x2F selects, the fourth byte of every word is 0.
+TEST(SimBoard, CaptureDataFollowsTheFormatRegister) {
+  const struct {
+    uint8_t format;
+    Bytes first_word;  // (100, 0) in 9-bit offset binary; (50, 0) in 8-bit two's complement
+  } cases[] = {{0x30, {0x64, 0x01, 0x02, 0x00}}, {0x7C, {0x00, 0x20, 0x03, 0x00}}};
+  for (const auto& c : cases) {
+    auto board = SimBoard::make_default();
+    ASSERT_TRUE(write(*board, kDemod, 0x2F, {c.format}));
+    ASSERT_TRUE(write(*board, kDemod, 0xEA, {0x20}));
+    EXPECT_GE(read(*board, kDemod, 0xEA, 1).value()[0], 0x40) << "complete";
+    Bytes data;
+    for (int i = 0; i < 8192 + 4; ++i) data.push_back(read(*board, kDemod, 0xEF, 1).value()[0]);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), c.first_word) << int(c.format);
+    EXPECT_EQ(Bytes(data.end() - 4, data.end()), c.first_word) << "wraps after 8192 bytes";
+    for (size_t i = 3; i < 8192; i += 4) ASSERT_EQ(data[i], 0) << i;
+  }
+}
+
+}  // namespace
+}  // namespace demodctl

@@ -1,0 +1,157 @@
+// The real demodctl against the simulated board, over both transports: a regserver process for
+// the socket transport, the in-process board (DEMODCTL_I2C_BUS=sim) for the USB bridge. One run
+// per command family and transport, then the ways a run can end badly.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "support/process.h"
+
+namespace demodctl::testing {
+namespace {
+
+const std::string kNoConnection = "error=err no connection,failed,return=-1";
+const std::string kOpenError = "error=err openerror,failed,return=-1";
+
+// "op address reg bytes result" per line of a trace, speed settings left out.
+std::vector<std::string> trace_lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::istringstream lines(read_file(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    if (j.is_discarded() || j.value("op", "") == "speed") continue;
+    out.push_back(j.value("op", "") + " " + j.value("address", "") + " " + j.value("reg", "") +
+                  " " + j.value("bytes", "") + " " + j.value("result", ""));
+  }
+  return out;
+}
+
+ProcResult usb(const std::string& cmd, const std::string& bus, const std::string& trace) {
+  return demodctl({"100", "208", cmd, "0"},
+                  {"DEMODCTL_I2C_BUS=" + bus, "DEMODCTL_I2C_TRACE=" + trace});
+}
+
+TEST(Demodctl, CommandFamiliesOnBothTransports) {
+  const std::string dir = make_temp_dir();
+  ServerProcess server({"--sim", "--trace", dir + "/socket.jsonl"});
+  ASSERT_TRUE(server.ready());
+  const std::pair<const char*, const char*> runs[] = {
+      {"on_line", "error=ok,return=1"},
+      {"sync_ok", "error=ok,return=1"},
+      {"dvb_standard", "error=ok,return=DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
+      {"hot_rst", "error=ok,return=1"},
+  };
+  for (const std::string transport : {"socket", "usb"}) {
+    for (const auto& [cmd, out] : runs) {
+      const ProcResult r =
+          transport == "socket" ? demodctl(server.args(cmd)) : usb(cmd, "sim", dir + "/usb.jsonl");
+      EXPECT_EQ(r.out, out) << transport << " " << cmd;
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+    }
+    // The bus sees exactly the identity read and the two resets of the last run.
+    const std::vector<std::string> hot_rst = {"read 0xD0 0x6C 01 00 36 31 ok",
+                                              "write 0xD0 0x2E 01 ok", "write 0xD0 0x2E 03 ok"};
+    std::vector<std::string> seen = trace_lines(dir + "/" + transport + ".jsonl");
+    if (seen.size() > hot_rst.size()) seen.erase(seen.begin(), seen.end() - 3);
+    EXPECT_EQ(seen, hot_rst) << transport;
+  }
+}
+
+// A transfer refused in the middle of chip_init (by the server, or by a bridge that is unplugged
+// there): one failure line, 255, nothing sent after it.
+TEST(Demodctl, RefusedTransferEndsTheRunOnBothTransports) {
+  const std::string dir = make_temp_dir();
+  const std::string refuse = write_file(dir, "refuse.json", R"({"faults": {"fail_ops": [4]}})");
+  const std::string drop = write_file(dir, "drop.json", R"({"faults": {"drop_at_ops": [4]}})");
+  ServerProcess server({"--scenario", refuse, "--trace", dir + "/socket.jsonl"});
+  const ProcResult runs[] = {demodctl(server.args("chip_init")),
+                             usb("chip_init", "sim:" + drop, dir + "/usb.jsonl")};
+  server.stop();
+  const std::vector<std::string> want = {"read 0xD0 0x6C 01 00 36 31 ok", "write 0xD0 0x0C 52 ok",
+                                         "write 0xD0 0x00 81 ok", "write 0xD0 0x00 01 nack"};
+  for (const auto& [r, transport] : {std::pair{runs[0], "socket"}, std::pair{runs[1], "usb"}}) {
+    EXPECT_EQ(r.out, kNoConnection) << transport;
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(trace_lines(dir + "/" + transport + ".jsonl"), want) << transport;
+  }
+}
+
+// A loopback socket bound to a free port; listening (the kernel completes the handshake, nobody
+// reads) when backlog > 0.
+int loopback_socket(int backlog, std::string& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (backlog > 0) listen(fd, backlog);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port = std::to_string(ntohs(addr.sin_port));
+  return fd;
+}
+
+TEST(Demodctl, ServerThatIsGoneOrSilentFailsWithinTheBound) {
+  std::string port;
+  ::close(loopback_socket(0, port));  // nothing listens there now
+  const ProcResult unreachable = demodctl({"127.0.0.1", port, "0", "100", "208", "fec_ok", "1"});
+  const int fd = loopback_socket(4, port);
+  const ProcResult silent = demodctl({"127.0.0.1", port, "0", "100", "208", "on_line", "1"},
+                                     {"DEMODCTL_NET_TIMEOUT_MS=300"});
+  ::close(fd);
+  ServerProcess server({"--sim"});
+  server.signal(SIGSTOP);  // the tool connects and waits for a reply that never comes
+  ProcResult killed;
+  std::thread tool([&] { killed = demodctl(server.args("chip_init")); });
+  usleep(300 * 1000);
+  server.signal(SIGKILL);
+  tool.join();
+  for (const ProcResult& r : {unreachable, silent, killed}) {
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.out, kNoConnection);
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
+// Whatever DEMODCTL_I2C_BUS names that is not an I2C adapter: the open fails at once, the reason
+// only under DEMODCTL_VERBOSE.
+TEST(Demodctl, BridgeThatIsNotAnAdapter) {
+  const std::string dir = make_temp_dir();
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {"/dev/i2c-nonexistent", "cannot open I2C adapter"},
+      {"/dev/null", "is not an I2C adapter"},
+      {dir + "/fifo", "not a character device"},
+      {dir, "Is a directory"},
+      {"sim:/nonexistent/scenario.json", "cannot open"}};
+  for (const auto& [bus, reason] : cases) {
+    for (const bool verbose : {false, true}) {
+      std::vector<std::string> env = {"DEMODCTL_I2C_BUS=" + bus};
+      if (verbose) env.push_back("DEMODCTL_VERBOSE=1");
+      const ProcResult r = demodctl({"100", "208", "on_line", "0"}, env);
+      EXPECT_EQ(r.out, kOpenError) << bus;
+      EXPECT_EQ(r.status, 255);
+      EXPECT_FALSE(r.timed_out);
+      EXPECT_EQ(r.err.find(reason) != std::string::npos, verbose) << bus << ": " << r.err;
+    }
+  }
+}
+
+TEST(Demodctl, OutputThatCannotBeWrittenIsAFailure) {
+  const ProcResult r = run_process(
+      {"/bin/sh", "-c", std::string("exec '") + DEMODCTL_BIN + "' 100 208 fec_ok 0 >/dev/full"},
+      {"DEMODCTL_I2C_BUS=sim"});
+  EXPECT_EQ(r.status, 255);
+}
+
+}  // namespace
+}  // namespace demodctl::testing
