@@ -76,18 +76,6 @@ TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
   EXPECT_TRUE(calls.empty());
 }
 
-TEST(UsbBridge, BusChoiceFromTheEnvironment) {
-  using K = BusChoice::Kind;
-  const std::pair<const char*, BusChoice> cases[] = {
-      {nullptr, {K::kAutoDetect, ""}},
-      {"", {K::kAutoDetect, ""}},
-      {"sim", {K::kSimDefault, ""}},
-      {"sim:scenarios/no_chip.json", {K::kSimScenario, "scenarios/no_chip.json"}},
-      {"/dev/i2c-7", {K::kDeviceNode, "/dev/i2c-7"}},
-      {"simulator", {K::kDeviceNode, "simulator"}}};
-  for (const auto& [value, want] : cases) EXPECT_TRUE(parse_bus_choice(value) == want);
-}
-
 TEST(UsbBridge, OpenFailuresReturnMinusOne) {
   const std::string empty_sysfs = demodctl::testing::make_temp_dir();  // no USB adapter there
   const std::tuple<int, const char*, const char*> cases[] = {

@@ -34,17 +34,6 @@ TEST(Numbers, LeadingDecimalSaturated) {
   for (const auto& c : kNumbers) EXPECT_EQ(to_int(c.text), c.value) << '"' << c.text << '"';
 }
 
-TEST(CompareNames, ByteDifferenceOfFirstMismatch) {
-  EXPECT_EQ(compare_names("tuner_set", "tuner_set"), 0);
-  EXPECT_EQ(compare_names("tuner_set", "zzz"), 't' - 'z');
-  EXPECT_EQ(compare_names("tuner_set", "abc"), 't' - 'a');
-  EXPECT_EQ(compare_names("tuner_set", "tuner_se"), 't');
-  // A longer name differs at the end of the table name: 0 - byte, never 0 mod 256.
-  EXPECT_EQ(compare_names("tuner_set", ("tuner_set" + std::string(256, 'x')).c_str()), -'x');
-  // Bytes compare unsigned.
-  EXPECT_EQ(compare_names("tuner_set", "\xff"), 't' - 0xFF);
-}
-
 TEST(FrontEnd, PrintConnReportsTransport) {
   struct Case {
     const char* flag;
@@ -72,7 +61,9 @@ TEST(FrontEnd, UnknownNamesPrintNothing) {
       {{"h", "1", "0", "100", "208", "on_line ", "1"}, 't' - 'o'},
       {{"h", "1", "0", "100", "208", "zzz", "1"}, 't' - 'z'},
       {{"abc", "0"}, 't' - 'a'},
-      {{"tuner_set" + std::string(256, 'x'), "1"}, -'x'},
+      {{"tuner_set" + std::string(256, 'x'), "1"}, -'x'},  // never 0 modulo 256
+      {{"tuner_se", "1"}, 't'},
+      {{"\xff", "1"}, 't' - 0xFF},  // bytes compare unsigned
   };
   for (const auto& c : cases) {
     const RunResult r = run_cli(p, c.args);
