@@ -64,32 +64,31 @@ void SocketTransport::set_speed(const I2cDevice& device) {
   calc_.set_i2c_speed(device.channel, device.speed);  // result not examined, as at open
 }
 
-// Direct: one call on the tuner's own channel. Through the repeater: per byte, open the
-// repeater, transfer that byte on the demodulator's channel to the tuner's address, pause.
-int SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                     std::span<uint8_t> out) {
-  if (direct) return read(tuner.channel, tuner.address, reg, out);
-  for (size_t i = 0; i < out.size(); ++i) {
-    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0) return -1;
-    if (read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1)) != 0) {
-      return -1;
-    }
+// Through the repeater the tuner is reached one byte per opening: open the repeater, transfer
+// byte i (on the demodulator's channel, to the tuner's address), pause.
+int SocketTransport::through_repeater(size_t count, const std::function<int(size_t)>& transfer) {
+  for (size_t i = 0; i < count; ++i) {
+    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0 || transfer(i) != 0) return -1;
     delay_ms(kRepeaterPauseMs);
   }
   return 0;
 }
 
+// Direct: one call on the tuner's own channel.
+int SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                     std::span<uint8_t> out) {
+  if (direct) return read(tuner.channel, tuner.address, reg, out);
+  return through_repeater(out.size(), [&](size_t i) {
+    return read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1));
+  });
+}
+
 int SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
                                       std::span<const uint8_t> data) {
   if (direct) return write(tuner.channel, tuner.address, reg, data);
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0) return -1;
-    if (write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1)) != 0) {
-      return -1;
-    }
-    delay_ms(kRepeaterPauseMs);
-  }
-  return 0;
+  return through_repeater(data.size(), [&](size_t i) {
+    return write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1));
+  });
 }
 
 }  // namespace demodctl

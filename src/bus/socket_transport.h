@@ -2,6 +2,8 @@
 // address of the device record; a nonzero result of a register call is a failure.
 #pragma once
 
+#include <functional>
+
 #include "bus/calc_api.h"
 #include "bus/transport.h"
 
@@ -26,6 +28,7 @@ class SocketTransport : public Transport {
  private:
   int read(int channel, int address, int reg, std::span<uint8_t> out);
   int write(int channel, int address, int reg, std::span<const uint8_t> data);
+  int through_repeater(size_t count, const std::function<int(size_t)>& transfer);
   CalcBackend& calc_;
 };
 
