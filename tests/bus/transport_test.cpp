@@ -83,14 +83,6 @@ TEST(Transport, RefusedTransfersAreFailures) {
   }
 }
 
-TEST(Transport, OpenFailureOfTheBridge) {
-  TestPlatform p;
-  p.usbio_double.open_fails = true;
-  EXPECT_EQ(captured([&] { EXPECT_EQ(transport(p, false)->open_connection(), -1); }),
-            "error=err openerror,failed,return=-1");
-  EXPECT_EQ(p.calls, Calls{"OpenDevice(0)"});
-}
-
 TEST(Transport, ChipPresenceRule) {
   const std::pair<Identity, ChipId> cases[] = {{{0x00, 0x00, 0x36, 0x31}, ChipId::present},
                                                {{0x10, 0x01, 0x36, 0x31}, ChipId::present},
