@@ -2,6 +2,7 @@
 
 #include "cli/print_conn.h"
 #include "demod/demod_commands.h"
+#include "tuner/tuner_commands.h"
 
 namespace demodctl {
 namespace {
@@ -27,7 +28,7 @@ constexpr Command kCommands[] = {
     {"carrier_err", nullptr, true, 0},
     {"symbol_err", nullptr, true, 0},
     {"fft_print", nullptr, true, 0},
-    {"tuner_set", nullptr, true, 5},  // tuner channel (socket), address, type, freq, bw
+    {"tuner_set", tuner_set, true, 5, true},  // tuner channel (socket), address, type, freq, bw
 };
 
 }  // namespace

@@ -60,11 +60,13 @@ int32_t run(const Command& c, int argc, char** argv, Platform& platform) {
     return kUsageStatus;
   }
   if (argc <= highest_position(c)) return usage();
-  if (c.uses_transport) demod_device = parse_demod_device(TransportMode, argv);
-  const std::unique_ptr<Transport> bus = make_transport(TransportMode, demod_device, platform);
   const int first_own = transport_positions(TransportMode) + 1;
-  const CommandArgs own =
-      c.uses_transport ? CommandArgs(argv + first_own, argc - first_own) : CommandArgs();
+  const CommandArgs own = c.uses_transport
+                              ? CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own))
+                              : CommandArgs();
+  if (c.uses_transport) demod_device = parse_demod_device(TransportMode, argv);
+  if (c.names_tuner) tuner_device = parse_tuner_device(TransportMode, demod_device, own);
+  const std::unique_ptr<Transport> bus = make_transport(TransportMode, demod_device, platform);
   return c.handler(*bus, own);
 }
 
@@ -85,6 +87,11 @@ I2cDevice parse_demod_device(int32_t mode, char** argv) {
     return I2cDevice{argv[1], to_int(argv[2]), to_int(argv[3]), to_int(argv[4]), to_int(argv[5])};
   }
   return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
+}
+
+I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs own) {
+  return I2cDevice{demod.host, demod.port, mode != 0 ? to_int(own[0]) : 0, demod.speed,
+                   to_int(own[1])};
 }
 
 std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
