@@ -1,5 +1,6 @@
 #include "cli/command_table.h"
 
+#include "capture/capture_commands.h"
 #include "cli/print_conn.h"
 #include "demod/demod_commands.h"
 #include "tuner/tuner_commands.h"
@@ -20,14 +21,14 @@ constexpr Command kCommands[] = {
     {"chip_init", chip_init, true, 0},
     {"hot_rst", hot_rst, true, 0},
     {"dvb_standard", dvb_standard, true, 0},
-    {"ad_smp", nullptr, true, 1},  // capture_mode
+    {"ad_smp", ad_smp, true, 1},  // capture_mode
     {"sig_str", nullptr, true, 0},
     {"cn_read", nullptr, true, 0},
     {"ber_calc", nullptr, true, 0},
     {"lock_time", nullptr, true, 0},
     {"carrier_err", nullptr, true, 0},
     {"symbol_err", nullptr, true, 0},
-    {"fft_print", nullptr, true, 0},
+    {"fft_print", fft_print, true, 0},
     {"tuner_set", tuner_set, true, 5, true},  // tuner channel (socket), address, type, freq, bw
 };
 

@@ -16,6 +16,8 @@ inline constexpr const char* kMsgNoConnection = "err no connection,failed";
 inline constexpr const char* kMsgChipAbsent = "chip not connected, failed";
 // A status flag that did not come within the poll bound.
 inline constexpr const char* kMsgTimeout = "err timeout,failed";
+// The sample file could not be created or written.
+inline constexpr const char* kMsgFileError = "err file,failed";
 
 // "error=%s,return=%d"
 void print_result(const char* message, int value);

@@ -13,9 +13,6 @@ uint8_t RegisterMemory::get(int address, int reg) const {
   auto it = regs_.find({address, reg & 0xFF});
   return it == regs_.end() ? 0 : it->second;
 }
-void RegisterMemory::read(int address, int reg, uint8_t* buf, int count) const {
-  for (int i = 0; i < count; ++i) buf[i] = get(address, reg + i);
-}
 void RegisterMemory::write(int address, int reg, const uint8_t* data, int count) {
   for (int i = 0; i < count; ++i) regs_[{address, (reg + i) & 0xFF}] = data[i];
 }
@@ -38,6 +35,14 @@ std::string fmt(const char* format, auto... args) {
 }
 }  // namespace
 
+void Recorder::read(int address, int reg, uint8_t* buf, int count) {
+  for (int i = 0; i < count; ++i) {
+    auto& queue = script[{address, (reg + i) & 0xFF}];
+    buf[i] = queue.empty() ? memory.get(address, reg + i) : queue.front();
+    if (!queue.empty()) queue.pop_front();
+  }
+}
+
 bool Recorder::next_fails(int reg) {
   ++transfers;
   if (reg == fail_reg) return true;
@@ -58,7 +63,7 @@ int RecordingCalc::read_reg_multi(int channel, int address, int reg, int reg_len
       fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
   for (int i = 0; i < count; ++i) buf[i] = 0xEE;  // what a failed call may leave behind
   if (r_.next_fails(reg)) return -1;
-  r_.memory.read(address, reg, buf, count);
+  r_.read(address, reg, buf, count);
   return 0;
 }
 int RecordingCalc::write_reg_multi(int channel, int address, int reg, int reg_len,
@@ -74,7 +79,7 @@ int RecordingCalc::read_reg_period(int channel, int address, int reg, int reg_le
   r_.calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%d,%d)", channel, address, reg, reg_len,
                          item_len, total, burst));
   if (r_.next_fails(reg)) return -1;
-  for (int i = 0; i < total; ++i) buf[i] = r_.memory.get(address, reg);
+  for (int i = 0; i < total; ++i) r_.read(address, reg, buf + i, 1);
   return 0;
 }
 int RecordingCalc::deinit_sock() {
@@ -97,7 +102,7 @@ int RecordingUsbio::stream_i2c(int index, int write_len, const uint8_t* write_bu
   for (int i = 0; i < read_len; ++i) read_buf[i] = 0xEE;
   if (write_len < 2 || r_.next_fails(write_buf[1])) return 0;
   if (read_len > 0) {
-    r_.memory.read(write_buf[0], write_buf[1], read_buf, read_len);
+    r_.read(write_buf[0], write_buf[1], read_buf, read_len);
   } else {
     r_.memory.write(write_buf[0], write_buf[1], write_buf + 2, write_len - 2);
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -22,7 +23,6 @@ class RegisterMemory {
  public:
   void set(int address, int reg, std::vector<uint8_t> bytes);
   uint8_t get(int address, int reg) const;
-  void read(int address, int reg, uint8_t* buf, int count) const;
   void write(int address, int reg, const uint8_t* data, int count);
 
  private:
@@ -31,10 +31,14 @@ class RegisterMemory {
 
 std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
-// What both doubles share: the log, the memory and the failure plan.
+// What both doubles share: the log, the memory, scripted reads and the failure plan.
 struct Recorder {
   Calls calls;
   RegisterMemory memory;
+  // Values that successive reads of a register give before the memory answers again
+  // (keyed by 8-bit address and register).
+  std::map<std::pair<int, int>, std::deque<uint8_t>> script;
+  void read(int address, int reg, uint8_t* buf, int count);
   // 1-based index among register transfers (ReadregMulti/WriteregMulti/ReadregPeriod, or
   // StreamI2C) that fails; 0 = none. fail_from makes that transfer and all later ones fail.
   int fail_at = 0;

@@ -1,0 +1,16 @@
+// The capture sequence shared by ad_smp and fft_print: configure the capture unit, wait until the
+// chip is ready, start the capture, wait until it is complete, stop, fetch the 8192 bytes.
+#pragma once
+
+#include "bus/transport.h"
+#include "capture/samples.h"
+
+namespace demodctl {
+
+// The configuration writes (register 0x2F selects the format), the two bounded waits and the
+// pauses around the start. 0, or -1 with its line printed.
+int run_capture(Transport& bus, SampleFormat format);
+// The 8192 bytes of the data port 0xEF. 0, or -1 with its line printed.
+int fetch_capture(Transport& bus, CaptureBuffer& capture);
+
+}  // namespace demodctl

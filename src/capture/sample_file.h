@@ -1,0 +1,42 @@
+// The sample file `qv_ad_smp` in the working directory: the header "Column:2", then one line
+// "%d,%d" per sample pair, 2049 lines in all.
+//
+// It is written under a temporary name in the same directory and renamed over `qv_ad_smp` only
+// when complete, every write, flush and close checked: an earlier capture is never lost to a run
+// that fails, and no temporary file is left behind.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "capture/samples.h"
+
+namespace demodctl {
+
+inline constexpr const char* kSampleFileName = "qv_ad_smp";
+
+class SampleFile {
+ public:
+  SampleFile() = default;
+  ~SampleFile();  // removes the temporary file unless it was committed
+  SampleFile(const SampleFile&) = delete;
+  SampleFile& operator=(const SampleFile&) = delete;
+
+  // Creates the temporary file and writes the header. False when it cannot be created.
+  bool create();
+  // One line per pair.
+  bool write(std::span<const SamplePair> pairs);
+  // Flushes, closes and renames over the sample file. False on any error (nothing replaced).
+  bool commit();
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string temp_;
+  bool failed_ = false;
+};
+
+// Prints "err file,failed" with -1 and gives -1.
+int report_file_failure();
+
+}  // namespace demodctl
