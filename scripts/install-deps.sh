@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev               # libFuzzer target of the request decoder
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
+  python3 python3-numpy python3-matplotlib  # tools/plot-capture
 )
 
 missing=()
