@@ -48,7 +48,14 @@ void TraceLog::transfer(int channel, uint8_t address, std::span<const uint8_t> t
   std::string line = "{\"seq\":" + std::to_string(++seq_) + ",\"op\":\"" +
                      (is_read ? "read" : "write") + "\",\"channel\":" + std::to_string(channel) +
                      ",\"address\":\"" + hex_byte(address) + "\",\"reg\":";
-  line += tx.empty() ? std::string("null") : "\"" + hex_byte(tx[0]) + "\"";
+  // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "\"" + std::string&&.
+  if (tx.empty()) {
+    line += "null";
+  } else {
+    line += '"';
+    line += hex_byte(tx[0]);
+    line += '"';
+  }
   // A failed read has read nothing; a failed write still shows what it tried to write.
   std::span<const uint8_t> bytes =
       is_read ? (ok ? rx : std::span<const uint8_t>()) : (tx.empty() ? tx : tx.subspan(1));
