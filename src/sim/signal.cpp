@@ -89,7 +89,7 @@ void put_lock_time(uint32_t ms, RegisterFile& r) {
   constexpr uint32_t kShift[] = {0, 4, 8, 12, 18};
   constexpr uint32_t kMax[] = {15, 15, 15, 63, 63};
   uint32_t fields[5] = {};
-  uint32_t left = std::min<uint32_t>((ms + 5) / 10, 171);
+  uint32_t left = (std::min<uint32_t>(ms, 1710) + 5) / 10;  // at most 171, the fields' sum
   while (left > 0) {
     for (size_t i = 0; i < 5 && left > 0; ++i) {
       if (fields[i] < kMax[i]) {
