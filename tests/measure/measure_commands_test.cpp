@@ -1,6 +1,5 @@
-// The six measurement commands through the front end, over the recording doubles of both
-// transports: the exact reads and waits, the lines, the no-lock paths, refused transfers, the
-// AGC ready poll's order and bound, and the debug log of symbol_err.
+// The six measurement commands over the recording doubles of both transports: exact reads and
+// waits, lines, no-lock paths, refused transfers, the AGC poll's order and bound, the debug log.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -21,13 +20,12 @@ using Regs = std::vector<std::pair<int, std::vector<uint8_t>>>;
 // A locked board's measurement registers (lock status set per case).
 const Regs kBoard = {{0x6C, {0x12, 0x34, 0x36, 0x31}},
                      {0x37, {0x60, 0x89}},
+                     {0x23, {0x6C, 0x6B, 0x00, 0, 0, 0, 0x21, 0x43, 0x05}},  // fc, lock time
                      {0x7E, {0x01, 0x80}},
-                     {0x83, {0x20, 0xE8, 0x03}},
+                     {0x83, {0x20, 0xE8, 0x03}},  // BER window, error count
+                     {0x4C, {0x00, 0xF0, 0x00, 0x80}},
                      {0x5C, {0x10}},
-                     {0x8E, {0x01}},
-                     {0x29, {0x21, 0x43, 0x05}},
-                     {0x23, {0x6C, 0x6B, 0x00}},
-                     {0x4C, {0x00, 0xF0, 0x00, 0x80}}};
+                     {0x8E, {0x01}}};
 const std::string kFail = "error=err no connection,failed,return=-1";
 
 struct Case {
@@ -35,7 +33,7 @@ struct Case {
   uint8_t status;   // register 0x2C
   Regs changes;     // over kBoard
   int fail_at;      // the refused transfer, from 1 (0: none)
-  std::string ops;  // after the open: "2C" a one-byte read, "37+2" two bytes, "d2" delay(2)
+  std::string ops;  // after the open: "2C" one byte read, "37+2" two bytes, "d2" delay(2)
   std::string out;
 };
 
@@ -78,14 +76,9 @@ Calls expand(const std::string& ops, bool socket) {
   for (std::string op; words >> op;) {
     const int reg = std::stoi(op.substr(0, 2), nullptr, 16);
     const int count = op.size() > 2 ? std::stoi(op.substr(3)) : 1;
-    if (op[0] == 'd') {
-      std::snprintf(call, sizeof call, "delay(%s)", op.c_str() + 1);
-    } else if (socket) {
-      std::snprintf(call, sizeof call, "ReadregMulti(0,208,0x%02X,1,%d)", reg, count);
-    } else {
-      std::snprintf(call, sizeof call, "StreamI2C(0,[D0 %02X],%d)", reg, count);
-    }
-    calls.push_back(call);
+    const char* format = socket ? "ReadregMulti(0,208,0x%02X,1,%d)" : "StreamI2C(0,[D0 %02X],%d)";
+    std::snprintf(call, sizeof call, format, reg, count);
+    calls.push_back(op == "d2" ? "delay(2)" : call);
   }
   return calls;
 }
@@ -95,8 +88,12 @@ RunResult run(TestPlatform& p, const char* cmd, bool socket) {
   return run_cli(p, {"100", "208", cmd, "0"});
 }
 
-TEST(Measurements, ReadsLinesAndFailuresOnBothTransports) {
-  in_temp_dir([](const std::string&) {
+// symbol_err appends to the debug log: each locked run a block, a refused read what came before
+// it (left open until the log is closed, as at the end of a process). A log that cannot be
+// opened changes nothing else.
+TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
+  in_temp_dir([](const std::string& dir) {
+    write_file(dir, kDebugLogName, "earlier\n");
     for (const Case& c : kCases) {
       for (const bool socket : {true, false}) {
         TestPlatform p;
@@ -115,32 +112,12 @@ TEST(Measurements, ReadsLinesAndFailuresOnBothTransports) {
       }
     }
     debug_log_close();
-  });
-}
-
-// Two locked runs append two blocks; a refused read keeps what was written before it; a log
-// that cannot be opened changes nothing else.
-TEST(Measurements, SymbolErrAppendsItsWorkingToTheDebugLog) {
-  const std::string banner = std::string(28, '-') + "symbol_err begining!" + std::string(43, '-');
-  const std::string block =
-      banner + "\nfc=27500\nfs_oofset=61440,fs_offset_fc=-4096\nfs_err_kHz=-26.855469\n";
-  for (const int fail_at : {0, 6}) {
-    in_temp_dir([&](const std::string& dir) {
-      const std::string log = dir + "/" + kDebugLogName;
-      if (fail_at == 0) write_file(dir, kDebugLogName, "earlier\n");
-      for (int run_number = 0; run_number < (fail_at == 0 ? 2 : 1); ++run_number) {
-        TestPlatform p;
-        for (const auto& [reg, bytes] : kBoard) p.memory.set(0xD0, reg, bytes);
-        p.memory.set(0xD0, 0x2C, {0x20});
-        p.fail_at = fail_at;
-        EXPECT_EQ(run(p, "symbol_err", false).out, fail_at ? kFail : "error=ok,return=-26");
-      }
-      debug_log_close();  // what the end of the process does
-      EXPECT_EQ(read_file(log), fail_at ? banner + "\nfc=27500\n" : "earlier\n" + block + block);
-    });
-  }
-  in_temp_dir([](const std::string& dir) {
-    ASSERT_EQ(mkdir((dir + "/" + kDebugLogName).c_str(), 0755), 0);  // cannot be opened as a file
+    const std::string banner = std::string(28, '-') + "symbol_err begining!" + std::string(43, '-');
+    const std::string cut = banner + "\nfc=27500\n";
+    const std::string block = cut + "fs_oofset=61440,fs_offset_fc=-4096\nfs_err_kHz=-26.855469\n";
+    EXPECT_EQ(read_file(dir + "/" + kDebugLogName), "earlier\n" + block + block + cut + cut);
+    std::remove((dir + "/" + kDebugLogName).c_str());
+    ASSERT_EQ(mkdir((dir + "/" + kDebugLogName).c_str(), 0755), 0);
     TestPlatform p;
     for (const auto& [reg, bytes] : kBoard) p.memory.set(0xD0, reg, bytes);
     p.memory.set(0xD0, 0x2C, {0x20});
