@@ -3,6 +3,7 @@
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
 #include "demod/demod_commands.h"
+#include "measure/measure_commands.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl {
@@ -22,12 +23,12 @@ constexpr Command kCommands[] = {
     {"hot_rst", hot_rst, true, 0},
     {"dvb_standard", dvb_standard, true, 0},
     {"ad_smp", ad_smp, true, 1},  // capture_mode
-    {"sig_str", nullptr, true, 0},
-    {"cn_read", nullptr, true, 0},
-    {"ber_calc", nullptr, true, 0},
-    {"lock_time", nullptr, true, 0},
-    {"carrier_err", nullptr, true, 0},
-    {"symbol_err", nullptr, true, 0},
+    {"sig_str", sig_str, true, 0},
+    {"cn_read", cn_read, true, 0},
+    {"ber_calc", ber_calc, true, 0},
+    {"lock_time", lock_time, true, 0},
+    {"carrier_err", carrier_err, true, 0},
+    {"symbol_err", symbol_err, true, 0},
     {"fft_print", fft_print, true, 0},
     {"tuner_set", tuner_set, true, 5, true},  // tuner channel (socket), address, type, freq, bw
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <type_traits>
+#include <utility>
 
 #include "sim/scenario_values.h"
 #include "sim/sim_registers.h"
@@ -21,19 +23,11 @@ constexpr std::size_t kMaxChannels = 16;
 constexpr uint64_t kMaxChannel = 255;
 constexpr uint64_t kMaxReadsPerStage = 1'000'000;
 constexpr uint64_t kMaxOperation = UINT32_MAX;
+constexpr uint64_t kMaxLockTimeMs = 1710;
+constexpr uint64_t kMaxReferenceKhz = 0xFFFFFF;
+constexpr double kMaxOffsetKhz = 1e7;
 
 constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
-
-// The locked picture of the default board: DVB-S2 8PSK 3/4, normal frame,
-// pilots on, roll-off 0.35, all six lock flags up, AGC level 0x634 with ready flag.
-struct RegisterValue {
-  uint8_t reg;
-  uint8_t value;
-};
-constexpr RegisterValue kDefaultPicture[] = {
-    {kRegLockStatus, 0x3F},   {kRegVcm, 0x80},    {kRegModcod, 0x39},  {kRegRollOff, 0x00},
-    {kRegDvbsCodeRate, 0x00}, {kRegAgcLow, 0x34}, {kRegAgcHigh, 0x86},
-};
 
 bool too_deep(std::string_view text) {
   int depth = 0;
@@ -72,12 +66,14 @@ void read_registers(const json& value, const std::string& where, RegisterFile& r
   }
 }
 
-DeviceConfig read_demod(const json& value) {
+// `picture` holds what the signal shows; explicit registers are written over it.
+DeviceConfig read_demod(const json& value, const RegisterFile& picture) {
   const std::string where = "demod";
   expect_object(value, where);
   check_keys(value, where, {"address", "identity", "registers"});
   DeviceConfig demod;
   demod.address = kDefaultDemodAddress;
+  demod.registers = picture;
   if (value.contains("address")) demod.address = read_address(value["address"], where + ".address");
   if (value.contains("registers")) {
     read_registers(value["registers"], where + ".registers", demod.registers);
@@ -103,6 +99,57 @@ DeviceConfig read_tuner(const json& value, const std::string& where) {
     read_registers(value["registers"], where + ".registers", tuner.registers);
   }
   return tuner;
+}
+
+Standard read_standard(const json& value, const std::string& where) {
+  constexpr std::pair<std::string_view, Standard> kNames[] = {
+      {"DVB-S2", Standard::dvbs2}, {"DVB-S", Standard::dvbs}, {"DirecTV", Standard::directv}};
+  if (value.is_string()) {
+    for (const auto& [name, standard] : kNames) {
+      if (value.get_ref<const std::string&>() == name) return standard;
+    }
+  }
+  throw ScenarioError(where + ": expected \"DVB-S2\", \"DVB-S\" or \"DirecTV\"");
+}
+
+Signal read_signal(const json& value) {
+  const std::string where = "signal";
+  expect_object(value, where);
+  check_keys(value, where,
+             {"standard", "modcod", "short_frame", "pilots", "roll_off", "code_rate", "locked",
+              "power_dbm", "cn_db", "ber", "ber_window", "lock_time_ms", "fc_khz",
+              "carrier_offset_khz", "symbol_rate_offset_khz", "agc_settle_reads"});
+  Signal signal;  // what is not given keeps the default board's value
+  const auto given = [&](const char* key) { return value.contains(key); };
+  const auto at = [&](const char* key) { return where + "." + key; };
+  const auto whole = [&](const char* key, auto& field, uint64_t hi) {
+    if (given(key))
+      field = static_cast<std::remove_reference_t<decltype(field)>>(
+          read_number(value[key], at(key), 0, hi));
+  };
+  const auto real = [&](const char* key, double& field, double lo, double hi) {
+    if (given(key)) field = read_real(value[key], at(key), lo, hi);
+  };
+  const auto flag = [&](const char* key, bool& field) {
+    if (given(key)) field = read_bool(value[key], at(key));
+  };
+  if (given("standard")) signal.standard = read_standard(value["standard"], at("standard"));
+  whole("modcod", signal.modcod, 63);
+  flag("short_frame", signal.short_frame);
+  flag("pilots", signal.pilots);
+  whole("roll_off", signal.roll_off, 3);
+  whole("code_rate", signal.code_rate, 7);
+  flag("locked", signal.locked);
+  real("power_dbm", signal.power_dbm, -100.0, 0.0);
+  real("cn_db", signal.cn_db, -20.0, 50.0);
+  real("ber", signal.ber, 0.0, 1.0);
+  whole("ber_window", signal.ber_window, 7);
+  whole("lock_time_ms", signal.lock_time_ms, kMaxLockTimeMs);
+  whole("fc_khz", signal.fc_khz, kMaxReferenceKhz);
+  real("carrier_offset_khz", signal.carrier_offset_khz, -kMaxOffsetKhz, kMaxOffsetKhz);
+  real("symbol_rate_offset_khz", signal.symbol_rate_offset_khz, -kMaxOffsetKhz, kMaxOffsetKhz);
+  whole("agc_settle_reads", signal.agc_settle_reads, kMaxReadsPerStage);
+  return signal;
 }
 
 std::vector<uint64_t> read_operations(const json& value, const std::string& where) {
@@ -178,16 +225,22 @@ std::vector<int> read_channels(const json& value) {
 
 Scenario read_scenario(const json& root) {
   expect_object(root, "top level");
-  check_keys(
-      root, "top level",
-      {"description", "demod", "tuners", "channels", "acquisition_reads_per_stage", "faults"});
+  check_keys(root, "top level",
+             {"description", "demod", "signal", "tuners", "channels", "acquisition_reads_per_stage",
+              "faults"});
   if (root.contains("description") && !root["description"].is_string()) {
     throw ScenarioError("description: expected a string");
   }
   Scenario scenario;
+  RegisterFile picture{};
+  if (root.contains("signal")) {
+    scenario.signal = read_signal(root["signal"]);
+    apply_signal(*scenario.signal, picture);
+  }
   scenario.demod.address = kDefaultDemodAddress;
+  scenario.demod.registers = picture;
   set_identity(scenario.demod.registers, kDefaultIdentity);
-  if (root.contains("demod")) scenario.demod = read_demod(root["demod"]);
+  if (root.contains("demod")) scenario.demod = read_demod(root["demod"], picture);
 
   if (root.contains("tuners")) {
     const json& tuners = expect_array(root["tuners"], "tuners");
@@ -223,7 +276,8 @@ Scenario read_scenario(const json& root) {
 Scenario default_scenario() {
   Scenario scenario;
   scenario.demod.address = kDefaultDemodAddress;
-  for (const auto& [reg, value] : kDefaultPicture) scenario.demod.registers[reg] = value;
+  scenario.signal = Signal{};
+  apply_signal(*scenario.signal, scenario.demod.registers);
   set_identity(scenario.demod.registers, kDefaultIdentity);
   scenario.tuners.push_back({kDefaultTunerAddress, true, {}});
   scenario.channels = {0};

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-namespace demodctl::sim {
+#include "sim/signal.h"
+#include "sim/sim_registers.h"
 
-inline constexpr std::size_t kRegisterCount = 256;
-using RegisterFile = std::array<uint8_t, kRegisterCount>;
+namespace demodctl::sim {
 
 // One device on the simulated bus, addressed by its 8-bit address byte.
 struct DeviceConfig {
@@ -47,11 +47,14 @@ struct Scenario {
   std::vector<int> channels;
   // 0x2C reads per acquisition stage after a restart; 0 = lock comes back at once.
   uint32_t acquisition_reads_per_stage = 1;
+  // The received signal; its registers are in demod.registers already (explicit register
+  // entries win over it). Absent: the registers are exactly what the scenario states.
+  std::optional<Signal> signal;
   Faults faults;
 };
 
-// The default board: a present chip locked on DVB-S2 8PSK 3/4, one tuner at 0xC0
-// behind the repeater, channel 0, no faults.
+// The default board: a present chip locked on the default Signal (DVB-S2 8PSK 3/4), one tuner at
+// 0xC0 behind the repeater, channel 0, no faults.
 Scenario default_scenario();
 
 // Parses and checks a scenario. On failure returns nothing and sets *problem to a

@@ -60,6 +60,19 @@ uint64_t read_number(const json& value, const std::string& where, uint64_t lo, u
   throw ScenarioError(where + ": " + range_text(lo, hi) + ", got " + value.type_name());
 }
 
+double read_real(const json& value, const std::string& where, double lo, double hi) {
+  if (!value.is_number()) {
+    throw ScenarioError(where + ": expected a number, got " + value.type_name());
+  }
+  const auto number = value.get<double>();
+  if (!(number >= lo && number <= hi)) {  // also refuses what is not finite
+    std::ostringstream range;
+    range << where << ": expected a number from " << lo << " to " << hi;
+    throw ScenarioError(range.str());
+  }
+  return number;
+}
+
 uint8_t read_byte(const json& value, const std::string& where) {
   return static_cast<uint8_t>(read_number(value, where, 0, kByteMax));
 }

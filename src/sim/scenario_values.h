@@ -26,6 +26,8 @@ uint64_t read_number(const nlohmann::json& value, const std::string& where, uint
 // The same for a text key ("0x2C" or "44").
 uint64_t read_number_text(std::string_view text, const std::string& where, uint64_t lo,
                           uint64_t hi);
+// A JSON number (integer or fraction) within [lo, hi].
+double read_real(const nlohmann::json& value, const std::string& where, double lo, double hi);
 uint8_t read_byte(const nlohmann::json& value, const std::string& where);
 // An 8-bit bus address byte: even (bit 0 is the read/write bit).
 uint8_t read_address(const nlohmann::json& value, const std::string& where);

@@ -1,9 +1,15 @@
 // Demodulator registers and bits that the simulated chip gives behaviour to.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace demodctl::sim {
+
+// The 256 registers of one device.
+inline constexpr std::size_t kRegisterCount = 256;
+using RegisterFile = std::array<uint8_t, kRegisterCount>;
 
 // Default 8-bit bus addresses.
 inline constexpr uint8_t kDefaultDemodAddress = 0xD0;
@@ -33,9 +39,10 @@ inline constexpr uint8_t kRegHotReset = 0x2E;
 inline constexpr uint8_t kHotResetHoldBit = 0x01;
 inline constexpr uint8_t kHotResetReleaseBit = 0x02;
 
-// Mode report registers of the default (DVB-S2) picture.
+// AGC level and the mode report registers.
 inline constexpr uint8_t kRegAgcLow = 0x37;
 inline constexpr uint8_t kRegAgcHigh = 0x38;  // bit 7 = AGC ready flag
+inline constexpr uint8_t kAgcReadyBit = 0x80;
 inline constexpr uint8_t kRegModcod = 0x5C;
 inline constexpr uint8_t kRegDvbsCodeRate = 0x8E;
 inline constexpr uint8_t kRegVcm = 0x97;

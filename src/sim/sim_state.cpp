@@ -18,6 +18,12 @@ SimBoard::State::State(const Scenario& scenario)
       faults(scenario.faults),
       lock(scenario.acquisition_reads_per_stage) {
   for (const auto& tuner : scenario.tuners) tuners.push_back(SimDevice{tuner});
+  if (scenario.signal) agc_settle_reads = agc_reads_left = scenario.signal->agc_settle_reads;
+}
+
+void SimBoard::State::restart_acquisition() {
+  lock.restart();
+  agc_reads_left = agc_settle_reads;
 }
 
 SimDevice* SimBoard::State::route(uint8_t address8) {
@@ -60,7 +66,7 @@ void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
     case kRegHotReset:
       if ((value & kHotResetHoldBit) != 0) {
         if ((value & kHotResetReleaseBit) != 0) {
-          lock.restart();
+          restart_acquisition();
         } else {
           lock.hold();
         }
@@ -70,7 +76,7 @@ void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
       if ((value & kInitBit) != 0) lock.hold();
       break;
     case kRegInitDone:
-      if ((value & kInitBit) != 0) lock.restart();
+      if ((value & kInitBit) != 0) restart_acquisition();
       break;
     case kRegCaptureControl:
       if ((value & kCaptureStartBit) != 0) {
@@ -88,6 +94,8 @@ uint8_t SimBoard::State::read(SimDevice& device, uint8_t reg) {
   if (&device == &demod) {
     if (reg == kRegLockStatus) value = lock.read(value);
     if (reg == kRegCaptureData) value = capture.next_byte();
+    if (reg == kRegAgcLow && agc_reads_left > 0) --agc_reads_left;
+    if (reg == kRegAgcHigh && agc_reads_left > 0) value &= static_cast<uint8_t>(~kAgcReadyBit);
   }
   return static_cast<uint8_t>(value & ~stuck_mask(device.config.address, reg));
 }

@@ -26,6 +26,10 @@ struct SimBoard::State {
   sim::Faults faults;
   sim::LockModel lock;
   sim::CaptureModel capture;
+  // The AGC ready flag (0x38 bit 7) reads 0 until this many more reads of 0x37; it starts again
+  // from the signal's agc_settle_reads whenever acquisition restarts.
+  uint32_t agc_settle_reads = 0;
+  uint32_t agc_reads_left = 0;
   bool repeater_open = false;
   bool drop_pending = false;
   uint64_t operations = 0;  // transactions seen since the board was made
@@ -35,6 +39,7 @@ struct SimBoard::State {
   SimDevice* route(uint8_t address8);
   bool register_fails(uint8_t address8, uint8_t first, std::size_t count) const;
   uint8_t stuck_mask(uint8_t address8, uint8_t reg) const;
+  void restart_acquisition();
   void write(SimDevice& device, uint8_t reg, uint8_t value);
   uint8_t read(SimDevice& device, uint8_t reg);
 };

@@ -47,6 +47,7 @@ TEST(Demodctl, CommandFamiliesOnBothTransports) {
       {"on_line", "error=ok,return=1"},
       {"sync_ok", "error=ok,return=1"},
       {"dvb_standard", "error=ok,return=DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
+      {"sig_str", "error=ok,return=51"},  // the AGC ready flag rises on the third read
       {"hot_rst", "error=ok,return=1"},
   };
   for (const std::string transport : {"socket", "usb"}) {

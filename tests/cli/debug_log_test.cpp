@@ -2,23 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/process.h"
 
 namespace demodctl::testing {
 namespace {
-
-// Runs body with the working directory set to a fresh temporary directory.
-template <typename F>
-void in_temp_dir(F body) {
-  char old[4096];
-  ASSERT_NE(getcwd(old, sizeof old), nullptr);
-  const std::string dir = make_temp_dir();
-  ASSERT_EQ(chdir(dir.c_str()), 0);
-  body(dir);
-  ASSERT_EQ(chdir(old), 0);
-}
 
 TEST(DebugLog, BannersNewLogAndAppend) {
   in_temp_dir([](const std::string& dir) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -171,6 +172,9 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {R"({"faults": {"fail_ops": [0]}})", "faults.fail_ops[0]: expected a number from 1"},
       {R"({"bad\nkey": 1})", "unknown key 'bad?key'"},
       {std::string(100, '[') + std::string(100, ']'), "nesting deeper than"},
+      {R"({"signal": {"standard": "DVB-T"}})", "signal.standard: expected \"DVB-S2\""},
+      {R"({"signal": {"ber": 2}})", "signal.ber: expected a number from 0 to 1"},
+      {R"({"signal": {"cn_db": "9"}})", "signal.cn_db: expected a number, got string"},
   };
   for (const auto& [text, problem] : cases) {
     std::string error;
@@ -240,6 +244,76 @@ TEST(SimBoard, CaptureDataFollowsTheFormatRegister) {
     EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), c.first_word) << int(c.format);
     EXPECT_EQ(Bytes(data.end() - 4, data.end()), c.first_word) << "wraps after 8192 bytes";
     for (size_t i = 3; i < 8192; i += 4) ASSERT_EQ(data[i], 0) << i;
+  }
+}
+
+}  // namespace
+}  // namespace demodctl
+
+namespace demodctl {
+namespace {
+
+// The bytes stored in the registers a signal gives, in hex: 23..25 29..2C 37 38 4C..4F 5C 7E 7F
+// 83..85 8E 97 9D.
+std::string signal_registers(const SimBoard& board) {
+  std::string out;
+  char byte[4];
+  for (const int reg : {0x23, 0x24, 0x25, 0x29, 0x2A, 0x2B, 0x2C, 0x37, 0x38, 0x4C, 0x4D,
+                        0x4E, 0x4F, 0x5C, 0x7E, 0x7F, 0x83, 0x84, 0x85, 0x8E, 0x97, 0x9D}) {
+    std::snprintf(byte, sizeof byte, "%02X ", board.demod_reg(static_cast<uint8_t>(reg)));
+    out += byte;
+  }
+  return out.substr(0, out.size() - 1);
+}
+
+// What the signal gives, and explicit registers winning over it.
+TEST(Signal, RegistersOfTheSignal) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"signal": {}})", "00 77 01 66 55 14 3F 34 86 74 FF AB 06 39 97 83 20 DC 04 00 80 00"},
+      {R"({"signal": {"locked": false, "power_dbm": -89.85}})",
+       "00 77 01 00 00 00 00 F0 8F 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+      {R"({"signal": {"standard": "DirecTV", "code_rate": 5, "ber": 0.0005, "power_dbm": -5}})",
+       "00 77 01 66 55 14 37 00 80 74 FF AB 06 00 97 83 20 96 00 0B 00 00"},
+      {R"({"signal": {"modcod": 11, "short_frame": true, "pilots": false, "roll_off": 2,
+          "ber": 0.001, "ber_window": 0, "cn_db": 50, "lock_time_ms": 1710,
+          "carrier_offset_khz": -1e7, "symbol_rate_offset_khz": 0.01}})",
+       "00 77 01 FF FF FF 3F 34 86 01 00 00 80 2E 01 80 00 E9 00 00 80 80"},
+      {R"({"signal": {"fc_khz": 0, "power_dbm": -100}, "demod": {"registers": {"0x2C": 1}}})",
+       "00 00 00 66 55 14 01 FF 8F 00 00 00 00 39 97 83 20 DC 04 00 80 00"},
+  };
+  for (const auto& [scenario, registers] : cases) {
+    auto board = board_from(scenario);
+    ASSERT_TRUE(board);
+    EXPECT_EQ(signal_registers(*board), registers) << scenario;
+  }
+}
+
+// The ready flag shows after agc_settle_reads reads of 0x37, and again after a restart.
+TEST(Signal, AgcReadyFlagAfterSettleReads) {
+  const auto high_bytes = [](SimBoard& board, int n) {
+    Bytes out;
+    for (int i = 0; i < n; ++i) out.push_back(read(board, kDemod, 0x37, 2).value()[1]);
+    return out;
+  };
+  auto board = board_from(R"({"signal": {"agc_settle_reads": 2}})");
+  ASSERT_TRUE(board);
+  EXPECT_EQ(high_bytes(*board, 3), (Bytes{0x06, 0x86, 0x86}));
+  ASSERT_TRUE(write(*board, kDemod, 0x2E, {0x03}));
+  EXPECT_EQ(high_bytes(*board, 2), (Bytes{0x06, 0x86}));
+}
+
+// Every shipped scenario loads, and the default board is dvbs2_locked.json.
+TEST(Scenario, ShippedScenarios) {
+  for (const char* name : {"dvbs2_locked", "dvbs_locked", "directv_locked", "no_signal", "no_chip",
+                           "direct_tuner", "faulty"}) {
+    std::string error;
+    auto board = SimBoard::from_file(std::string(SCENARIO_DIR) + "/" + name + ".json", &error);
+    ASSERT_TRUE(board) << error;
+    if (std::string(name) != "dvbs2_locked") continue;
+    const auto standard = SimBoard::make_default();
+    for (int reg = 0; reg < 256; ++reg) {
+      EXPECT_EQ(board->demod_reg(uint8_t(reg)), standard->demod_reg(uint8_t(reg))) << reg;
+    }
   }
 }
 

@@ -2,7 +2,9 @@
 // captured output, and a regserver on a free loopback port.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -56,5 +58,16 @@ class ServerProcess {
 std::string make_temp_dir();
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);
+
+// Runs body(dir) with the working directory set to a fresh temporary directory.
+template <typename F>
+void in_temp_dir(F body) {
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  const std::string dir = make_temp_dir();
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  body(dir);
+  ASSERT_EQ(chdir(old), 0);
+}
 
 }  // namespace demodctl::testing

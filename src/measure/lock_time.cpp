@@ -1,0 +1,41 @@
+// lock_time: how long the demodulator took to acquire lock.
+#include <array>
+
+#include "cli/result_line.h"
+#include "measure/figures.h"
+#include "measure/measure_commands.h"
+#include "measure/measure_frame.h"
+
+namespace demodctl {
+namespace {
+
+constexpr std::array<uint8_t, 3> kRegLockTimes = {0x29, 0x2A, 0x2B};
+constexpr uint32_t kMsPerUnit = 10;
+
+}  // namespace
+
+// 0x29..0x2B as one 24-bit word, 0x29 the low byte, holds five time fields from bit 0 up, of
+// 4, 4, 4, 6 and 6 bits (the fourth straddles 0x2A and 0x2B); their sum counts 10 ms units.
+int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
+  const uint32_t word = b0 | (b1 << 8U) | (b2 << 16U);
+  constexpr struct {
+    uint32_t shift, mask;
+  } kFields[] = {{0, 0x0F}, {4, 0x0F}, {8, 0x0F}, {12, 0x3F}, {18, 0x3F}};
+  uint32_t units = 0;
+  for (const auto& f : kFields) units += (word >> f.shift) & f.mask;
+  return static_cast<int32_t>(units * kMsPerUnit);
+}
+
+// Without lock the time reads 0.
+int32_t lock_time(Transport& bus, CommandArgs) {
+  return locked_measurement(
+      bus, [] { print_result(kMsgOk, 0); },
+      [&](uint8_t) {
+        std::array<uint8_t, 3> b{};
+        if (!read_each(bus, kRegLockTimes, b)) return false;
+        print_result(kMsgOk, lock_time_ms(b[0], b[1], b[2]));
+        return true;
+      });
+}
+
+}  // namespace demodctl

@@ -1,0 +1,77 @@
+// sig_str: signal strength from the AGC level, once the AGC reports ready.
+#include <algorithm>
+#include <array>
+
+#include "bus/poll.h"
+#include "cli/result_line.h"
+#include "measure/figures.h"
+#include "measure/measure_commands.h"
+
+namespace demodctl {
+namespace {
+
+constexpr uint8_t kRegAgcLow = 0x37;  // 0x38 follows: ready flag and level bits 11..8
+// The ready poll reads, then waits this long, then tests; it gives up at the poll bound
+// (kPollBoundMs: 1500 waits) with "err timeout,failed".
+constexpr int kAgcPollMs = 2;
+
+// The input level is piecewise linear in the AGC level: from `from` on, level = base - slope x
+// (agc - anchor). The segments do not join: the level steps from -39.95 (1599) to -40.2 (1600)
+// and back up from -79.975 (2999) to -79.05 (3000). Below 1000 the level stays at -10 dBm.
+struct AgcSegment {
+  int32_t from;
+  double base;
+  double slope;
+  int32_t anchor;
+};
+constexpr AgcSegment kAgcCurve[] = {
+    {1000, -40.0, 0.05, 1600},
+    {1600, -60.0, 0.033, 2200},
+    {2200, -80.0, 0.025, 3000},
+    {3000, -90.0, 0.01, 4095},
+};
+constexpr double kStrongestDbm = -10.0;
+constexpr float kWeakestDbm = -90.0f;
+constexpr int32_t kStrengthOffset = 90;
+constexpr int32_t kStrengthCap = 100;
+
+}  // namespace
+
+// Computed in double, narrowed once to single precision.
+float agc_to_dbm(int32_t agc) {
+  double level = kStrongestDbm;
+  for (const AgcSegment& s : kAgcCurve) {
+    if (agc >= s.from) level = s.base - s.slope * static_cast<double>(agc - s.anchor);
+  }
+  return static_cast<float>(level);
+}
+
+// The single-precision level, floored at -90 dBm (a guard: the curve never goes below), is
+// truncated toward zero to whole dBm (-39.95 gives -39) and shifted by +90.
+int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
+  const int32_t agc = (agc_high & 0x0F) * 256 + agc_low;
+  const float level = std::max(agc_to_dbm(agc), kWeakestDbm);
+  return std::min(static_cast<int32_t>(level) + kStrengthOffset, kStrengthCap);
+}
+
+// An absent chip reads as strength 0 with "ok"; a present one is polled until the ready flag.
+int32_t sig_str(Transport& bus, CommandArgs) {
+  if (bus.open_connection() != 0) return -1;
+  Identity id{};
+  const ChipId chip = check_chip_id(bus, id);
+  if (chip == ChipId::failed) return -1;
+  int32_t strength = 0;
+  if (chip == ChipId::present) {
+    std::array<uint8_t, 2> agc{};
+    const auto ready = [](std::span<const uint8_t> bytes) { return (bytes[1] & kAgcReady) != 0; };
+    if (poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, agc, ready) != 0) {
+      return -1;
+    }
+    strength = signal_strength(agc[0], agc[1]);
+  }
+  print_result(kMsgOk, strength);
+  bus.close_connection();
+  return 0;
+}
+
+}  // namespace demodctl
