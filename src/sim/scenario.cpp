@@ -25,6 +25,7 @@ constexpr uint64_t kMaxReadsPerStage = 1'000'000;
 constexpr uint64_t kMaxOperation = UINT32_MAX;
 constexpr uint64_t kMaxLockTimeMs = 1710;
 constexpr uint64_t kMaxReferenceKhz = 0xFFFFFF;
+constexpr uint64_t kMaxSymbolRateKsps = 100000;
 constexpr double kMaxOffsetKhz = 1e7;
 
 constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
@@ -115,10 +116,11 @@ Standard read_standard(const json& value, const std::string& where) {
 Signal read_signal(const json& value) {
   const std::string where = "signal";
   expect_object(value, where);
-  check_keys(value, where,
-             {"standard", "modcod", "short_frame", "pilots", "roll_off", "code_rate", "locked",
-              "power_dbm", "cn_db", "ber", "ber_window", "lock_time_ms", "fc_khz",
-              "carrier_offset_khz", "symbol_rate_offset_khz", "agc_settle_reads"});
+  check_keys(
+      value, where,
+      {"standard", "modcod", "short_frame", "pilots", "roll_off", "code_rate", "symbol_rate_ksps",
+       "locked", "power_dbm", "cn_db", "ber", "ber_window", "lock_time_ms", "fc_khz",
+       "carrier_offset_khz", "symbol_rate_offset_khz", "agc_settle_reads"});
   Signal signal;  // what is not given keeps the default board's value
   const auto given = [&](const char* key) { return value.contains(key); };
   const auto at = [&](const char* key) { return where + "." + key; };
@@ -139,6 +141,9 @@ Signal read_signal(const json& value) {
   flag("pilots", signal.pilots);
   whole("roll_off", signal.roll_off, 3);
   whole("code_rate", signal.code_rate, 7);
+  whole("symbol_rate_ksps", signal.symbol_rate_ksps, kMaxSymbolRateKsps);
+  if (signal.symbol_rate_ksps == 0)
+    throw ScenarioError(at("symbol_rate_ksps") + ": must be 1 or more");
   flag("locked", signal.locked);
   real("power_dbm", signal.power_dbm, -100.0, 0.0);
   real("cn_db", signal.cn_db, -20.0, 50.0);

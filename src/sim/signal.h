@@ -23,6 +23,7 @@ struct Signal {
   bool pilots = true;
   uint8_t roll_off = 0;   // DVB-S2 roll-off code 0..3 (0.35, 0.25, 0.2, reserved)
   uint8_t code_rate = 2;  // DVB-S / DirecTV code-rate code 0..7 (2: DVB-S 3/4, 5: DirecTV 6/7)
+  uint32_t symbol_rate_ksps = 27500;  // thousands of symbols per second, 1..100000
 
   // How it arrives, and what the demodulator measures. Without lock only the AGC level and fc
   // are shown; every other register below reads 0.
