@@ -16,6 +16,7 @@ SimBoard::State::State(const Scenario& scenario)
     : demod{scenario.demod},
       channels(scenario.channels),
       faults(scenario.faults),
+      signal(scenario.signal),
       lock(scenario.acquisition_reads_per_stage) {
   for (const auto& tuner : scenario.tuners) tuners.push_back(SimDevice{tuner});
   if (scenario.signal) agc_settle_reads = agc_reads_left = scenario.signal->agc_settle_reads;

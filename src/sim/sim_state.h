@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "sim/capture_model.h"
@@ -24,6 +25,9 @@ struct SimBoard::State {
   std::vector<SimDevice> tuners;
   std::vector<int> channels;
   sim::Faults faults;
+  // The signal the demodulator receives now (the scenario's; none when the scenario states only
+  // registers). The capture unit's samples are drawn from it.
+  std::optional<sim::Signal> signal;
   sim::LockModel lock;
   sim::CaptureModel capture;
   // The AGC ready flag (0x38 bit 7) reads 0 until this many more reads of 0x37; it starts again
