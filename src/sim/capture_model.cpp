@@ -1,5 +1,6 @@
 #include "sim/capture_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -8,45 +9,88 @@ namespace {
 
 constexpr std::size_t kWords = 2048;
 constexpr std::size_t kBytesPerWord = 4;
-constexpr double kSamplesPerPeriod = 32.0;
 constexpr uint8_t kEightBitFormat = 0x7C;  // 0x2F value of the 8-bit sample format
-constexpr double kAmplitude9 = 100.0;      // peak of the 9-bit fields (range -256..255)
-constexpr double kAmplitude8 = 50.0;       // peak of the 8-bit fields (range -128..127)
-constexpr uint32_t kOffset9 = 256;         // 9-bit fields are offset binary
-constexpr uint32_t kField9 = 0x1FF;
-constexpr uint32_t kField8 = 0xFF;
-constexpr unsigned kSecondField9 = 9;  // bit position of the 9-bit Q field
-constexpr unsigned kFirstField8 = 12;  // bit position of the 8-bit I field
-constexpr unsigned kSecondField8 = 4;  // bit position of the 8-bit Q field
-constexpr uint32_t kByteMask = 0xFF;
-constexpr unsigned kBitsPerByte = 8;
+constexpr double kLevel9 = 100.0;          // outer ring in the 9-bit fields (range -256..255)
+constexpr double kLevel8 = 50.0;           // outer ring in the 8-bit fields (range -128..127)
+constexpr double kNoiseOnly = 0.3;         // noise level without lock, of the outer ring
 
-// A 24-bit sample word for one (I, Q) pair in the chosen layout.
+// DVB-S2 MODCOD ranges by modulation; DVB-S, DirecTV, the dummy and reserved MODCODs are QPSK.
+constexpr uint8_t kFirst8psk = 12;
+constexpr uint8_t kFirst16apsk = 18;
+constexpr uint8_t kFirst32apsk = 24;
+constexpr uint8_t kLast32apsk = 28;
+// APSK ring radii relative to the outer ring (inner rings of 4, then 12, then 16 points).
+constexpr double kApsk16Inner = 1.0 / 2.75;
+constexpr double kApsk32Inner = 1.0 / 5.27;
+constexpr double kApsk32Middle = 2.84 / 5.27;
+
+void ring(std::vector<std::complex<double>>& points, int n, double radius, double phase) {
+  for (int k = 0; k < n; ++k) {
+    points.push_back(std::polar(radius, phase + 2.0 * std::numbers::pi * k / n));
+  }
+}
+
+// A 24-bit sample word for one (I, Q) pair in the chosen layout: 9-bit offset binary I in bits
+// 0..8 and Q in bits 9..17, or 8-bit two's complement I in bits 12..19 and Q in bits 4..11.
 uint32_t pack(bool eight_bit, long i, long q) {
   if (eight_bit) {
-    return ((static_cast<uint32_t>(i) & kField8) << kFirstField8) |
-           ((static_cast<uint32_t>(q) & kField8) << kSecondField8);
+    i = std::clamp(i, -128L, 127L);
+    q = std::clamp(q, -128L, 127L);
+    return ((static_cast<uint32_t>(i) & 0xFFU) << 12) | ((static_cast<uint32_t>(q) & 0xFFU) << 4);
   }
-  const auto i9 = static_cast<uint32_t>(i + static_cast<long>(kOffset9)) & kField9;
-  const auto q9 = static_cast<uint32_t>(q + static_cast<long>(kOffset9)) & kField9;
-  return i9 | (q9 << kSecondField9);
+  i = std::clamp(i, -256L, 255L) + 256;
+  q = std::clamp(q, -256L, 255L) + 256;
+  return static_cast<uint32_t>(i) | (static_cast<uint32_t>(q) << 9);
 }
 
 }  // namespace
 
-void CaptureModel::start(uint8_t format_register) {
+std::vector<std::complex<double>> constellation(const Signal& signal) {
+  std::vector<std::complex<double>> points;
+  const double quarter = std::numbers::pi / 4;
+  const uint8_t m = signal.modcod;
+  if (signal.standard != Standard::dvbs2 || m < kFirst8psk || m > kLast32apsk) {
+    ring(points, 4, 1.0, quarter);  // QPSK
+  } else if (m < kFirst16apsk) {
+    ring(points, 8, 1.0, 0.0);  // 8PSK
+  } else if (m < kFirst32apsk) {
+    ring(points, 4, kApsk16Inner, quarter);  // 16APSK 4+12
+    ring(points, 12, 1.0, quarter / 3);
+  } else {
+    ring(points, 4, kApsk32Inner, quarter);  // 32APSK 4+12+16
+    ring(points, 12, kApsk32Middle, quarter / 3);
+    ring(points, 16, 1.0, 0.0);
+  }
+  return points;
+}
+
+void CaptureModel::start(uint8_t format_register, const std::optional<Signal>& signal) {
   const bool eight_bit = format_register == kEightBitFormat;
-  const double amplitude = eight_bit ? kAmplitude8 : kAmplitude9;
+  const double level = eight_bit ? kLevel8 : kLevel9;
+  const bool locked = signal.has_value() && signal->locked;
+  const auto points = locked ? constellation(*signal) : std::vector<std::complex<double>>{};
+  // Es/N0 = C/N: the noise power per complex sample is the symbol power over it.
+  const double sigma = locked ? level / std::sqrt(2.0 * std::pow(10.0, signal->cn_db / 10.0))
+                              : level * kNoiseOnly;
+  std::normal_distribution<double> noise(0.0, sigma);
+  std::uniform_int_distribution<std::size_t> symbol(0, points.empty() ? 0 : points.size() - 1);
   data_.assign(kWords * kBytesPerWord, 0);
   for (std::size_t n = 0; n < kWords; ++n) {
-    const double phase = 2.0 * std::numbers::pi * static_cast<double>(n) / kSamplesPerPeriod;
-    const uint32_t word = pack(eight_bit, std::lround(amplitude * std::cos(phase)),
-                               std::lround(amplitude * std::sin(phase)));
+    std::complex<double> sample = locked ? points[symbol(random_)] * level : 0.0;
+    sample += std::complex<double>(noise(random_), noise(random_));
+    const uint32_t word = pack(eight_bit, std::lround(sample.real()), std::lround(sample.imag()));
     for (std::size_t b = 0; b + 1 < kBytesPerWord; ++b) {  // the fourth byte stays 0
-      data_[n * kBytesPerWord + b] = static_cast<uint8_t>((word >> (kBitsPerByte * b)) & kByteMask);
+      data_[n * kBytesPerWord + b] = static_cast<uint8_t>(word >> (8 * b));
     }
   }
   position_ = 0;
+  busy_reads_ = kCaptureBusyReads;
+}
+
+bool CaptureModel::poll_complete() {
+  if (busy_reads_ == 0) return true;
+  --busy_reads_;
+  return false;
 }
 
 uint8_t CaptureModel::next_byte() {

@@ -81,8 +81,7 @@ void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
       break;
     case kRegCaptureControl:
       if ((value & kCaptureStartBit) != 0) {
-        capture.start(demod.config.registers[kCaptureFormatRegister]);
-        device.config.registers[reg] = static_cast<uint8_t>(value | kCaptureDoneBit);
+        capture.start(demod.config.registers[kCaptureFormatRegister], signal);
       }
       break;
     default:
@@ -95,6 +94,10 @@ uint8_t SimBoard::State::read(SimDevice& device, uint8_t reg) {
   if (&device == &demod) {
     if (reg == kRegLockStatus) value = lock.read(value);
     if (reg == kRegCaptureData) value = capture.next_byte();
+    // 0xEA shows the complete flag once the capture has taken its time (a few polls).
+    if (reg == kRegCaptureControl && (value & kCaptureStartBit) != 0 && capture.poll_complete()) {
+      value |= kCaptureDoneBit;
+    }
     if (reg == kRegAgcLow && agc_reads_left > 0) --agc_reads_left;
     if (reg == kRegAgcHigh && agc_reads_left > 0) value &= static_cast<uint8_t>(~kAgcReadyBit);
   }

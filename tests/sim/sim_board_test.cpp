@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "capture/samples.h"
 
 namespace demodctl {
 namespace {
@@ -227,23 +230,47 @@ TEST(Scenario, PrecedenceAndLimits) {
   }
 }
 
-// A capture started through 0xEA delivers 2048 words of a tone at the data port 0xEF: the first
-// word is (I, Q) = (A, 0) in the format 0x2F selects, the fourth byte of every word is 0.
-TEST(SimBoard, CaptureDataFollowsTheFormatRegister) {
+// A capture completes after a few polls of 0xEA; then 0xEF gives 2048 words in the format 0x2F
+// selects. Locked, every sample sits near a point of the modulation (QPSK at 30 dB C/N: (+-A,
+// +-A)/sqrt 2, A = 100 in 9-bit fields and 50 in 8-bit ones); unlocked, it is noise around 0.
+TEST(SimBoard, CaptureSamplesFollowSignalAndFormat) {
   const struct {
+    const char* signal;
     uint8_t format;
-    Bytes first_word;  // (100, 0) in 9-bit offset binary; (50, 0) in 8-bit two's complement
-  } cases[] = {{0x30, {0x64, 0x01, 0x02, 0x00}}, {0x7C, {0x00, 0x20, 0x03, 0x00}}};
+    double point;  // |I| and |Q| of the points; 0: noise
+  } cases[] = {
+      {R"("standard": "DVB-S", "cn_db": 30)", 0x30, 70.7},
+      {R"("standard": "DVB-S", "cn_db": 30)", 0x7C, 35.4},
+      {R"("locked": false)", 0x30, 0.0},
+  };
   for (const auto& c : cases) {
-    auto board = SimBoard::make_default();
+    auto board = board_from(std::string(R"({"signal": {)") + c.signal + "}}");
+    ASSERT_TRUE(board);
     ASSERT_TRUE(write(*board, kDemod, 0x2F, {c.format}));
     ASSERT_TRUE(write(*board, kDemod, 0xEA, {0x20}));
-    EXPECT_GE(read(*board, kDemod, 0xEA, 1).value()[0], 0x40) << "complete";
+    Bytes polls;
+    for (int i = 0; i < 3; ++i) polls.push_back(read(*board, kDemod, 0xEA, 1).value()[0]);
+    EXPECT_EQ(polls, (Bytes{0x20, 0x20, 0x60})) << "complete on the third poll";
     Bytes data;
-    for (int i = 0; i < 8192 + 4; ++i) data.push_back(read(*board, kDemod, 0xEF, 1).value()[0]);
-    EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), c.first_word) << int(c.format);
-    EXPECT_EQ(Bytes(data.end() - 4, data.end()), c.first_word) << "wraps after 8192 bytes";
-    for (size_t i = 3; i < 8192; i += 4) ASSERT_EQ(data[i], 0) << i;
+    for (int i = 0; i < 8192; ++i) data.push_back(read(*board, kDemod, 0xEF, 1).value()[0]);
+    double power = 0;
+    for (size_t n = 0; n < 2048; ++n) {
+      ASSERT_EQ(data[4 * n + 3], 0) << n;
+      const auto format = c.format == 0x7C ? SampleFormat::eight_bit : SampleFormat::nine_bit;
+      const auto [i, q] = decode_word(std::span<const uint8_t, 4>(&data[4 * n], 4), format);
+      power += (double(i) * i + double(q) * q) / 2 / 2048;
+      if (c.point > 0) {
+        EXPECT_NEAR(std::abs(i), c.point, c.point / 5) << n;
+        EXPECT_NEAR(std::abs(q), c.point, c.point / 5) << n;
+      }
+    }
+    if (c.point == 0) {
+      EXPECT_NEAR(std::sqrt(power), 30.0, 3.0) << "noise of 30 per component";
+    }
+    auto again = board_from(std::string(R"({"signal": {)") + c.signal + "}}");
+    write(*again, kDemod, 0x2F, {c.format});
+    write(*again, kDemod, 0xEA, {0x20});
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(read(*again, kDemod, 0xEF, 1).value()[0], data[k]);
   }
 }
 
