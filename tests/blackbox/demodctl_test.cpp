@@ -34,9 +34,19 @@ std::vector<std::string> trace_lines(const std::string& path) {
   return out;
 }
 
-ProcResult usb(const std::string& cmd, const std::string& bus, const std::string& trace) {
+ProcResult usb(const std::string& cmd, const std::string& bus, const std::string& trace,
+               const std::string& cwd = "") {
   return demodctl({"100", "208", cmd, "0"},
-                  {"DEMODCTL_I2C_BUS=" + bus, "DEMODCTL_I2C_TRACE=" + trace});
+                  {"DEMODCTL_I2C_BUS=" + bus, "DEMODCTL_I2C_TRACE=" + trace}, cwd);
+}
+
+// The items of an fft_print listing as the lines of a sample file.
+std::string listing_as_file(const std::string& out) {
+  std::string lines = "Column:2\n";
+  for (size_t at = out.find('{'); at != std::string::npos; at = out.find('{', at + 1)) {
+    lines += out.substr(at + 1, out.find('}', at) - at - 1) + "\n";
+  }
+  return lines;
 }
 
 TEST(Demodctl, CommandFamiliesOnBothTransports) {
@@ -64,6 +74,12 @@ TEST(Demodctl, CommandFamiliesOnBothTransports) {
     std::vector<std::string> seen = trace_lines(dir + "/" + transport + ".jsonl");
     if (seen.size() > hot_rst.size()) seen.erase(seen.begin(), seen.end() - 3);
     EXPECT_EQ(seen, hot_rst) << transport;
+    // A capture over the transport: the listing and the sample file hold the same 2048 pairs.
+    const ProcResult fft = transport == "socket" ? demodctl(server.args("fft_print"), {}, dir)
+                                                 : usb("fft_print", "sim", dir + "/fft.jsonl", dir);
+    EXPECT_EQ(fft.out.rfind("error=ok,return={", 0), 0u) << transport;
+    EXPECT_EQ(std::count(fft.out.begin(), fft.out.end(), '#'), 2048) << transport;
+    EXPECT_EQ(listing_as_file(fft.out), read_file(dir + "/qv_ad_smp")) << transport;
   }
 }
 
