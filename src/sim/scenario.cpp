@@ -1,6 +1,7 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <type_traits>
@@ -27,6 +28,7 @@ constexpr uint64_t kMaxLockTimeMs = 1710;
 constexpr uint64_t kMaxReferenceKhz = 0xFFFFFF;
 constexpr uint64_t kMaxSymbolRateKsps = 100000;
 constexpr double kMaxOffsetKhz = 1e7;
+constexpr double kMaxTransponderMhz = 50000;  // beyond what either tuner's registers can hold
 
 constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
 
@@ -58,17 +60,23 @@ void set_identity(RegisterFile& registers, const std::array<uint8_t, kIdentityLe
   std::copy(id.begin(), id.end(), registers.begin() + kRegIdentity);
 }
 
-void read_registers(const json& value, const std::string& where, RegisterFile& registers) {
+// Into `registers`, and into *stated when given.
+void read_registers(const json& value, const std::string& where, RegisterFile& registers,
+                    std::vector<RegisterValue>* stated = nullptr) {
   expect_object(value, where);
   for (const auto& item : value.items()) {
     const std::string entry = where + "." + printable(item.key());
-    const auto reg = read_number_text(item.key(), entry, 0, kRegisterCount - 1);
+    const auto reg =
+        static_cast<uint8_t>(read_number_text(item.key(), entry, 0, kRegisterCount - 1));
     registers[reg] = read_byte(item.value(), entry);
+    if (stated != nullptr) stated->push_back({reg, registers[reg]});
   }
 }
 
-// `picture` holds what the signal shows; explicit registers are written over it.
-DeviceConfig read_demod(const json& value, const RegisterFile& picture) {
+// `picture` holds what the signal shows; explicit registers are written over it and listed in
+// *stated.
+DeviceConfig read_demod(const json& value, const RegisterFile& picture,
+                        std::vector<RegisterValue>* stated) {
   const std::string where = "demod";
   expect_object(value, where);
   check_keys(value, where, {"address", "identity", "registers"});
@@ -77,7 +85,7 @@ DeviceConfig read_demod(const json& value, const RegisterFile& picture) {
   demod.registers = picture;
   if (value.contains("address")) demod.address = read_address(value["address"], where + ".address");
   if (value.contains("registers")) {
-    read_registers(value["registers"], where + ".registers", demod.registers);
+    read_registers(value["registers"], where + ".registers", demod.registers, stated);
   }
   // The identity is applied last: it wins over 0x6C..0x6F given as registers.
   auto identity = kDefaultIdentity;
@@ -88,13 +96,23 @@ DeviceConfig read_demod(const json& value, const RegisterFile& picture) {
 
 DeviceConfig read_tuner(const json& value, const std::string& where) {
   expect_object(value, where);
-  check_keys(value, where, {"address", "behind_repeater", "registers"});
+  check_keys(value, where, {"address", "behind_repeater", "type", "registers"});
   if (!value.contains("address")) throw ScenarioError(where + ": missing 'address'");
   DeviceConfig tuner;
   tuner.address = read_address(value["address"], where + ".address");
   tuner.behind_repeater = true;
   if (value.contains("behind_repeater")) {
     tuner.behind_repeater = read_bool(value["behind_repeater"], where + ".behind_repeater");
+  }
+  if (value.contains("type")) {
+    const json& type = value["type"];
+    if (type == "rda5815") {
+      tuner.tuner_type = TunerType::rda5815;
+    } else if (type == "type0") {
+      tuner.tuner_type = TunerType::type0;
+    } else {
+      throw ScenarioError(where + ".type: expected \"rda5815\" or \"type0\"");
+    }
   }
   if (value.contains("registers")) {
     read_registers(value["registers"], where + ".registers", tuner.registers);
@@ -113,8 +131,7 @@ Standard read_standard(const json& value, const std::string& where) {
   throw ScenarioError(where + ": expected \"DVB-S2\", \"DVB-S\" or \"DirecTV\"");
 }
 
-Signal read_signal(const json& value) {
-  const std::string where = "signal";
+Signal read_signal(const json& value, const std::string& where) {
   expect_object(value, where);
   check_keys(
       value, where,
@@ -155,6 +172,23 @@ Signal read_signal(const json& value) {
   real("symbol_rate_offset_khz", signal.symbol_rate_offset_khz, -kMaxOffsetKhz, kMaxOffsetKhz);
   whole("agc_settle_reads", signal.agc_settle_reads, kMaxReadsPerStage);
   return signal;
+}
+
+// Each transponder: "frequency_mhz" (required) and the keys of a signal.
+std::vector<Transponder> read_transponders(const json& value) {
+  expect_array(value, "transponders");
+  std::vector<Transponder> transponders;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const std::string where = "transponders[" + std::to_string(i) + "]";
+    json fields = expect_object(value[i], where);
+    if (!fields.contains("frequency_mhz")) throw ScenarioError(where + ": missing 'frequency_mhz'");
+    const double mhz =
+        read_real(fields["frequency_mhz"], where + ".frequency_mhz", 1.0, kMaxTransponderMhz);
+    fields.erase("frequency_mhz");
+    transponders.push_back(
+        {static_cast<uint32_t>(std::lround(mhz * 1000.0)), read_signal(fields, where)});
+  }
+  return transponders;
 }
 
 std::vector<uint64_t> read_operations(const json& value, const std::string& where) {
@@ -231,21 +265,29 @@ std::vector<int> read_channels(const json& value) {
 Scenario read_scenario(const json& root) {
   expect_object(root, "top level");
   check_keys(root, "top level",
-             {"description", "demod", "signal", "tuners", "channels", "acquisition_reads_per_stage",
-              "faults"});
+             {"description", "demod", "signal", "transponders", "tuners", "channels",
+              "acquisition_reads_per_stage", "faults"});
   if (root.contains("description") && !root["description"].is_string()) {
     throw ScenarioError("description: expected a string");
   }
   Scenario scenario;
   RegisterFile picture{};
-  if (root.contains("signal")) {
-    scenario.signal = read_signal(root["signal"]);
-    apply_signal(*scenario.signal, picture);
+  if (root.contains("transponders")) {
+    if (root.contains("signal")) {
+      throw ScenarioError("top level: 'signal' and 'transponders' exclude each other");
+    }
+    scenario.transponders = read_transponders(root["transponders"]);
+    scenario.signal = nothing_received();  // until a tuner is tuned to one of them
+  } else if (root.contains("signal")) {
+    scenario.signal = read_signal(root["signal"], "signal");
   }
+  if (scenario.signal) apply_signal(*scenario.signal, picture);
   scenario.demod.address = kDefaultDemodAddress;
   scenario.demod.registers = picture;
   set_identity(scenario.demod.registers, kDefaultIdentity);
-  if (root.contains("demod")) scenario.demod = read_demod(root["demod"], picture);
+  if (root.contains("demod")) {
+    scenario.demod = read_demod(root["demod"], picture, &scenario.stated_registers);
+  }
 
   if (root.contains("tuners")) {
     const json& tuners = expect_array(root["tuners"], "tuners");
@@ -262,7 +304,7 @@ Scenario read_scenario(const json& root) {
       scenario.tuners.push_back(tuner);
     }
   } else {
-    scenario.tuners.push_back({kDefaultTunerAddress, true, {}});
+    scenario.tuners.push_back({kDefaultTunerAddress, true, TunerType::rda5815, {}});
   }
 
   scenario.channels = {0};
@@ -284,7 +326,7 @@ Scenario default_scenario() {
   scenario.signal = Signal{};
   apply_signal(*scenario.signal, scenario.demod.registers);
   set_identity(scenario.demod.registers, kDefaultIdentity);
-  scenario.tuners.push_back({kDefaultTunerAddress, true, {}});
+  scenario.tuners.push_back({kDefaultTunerAddress, true, TunerType::rda5815, {}});
   scenario.channels = {0};
   return scenario;
 }

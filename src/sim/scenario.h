@@ -11,13 +11,15 @@
 
 #include "sim/signal.h"
 #include "sim/sim_registers.h"
+#include "sim/tuner_model.h"
 
 namespace demodctl::sim {
 
 // One device on the simulated bus, addressed by its 8-bit address byte.
 struct DeviceConfig {
   uint8_t address = 0;
-  bool behind_repeater = false;  // tuners only: reachable only through the demodulator
+  bool behind_repeater = false;               // tuners only: reachable only through the demodulator
+  TunerType tuner_type = TunerType::rda5815;  // tuners only: how the board reads its tuning
   RegisterFile registers{};
 };
 
@@ -50,6 +52,11 @@ struct Scenario {
   // The received signal; its registers are in demod.registers already (explicit register
   // entries win over it). Absent: the registers are exactly what the scenario states.
   std::optional<Signal> signal;
+  // The demodulator registers the scenario states; they win over every signal picture.
+  std::vector<RegisterValue> stated_registers;
+  // Given: the board receives what a tuner is tuned to, nothing before (signal is then
+  // nothing_received()). Absent: it receives `signal` whatever the tuners hold.
+  std::optional<std::vector<Transponder>> transponders;
   Faults faults;
 };
 

@@ -110,6 +110,7 @@ bool SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<ui
 
   if (!tx.empty()) device->pointer = tx[0];
   for (std::size_t i = 1; i < tx.size(); ++i) s.write(*device, device->pointer++, tx[i]);
+  if (tx.size() > 1 && device != &s.demod) s.tuner_written(*device);
   for (auto& byte : rx) byte = s.read(*device, device->pointer++);
   return true;
 }

@@ -17,6 +17,8 @@ SimBoard::State::State(const Scenario& scenario)
       channels(scenario.channels),
       faults(scenario.faults),
       signal(scenario.signal),
+      transponders(scenario.transponders),
+      stated_registers(scenario.stated_registers),
       lock(scenario.acquisition_reads_per_stage) {
   for (const auto& tuner : scenario.tuners) tuners.push_back(SimDevice{tuner});
   if (scenario.signal) agc_settle_reads = agc_reads_left = scenario.signal->agc_settle_reads;
@@ -25,6 +27,19 @@ SimBoard::State::State(const Scenario& scenario)
 void SimBoard::State::restart_acquisition() {
   lock.restart();
   agc_reads_left = agc_settle_reads;
+}
+
+// The registers and the capture follow the new signal; acquisition starts again on it (unless the
+// demodulator is held in reset, which it leaves as it is).
+void SimBoard::State::tuner_written(const SimDevice& tuner) {
+  if (!transponders) return;
+  const auto now = decode_tuning(tuner.config.tuner_type, tuner.config.registers);
+  if (now == tuning) return;
+  tuning = now;
+  signal = received_signal(*transponders, tuning);
+  apply_reception(*signal, stated_registers, demod.config.registers);
+  agc_settle_reads = agc_reads_left = signal->agc_settle_reads;
+  if (lock.phase() != LockModel::Phase::held) lock.restart();
 }
 
 SimDevice* SimBoard::State::route(uint8_t address8) {

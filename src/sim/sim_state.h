@@ -10,6 +10,7 @@
 #include "sim/lock_model.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
+#include "sim/tuner_model.h"
 
 namespace demodctl {
 
@@ -28,6 +29,10 @@ struct SimBoard::State {
   // The signal the demodulator receives now (the scenario's; none when the scenario states only
   // registers). The capture unit's samples are drawn from it.
   std::optional<sim::Signal> signal;
+  // With transponders the signal follows the tuning of the tuner written last.
+  std::optional<std::vector<sim::Transponder>> transponders;
+  std::vector<sim::RegisterValue> stated_registers;
+  std::optional<sim::Tuning> tuning;
   sim::LockModel lock;
   sim::CaptureModel capture;
   // The AGC ready flag (0x38 bit 7) reads 0 until this many more reads of 0x37; it starts again
@@ -45,6 +50,8 @@ struct SimBoard::State {
   uint8_t stuck_mask(uint8_t address8, uint8_t reg) const;
   void restart_acquisition();
   void write(SimDevice& device, uint8_t reg, uint8_t value);
+  // After a transaction that wrote to `tuner`: a new tuning changes the signal received.
+  void tuner_written(const SimDevice& tuner);
   uint8_t read(SimDevice& device, uint8_t reg);
 };
 

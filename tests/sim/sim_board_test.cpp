@@ -178,6 +178,11 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {R"({"signal": {"standard": "DVB-T"}})", "signal.standard: expected \"DVB-S2\""},
       {R"({"signal": {"ber": 2}})", "signal.ber: expected a number from 0 to 1"},
       {R"({"signal": {"cn_db": "9"}})", "signal.cn_db: expected a number, got string"},
+      {R"({"signal": {}, "transponders": []})", "'signal' and 'transponders' exclude each other"},
+      {R"({"transponders": [{"modcod": 4}]})", "transponders[0]: missing 'frequency_mhz'"},
+      {R"({"transponders": [{"frequency_mhz": 0.5}]})", "transponders[0].frequency_mhz: expected"},
+      {R"({"transponders": [{"frequency_mhz": 950, "ber": 2}]})", "transponders[0].ber: expected"},
+      {R"({"tuners": [{"address": 192, "type": 1}]})", "tuners[0].type: expected \"rda5815\""},
   };
   for (const auto& [text, problem] : cases) {
     std::string error;
@@ -332,7 +337,7 @@ TEST(Signal, AgcReadyFlagAfterSettleReads) {
 // Every shipped scenario loads, and the default board is dvbs2_locked.json.
 TEST(Scenario, ShippedScenarios) {
   for (const char* name : {"dvbs2_locked", "dvbs_locked", "directv_locked", "no_signal", "no_chip",
-                           "direct_tuner", "faulty"}) {
+                           "direct_tuner", "faulty", "transponders"}) {
     std::string error;
     auto board = SimBoard::from_file(std::string(SCENARIO_DIR) + "/" + name + ".json", &error);
     ASSERT_TRUE(board) << error;
@@ -341,6 +346,54 @@ TEST(Scenario, ShippedScenarios) {
     for (int reg = 0; reg < 256; ++reg) {
       EXPECT_EQ(board->demod_reg(uint8_t(reg)), standard->demod_reg(uint8_t(reg))) << reg;
     }
+  }
+}
+
+}  // namespace
+}  // namespace demodctl
+
+namespace demodctl {
+namespace {
+
+// A tuning onto a transponder: lock comes up stage by stage with that transponder's flags and
+// mode; a setting that is reopened (tuning away) drops it at once.
+TEST(SimBoard, LocksOnTheTransponderTunedThenDropsWhenTunedAway) {
+  auto board = board_from(R"({"transponders": [
+      {"frequency_mhz": 1550, "modcod": 18}, {"frequency_mhz": 1210, "standard": "DVB-S"}],
+    "tuners": [{"address": "0xC0", "behind_repeater": false},
+               {"address": "0xC6", "behind_repeater": false, "type": "type0"}]})");
+  ASSERT_TRUE(board);
+  const struct {
+    uint8_t tuner;
+    std::vector<std::pair<uint8_t, Bytes>> setting, away;
+    Bytes lock;
+    uint8_t mode_reg, mode;
+  } cases[] = {
+      {0xC0,
+       {{0x04, {0xC1}},
+        {0x2B, {0x95}},
+        {0x07, {0x08, 0x12, 0xA8, 0xA6}},
+        {0x04, {0xC3}},
+        {0x2B, {0x97}}},
+       {{0x04, {0xC1}}},
+       {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F},
+       0x5C,
+       0x49},
+      {0xC6,
+       {{0x24, {0x36, 0x00}}, {0x00, {0x2D, 0xD0, 0x97, 0x50}}, {0x25, {0x06}}},
+       {{0x00, {0x2E}}},
+       {0x01, 0x03, 0x07, 0x07, 0x17, 0x37, 0x37},
+       0x8E,
+       0x04},
+  };
+  EXPECT_EQ(lock_reads(*board, 2), (Bytes{0x00, 0x00})) << "nothing received before tuning";
+  for (const auto& c : cases) {
+    for (const auto& [reg, bytes] : c.setting) ASSERT_TRUE(write(*board, c.tuner, reg, bytes));
+    EXPECT_EQ(lock_reads(*board, int(c.lock.size())), c.lock) << int(c.tuner);
+    EXPECT_EQ(board->demod_reg(c.mode_reg), c.mode) << int(c.tuner);
+    for (const auto& [reg, bytes] : c.away) ASSERT_TRUE(write(*board, c.tuner, reg, bytes));
+    EXPECT_EQ(lock_reads(*board, 2), (Bytes{0x00, 0x00})) << int(c.tuner);
+    EXPECT_EQ(read(*board, kDemod, 0x37, 2), (Bytes{0xF0, 0x0F})) << "full gain, settling again";
   }
 }
 
