@@ -102,6 +102,40 @@ TEST(Demodctl, RefusedTransferEndsTheRunOnBothTransports) {
   }
 }
 
+// tuner_set onto a transponder of scenarios/transponders.json over the register server: six reads
+// of 0x2C later fec_ok holds and dvb_standard names that transponder; tuning away drops the lock.
+TEST(Demodctl, TunerSetOntoATransponderLocksTheBoard) {
+  const std::string dir = make_temp_dir();  // tuner_set writes its debug log there
+  ServerProcess server({"--scenario", std::string(SCENARIO_DIR) + "/transponders.json"});
+  ASSERT_TRUE(server.ready());
+  const auto run = [&](std::vector<std::string> own, const std::string& cmd) {
+    std::vector<std::string> args = {"127.0.0.1", server.port_text(), "0", "100", "208"};
+    args.insert(args.end(), own.begin(), own.end());
+    args.insert(args.end(), {cmd, "1"});
+    return demodctl(args, {}, dir).out;
+  };
+  const struct {
+    std::vector<std::string> tuning;  // tuner channel, address, type, MHz, bandwidth
+    std::string fec_ok_runs, standard;
+  } cases[] = {
+      {{"0", "192", "1", "1550", "36"},
+       "000001",
+       "DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
+      {{"0", "198", "0", "1210", "36"}, "000001", "DVB-S,3/4,Roll_off=0.35"},
+      {{"0", "192", "1", "1400", "36"}, "000000", "unkown standard!"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(c.tuning, "tuner_set"), "error=ok,return=0") << c.tuning[3];
+    std::string fec_ok;
+    for (int i = 0; i < 6; ++i) {
+      const std::string out = run({}, "fec_ok");
+      fec_ok += out.substr(out.rfind('=') + 1);
+    }
+    EXPECT_EQ(fec_ok, c.fec_ok_runs) << c.tuning[3];
+    EXPECT_EQ(run({}, "dvb_standard"), "error=ok,return=" + c.standard) << c.tuning[3];
+  }
+}
+
 // A loopback socket bound to a free port; listening (the kernel completes the handshake, nobody
 // reads) when backlog > 0.
 int loopback_socket(int backlog, std::string& port) {
