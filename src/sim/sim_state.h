@@ -27,9 +27,9 @@ struct SimBoard::State {
   std::vector<int> channels;
   sim::Faults faults;
   // The signal the demodulator receives now (the scenario's; none when the scenario states only
-  // registers). The capture unit's samples are drawn from it.
+  // registers). The capture unit's samples are drawn from it. With transponders it follows the
+  // tuning of the tuner written last.
   std::optional<sim::Signal> signal;
-  // With transponders the signal follows the tuning of the tuner written last.
   std::optional<std::vector<sim::Transponder>> transponders;
   std::vector<sim::RegisterValue> stated_registers;
   std::optional<sim::Tuning> tuning;
