@@ -1,10 +1,21 @@
 #include "bus/trace_log.h"
 
-#include <cerrno>
+#include <errno.h>  // program_invocation_short_name
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <string_view>
 
 namespace demodctl {
 namespace {
+
+constexpr int kStandardError = 2;
+// The longest one line waits for an output that cannot take it (a full pipe nobody reads, a
+// stopped terminal); then the trace counts as failed.
+constexpr int kWriteBoundMs = 1000;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kNibbleBits = 4;
@@ -27,20 +38,52 @@ std::string hex_pairs(std::span<const uint8_t> bytes) {
   return out;
 }
 
+bool is_trace_target(const struct stat& st) { return S_ISREG(st.st_mode) || S_ISCHR(st.st_mode); }
+
+bool writable_within_bound(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  return ::poll(&p, 1, kWriteBoundMs) > 0 && (p.revents & POLLOUT) != 0;
+}
+
 }  // namespace
 
 std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    if (error != nullptr) *error = path + ": cannot create trace: " + std::strerror(errno);
-    return nullptr;
+  const auto refuse = [&](const std::string& why) {
+    if (error != nullptr) *error = path + ": cannot open trace: " + why;
+    return std::unique_ptr<TraceLog>();
+  };
+  if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-"));
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {  // the reasons people can act on
+    if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link (name the file itself)");
+    if (S_ISFIFO(st.st_mode)) return refuse("it is a FIFO, not a file");
+    if (!is_trace_target(st)) return refuse("not a regular file");
   }
-  return std::unique_ptr<TraceLog>(new TraceLog(file));
+  // O_NOFOLLOW and O_NONBLOCK hold even if the path changed since lstat: a link is not followed
+  // and a FIFO does not block the open.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return refuse(errno == ELOOP ? "it is a symbolic link (name the file itself)"
+                                 : std::strerror(errno));
+  }
+  if (::fstat(fd, &st) != 0 || !is_trace_target(st)) {
+    ::close(fd);
+    return refuse("not a regular file");
+  }
+  if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return refuse(std::strerror(err));
+  }
+  return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
 }
 
-TraceLog::TraceLog(std::FILE* file) : file_(file) {}
+TraceLog::TraceLog(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
-TraceLog::~TraceLog() { std::fclose(file_); }
+TraceLog::~TraceLog() {
+  if (fd_ != kStandardError) ::close(fd_);
+}
 
 void TraceLog::transfer(int channel, uint8_t address, std::span<const uint8_t> tx,
                         std::span<const uint8_t> rx, bool ok) {
@@ -62,10 +105,32 @@ void TraceLog::speed(int channel, int speed, bool ok) {
              (ok ? "ok" : "nack") + "\"}");
 }
 
-void TraceLog::write_line(const std::string& line) {
-  std::fputs(line.c_str(), file_);
-  std::fputc('\n', file_);
-  std::fflush(file_);
+void TraceLog::write_line(std::string line) {
+  if (failed_) return;
+  line.push_back('\n');
+  std::string_view rest = line;
+  int err = 0;
+  // Standard error may be a blocking pipe: wait for it within the bound, never longer.
+  if (fd_ == kStandardError && !writable_within_bound(fd_)) err = EAGAIN;
+  while (err == 0 && !rest.empty()) {
+    const ssize_t n = ::write(fd_, rest.data(), rest.size());
+    if (n > 0) {
+      rest.remove_prefix(static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN && writable_within_bound(fd_)) {
+      continue;
+    } else {
+      err = n < 0 ? errno : EIO;
+    }
+  }
+  if (err == 0) return;
+  failed_ = true;
+  const std::string report = std::string(program_invocation_short_name) + ": trace " + path_ +
+                             ": write failed: " + std::strerror(err) + "; no further trace lines\n";
+  if (::write(kStandardError, report.data(), report.size()) < 0) {
+    // Nothing more can be done when standard error itself fails.
+  }
 }
 
 bool TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
