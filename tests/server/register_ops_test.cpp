@@ -49,19 +49,30 @@ TEST(RegisterOps, ExactTransactions) {
   }
 }
 
-TEST(RegisterOps, PeriodReadResendsTheRegisterInBursts) {
-  RecordingBus bus;
-  wire::Request q;
-  q.op = wire::Opcode::kReadPeriod;
-  q.target = {0, 0xD0, 0xEF, 1};
-  q.item_len = 1;
-  q.total = 5;
-  q.burst = 2;
-  PeriodRead read(q);
-  int bursts = 1;
-  while (!read.run_burst(bus)) ++bursts;
-  EXPECT_EQ(bursts, 3);
-  EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
+  const struct {
+    uint16_t burst;
+    size_t budget;              // per call
+    std::vector<size_t> reads;  // per call
+  } cases[] = {{2, 16, {2, 2, 1}}, {65535, 2, {2, 2, 1}}, {3, 16, {3, 2}}};
+  for (const auto& c : cases) {
+    RecordingBus bus;
+    wire::Request q;
+    q.op = wire::Opcode::kReadPeriod;
+    q.target = {0, 0xD0, 0xEF, 1};
+    q.item_len = 1;
+    q.total = 5;
+    q.burst = c.burst;
+    PeriodRead read(q);
+    std::vector<size_t> reads;
+    for (bool done = false; !done && reads.size() < 10;) {
+      size_t budget = c.budget;
+      done = read.run(bus, budget).has_value();
+      reads.push_back(c.budget - budget);
+    }
+    EXPECT_EQ(reads, c.reads) << c.burst;
+    EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+  }
 }
 
 }  // namespace
