@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/recording_backends.h"
@@ -50,27 +51,24 @@ TEST(RegisterOps, ExactTransactions) {
 }
 
 TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
-  const struct {
-    uint16_t burst;
-    size_t budget;              // per call
-    std::vector<size_t> reads;  // per call
-  } cases[] = {{2, 16, {2, 2, 1}}, {65535, 2, {2, 2, 1}}, {3, 16, {3, 2}}};
-  for (const auto& c : cases) {
+  wire::Request q;
+  q.op = wire::Opcode::kReadPeriod;
+  q.target = {0, 0xD0, 0xEF, 1};
+  q.item_len = 1;
+  q.total = 5;
+  // {burst, budget per call} -> reads per call
+  for (const auto& [burst, budget, reads] : std::vector<std::tuple<int, size_t, std::string>>{
+           {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
     RecordingBus bus;
-    wire::Request q;
-    q.op = wire::Opcode::kReadPeriod;
-    q.target = {0, 0xD0, 0xEF, 1};
-    q.item_len = 1;
-    q.total = 5;
-    q.burst = c.burst;
+    q.burst = static_cast<uint16_t>(burst);
     PeriodRead read(q);
-    std::vector<size_t> reads;
-    for (bool done = false; !done && reads.size() < 10;) {
-      size_t budget = c.budget;
-      done = read.run(bus, budget).has_value();
-      reads.push_back(c.budget - budget);
+    std::string seen;
+    for (bool done = false; !done && seen.size() < 20;) {
+      size_t left = budget;
+      done = read.run(bus, left).has_value();
+      seen += std::to_string(budget - left) + " ";
     }
-    EXPECT_EQ(reads, c.reads) << c.burst;
+    EXPECT_EQ(seen, reads) << burst;
     EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
   }
 }
