@@ -13,7 +13,7 @@ bin=build
 work=$(mktemp -d)
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-"$bin/regserver" --sim --port 0 --trace "$work/trace.jsonl" >"$work/server.out" &
+"$bin/regserver" --sim --port 0 --trace "$work/trace.jsonl" >"$work/server.out" 2>"$work/server.log" &
 server=$!
 for _ in $(seq 100); do grep -q '^listening on' "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/server.out")
@@ -58,3 +58,7 @@ run "$bin/demodctl" 127.0.0.1 "$port" 0 100 208 On_line 1
 run env DEMODCTL_I2C_BUS=/dev/i2c-nonexistent "$bin/demodctl" 100 208 on_line 0
 kill "$server"; wait "$server" 2>/dev/null || true
 run "$bin/demodctl" 127.0.0.1 "$port" 0 100 208 on_line 1
+
+echo
+echo "== the server's log (standard error), last lines"
+tail -n 4 "$work/server.log" | sed 's/^/    /'
