@@ -23,7 +23,8 @@ constexpr uint8_t kNibbleMask = 0x0F;
 
 // "0xD0"
 std::string hex_byte(uint8_t value) {
-  return std::string("0x") + kHexDigits[value >> kNibbleBits] + kHexDigits[value & kNibbleMask];
+  const char text[] = {'0', 'x', kHexDigits[value >> kNibbleBits], kHexDigits[value & kNibbleMask]};
+  return std::string(text, sizeof text);
 }
 
 // "10 01 36 31"
@@ -85,24 +86,41 @@ TraceLog::~TraceLog() {
   if (fd_ != kStandardError) ::close(fd_);
 }
 
+// Lines are built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
 void TraceLog::transfer(int channel, uint8_t address, std::span<const uint8_t> tx,
                         std::span<const uint8_t> rx, bool ok) {
   const bool is_read = !rx.empty();
-  std::string line = "{\"seq\":" + std::to_string(++seq_) + ",\"op\":\"" +
-                     (is_read ? "read" : "write") + "\",\"channel\":" + std::to_string(channel) +
-                     ",\"address\":\"" + hex_byte(address) + "\",\"reg\":";
-  line += tx.empty() ? std::string("null") : "\"" + hex_byte(tx[0]) + "\"";
+  std::string line = "{\"seq\":";
+  line.append(std::to_string(++seq_))
+      .append(is_read ? ",\"op\":\"read\"" : ",\"op\":\"write\"")
+      .append(",\"channel\":")
+      .append(std::to_string(channel))
+      .append(",\"address\":\"")
+      .append(hex_byte(address))
+      .append("\",\"reg\":");
+  if (tx.empty()) {
+    line.append("null");
+  } else {
+    line.append("\"").append(hex_byte(tx[0])).append("\"");
+  }
   // A failed read has read nothing; a failed write still shows what it tried to write.
   std::span<const uint8_t> bytes =
       is_read ? (ok ? rx : std::span<const uint8_t>()) : (tx.empty() ? tx : tx.subspan(1));
-  line += ",\"bytes\":\"" + hex_pairs(bytes) + "\",\"result\":\"" + (ok ? "ok" : "nack") + "\"}";
-  write_line(line);
+  line.append(",\"bytes\":\"")
+      .append(hex_pairs(bytes))
+      .append(ok ? "\",\"result\":\"ok\"}" : "\",\"result\":\"nack\"}");
+  write_line(std::move(line));
 }
 
 void TraceLog::speed(int channel, int speed, bool ok) {
-  write_line("{\"seq\":" + std::to_string(++seq_) + ",\"op\":\"speed\",\"channel\":" +
-             std::to_string(channel) + ",\"speed\":" + std::to_string(speed) + ",\"result\":\"" +
-             (ok ? "ok" : "nack") + "\"}");
+  std::string line = "{\"seq\":";
+  line.append(std::to_string(++seq_))
+      .append(",\"op\":\"speed\",\"channel\":")
+      .append(std::to_string(channel))
+      .append(",\"speed\":")
+      .append(std::to_string(speed))
+      .append(ok ? ",\"result\":\"ok\"}" : ",\"result\":\"nack\"}");
+  write_line(std::move(line));
 }
 
 void TraceLog::write_line(std::string line) {
