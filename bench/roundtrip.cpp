@@ -103,7 +103,8 @@ Server start_regserver() {
   s.pid = fork();
   if (s.pid == 0) {
     dup2(p[1], 1);
-    execl(REGSERVER_BIN, REGSERVER_BIN, "--sim", "--port", "0", static_cast<char*>(nullptr));
+    execl(REGSERVER_BIN, REGSERVER_BIN, "--sim", "--port", "0", "--quiet",
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(p[1]);

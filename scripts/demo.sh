@@ -24,7 +24,7 @@ cd "$work"
 start_server() {  # NAME [OPTIONS]: starts a regserver on the simulated board, sets $pid and $port
   local out="$work/$1.out"
   shift
-  "$bin/regserver" --sim --port 0 "$@" >"$out" &
+  "$bin/regserver" --sim --port 0 "$@" >"$out" 2>"${out%.out}.log" &
   pid=$!
   for _ in $(seq 100); do grep -q '^listening on' "$out" 2>/dev/null && break; sleep 0.05; done
   port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$out")
@@ -150,3 +150,7 @@ echo '{"signal": {}, "faults": {"stuck_low": [{"register": "0x38", "mask": "0x80
 run env DEMODCTL_I2C_BUS="sim:$work/stuck.json" "$bin/demodctl" 100 208 sig_str 0
 kill "$server"; wait "$server" 2>/dev/null || true
 run "$bin/demodctl" 127.0.0.1 "$port" 0 100 208 on_line 1
+
+echo
+echo "== the server's log (standard error), last lines"
+tail -n 4 "$work/server.log" | sed 's/^/    /'

@@ -1,10 +1,21 @@
 #include "bus/trace_log.h"
 
-#include <cerrno>
+#include <errno.h>  // program_invocation_short_name
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <string_view>
 
 namespace demodctl {
 namespace {
+
+constexpr int kStandardError = 2;
+// The longest one line waits for an output that cannot take it (a full pipe nobody reads, a
+// stopped terminal); then the trace counts as failed.
+constexpr int kWriteBoundMs = 1000;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kNibbleBits = 4;
@@ -12,7 +23,8 @@ constexpr uint8_t kNibbleMask = 0x0F;
 
 // "0xD0"
 std::string hex_byte(uint8_t value) {
-  return std::string("0x") + kHexDigits[value >> kNibbleBits] + kHexDigits[value & kNibbleMask];
+  const char text[] = {'0', 'x', kHexDigits[value >> kNibbleBits], kHexDigits[value & kNibbleMask]};
+  return std::string(text, sizeof text);
 }
 
 // "10 01 36 31"
@@ -27,54 +39,116 @@ std::string hex_pairs(std::span<const uint8_t> bytes) {
   return out;
 }
 
-// "\"text\"". Appending piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about
-// `"\"" + std::string`.
-std::string quoted(const std::string& text) {
-  std::string out(1, '"');
-  out += text;
-  out += '"';
-  return out;
+bool is_trace_target(const struct stat& st) { return S_ISREG(st.st_mode) || S_ISCHR(st.st_mode); }
+
+bool writable_within_bound(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  return ::poll(&p, 1, kWriteBoundMs) > 0 && (p.revents & POLLOUT) != 0;
 }
 
 }  // namespace
 
 std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    if (error != nullptr) *error = path + ": cannot create trace: " + std::strerror(errno);
-    return nullptr;
+  const auto refuse = [&](const std::string& why) {
+    if (error != nullptr) *error = path + ": cannot open trace: " + why;
+    return std::unique_ptr<TraceLog>();
+  };
+  if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-"));
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {  // the reasons people can act on
+    if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link (name the file itself)");
+    if (S_ISFIFO(st.st_mode)) return refuse("it is a FIFO, not a file");
+    if (!is_trace_target(st)) return refuse("not a regular file");
   }
-  return std::unique_ptr<TraceLog>(new TraceLog(file));
+  // O_NOFOLLOW and O_NONBLOCK hold even if the path changed since lstat: a link is not followed
+  // and a FIFO does not block the open.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return refuse(errno == ELOOP ? "it is a symbolic link (name the file itself)"
+                                 : std::strerror(errno));
+  }
+  if (::fstat(fd, &st) != 0 || !is_trace_target(st)) {
+    ::close(fd);
+    return refuse("not a regular file");
+  }
+  if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return refuse(std::strerror(err));
+  }
+  return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
 }
 
-TraceLog::TraceLog(std::FILE* file) : file_(file) {}
+TraceLog::TraceLog(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
-TraceLog::~TraceLog() { std::fclose(file_); }
+TraceLog::~TraceLog() {
+  if (fd_ != kStandardError) ::close(fd_);
+}
 
+// Lines are built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
 void TraceLog::transfer(int channel, uint8_t address, std::span<const uint8_t> tx,
                         std::span<const uint8_t> rx, bool ok) {
   const bool is_read = !rx.empty();
-  std::string line = "{\"seq\":" + std::to_string(++seq_) + ",\"op\":\"" +
-                     (is_read ? "read" : "write") + "\",\"channel\":" + std::to_string(channel) +
-                     ",\"address\":\"" + hex_byte(address) + "\",\"reg\":";
-  line += tx.empty() ? std::string("null") : quoted(hex_byte(tx[0]));
+  std::string line = "{\"seq\":";
+  line.append(std::to_string(++seq_))
+      .append(is_read ? ",\"op\":\"read\"" : ",\"op\":\"write\"")
+      .append(",\"channel\":")
+      .append(std::to_string(channel))
+      .append(",\"address\":\"")
+      .append(hex_byte(address))
+      .append("\",\"reg\":");
+  if (tx.empty()) {
+    line.append("null");
+  } else {
+    line.append("\"").append(hex_byte(tx[0])).append("\"");
+  }
   // A failed read has read nothing; a failed write still shows what it tried to write.
   std::span<const uint8_t> bytes =
       is_read ? (ok ? rx : std::span<const uint8_t>()) : (tx.empty() ? tx : tx.subspan(1));
-  line += ",\"bytes\":\"" + hex_pairs(bytes) + "\",\"result\":\"" + (ok ? "ok" : "nack") + "\"}";
-  write_line(line);
+  line.append(",\"bytes\":\"")
+      .append(hex_pairs(bytes))
+      .append(ok ? "\",\"result\":\"ok\"}" : "\",\"result\":\"nack\"}");
+  write_line(std::move(line));
 }
 
 void TraceLog::speed(int channel, int speed, bool ok) {
-  write_line("{\"seq\":" + std::to_string(++seq_) + ",\"op\":\"speed\",\"channel\":" +
-             std::to_string(channel) + ",\"speed\":" + std::to_string(speed) + ",\"result\":\"" +
-             (ok ? "ok" : "nack") + "\"}");
+  std::string line = "{\"seq\":";
+  line.append(std::to_string(++seq_))
+      .append(",\"op\":\"speed\",\"channel\":")
+      .append(std::to_string(channel))
+      .append(",\"speed\":")
+      .append(std::to_string(speed))
+      .append(ok ? ",\"result\":\"ok\"}" : ",\"result\":\"nack\"}");
+  write_line(std::move(line));
 }
 
-void TraceLog::write_line(const std::string& line) {
-  std::fputs(line.c_str(), file_);
-  std::fputc('\n', file_);
-  std::fflush(file_);
+void TraceLog::write_line(std::string line) {
+  if (failed_) return;
+  line.push_back('\n');
+  std::string_view rest = line;
+  int err = 0;
+  // Standard error may be a blocking pipe: wait for it within the bound, never longer.
+  if (fd_ == kStandardError && !writable_within_bound(fd_)) err = EAGAIN;
+  while (err == 0 && !rest.empty()) {
+    const ssize_t n = ::write(fd_, rest.data(), rest.size());
+    if (n > 0) {
+      rest.remove_prefix(static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN && writable_within_bound(fd_)) {
+      continue;
+    } else {
+      err = n < 0 ? errno : EIO;
+    }
+  }
+  if (err == 0) return;
+  failed_ = true;
+  const std::string report = std::string(program_invocation_short_name) + ": trace " + path_ +
+                             ": write failed: " + std::strerror(err) + "; no further trace lines\n";
+  if (::write(kStandardError, report.data(), report.size()) < 0) {
+    // Nothing more can be done when standard error itself fails.
+  }
 }
 
 bool TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {

@@ -1,10 +1,9 @@
-// JSON Lines trace of bus operations, shared by regserver and the in-process
-// simulated bridge. One line per operation, flushed as it is written, so a
-// killed process leaves a complete trace of what it did.
+// JSON Lines trace of bus operations, shared by regserver and the USB bridge.
+// One line per operation, written with one write(2) as it happens, so a killed
+// process leaves a complete trace of what it did.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,7 +14,10 @@ namespace demodctl {
 
 class TraceLog {
  public:
-  // Opens (truncates) the file; nullptr and *error set when it cannot be created.
+  // "-" is standard error. Any other path is opened without following a symbolic link and
+  // without blocking: a regular file (created with mode 0600, or truncated) or a character
+  // device such as /dev/null; a FIFO, socket, directory or link is refused. nullptr and *error
+  // (one line) when the trace cannot be opened.
   static std::unique_ptr<TraceLog> create(const std::string& path, std::string* error);
   ~TraceLog();
   TraceLog(const TraceLog&) = delete;
@@ -30,9 +32,12 @@ class TraceLog {
   void speed(int channel, int speed, bool ok);
 
  private:
-  explicit TraceLog(std::FILE* file);
-  void write_line(const std::string& line);
-  std::FILE* file_;
+  TraceLog(int fd, std::string path);
+  // On the first failed write, one line on standard error; no line is written after it.
+  void write_line(std::string line);
+  int fd_;
+  std::string path_;
+  bool failed_ = false;
   uint64_t seq_ = 0;
 };
 

@@ -132,6 +132,10 @@ std::string_view status_name(Status status) {
       return "IO_ERROR";
     case Status::kBadParam:
       return "BAD_PARAM";
+    case Status::kNotAllowed:
+      return "NOT_ALLOWED";
+    case Status::kReadOnly:
+      return "READ_ONLY";
   }
   return "UNKNOWN_STATUS";
 }

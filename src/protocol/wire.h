@@ -49,11 +49,13 @@ enum class Status : uint8_t {
   kBadVersion = 4,
   kNeedHello = 5,  // request before a successful HELLO
   kNoChannel = 6,
-  kBadAddress = 7,  // bus address outside 0..255
-  kTooLarge = 8,    // a length, count or total over its limit
-  kBusy = 9,        // connection cap reached
-  kIoError = 10,    // the channel exists but the adapter operation failed
-  kBadParam = 11,   // reg_len not 1|2, register too wide, zero count, total not a multiple, ...
+  kBadAddress = 7,   // bus address outside 0..255
+  kTooLarge = 8,     // a length, count or total over its limit
+  kBusy = 9,         // connection cap reached
+  kIoError = 10,     // the channel exists but the adapter operation failed
+  kBadParam = 11,    // reg_len not 1|2, register too wide, zero count, total not a multiple, ...
+  kNotAllowed = 12,  // the peer's address is not admitted by the server
+  kReadOnly = 13,    // WRITE on a read-only server
 };
 
 std::string_view status_name(Status status);

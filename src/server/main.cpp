@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
   }
   const RegserverOptions& opt = *parsed.options;
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);  // a trace over the file size limit is a write error, not death
 
   std::unique_ptr<BusBackend> backend;
   if (opt.backend == BackendKind::kSim) {
@@ -62,6 +63,12 @@ int main(int argc, char** argv) {
   std::printf("listening on %s:%u\n", server->address().c_str(),
               static_cast<unsigned>(server->port()));
   std::fflush(stdout);
+  if (config.allow.empty() && !is_loopback_address(config.listen)) {
+    std::fprintf(stderr,
+                 "regserver: warning: listening on %s without --allow: any host that reaches "
+                 "this port can use the bus\n",
+                 config.listen.c_str());
+  }
   server->run();
   return 0;
 }

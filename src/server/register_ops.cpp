@@ -22,21 +22,37 @@ size_t put_reg(const wire::RegTarget& t, uint8_t* out) {
 }
 
 Outcome reply(const wire::Request& q, Status status, std::span<const uint8_t> body = {}) {
-  return {wire::encode_reply(static_cast<uint8_t>(q.op), status, q.seq, body), false};
+  Outcome out;
+  out.reply = wire::encode_reply(static_cast<uint8_t>(q.op), status, q.seq, body);
+  return out;
 }
 
 Outcome error_reply(const wire::Request& q, Status status, std::string_view reason) {
-  return {wire::encode_error_reply(static_cast<uint8_t>(q.op), status, q.seq, reason), false};
+  Outcome out;
+  out.reply = wire::encode_error_reply(static_cast<uint8_t>(q.op), status, q.seq, reason);
+  return out;
+}
+
+Outcome dropped() {
+  Outcome out;
+  out.drop = true;
+  return out;
 }
 
 Outcome no_channel(const wire::Request& q) {
   return error_reply(q, Status::kNoChannel, "no such channel");
 }
 
+Outcome failed(const wire::Request& q, Status status, std::string_view reason) {
+  Outcome out = error_reply(q, status, reason);
+  out.bus_failed = true;
+  return out;
+}
+
 Outcome transfer_reply(BusBackend& backend, const wire::Request& q, Status status,
                        std::span<const uint8_t> body) {
-  if (backend.take_drop_request()) return {{}, true};
-  if (status != Status::kOk) return error_reply(q, status, "device did not acknowledge");
+  if (backend.take_drop_request()) return dropped();
+  if (status != Status::kOk) return failed(q, status, "device did not acknowledge");
   return reply(q, Status::kOk, body);
 }
 
@@ -66,7 +82,7 @@ Outcome perform(BusBackend& backend, const wire::Request& q) {
     case wire::Opcode::kSetSpeed:
       if (backend.channel(q.channel) == nullptr) return no_channel(q);
       if (!backend.set_speed(q.channel, q.speed)) {
-        return error_reply(q, Status::kIoError, "speed not accepted");
+        return failed(q, Status::kIoError, "speed not accepted");
       }
       return reply(q, Status::kOk);
     case wire::Opcode::kRead: {
@@ -90,14 +106,15 @@ Outcome perform(BusBackend& backend, const wire::Request& q) {
 
 PeriodRead::PeriodRead(const wire::Request& request) : request_(request), data_(request.total) {}
 
-std::optional<Outcome> PeriodRead::run_burst(BusBackend& backend) {
+std::optional<Outcome> PeriodRead::run(BusBackend& backend, size_t& budget) {
   I2cBus* bus = backend.channel(request_.target.channel);
   if (bus == nullptr) return no_channel(request_);
-  for (uint16_t i = 0; i < request_.burst && done_ < data_.size(); ++i) {
+  for (uint16_t i = 0; i < request_.burst && budget > 0 && done_ < data_.size(); ++i) {
+    --budget;
     const std::span<uint8_t> item(data_.data() + done_, request_.item_len);
     const Status st = read_registers(*bus, request_.target, item);
-    if (backend.take_drop_request()) return Outcome{{}, true};
-    if (st != Status::kOk) return error_reply(request_, st, "device did not acknowledge");
+    if (backend.take_drop_request()) return dropped();
+    if (st != Status::kOk) return failed(request_, st, "device did not acknowledge");
     done_ += request_.item_len;
   }
   if (done_ < data_.size()) return std::nullopt;

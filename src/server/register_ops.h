@@ -26,18 +26,22 @@ wire::Status write_registers(I2cBus& bus, const wire::RegTarget& target,
 struct Outcome {
   std::vector<uint8_t> reply;
   bool drop = false;
+  // A bus transfer or adapter operation that failed (NACK, IO_ERROR): the server logs it.
+  bool bus_failed = false;
 };
 
 // HELLO, SET_SPEED, READ and WRITE (READ_PERIOD goes through PeriodRead).
 Outcome perform(BusBackend& backend, const wire::Request& request);
 
-// READ_PERIOD: total/item_len reads of item_len bytes from the same register, performed `burst`
+// READ_PERIOD: total/item_len reads of item_len bytes from the same register, performed a few
 // at a time so the server can serve other clients in between.
 class PeriodRead {
  public:
   explicit PeriodRead(const wire::Request& request);
-  // Up to `burst` reads; the final outcome once all are done or one failed, else nothing.
-  std::optional<Outcome> run_burst(BusBackend& backend);
+  // Up to min(burst, budget) reads, each taken from `budget`; the final outcome once all are done
+  // or one failed, else nothing (the caller lets others in, then calls again).
+  std::optional<Outcome> run(BusBackend& backend, size_t& budget);
+  const wire::Request& request() const { return request_; }
 
  private:
   wire::Request request_;

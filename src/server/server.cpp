@@ -6,6 +6,7 @@
 #include "protocol/wire.h"
 #include "server/asio_include.h"
 #include "server/linger.h"
+#include "server/server_log.h"
 #include "server/session.h"
 
 namespace demodctl {
@@ -14,11 +15,35 @@ namespace {
 // After a failed accept (e.g. out of file descriptors) wait this long before the next one, so
 // the loop does not spin.
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
+// A refused connection holds its descriptor no longer than this after its reason frame.
+constexpr std::chrono::milliseconds kRefusalLinger{250};
+
+// "127.0.0.1:40000", "[::1]:40000"
+std::string peer_text(const asio::ip::tcp::endpoint& peer) {
+  const std::string host = peer.address().to_string();
+  return (peer.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(peer.port());
+}
+
+bool admitted_by(const AllowList& allow, const asio::ip::address& address) {
+  if (address.is_v4()) return allow.admits(address.to_v4().to_bytes());
+  return allow.admits(address.to_v6().to_bytes());
+}
+
 }  // namespace
+
+bool is_loopback_address(const std::string& address) {
+  asio::error_code ec;
+  const asio::ip::address a = asio::ip::make_address(address, ec);
+  return !ec && a.is_loopback();
+}
 
 struct Server::Impl : SessionOwner {
   Impl(BusBackend& b, const ServerConfig& c)
-      : backend(b), config(c), acceptor(io), signals(io), retry_timer(io) {}
+      : backend(b), config(c), log(c.quiet), acceptor(io), signals(io), retry_timer(io) {
+    rules.idle_timeout = c.idle_timeout;
+    rules.hello_grace = c.hello_grace;
+    rules.read_only = c.read_only;
+  }
 
   void forget(Session* session) override { sessions.erase(session); }
 
@@ -26,6 +51,7 @@ struct Server::Impl : SessionOwner {
     acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
       if (ec) {
+        log.line("accept failed: " + ec.message());
         retry_timer.expires_after(kAcceptRetryDelay);
         retry_timer.async_wait([this](const asio::error_code& wait_ec) {
           if (!wait_ec) accept_next();
@@ -38,31 +64,40 @@ struct Server::Impl : SessionOwner {
   }
 
   void admit(asio::ip::tcp::socket socket) {
-    asio::error_code ignored;
-    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    if (sessions.size() >= config.max_clients) {
-      refuse(std::move(socket));
+    asio::error_code ec;
+    const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ec);
+    if (ec) return;  // already gone
+    const std::string who = peer_text(peer);
+    if (!admitted_by(config.allow, peer.address())) {
+      log.line("refused " + who + " (not allowed)");
+      refuse(std::move(socket), wire::Status::kNotAllowed,
+             "address " + peer.address().to_string() + " not allowed");
       return;
     }
-    auto session =
-        std::make_shared<Session>(std::move(socket), backend, *this, config.idle_timeout);
+    if (sessions.size() >= config.max_clients) {
+      log.line("refused " + who + " (busy, " + std::to_string(sessions.size()) + " connections)");
+      refuse(std::move(socket), wire::Status::kBusy,
+             "too many clients, max " + std::to_string(config.max_clients));
+      return;
+    }
+    socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    auto session = std::make_shared<Session>(std::move(socket), backend, *this, rules, log, who);
     sessions.emplace(session.get(), session);
+    log.line("accepted " + who + " (" + std::to_string(sessions.size()) + " of " +
+             std::to_string(config.max_clients) + ")");
     session->start();
   }
 
-  // Over the cap: an unsolicited BUSY reply (to HELLO, seq 0), then the connection ends.
-  void refuse(asio::ip::tcp::socket socket) {
-    struct Refusal {
-      asio::ip::tcp::socket socket;
-      std::vector<uint8_t> frame;
-    };
-    auto r = std::make_shared<Refusal>(Refusal{
-        std::move(socket),
-        wire::encode_error_reply(static_cast<uint8_t>(wire::Opcode::kHello), wire::Status::kBusy, 0,
-                                 "too many clients, max " + std::to_string(config.max_clients))});
-    asio::async_write(r->socket, asio::buffer(r->frame), [r](const asio::error_code&, size_t) {
-      close_gracefully(std::move(r->socket));
-    });
+  // An unsolicited reply to HELLO (seq 0) with the reason, then the connection ends. The frame
+  // is small enough for the empty send buffer of a new connection, so it is written without
+  // waiting; a peer that does not read it loses it.
+  void refuse(asio::ip::tcp::socket socket, wire::Status status, const std::string& reason) {
+    const std::vector<uint8_t> frame =
+        wire::encode_error_reply(static_cast<uint8_t>(wire::Opcode::kHello), status, 0, reason);
+    asio::error_code ignored;
+    socket.non_blocking(true, ignored);
+    socket.write_some(asio::buffer(frame), ignored);
+    close_gracefully(std::move(socket), kRefusalLinger);
   }
 
   void shut_down() {
@@ -71,13 +106,15 @@ struct Server::Impl : SessionOwner {
     signals.cancel(ignored);
     retry_timer.cancel();
     auto open = sessions;  // close() erases from `sessions`
-    for (auto& [ptr, session] : open) session->close();
+    for (auto& [ptr, session] : open) session->close("server stopping");
     io.stop();
   }
 
   asio::io_context io;
   BusBackend& backend;
   ServerConfig config;
+  SessionRules rules;
+  ServerLog log;
   asio::ip::tcp::acceptor acceptor;
   asio::signal_set signals;
   asio::steady_timer retry_timer;

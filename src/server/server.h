@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "server/allow_list.h"
 #include "server/bus_backend.h"
 
 namespace demodctl {
@@ -17,8 +18,15 @@ struct ServerConfig {
   uint16_t port = 0;  // 0: any free port
   size_t max_clients = 16;
   std::chrono::milliseconds idle_timeout{30000};
-  bool handle_signals = false;  // stop on SIGINT / SIGTERM
+  std::chrono::milliseconds hello_grace{3000};  // a connection without HELLO by then is closed
+  AllowList allow;                              // empty: any peer that reaches the port
+  bool read_only = false;                       // WRITE gets READ_ONLY
+  bool quiet = false;                           // no log lines on standard error
+  bool handle_signals = false;                  // stop on SIGINT / SIGTERM
 };
+
+// True when `address` (numeric) is a loopback address: listening there admits local peers only.
+bool is_loopback_address(const std::string& address);
 
 class Server {
  public:

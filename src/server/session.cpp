@@ -1,94 +1,161 @@
 #include "server/session.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdio>
+#include <utility>
 
 #include "server/linger.h"
 
 namespace demodctl {
+namespace {
+
+// "read of channel 0, device 0xD0, register 0x2C failed: NACK"
+std::string failure_text(const wire::Request& q, std::span<const uint8_t> reply) {
+  const auto status = reply.size() > 3 ? static_cast<wire::Status>(reply[3]) : wire::Status::kOk;
+  const std::string name(wire::status_name(status));
+  char text[160];
+  if (q.op == wire::Opcode::kSetSpeed) {
+    std::snprintf(text, sizeof text, "speed %d of channel %d failed: %s", q.speed, q.channel,
+                  name.c_str());
+  } else {
+    const char* op = q.op == wire::Opcode::kWrite  ? "write"
+                     : q.op == wire::Opcode::kRead ? "read"
+                                                   : "period read";
+    std::snprintf(text, sizeof text, "%s of channel %d, device 0x%02X, register 0x%0*X failed: %s",
+                  op, q.target.channel, static_cast<unsigned>(q.target.address & 0xFF),
+                  q.target.reg_len == 2 ? 4 : 2, static_cast<unsigned>(q.target.reg), name.c_str());
+  }
+  return text;
+}
+
+}  // namespace
 
 Session::Session(asio::ip::tcp::socket socket, BusBackend& backend, SessionOwner& owner,
-                 std::chrono::milliseconds idle_timeout)
+                 const SessionRules& rules, const ServerLog& log, std::string peer)
     : socket_(std::move(socket)),
-      idle_timer_(socket_.get_executor()),
+      timer_(socket_.get_executor()),
       backend_(backend),
       owner_(owner),
-      idle_timeout_(idle_timeout) {}
+      rules_(rules),
+      log_(log),
+      peer_(std::move(peer)) {
+  in_.reserve(kReadChunk + wire::kLengthFieldSize + wire::kMaxRequestLength);
+}
 
 void Session::start() {
-  arm_idle_timer();
+  accepted_ = last_request_ = Clock::now();
+  arm_timer(std::min(accepted_ + rules_.hello_grace, last_request_ + rules_.idle_timeout));
   start_read();
 }
 
-void Session::close() {
+void Session::close(std::string_view why) {
   if (closed_) return;
   closed_ = true;
+  log_.line("closed " + peer_ + " (" + std::string(why) + ")");
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
-  idle_timer_.cancel();
+  timer_.cancel();
   period_.reset();
-  out_.clear();
   owner_.forget(this);
 }
 
-void Session::arm_idle_timer() {
-  idle_timer_.expires_after(idle_timeout_);
-  idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
-    if (!ec) self->close();  // no complete request within the idle timeout
+void Session::arm_timer(Clock::time_point when) {
+  timer_.expires_at(when);
+  timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec) self->on_timer();
   });
 }
 
-void Session::start_read() {
-  if (reading_ || closed_ || (closing_ && !lingering_) || peer_done_ || in_len_ == in_.size()) {
+// One timer serves the HELLO grace and the idle timeout; requests only move last_request_, so
+// taking a request costs no timer operation.
+void Session::on_timer() {
+  if (closed_) return;
+  const auto now = Clock::now();
+  if (period_) last_request_ = now;  // a READ_PERIOD being performed is not idleness
+  const auto grace_end = accepted_ + rules_.hello_grace;
+  const auto idle_end = last_request_ + rules_.idle_timeout;
+  if (!greeted_ && now >= grace_end) {
+    close(closing_ ? closing_reason_ : "grace");
     return;
   }
+  if (now >= idle_end) {
+    close(closing_ ? closing_reason_ : "idle");
+    return;
+  }
+  arm_timer(greeted_ ? idle_end : std::min(idle_end, grace_end));
+}
+
+void Session::start_read() {
+  if (reading_ || closed_) return;
   reading_ = true;
   socket_.async_read_some(
-      asio::buffer(in_.data() + in_len_, in_.size() - in_len_),
+      asio::buffer(chunk_),
       [self = shared_from_this()](const asio::error_code& ec, size_t n) { self->on_read(ec, n); });
 }
 
 void Session::on_read(const asio::error_code& ec, size_t n) {
   reading_ = false;
   if (closed_) return;
-  if (lingering_) {
-    if (ec) {
-      close();
-    } else {
-      in_len_ = 0;  // discarded
-      start_read();
-    }
-    return;
-  }
   if (ec == asio::error::eof) {
-    peer_done_ = true;  // answer what arrived, then close
+    peer_done_ = true;  // every complete request already sent is still performed and answered
   } else if (ec) {
-    close();
+    close("peer: " + ec.message());
     return;
+  } else {
+    in_.insert(in_.end(), chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(n));
   }
-  in_len_ += n;
-  process();
+  serve();
 }
 
-void Session::process() {
-  while (!closed_ && !closing_ && !period_ && queued_bytes_ <= kPauseAboveQueuedBytes) {
-    const wire::DecodeResult r = wire::decode_request({in_.data(), in_len_});
+void Session::post_turn() {
+  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->serve(); });
+}
+
+void Session::serve() {
+  size_t budget = kTransfersPerTurn;
+  while (!closed_ && !closing_) {
+    if (period_) {
+      std::optional<Outcome> outcome = period_->run(backend_, budget);
+      if (!outcome) {
+        post_turn();  // let the other connections in before the next reads
+        return;
+      }
+      const wire::Request q = period_->request();
+      period_.reset();
+      last_request_ = Clock::now();
+      finish(std::move(*outcome), q);
+      continue;
+    }
+    if (queued_bytes() > kPauseAboveQueuedBytes) {
+      paused_ = true;  // on_written resumes
+      return;
+    }
+    if (budget == 0) {
+      post_turn();
+      return;
+    }
+    const wire::DecodeResult r =
+        wire::decode_request(std::span<const uint8_t>(in_.data() + in_pos_, in_.size() - in_pos_));
     if (r.outcome == wire::DecodeOutcome::kNeedMore) break;
+    --budget;
+    last_request_ = Clock::now();
     if (r.outcome == wire::DecodeOutcome::kError) {
       queue(wire::encode_error_reply(r.opcode, r.status, r.seq, r.reason));
       if (r.close) {
-        close_after_flush();
+        close_after_flush("protocol error: " + std::string(r.reason));
         return;
       }
     }
-    std::memmove(in_.data(), in_.data() + r.consumed, in_len_ - r.consumed);
-    in_len_ -= r.consumed;
-    arm_idle_timer();
+    in_pos_ += r.consumed;
     if (r.outcome == wire::DecodeOutcome::kRequest) handle(r.request);
   }
   if (closed_ || closing_) return;
-  if (peer_done_ && !period_) {
-    close_after_flush();
+  // No complete request left: keep the partial one, then read more (or end after the peer's FIN).
+  in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(in_pos_));
+  in_pos_ = 0;
+  if (peer_done_) {
+    close_after_flush("peer");
     return;
   }
   start_read();
@@ -100,93 +167,85 @@ void Session::handle(const wire::Request& q) {
     const auto reason =
         admitted == wire::Status::kNeedHello ? "HELLO first" : "unsupported version";
     queue(wire::encode_error_reply(static_cast<uint8_t>(q.op), admitted, q.seq, reason));
-    if (admitted == wire::Status::kBadVersion) close_after_flush();
+    if (admitted == wire::Status::kBadVersion) close_after_flush("protocol error: bad version");
     return;
   }
   if (q.op == wire::Opcode::kHello) greeted_ = true;
+  if (rules_.read_only && q.op == wire::Opcode::kWrite) {
+    queue(wire::encode_error_reply(static_cast<uint8_t>(q.op), wire::Status::kReadOnly, q.seq,
+                                   "server is read-only"));
+    return;
+  }
   if (q.op == wire::Opcode::kReadPeriod) {
-    period_.emplace(q);
-    idle_timer_.cancel();  // the request is complete; its reads may take longer than the timeout
-    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->continue_period(); });
+    period_.emplace(q);  // performed by serve() a few reads per turn
     return;
   }
-  finish(perform(backend_, q));
+  finish(perform(backend_, q), q);
 }
 
-void Session::continue_period() {
-  if (closed_ || !period_) return;
-  std::optional<Outcome> outcome = period_->run_burst(backend_);
-  if (!outcome) {
-    // Let other connections' requests in before the next burst.
-    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->continue_period(); });
-    return;
-  }
-  period_.reset();
-  finish(std::move(*outcome));
-  if (closed_) return;
-  arm_idle_timer();
-  process();
-}
-
-void Session::finish(Outcome outcome) {
+void Session::finish(Outcome outcome, const wire::Request& q) {
   if (outcome.drop) {
-    close();  // a dropped-connection fault: no reply
+    close("dropped by a board fault");  // no reply
     return;
   }
-  queue(std::move(outcome.reply));
+  if (outcome.bus_failed) log_.line(failure_text(q, outcome.reply) + " (client " + peer_ + ")");
+  queue(outcome.reply);
 }
 
-void Session::queue(std::vector<uint8_t> frame) {
+void Session::queue(std::span<const uint8_t> frame) {
   if (closed_) return;
-  queued_bytes_ += frame.size();
-  out_.push_back(std::move(frame));
+  pending_.insert(pending_.end(), frame.begin(), frame.end());
   start_write();
 }
 
 void Session::start_write() {
-  if (writing_ || closed_ || out_.empty()) return;
+  if (writing_ || closed_ || pending_.empty()) return;
   writing_ = true;
-  asio::async_write(socket_, asio::buffer(out_.front()),
-                    [self = shared_from_this()](const asio::error_code& ec, size_t) {
-                      self->writing_ = false;
-                      if (self->closed_) return;
-                      if (ec) {
-                        self->close();
-                        return;
-                      }
-                      self->queued_bytes_ -= self->out_.front().size();
-                      self->out_.pop_front();
-                      if (!self->out_.empty()) {
-                        self->start_write();
-                      } else if (self->closing_) {
-                        self->close_after_last_reply();
-                        return;
-                      }
-                      if (!self->period_) self->process();  // resumes a paused connection
-                    });
+  std::swap(sending_, pending_);
+  asio::async_write(
+      socket_, asio::buffer(sending_),
+      [self = shared_from_this()](const asio::error_code& ec, size_t) { self->on_written(ec); });
 }
 
-void Session::close_after_flush() {
+void Session::on_written(const asio::error_code& ec) {
+  writing_ = false;
+  if (closed_) return;
+  if (ec) {
+    close("peer: " + ec.message());
+    return;
+  }
+  sending_.clear();
+  if (!pending_.empty()) {
+    start_write();
+  } else if (closing_) {
+    close_after_last_reply();
+    return;
+  }
+  if (paused_ && queued_bytes() <= kPauseAboveQueuedBytes) {
+    paused_ = false;
+    serve();
+  }
+}
+
+void Session::close_after_flush(std::string why) {
   closing_ = true;
-  if (out_.empty() && !writing_) close_after_last_reply();
+  closing_reason_ = std::move(why);
+  if (!writing_ && pending_.empty()) close_after_last_reply();
 }
 
 void Session::close_after_last_reply() {
   if (closed_) return;
   if (peer_done_) {
-    close();
+    close(closing_reason_);
     return;
   }
-  // See linger.h: FIN first, then discard the peer's bytes until it closes or the linger ends.
-  lingering_ = true;
-  asio::error_code ignored;
-  socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-  idle_timer_.expires_after(kDefaultLinger);
-  idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
-    if (!ec) self->close();
-  });
-  in_len_ = 0;
-  start_read();
+  // See linger.h: the socket leaves the session (freeing its slot) and is closed after a FIN and
+  // a short discard of whatever the peer still sends.
+  closed_ = true;
+  log_.line("closed " + peer_ + " (" + closing_reason_ + ")");
+  timer_.cancel();
+  close_gracefully(std::move(socket_));
+  owner_.forget(this);
 }
 
 }  // namespace demodctl

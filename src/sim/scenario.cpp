@@ -1,7 +1,9 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <type_traits>
@@ -56,18 +58,105 @@ bool too_deep(std::string_view text) {
   return false;
 }
 
+// Follows the parser through the text: where it is, for messages, and which keys each open object
+// has had. A key given twice is an error here (the parser alone would keep the last value).
+class DocumentPath {
+ public:
+  void on_event(json::parse_event_t event, const json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        frames_.push_back({event == json::parse_event_t::object_start, {}, {}, 0});
+        break;
+      case json::parse_event_t::key: {
+        Frame& frame = frames_.back();
+        frame.key = parsed.get<std::string>();
+        if (!frame.keys.insert(frame.key).second) {
+          throw ScenarioError(where(frames_.size() - 1) + ": duplicate key '" +
+                              printable(frame.key) + "'");
+        }
+        break;
+      }
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        frames_.pop_back();
+        element_done();
+        break;
+      case json::parse_event_t::value:
+        element_done();
+        break;
+    }
+  }
+  // "demod.registers.0x2C", "faults.fail_ops[2]": the value being read in the first `depth`
+  // containers; "top level" outside them.
+  std::string where(size_t depth) const {
+    std::string out;
+    for (size_t i = 0; i < depth && i < frames_.size(); ++i) {
+      const Frame& f = frames_[i];
+      if (!f.object) {
+        out += "[" + std::to_string(f.index) + "]";
+      } else if (!f.keys.empty()) {
+        out += (out.empty() ? "" : ".") + printable(f.key);
+      }
+    }
+    return out.empty() ? "top level" : out;
+  }
+  std::string where() const { return where(frames_.size()); }
+
+ private:
+  struct Frame {
+    bool object;
+    std::set<std::string> keys;
+    std::string key;    // the latest
+    std::size_t index;  // array entries read so far
+  };
+  void element_done() {
+    if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
+  }
+  std::vector<Frame> frames_;
+};
+
+json parse_json(std::string_view text) {
+  DocumentPath path;
+  try {
+    return json::parse(text, [&path](int, json::parse_event_t event, json& parsed) {
+      path.on_event(event, parsed);
+      return true;
+    });
+  } catch (const json::out_of_range& e) {
+    // A number beyond what a double holds: named where it sits, like any range error. The
+    // parser's message ends "... parsing '1e400'".
+    const std::string what = e.what();
+    const auto open = what.find('\'');
+    const std::string number =
+        open == std::string::npos ? "" : what.substr(open + 1, what.size() - open - 2);
+    throw ScenarioError(path.where() + ": number " + printable(number) + " out of range");
+  }
+}
+
 void set_identity(RegisterFile& registers, const std::array<uint8_t, kIdentityLength>& id) {
   std::copy(id.begin(), id.end(), registers.begin() + kRegIdentity);
+}
+
+std::string hex_text(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%02llX", static_cast<unsigned long long>(value));
+  return text;
 }
 
 // Into `registers`, and into *stated when given.
 void read_registers(const json& value, const std::string& where, RegisterFile& registers,
                     std::vector<RegisterValue>* stated = nullptr) {
   expect_object(value, where);
+  std::bitset<kRegisterCount> given;
   for (const auto& item : value.items()) {
     const std::string entry = where + "." + printable(item.key());
     const auto reg =
         static_cast<uint8_t>(read_number_text(item.key(), entry, 0, kRegisterCount - 1));
+    if (given.test(reg)) {
+      throw ScenarioError(entry + ": register " + hex_text(reg) + " given twice");
+    }
+    given.set(reg);
     registers[reg] = read_byte(item.value(), entry);
     if (stated != nullptr) stated->push_back({reg, registers[reg]});
   }
@@ -337,7 +426,7 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* probl
     if (too_deep(text)) {
       message = "nesting deeper than " + std::to_string(kMaxNesting) + " levels";
     } else {
-      return read_scenario(json::parse(text));
+      return read_scenario(parse_json(text));
     }
   } catch (const ScenarioError& e) {
     message = e.what();

@@ -18,8 +18,13 @@ std::string range_text(uint64_t lo, uint64_t hi) {
   return out.str();
 }
 
+[[noreturn]] void out_of_range(const std::string& where, uint64_t lo, uint64_t hi,
+                               std::string_view got) {
+  throw ScenarioError(where + ": " + range_text(lo, hi) + ", got " + printable(got));
+}
+
 uint64_t checked(uint64_t value, const std::string& where, uint64_t lo, uint64_t hi) {
-  if (value < lo || value > hi) throw ScenarioError(where + ": " + range_text(lo, hi));
+  if (value < lo || value > hi) out_of_range(where, lo, hi, std::to_string(value));
   return value;
 }
 
@@ -46,6 +51,9 @@ uint64_t read_number_text(std::string_view text, const std::string& where, uint6
   uint64_t value = 0;
   const char* end = digits.data() + digits.size();
   const auto [ptr, ec] = std::from_chars(digits.data(), end, value, base);
+  if (!digits.empty() && ec == std::errc::result_out_of_range && ptr == end) {
+    out_of_range(where, lo, hi, text);  // digits only, too many of them
+  }
   if (digits.empty() || ec != std::errc() || ptr != end) {
     throw ScenarioError(where + ": '" + printable(text) + "' is not a number (" +
                         range_text(lo, hi) + ")");
@@ -57,6 +65,7 @@ uint64_t read_number(const json& value, const std::string& where, uint64_t lo, u
   if (value.is_number_unsigned()) return checked(value.get<uint64_t>(), where, lo, hi);
   if (value.is_string())
     return read_number_text(value.get_ref<const std::string&>(), where, lo, hi);
+  if (value.is_number()) out_of_range(where, lo, hi, value.dump());  // negative or fractional
   throw ScenarioError(where + ": " + range_text(lo, hi) + ", got " + value.type_name());
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/recording_backends.h"
@@ -49,19 +50,27 @@ TEST(RegisterOps, ExactTransactions) {
   }
 }
 
-TEST(RegisterOps, PeriodReadResendsTheRegisterInBursts) {
-  RecordingBus bus;
+TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
   wire::Request q;
   q.op = wire::Opcode::kReadPeriod;
   q.target = {0, 0xD0, 0xEF, 1};
   q.item_len = 1;
   q.total = 5;
-  q.burst = 2;
-  PeriodRead read(q);
-  int bursts = 1;
-  while (!read.run_burst(bus)) ++bursts;
-  EXPECT_EQ(bursts, 3);
-  EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+  // {burst, budget per call} -> reads per call
+  for (const auto& [burst, budget, reads] : std::vector<std::tuple<int, size_t, std::string>>{
+           {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
+    RecordingBus bus;
+    q.burst = static_cast<uint16_t>(burst);
+    PeriodRead read(q);
+    std::string seen;
+    for (bool done = false; !done && seen.size() < 20;) {
+      size_t left = budget;
+      done = read.run(bus, left).has_value();
+      seen += std::to_string(budget - left) + " ";
+    }
+    EXPECT_EQ(seen, reads) << burst;
+    EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+  }
 }
 
 }  // namespace

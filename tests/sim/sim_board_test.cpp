@@ -168,7 +168,12 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {R"({"demod": {"adress": "0xD0"}})", "demod: unknown key 'adress'"},
       {R"({"demod": {"address": "0xD1"}})", "must be even"},
       {R"({"demod": {"address": 256}})", "demod.address: expected a number from 0 to 255"},
-      {R"({"demod": {"address": "0x1000000000000000000"}})", "is not a number"},
+      {R"({"demod": {"address": "0x1000000000000000000"}})", "255, got 0x1000000000000000000"},
+      {R"({"demod": {"address": -2}})", "demod.address: expected a number from 0 to 255, got -2"},
+      {R"({"faults": {"fail_ops": [1, -1e999]}})", "fail_ops[1]: number -1e999 out of range"},
+      {R"({"demod": {"address": 208, "address": 210}})", "demod: duplicate key 'address'"},
+      {R"({"tuners": [{}, {"address": 2, "address": 2}]})", "tuners[1]: duplicate key 'address'"},
+      {R"({"demod": {"registers": {"0x2C": 1, "44": 2}}})", "44: register 0x2C given twice"},
       {R"({"demod": {"identity": "01 00 36"}})", "expected 4 hex bytes"},
       {R"({"tuners": [{"address": "0xD0"}]})", "already used"},
       {R"({"channels": [0, 0]})", "listed twice"},
@@ -190,6 +195,7 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
     EXPECT_EQ(error.rfind("scenario: ", 0), 0U) << error;
     EXPECT_NE(error.find(problem), std::string::npos) << text << " -> " << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
   }
 }
 

@@ -1,7 +1,10 @@
-// The exact JSON Lines the bus trace writes.
+// The exact JSON Lines the bus trace writes, and where it refuses to write them.
 #include "bus/trace_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -12,24 +15,72 @@
 namespace demodctl {
 namespace {
 
-TEST(TraceLog, ExactReadAndWriteLines) {
-  const std::string path = testing::make_temp_dir() + "/trace.jsonl";
-  std::string error;
-  auto log = TraceLog::create(path, &error);
-  ASSERT_TRUE(log) << error;
-  auto board = SimBoard::make_default();
-  TracingBus bus(*board, *log, 2);
+const uint8_t kReadId[] = {0x6C};
+
+TEST(TraceLog, ExactLinesInAFreshOrTruncatedFile) {
+  const std::string dir = testing::make_temp_dir();
+  const std::string old_file = testing::write_file(dir, "old.jsonl", "an older, longer trace\n");
+  for (const std::string& path : {dir + "/new.jsonl", old_file}) {
+    std::string error;
+    auto log = TraceLog::create(path, &error);
+    ASSERT_TRUE(log) << error;
+    auto board = SimBoard::make_default();
+    TracingBus bus(*board, *log, 2);
+    std::vector<uint8_t> id(4);
+    const uint8_t tuner_write[] = {0x10, 0xAB, 0xCD};
+    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));
+    EXPECT_FALSE(bus.transfer(0x60, tuner_write, {}));  // repeater closed
+    // Each line is on disk as soon as it is written.
+    EXPECT_EQ(testing::read_file(path),
+              "{\"seq\":1,\"op\":\"read\",\"channel\":2,\"address\":\"0xD0\",\"reg\":\"0x6C\","
+              "\"bytes\":\"01 00 36 31\",\"result\":\"ok\"}\n"
+              "{\"seq\":2,\"op\":\"write\",\"channel\":2,\"address\":\"0xC0\",\"reg\":\"0x10\","
+              "\"bytes\":\"AB CD\",\"result\":\"nack\"}\n");
+  }
+  struct stat st {};
+  ASSERT_EQ(stat((dir + "/new.jsonl").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600U);
+}
+
+TEST(TraceLog, RefusesLinksFifosAndDirectoriesWithoutBlocking) {
+  const std::string dir = testing::make_temp_dir();
+  const std::string other = testing::write_file(dir, "other", "keep");
+  ASSERT_EQ(symlink(other.c_str(), (dir + "/link").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/absent").c_str(), (dir + "/dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir + "/read_fifo").c_str(), 0600), 0);
+  const int reader = open((dir + "/read_fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  for (const char* name : {"link", "dangling", "fifo", "read_fifo", "."}) {
+    std::string error;
+    EXPECT_FALSE(TraceLog::create(dir + "/" + name, &error)) << name;
+    EXPECT_EQ(error.rfind(dir + "/" + name + ": cannot open trace: ", 0), 0U) << error;
+  }
+  close(reader);
+  EXPECT_EQ(testing::read_file(other), "keep");
+  EXPECT_EQ(access((dir + "/absent").c_str(), F_OK), -1) << "nothing created through a link";
+}
+
+TEST(TraceLog, StandardErrorAndOneReportOfAWriteError) {
   std::vector<uint8_t> id(4);
-  const uint8_t read_id[] = {0x6C};
-  const uint8_t tuner_write[] = {0x10, 0xAB, 0xCD};
-  EXPECT_TRUE(bus.transfer(0x68, read_id, id));
-  EXPECT_FALSE(bus.transfer(0x60, tuner_write, {}));  // repeater closed
-  // Each line is on disk as soon as it is written.
-  EXPECT_EQ(testing::read_file(path),
-            "{\"seq\":1,\"op\":\"read\",\"channel\":2,\"address\":\"0xD0\",\"reg\":\"0x6C\","
-            "\"bytes\":\"01 00 36 31\",\"result\":\"ok\"}\n"
-            "{\"seq\":2,\"op\":\"write\",\"channel\":2,\"address\":\"0xC0\",\"reg\":\"0x10\","
-            "\"bytes\":\"AB CD\",\"result\":\"nack\"}\n");
+  for (const char* path : {"-", "/dev/full"}) {
+    std::string error;
+    auto log = TraceLog::create(path, &error);
+    ASSERT_TRUE(log) << error;
+    auto board = SimBoard::make_default();
+    TracingBus bus(*board, *log, 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));
+    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));  // the bus goes on after a trace error
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (std::string(path) == "-") {
+      EXPECT_EQ(err.substr(0, 17), "{\"seq\":1,\"op\":\"re");
+      EXPECT_NE(err.find("\n{\"seq\":2,"), std::string::npos) << err;
+    } else {
+      EXPECT_EQ(err,
+                "demodctl_tests: trace /dev/full: write failed: No space left on device; no "
+                "further trace lines\n");
+    }
+  }
 }
 
 }  // namespace

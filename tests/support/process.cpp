@@ -32,9 +32,10 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
   return out;
 }
 
-// fork/exec with stdout and stderr on pipes; returns the pid.
+// fork/exec with stdout and stderr on pipes (stderr to err_file when one is named); returns the
+// pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& cwd, int& out_fd, int& err_fd) {
+            const std::string& cwd, int& out_fd, int& err_fd, const std::string& err_file = "") {
   int out_pipe[2];
   int err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) std::abort();
@@ -47,7 +48,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
+    dup2(err_file.empty() ? err_pipe[1] : open(err_file.c_str(), O_WRONLY | O_CREAT, 0600), 2);
     const int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -115,7 +116,8 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
   argv.insert(argv.end(), options.begin(), options.end());
   int out_fd = -1;
   int err_fd = -1;
-  pid_ = spawn(argv, {}, "", out_fd, err_fd);
+  err_path_ = make_temp_dir() + "/stderr";
+  pid_ = spawn(argv, {}, "", out_fd, err_fd, err_path_);
   close(err_fd);
   // Wait (bounded) for "listening on ADDR:PORT\n".
   std::string line;
@@ -136,6 +138,8 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
 }
 
 ServerProcess::~ServerProcess() { stop(); }
+
+std::string ServerProcess::err() const { return read_file(err_path_); }
 
 void ServerProcess::signal(int sig) {
   if (pid_ > 0) kill(pid_, sig);

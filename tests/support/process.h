@@ -29,7 +29,7 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
                     const std::string& cwd = "");
 
 // A regserver started with `--port 0` and the given options; stopped (SIGTERM,
-// then SIGKILL) when destroyed.
+// then SIGKILL) when destroyed. Its standard error goes to a file.
 class ServerProcess {
  public:
   explicit ServerProcess(const std::vector<std::string>& options = {});
@@ -41,6 +41,8 @@ class ServerProcess {
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
   pid_t pid() const { return pid_; }
+  // What it wrote on standard error so far.
+  std::string err() const;
   // SIGTERM and wait; returns the exit status (or 128+signal).
   int stop();
   void signal(int sig);
@@ -51,6 +53,7 @@ class ServerProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string err_path_;
   int exit_status_ = -1;
 };
 

@@ -1,0 +1,32 @@
+// Which peers may connect to regserver: networks given as ADDR or ADDR/BITS, IPv4 or IPv6.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace demodctl {
+
+class AllowList {
+ public:
+  // Adds "ADDR" (one host) or "ADDR/BITS" (0..32 for IPv4, 0..128 for IPv6; host bits past the
+  // prefix are ignored). False and *error (one line) when the text is not such a network.
+  bool add(const std::string& text, std::string* error);
+  bool empty() const { return nets_.empty(); }
+  // True when the list is empty or one of its networks holds the address (4 bytes IPv4, 16 bytes
+  // IPv6, network order). An IPv4-mapped IPv6 address (::ffff:a.b.c.d, a peer of a dual-stack
+  // listener) is matched as its IPv4 address.
+  bool admits(std::span<const uint8_t> address) const;
+
+ private:
+  struct Net {
+    std::array<uint8_t, 16> bytes{};
+    size_t size = 4;  // 4 or 16
+    unsigned bits = 32;
+  };
+  std::vector<Net> nets_;
+};
+
+}  // namespace demodctl
