@@ -45,7 +45,7 @@ struct Server {
 Server start_regserver(const Args& options) {
   int p[2];
   if (pipe(p) != 0) std::exit(1);
-  Args argv = {REGSERVER_BIN, "--sim", "--port", "0"};
+  Args argv = {REGSERVER_BIN, "--sim", "--port", "0", "--quiet"};
   argv.insert(argv.end(), options.begin(), options.end());
   std::vector<char*> c_argv;
   for (auto& a : argv) c_argv.push_back(a.data());
