@@ -33,7 +33,7 @@ start_server() {  # NAME [OPTIONS]: starts a regserver on the simulated board, s
 start_server quiet --scenario "$scenarios/no_signal.json"
 quiet=$pid quiet_port=$port
 start_server server --trace "$work/trace.jsonl"
-server=$pid
+server=$pid server_port=$port
 
 run() {  # prints the command line, its output and its exit status
   local status=0 out
@@ -73,7 +73,7 @@ echo "== tuning onto a transponder, over the register server (scenarios/transpon
 echo "   DVB-S2 8PSK 3/4 at 1550 MHz, DVB-S 3/4 at 1210 MHz, DirecTV 6/7 at 1870 MHz; an RDA5815"
 echo "   at 0xC0 = 192 and a type 0 tuner at 0xC6 = 198; nothing is received until tuned)"
 start_server tuned --scenario "$scenarios/transponders.json" --trace "$work/tuned.jsonl"
-tuned=$pid tuned_port=$port
+tuned=$pid tuned_port=$port port=$server_port
 tsock() { run "$bin/demodctl" 127.0.0.1 "$tuned_port" 0 100 208 "$@" 1; }
 lock_bits() {  # each run reads 0x2C once: lock comes up one stage per run
   local fec="" flags="" c out
