@@ -114,25 +114,19 @@ TEST(Demodctl, TunerSetOntoATransponderLocksTheBoard) {
     args.insert(args.end(), {cmd, "1"});
     return demodctl(args, {}, dir).out;
   };
-  const struct {
-    std::vector<std::string> tuning;  // tuner channel, address, type, MHz, bandwidth
-    std::string fec_ok_runs, standard;
-  } cases[] = {
+  // Tuner channel, address, type, MHz, bandwidth; fec_ok in six runs; dvb_standard.
+  const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
       {{"0", "192", "1", "1550", "36"},
        "000001",
        "DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
       {{"0", "198", "0", "1210", "36"}, "000001", "DVB-S,3/4,Roll_off=0.35"},
-      {{"0", "192", "1", "1400", "36"}, "000000", "unkown standard!"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(run(c.tuning, "tuner_set"), "error=ok,return=0") << c.tuning[3];
+      {{"0", "192", "1", "1400", "36"}, "000000", "unkown standard!"}};
+  for (const auto& [tuning, fec_ok_runs, standard] : cases) {
+    EXPECT_EQ(run(tuning, "tuner_set"), "error=ok,return=0") << tuning[3];
     std::string fec_ok;
-    for (int i = 0; i < 6; ++i) {
-      const std::string out = run({}, "fec_ok");
-      fec_ok += out.substr(out.rfind('=') + 1);
-    }
-    EXPECT_EQ(fec_ok, c.fec_ok_runs) << c.tuning[3];
-    EXPECT_EQ(run({}, "dvb_standard"), "error=ok,return=" + c.standard) << c.tuning[3];
+    for (int i = 0; i < 6; ++i) fec_ok += run({}, "fec_ok").substr(16);  // after "return="
+    EXPECT_EQ(fec_ok, fec_ok_runs) << tuning[3];
+    EXPECT_EQ(run({}, "dvb_standard"), "error=ok,return=" + standard) << tuning[3];
   }
 }
 

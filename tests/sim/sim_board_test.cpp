@@ -362,43 +362,31 @@ namespace demodctl {
 namespace {
 
 // A tuning onto a transponder: lock comes up stage by stage with that transponder's flags and
-// mode; a setting that is reopened (tuning away) drops it at once.
+// mode; a setting that is reopened, or a new frequency off the transponders, drops it at once.
+// Stated registers win over each new signal picture; what the tool wrote elsewhere stays.
 TEST(SimBoard, LocksOnTheTransponderTunedThenDropsWhenTunedAway) {
-  auto board = board_from(R"({"transponders": [
+  auto board = board_from(R"({"demod": {"registers": {"0x7E": 5, "0x33": 0}}, "transponders": [
       {"frequency_mhz": 1550, "modcod": 18}, {"frequency_mhz": 1210, "standard": "DVB-S"}],
     "tuners": [{"address": "0xC0", "behind_repeater": false},
                {"address": "0xC6", "behind_repeater": false, "type": "type0"}]})");
   ASSERT_TRUE(board);
-  const struct {
-    uint8_t tuner;
-    std::vector<std::pair<uint8_t, Bytes>> setting, away;
-    Bytes lock;
-    uint8_t mode_reg, mode;
-  } cases[] = {
-      {0xC0,
-       {{0x04, {0xC1}},
-        {0x2B, {0x95}},
-        {0x07, {0x08, 0x12, 0xA8, 0xA6}},
-        {0x04, {0xC3}},
-        {0x2B, {0x97}}},
-       {{0x04, {0xC1}}},
-       {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F},
-       0x5C,
-       0x49},
-      {0xC6,
-       {{0x24, {0x36, 0x00}}, {0x00, {0x2D, 0xD0, 0x97, 0x50}}, {0x25, {0x06}}},
-       {{0x00, {0x2E}}},
-       {0x01, 0x03, 0x07, 0x07, 0x17, 0x37, 0x37},
-       0x8E,
-       0x04},
-  };
-  EXPECT_EQ(lock_reads(*board, 2), (Bytes{0x00, 0x00})) << "nothing received before tuning";
-  for (const auto& c : cases) {
-    for (const auto& [reg, bytes] : c.setting) ASSERT_TRUE(write(*board, c.tuner, reg, bytes));
-    EXPECT_EQ(lock_reads(*board, int(c.lock.size())), c.lock) << int(c.tuner);
-    EXPECT_EQ(board->demod_reg(c.mode_reg), c.mode) << int(c.tuner);
-    for (const auto& [reg, bytes] : c.away) ASSERT_TRUE(write(*board, c.tuner, reg, bytes));
-    EXPECT_EQ(lock_reads(*board, 2), (Bytes{0x00, 0x00})) << int(c.tuner);
+  using Writes = std::vector<std::pair<uint8_t, Bytes>>;
+  const Writes rda = {{0x07, {8, 0x12, 0xA8, 0xA6}}, {0x04, {0xC3}}, {0x2B, {0x97}}};
+  const Writes type0 = {{0x24, {0x36, 0x00}}, {0x00, {0x2D, 0xD0, 0x97, 0x50}}, {0x25, {0x06}}};
+  const std::tuple<uint8_t, Writes, Writes, Bytes, uint8_t, uint8_t> cases[] = {
+      {0xC0, rda, {{0x04, {0xC1}}}, {1, 3, 7, 0x0F, 0x1F, 0x3F, 0x3F}, 0x5C, 0x49},
+      {0xC6, type0, {{0x00, {0x2E}}}, {1, 3, 7, 7, 0x17, 0x37, 0x37}, 0x8E, 0x04}};
+  EXPECT_EQ(lock_reads(*board, 2), (Bytes{0, 0})) << "nothing received before tuning";
+  ASSERT_TRUE(write(*board, kDemod, 0x33, {0x02}));
+  for (const auto& [tuner, setting, away, lock, mode_reg, mode] : cases) {
+    for (const auto& [reg, bytes] : setting) ASSERT_TRUE(write(*board, tuner, reg, bytes));
+    EXPECT_EQ(lock_reads(*board, int(lock.size())), lock) << int(tuner);
+    EXPECT_EQ(board->demod_reg(mode_reg), mode) << int(tuner);
+    EXPECT_EQ(read(*board, kDemod, 0x7E, 2), (Bytes{0x05, 0x83}))
+        << "stated 0x7E, the signal's 0x7F";
+    EXPECT_EQ(board->demod_reg(0x33), 0x02) << int(tuner);
+    for (const auto& [reg, bytes] : away) ASSERT_TRUE(write(*board, tuner, reg, bytes));
+    EXPECT_EQ(lock_reads(*board, 2), (Bytes{0, 0})) << int(tuner);
     EXPECT_EQ(read(*board, kDemod, 0x37, 2), (Bytes{0xF0, 0x0F})) << "full gain, settling again";
   }
 }
