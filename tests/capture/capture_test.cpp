@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+#include <tuple>
+
 #include "capture/samples.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
@@ -12,11 +15,8 @@ namespace demodctl::testing {
 namespace {
 
 TEST(Samples, WordsDecodeToPairs) {
-  struct Case {
-    std::array<uint8_t, 4> word;
-    SampleFormat format;
-    SamplePair pair;
-  } cases[] = {
+  using Word = std::array<uint8_t, 4>;
+  const std::tuple<Word, SampleFormat, SamplePair> cases[] = {
       {{0x00, 0x00, 0x00, 0x00}, SampleFormat::nine_bit, {-256, -256}},
       {{0xFF, 0xFF, 0x03, 0x00}, SampleFormat::nine_bit, {255, 255}},
       {{0x00, 0x01, 0x00, 0x00}, SampleFormat::nine_bit, {0, -256}},
@@ -27,168 +27,107 @@ TEST(Samples, WordsDecodeToPairs) {
       {{0xFF, 0xFF, 0xFF, 0x00}, SampleFormat::eight_bit, {-1, -1}},
       {{0x00, 0x08, 0xF8, 0x00}, SampleFormat::eight_bit, {-128, -128}},
   };
-  for (const auto& c : cases) EXPECT_EQ(decode_word(c.word, c.format), c.pair);
+  for (const auto& [word, format, pair] : cases) EXPECT_EQ(decode_word(word, format), pair);
 }
 
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> out;
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
-    out.push_back(text.substr(start, end - start));
+// The capture after the identity read: the window, the format, the table, the ready poll (ready
+// at the second read), clear and start, the completion poll (complete at the second read), stop,
+// fetch.
+std::string capture_ops(const char* format) {
+  std::string ops = "E0=0000010000 E5=000001 EB=0000 E8=0008 2F=" + std::string(format);
+  for (const char digit : std::string("0123456789ABCDEF")) {
+    ops += std::string(" F") + digit + "=0" + digit;
   }
-  return out;
+  return ops + " 37+2 d5 37+2 EA=00 d5 EA=20 d5 EA d5 EA ED=0000 EF*8192";
 }
 
-// Runs a command line in a fresh directory that holds an older sample file (or a directory of
-// that name, or that is removed before the run); gives the result, the sample file afterwards and
-// the names in the directory.
-enum class Before { older_file, directory_in_place, removed_dir };
-struct CaptureRun {
-  RunResult run;
-  std::string file;
-  std::vector<std::string> names;
-};
-const std::string kOlder = "Column:2\nolder\n";
-
-CaptureRun capture(TestPlatform& p, std::vector<std::string> args,
-                   Before setup = Before::older_file) {
-  char old[4096];
-  const std::string dir = make_temp_dir();
-  if (setup == Before::directory_in_place) {
-    mkdir((dir + "/qv_ad_smp").c_str(), 0755);
-    write_file(dir + "/qv_ad_smp", "inside", "");
-  } else {
-    write_file(dir, "qv_ad_smp", kOlder);
-  }
-  EXPECT_NE(getcwd(old, sizeof old), nullptr);
-  EXPECT_EQ(chdir(dir.c_str()), 0);
-  if (setup == Before::removed_dir) {  // nothing can be created in a removed directory
-    unlink("qv_ad_smp");
-    rmdir(dir.c_str());
-  }
-  CaptureRun r{run_cli(p, std::move(args)), read_file(dir + "/qv_ad_smp"), {}};
-  EXPECT_EQ(chdir(old), 0);
-  r.names = split(run_process({"/bin/ls", "-A", dir}).out);
-  return r;
+void script_waits(TestPlatform& p) {
+  p.script[{0xD0, 0x37}] = {0xFF, 0xFF};  // the first byte never counts
+  p.script[{0xD0, 0x38}] = {0x7F, 0x80};
+  p.script[{0xD0, 0xEA}] = {0x3F, 0x80};
 }
 
-// The ready flag comes on the second poll, the capture completes (0x80 alone) on the second.
-void script_waits(TestPlatform& p, int address) {
-  p.script[{address, 0x37}] = {0xFF, 0xFF};  // the first byte never counts
-  p.script[{address, 0x38}] = {0x7F, 0x80};
-  p.script[{address, 0xEA}] = {0x3F, 0x80};
+// Runs the command in a fresh directory that holds an older sample file; gives the sample file
+// afterwards and the names in the directory.
+std::pair<std::string, std::string> in_dir_with_older_file(const std::function<void()>& run) {
+  std::pair<std::string, std::string> after;
+  in_temp_dir([&](const std::string& dir) {
+    write_file(dir, "qv_ad_smp", "Column:2\nolder\n");
+    run();
+    after = {read_file(dir + "/qv_ad_smp"), run_process({"/bin/ls", "-A", dir}).out};
+  });
+  return after;
 }
 
-TEST(AdSmp, ExactSequenceAndFileOnTheServer) {
+TEST(Capture, AdSmpOnTheServerAndFftPrintOnTheBridge) {
   TestPlatform p;
-  p.memory.set(208, 0x6C, {0x00, 0x00, 0x36, 0x31});
-  script_waits(p, 208);
+  p.set(0x6C, {0x00, 0x00, 0x36, 0x31});
+  script_waits(p);
   // Two words: (-121, -1) and (120, 0) in the 8-bit format, then zeros.
-  p.script[{208, 0xEF}] = {0xF0, 0x7F, 0x08, 0x00, 0x0F, 0x80, 0x07, 0xFF};
-  const CaptureRun r = capture(p, {"127.0.0.1", "5000", "0", "100", "208", "1", "ad_smp", "1"});
-  EXPECT_EQ(r.run.out, "error=ok,return=0");
-  EXPECT_EQ(r.run.status, 0);
+  p.script[{0xD0, 0xEF}] = {0xF0, 0x7F, 0x08, 0x00, 0x0F, 0x80, 0x07, 0xFF};
+  auto [file, names] = in_dir_with_older_file([&] {
+    expect_run(p, true, {"1", "ad_smp"}, "6C+4 " + capture_ops("7C"), "error=ok,return=0");
+  });
   std::string want_file = "Column:2\n-121,-1\n120,0\n";
   for (int n = 2; n < 2048; ++n) want_file += "0,0\n";
-  EXPECT_EQ(r.file, want_file);
-  EXPECT_EQ(r.names, std::vector<std::string>{"qv_ad_smp"});
-  Calls want = {"InitSock(127.0.0.1,5000)",
-                "seti2cspeed(0,100)",
-                "ReadregMulti(0,208,0x6C,1,4)",
-                "WriteregMulti(0,208,0xE0,1,[00 00 01 00 00])",
-                "WriteregMulti(0,208,0xE5,1,[00 00 01])",
-                "WriteregMulti(0,208,0xEB,1,[00 00])",
-                "WriteregMulti(0,208,0xE8,1,[00 08])",
-                "WriteregMulti(0,208,0x2F,1,[7C])"};
-  for (int i = 0; i < 16; ++i) {
-    char row[48];
-    std::snprintf(row, sizeof row, "WriteregMulti(0,208,0x%02X,1,[%02X])", 0xF0 + i, i);
-    want.push_back(row);
-  }
-  want.insert(want.end(),
-              {"ReadregMulti(0,208,0x37,1,2)", "delay(5)", "ReadregMulti(0,208,0x37,1,2)",
-               "WriteregMulti(0,208,0xEA,1,[00])", "delay(5)", "WriteregMulti(0,208,0xEA,1,[20])",
-               "delay(5)", "ReadregMulti(0,208,0xEA,1,1)", "delay(5)",
-               "ReadregMulti(0,208,0xEA,1,1)", "WriteregMulti(0,208,0xED,1,[00 00])",
-               "ReadregPeriod(0,208,0xEF,1,1,8192,100)", "DeinitSock()"});
-  EXPECT_EQ(p.calls, want);
-}
+  EXPECT_EQ(file, want_file);
+  EXPECT_EQ(names, "qv_ad_smp\n");
 
-// fft_print over the bridge: 9-bit format whatever precedes the name, no identity read, 8192
-// one-byte reads, the file completed before the head and the items are printed.
-TEST(FftPrint, ListingEqualsTheFile) {
-  TestPlatform p;
-  script_waits(p, 0xD0);
-  p.script[{0xD0, 0xEF}] = {0x34, 0x12, 0xFF, 0x00, 0x00, 0x03, 0x02, 0x00};
-  const CaptureRun r = capture(p, {"100", "208", "fft_print", "0"});
-  std::string items = "{-204,137}#{0,1}#";
+  // fft_print: 9-bit format, no identity read; the file is completed before the items are
+  // printed, and holds the same pairs.
+  TestPlatform q;
+  script_waits(q);
+  q.script[{0xD0, 0xEF}] = {0x34, 0x12, 0xFF, 0x00, 0x00, 0x03, 0x02, 0x00};
+  std::string items = "error=ok,return={-204,137}#{0,1}#";
   std::string lines = "Column:2\n-204,137\n0,1\n";
   for (int n = 2; n < 2048; ++n) {
     items += "{-256,-256}#";
     lines += "-256,-256\n";
   }
-  EXPECT_EQ(r.run.out, "error=ok,return=" + items);
-  EXPECT_EQ(r.file, lines);
-  EXPECT_EQ(std::count(p.calls.begin(), p.calls.end(), "StreamI2C(0,[D0 EF],1)"), 8192);
-  EXPECT_EQ(p.calls.at(2), "StreamI2C(0,[D0 E0 00 00 01 00 00],0)");
-  EXPECT_NE(std::find(p.calls.begin(), p.calls.end(), "StreamI2C(0,[D0 2F 30],0)"), p.calls.end());
+  std::tie(file, names) = in_dir_with_older_file(
+      [&] { expect_run(q, false, {"fft_print"}, capture_ops("30"), items); });
+  EXPECT_EQ(file, lines);
+  EXPECT_EQ(names, "qv_ad_smp\n");
 }
 
 // Every failure leaves the older sample file as it was and no temporary file behind.
 TEST(Capture, FailuresKeepTheOlderFile) {
-  struct Case {
-    const char* name;
+  const std::string kAbsent = "error=chip not connected, failed,return=1";
+  const std::string kFile = "error=err file,failed,return=-1";
+  const struct {
     std::vector<std::string> args;
     int fail_reg;
     bool flag_rises;
-    Before setup;
+    char setup;  // 'f': an older file, 'd': a directory in its place, 'r': the directory removed
     std::string out;
   } cases[] = {
-      {"chip absent",
-       {"100", "208", "0", "ad_smp", "0"},
-       0x6C,
-       true,
-       Before::older_file,
-       "error=chip not connected, failed,return=1"},
-      {"fetch refused",
-       {"100", "208", "0", "ad_smp", "0"},
-       0xEF,
-       true,
-       Before::older_file,
-       "error=err no connection,failed,return=-1"},
-      {"ready flag never rises",
-       {"100", "208", "fft_print", "0"},
-       -1,
-       false,
-       Before::older_file,
-       "error=err timeout,failed,return=-1"},
-      {"a directory in its place",
-       {"100", "208", "fft_print", "0"},
-       -1,
-       true,
-       Before::directory_in_place,
-       "error=err file,failed,return=-1"},
-      {"file cannot be created",
-       {"100", "208", "ad_smp", "0"},
-       -1,
-       true,
-       Before::removed_dir,
-       "error=err file,failed,return=-1"},
+      {{"0", "ad_smp"}, 0x6C, true, 'f', kAbsent},
+      {{"0", "ad_smp"}, 0xEF, true, 'f', "error=err no connection,failed,return=-1"},
+      {{"fft_print"}, -1, false, 'f', "error=err timeout,failed,return=-1"},
+      {{"fft_print"}, -1, true, 'd', kFile},
+      {{"0", "ad_smp"}, -1, true, 'r', kFile},
   };
   for (const auto& c : cases) {
     TestPlatform p;
-    p.memory.set(0xD0, 0x6C, {0, 0, 0x36, 0x31});
+    p.set(0x6C, {0, 0, 0x36, 0x31});
     p.fail_reg = c.fail_reg;
-    if (c.flag_rises) script_waits(p, 0xD0);
-    const CaptureRun r = capture(p, c.args, c.setup);
-    EXPECT_EQ(r.run.out, c.out) << c.name;
-    EXPECT_EQ(r.run.status, c.out[6] == 'c' ? 0 : -1) << c.name;
-    if (c.setup == Before::older_file) {
-      EXPECT_EQ(r.file, kOlder) << c.name;
-    }
-    if (c.setup != Before::removed_dir) {
-      EXPECT_EQ(r.names, std::vector<std::string>{"qv_ad_smp"}) << c.name;
-    }
+    if (c.flag_rises) script_waits(p);
+    in_temp_dir([&](const std::string& dir) {
+      write_file(dir, "qv_ad_smp", c.setup == 'f' ? "older\n" : "");
+      if (c.setup == 'd') {
+        unlink("qv_ad_smp");
+        mkdir("qv_ad_smp", 0755);
+      }
+      if (c.setup == 'r') {  // nothing can be created in a removed directory
+        unlink("qv_ad_smp");
+        rmdir(dir.c_str());
+      }
+      const RunResult r = run_cli(p, command_line(false, c.args));
+      EXPECT_EQ(r.out, c.out) << c.args.back() << " " << c.setup;
+      EXPECT_EQ(r.status, c.out == kAbsent ? 0 : -1);
+      EXPECT_EQ(read_file(dir + "/qv_ad_smp"), c.setup == 'f' ? "older\n" : "");
+      EXPECT_EQ(run_process({"/bin/ls", "-A", dir}).out, c.setup == 'r' ? "" : "qv_ad_smp\n");
+    });
   }
 }
 

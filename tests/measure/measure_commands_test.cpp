@@ -1,19 +1,103 @@
-// The six measurement commands over the recording doubles of both transports: exact reads and
-// waits, lines, no-lock paths, refused transfers, the AGC poll's order and bound, the debug log.
+// The measurements' arithmetic, from register bytes to the printed figure; then the six commands
+// over both transports: exact reads and waits, lines, no-lock paths, refused transfers, the AGC
+// poll's order and bound, the debug log.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <sstream>
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bus/poll.h"
 #include "cli/debug_log.h"
+#include "measure/figures.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::testing {
 namespace {
+
+std::string printed(double value) {  // as "%f" shows it
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+TEST(Figures, StrengthTruncatesTheCurveTowardZero) {
+  const std::pair<int, int> cases[] = {{0, 80},    {999, 80},  {1000, 80}, {1200, 70},
+                                       {1599, 51}, {1600, 50}, {2200, 30}, {2400, 25},
+                                       {2999, 11}, {3000, 11}, {4000, 1},  {4095, 0}};
+  for (const auto& [agc, strength] : cases) {
+    const auto high = static_cast<uint8_t>(0x80 | (agc >> 8));
+    EXPECT_EQ(signal_strength(static_cast<uint8_t>(agc), high), strength) << agc;
+  }
+  EXPECT_EQ(signal_strength(0x60, 0x79), 25) << "0x38 bits 7..4 are not part of the level";
+}
+
+TEST(Figures, CarrierToNoiseIsNarrowedToSinglePrecision) {
+  const std::tuple<uint8_t, uint8_t, const char*> cases[] = {
+      {0x80, 0x01, "39.133900"},  // double: 39.133899
+      {0x80, 0x08, "30.102999"},  // double: 30.103000
+      {0x83, 0xE8, "9.133900"},  {0xA0, 0x00, "0.000000"}, {0xC0, 0x00, "-3.010300"},
+      {0xFF, 0xFF, "-6.020467"}, {0x80, 0x00, "inf"},      {0x7F, 0xFF, "-10.000000"}};
+  for (const auto& [high, low, text] : cases) {
+    EXPECT_EQ(printed(carrier_to_noise_db(high, low)), text) << int(high) << " " << int(low);
+  }
+}
+
+TEST(Figures, BitErrorRateAndBlockLengths) {
+  const std::pair<uint8_t, uint32_t> blocks[] = {
+      {0x04, 16200}, {0x06, 3240},  {0x12, 7200},  {0x13, 7200},  {0x2A, 14400},
+      {0x2E, 58320}, {0x46, 58320}, {0x72, 58320}, {0x39, 48600}, {0x60, 48600},  // 9/10 short
+      {0x00, 58320}, {0x74, 58320}, {0xFE, 58320}};                               // 0, 29, 63
+  for (const auto& [pls, bits] : blocks) EXPECT_EQ(ldpc_block_bits(pls), bits) << int(pls);
+  const std::tuple<bool, uint8_t, uint8_t, uint8_t, uint8_t, const char*> cases[] = {
+      {true, 0xE8, 0x03, 0x20, 0x10, "0.000241"},   // E 1000, W 2, MODCOD 4 normal
+      {true, 0xE8, 0x03, 0xAF, 0x10, "0.000241"},   // 0x83 bits 7, 3..0 play no part
+      {true, 0xFF, 0xFF, 0x00, 0x06, "5.056713"},   // MODCOD 1 short, W 0
+      {false, 0xF4, 0x01, 0x10, 0x00, "0.004787"},  // DVB-S, E 500, W 1
+      {false, 0x2C, 0x01, 0x00, 0x01, "0.016053"},  // DirecTV, E 300, W 0
+      {true, 0x00, 0x00, 0x70, 0x39, "0.000000"}};
+  for (const auto& [s2, low, high, window, mode, text] : cases) {
+    EXPECT_EQ(printed(bit_error_rate(s2, low, high, window, mode)), text) << text;
+  }
+  // W = 7: 65535 DVB-S2 frames (not 65536), 262144 DVB-S packets.
+  EXPECT_DOUBLE_EQ(bit_error_rate(true, 0xFF, 0xFF, 0x70, 0x2E), 1.0 / 58320);
+  EXPECT_DOUBLE_EQ(bit_error_rate(false, 0x00, 0x33, 0x70, 0x00), 8.0 / 262144);
+}
+
+TEST(Figures, LockTimeFields) {
+  const std::tuple<uint8_t, uint8_t, uint8_t, int> cases[] = {
+      {0x21, 0x43, 0x05, 270}, {0xFF, 0xFF, 0xFF, 1710}, {0x00, 0x00, 0x03, 480},
+      {0x00, 0x00, 0x04, 10},  {0x0F, 0x00, 0x00, 150},  {0x00, 0xF0, 0x00, 150}};
+  for (const auto& [b0, b1, b2, ms] : cases) EXPECT_EQ(lock_time_ms(b0, b1, b2), ms) << ms;
+}
+
+TEST(Figures, OffsetsTruncateTowardZero) {
+  EXPECT_EQ(reference_khz(0x6C, 0x6B, 0x00), 27500U);
+  EXPECT_EQ(reference_khz(0xFF, 0xFF, 0xFF), 16777215U);
+  const std::tuple<uint32_t, uint8_t, uint8_t, int> carrier[] = {
+      {96000, 0x00, 0x10, 3000},  {96000, 0x00, 0xF0, -3000},      {27500, 0xFF, 0x7F, 6874},
+      {27500, 0x00, 0x80, -6875}, {27500, 0x01, 0x80, -6874},      {100000, 0xFF, 0xFF, 0},
+      {0, 0x00, 0x80, 0},         {16777215, 0x00, 0x80, -4194303}};
+  for (const auto& [fc, low, high, whole] : carrier) {
+    EXPECT_EQ(carrier_offset(fc, low, high).whole_khz, whole) << fc << " " << whole;
+  }
+  const std::tuple<uint32_t, uint8_t, uint8_t, int, const char*, int> symbol[] = {
+      {27500, 0x00, 0xF0, -4096, "-26.855469", -26},
+      {96000, 0x00, 0x10, 4096, "93.750000", 93},
+      {27500, 0xFF, 0x7F, 32767, "214.837193", 214},
+      {27500, 0x00, 0x80, -32768, "-214.843750", -214},
+      {27500, 0xFF, 0xFF, -1, "-0.006557", 0},
+      {0, 0x00, 0x10, 4096, "0.000000", 0}};
+  for (const auto& [fc, low, high, fraction, khz, whole] : symbol) {
+    const Offset o = symbol_rate_offset(fc, low, high);
+    EXPECT_EQ(o.fraction, fraction);
+    EXPECT_EQ(printed(o.khz), khz);
+    EXPECT_EQ(o.whole_khz, whole);
+  }
+}
 
 using Regs = std::vector<std::pair<int, std::vector<uint8_t>>>;
 
@@ -33,7 +117,7 @@ struct Case {
   uint8_t status;   // register 0x2C
   Regs changes;     // over kBoard
   int fail_at;      // the refused transfer, from 1 (0: none)
-  std::string ops;  // after the open: "2C" one byte read, "37+2" two bytes, "d2" delay(2)
+  std::string ops;  // after the open (support/recording_backends.h)
   std::string out;
 };
 
@@ -67,27 +151,6 @@ const Case kCases[] = {
     {"symbol_err", 0x20, {}, 6, "2C 23 24 25 4C 4D", kFail},
 };
 
-// The calls a transport makes for the shorthand.
-Calls expand(const std::string& ops, bool socket) {
-  Calls calls = socket ? Calls{"InitSock(127.0.0.1,5000)", "seti2cspeed(0,100)"}
-                       : Calls{"OpenDevice(0)", "SetStream(0,100)"};
-  std::istringstream words(ops);
-  char call[64];
-  for (std::string op; words >> op;) {
-    const int reg = std::stoi(op.substr(0, 2), nullptr, 16);
-    const int count = op.size() > 2 ? std::stoi(op.substr(3)) : 1;
-    const char* format = socket ? "ReadregMulti(0,208,0x%02X,1,%d)" : "StreamI2C(0,[D0 %02X],%d)";
-    std::snprintf(call, sizeof call, format, reg, count);
-    calls.push_back(op == "d2" ? "delay(2)" : call);
-  }
-  return calls;
-}
-
-RunResult run(TestPlatform& p, const char* cmd, bool socket) {
-  if (socket) return run_cli(p, {"127.0.0.1", "5000", "0", "100", "208", cmd, "1"});
-  return run_cli(p, {"100", "208", cmd, "0"});
-}
-
 // symbol_err appends to the debug log: each locked run a block, a refused read what came before
 // it (left open until the log is closed, as at the end of a process). A log that cannot be
 // opened changes nothing else.
@@ -98,17 +161,11 @@ TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
       for (const bool socket : {true, false}) {
         TestPlatform p;
         for (const Regs& regs : {kBoard, c.changes}) {
-          for (const auto& [reg, bytes] : regs) p.memory.set(0xD0, reg, bytes);
+          for (const auto& [reg, bytes] : regs) p.set(reg, bytes);
         }
-        p.memory.set(0xD0, 0x2C, {c.status});
+        p.set(0x2C, {c.status});
         p.fail_at = c.fail_at;
-        const RunResult r = run(p, c.cmd, socket);
-        const bool failed = c.out.ends_with("-1");
-        Calls want = expand(c.ops, socket);
-        if (!failed) want.push_back(socket ? "DeinitSock()" : "CloseDevice(0)");
-        EXPECT_EQ(r.out, c.out) << c.cmd << " " << socket;
-        EXPECT_EQ(r.status, failed ? -1 : 0);
-        EXPECT_EQ(p.calls, want) << c.cmd << " " << socket << " " << c.ops.substr(0, 40);
+        expect_run(p, socket, {c.cmd}, c.ops, c.out);
       }
     }
     debug_log_close();
@@ -119,9 +176,9 @@ TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
     std::remove((dir + "/" + kDebugLogName).c_str());
     ASSERT_EQ(mkdir((dir + "/" + kDebugLogName).c_str(), 0755), 0);
     TestPlatform p;
-    for (const auto& [reg, bytes] : kBoard) p.memory.set(0xD0, reg, bytes);
-    p.memory.set(0xD0, 0x2C, {0x20});
-    EXPECT_EQ(run(p, "symbol_err", false).out, "error=ok,return=-26");
+    for (const auto& [reg, bytes] : kBoard) p.set(reg, bytes);
+    p.set(0x2C, {0x20});
+    expect_run(p, false, {"symbol_err"}, "2C 23 24 25 4C 4D", "error=ok,return=-26");
   });
 }
 

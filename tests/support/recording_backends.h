@@ -1,7 +1,9 @@
-// Recording doubles of the two transports' call sets: every call is logged as one line of text in
-// one shared log (with the waits), reads are answered from a register memory per device address,
-// and chosen register transfers can be made to fail.
+// Recording doubles of the two transports' libraries: every call, and every delay_ms, is one line
+// of text in one log; reads are answered from a register memory per device address, and chosen
+// register transfers fail.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <deque>
@@ -18,39 +20,29 @@ namespace demodctl::testing {
 
 using Calls = std::vector<std::string>;
 
-// Register memory of the devices on the bus, keyed by (8-bit address, register).
-class RegisterMemory {
- public:
-  void set(int address, int reg, std::vector<uint8_t> bytes);
-  uint8_t get(int address, int reg) const;
-  void write(int address, int reg, const uint8_t* data, int count);
-
- private:
-  std::map<std::pair<int, int>, uint8_t> regs_;
-};
-
+// "a; b; c" -> {"a", "b", "c"}
+Calls split(const std::string& text);
 std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
-// What both doubles share: the log, the memory, scripted reads and the failure plan.
-struct Recorder {
+// Both libraries' doubles behind the front end; delay_ms is recorded as "delay(N)" while it lives.
+struct TestPlatform : Platform, CalcBackend, UsbioBackend {
+  TestPlatform();
+  ~TestPlatform() override;
+  CalcBackend& calc() override { return *this; }
+  UsbioBackend& usbio() override { return *this; }
+  void set(int reg, const std::vector<uint8_t>& bytes, int address = 0xD0);
+
   Calls calls;
-  RegisterMemory memory;
-  // Values that successive reads of a register give before the memory answers again
-  // (keyed by 8-bit address and register).
+  std::map<std::pair<int, int>, uint8_t> memory;  // (8-bit address, register)
+  // Values successive reads of a register give before the memory answers again.
   std::map<std::pair<int, int>, std::deque<uint8_t>> script;
-  void read(int address, int reg, uint8_t* buf, int count);
-  // 1-based index among register transfers (ReadregMulti/WriteregMulti/ReadregPeriod, or
-  // StreamI2C) that fails; 0 = none. fail_from makes that transfer and all later ones fail.
+  // The register transfer (ReadregMulti, WriteregMulti, ReadregPeriod or StreamI2C, from 1) that
+  // fails, 0 for none; with fail_from every later one fails too. Every transfer on fail_reg fails.
   int fail_at = 0;
   bool fail_from = false;
-  int fail_reg = -1;  // every transfer on this register fails
-  bool next_fails(int reg);
-  int transfers = 0;
-};
+  int fail_reg = -1;
+  bool open_fails = false;  // OpenDevice
 
-class RecordingCalc : public CalcBackend {
- public:
-  explicit RecordingCalc(Recorder& r) : r_(r) {}
   int init_sock(const char* host, int port) override;
   int set_i2c_speed(int channel, int speed) override;
   int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -60,15 +52,6 @@ class RecordingCalc : public CalcBackend {
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
                       int total, int burst) override;
   int deinit_sock() override;
-
- private:
-  Recorder& r_;
-};
-
-class RecordingUsbio : public UsbioBackend {
- public:
-  explicit RecordingUsbio(Recorder& r) : r_(r) {}
-  bool open_fails = false;
   int open_device(int index) override;
   int set_stream(int index, int mode) override;
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
@@ -76,37 +59,37 @@ class RecordingUsbio : public UsbioBackend {
   int close_device(int index) override;
 
  private:
-  Recorder& r_;
+  void read(int address, int reg, uint8_t* buf, int count);
+  void store(int address, int reg, const uint8_t* data, int count);
+  bool next_fails(int reg);
+  int transfers_ = 0;
 };
 
-// Both doubles behind the front end; delay_ms is recorded as "delay(N)" while it lives.
-struct TestPlatform : Platform, Recorder {
-  TestPlatform();
-  ~TestPlatform() override;
-  CalcBackend& calc() override { return calc_double; }
-  UsbioBackend& usbio() override { return usbio_double; }
-  RecordingCalc calc_double{*this};
-  RecordingUsbio usbio_double{*this};
-};
-
-// Runs the front end on a command line, capturing standard output.
 struct RunResult {
   int status;
-  std::string out;
+  std::string out;  // standard output
 };
 RunResult run_cli(TestPlatform& platform, std::vector<std::string> args);
 
-// Runs body() and gives what it printed on standard output.
+// The command line of a command (with the own arguments before it) for the demodulator at 208,
+// speed 100: on the register server at 127.0.0.1:5000 channel 0, or on the bridge.
+std::vector<std::string> command_line(bool socket, std::vector<std::string> command);
+
+// The calls of a command on that transport, in shorthand: "2C" reads 0x2C, "6C+4" four bytes from
+// 0x6C, "2E=0103" writes 01 03 from 0x2E, "EF*8192" fetches 8192 bytes from 0xEF, "d5" is
+// delay(5). The transport's open calls come first, its close last when `closed`.
+Calls expand(const std::string& ops, bool socket, bool closed);
+
+// Runs the command and checks the line, the status (-1 after a line ending in -1, else 0) and the
+// calls: `ops`, closed only when the status is 0 (just the open call when it was refused).
+void expect_run(TestPlatform& p, bool socket, const std::vector<std::string>& command,
+                const std::string& ops, const std::string& out);
+
 template <typename Body>
-std::string captured(Body&& body);
-
-}  // namespace demodctl::testing
-
-#include <gtest/gtest.h>
-
-template <typename Body>
-std::string demodctl::testing::captured(Body&& body) {
+std::string captured(Body&& body) {  // what body() printed on standard output
   ::testing::internal::CaptureStdout();
   body();
   return ::testing::internal::GetCapturedStdout();
 }
+
+}  // namespace demodctl::testing

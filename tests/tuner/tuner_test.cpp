@@ -1,11 +1,6 @@
 // The tuner drivers' arithmetic, and tuner_set's exact sequence of bus calls, waits and log lines.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <chrono>
-
-#include "bus/delay.h"
-#include "bus/usb_transport.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "tuner/rda5815.h"
@@ -41,18 +36,13 @@ TEST(Tuner0, SynthesizerAndFilterBytes) {
   for (const auto& [half_bw, byte] : filters) EXPECT_EQ(tuner0_filter_byte(half_bw), byte);
 }
 
-// Runs tuner_set in a fresh directory; gives the result and the debug log.
-struct TunerRun {
-  RunResult run;
-  std::string log;
-};
-TunerRun tuner_set(TestPlatform& p, std::vector<std::string> args) {
-  char old[4096];
-  const std::string dir = make_temp_dir();
-  EXPECT_NE(getcwd(old, sizeof old), nullptr);
-  EXPECT_EQ(chdir(dir.c_str()), 0);
-  TunerRun r{run_cli(p, std::move(args)), read_file(dir + "/qv_debug_file")};
-  EXPECT_EQ(chdir(old), 0);
+// Runs tuner_set in a fresh directory holding an older debug log; gives the result and the log.
+std::pair<RunResult, std::string> tuner_set(TestPlatform& p, std::vector<std::string> args) {
+  std::pair<RunResult, std::string> r;
+  in_temp_dir([&](const std::string& dir) {
+    write_file(dir, "qv_debug_file", "an older log\n");
+    r = {run_cli(p, std::move(args)), read_file(dir + "/qv_debug_file")};
+  });
   return r;
 }
 
@@ -63,120 +53,86 @@ const std::string kEnd = std::string(28, '-') + "tuner_set ends!" + std::string(
 // Type 0 on the bridge with a directly wired tuner (identity 10 01 36 31), whole.
 TEST(TunerSet, Type0DirectOnTheBridgeWhole) {
   TestPlatform p;
-  p.memory.set(0xD0, 0x6C, {0x10, 0x01, 0x36, 0x31});
-  p.memory.set(0xD0, 0x33, {0xF0});
-  const TunerRun r = tuner_set(p, {"100", "208", "9", "192", "0", "1550", "31", "tuner_set", "0"});
-  EXPECT_EQ(r.run.out, "error=ok,return=0");
-  EXPECT_EQ(r.run.status, 0);
-  EXPECT_EQ(r.log, kBegin + "tuner_type=0,freq=1550,bw=31\n" + kEnd);
-  EXPECT_EQ(
-      p.calls,
-      (Calls{"OpenDevice(0)", "SetStream(0,100)", "StreamI2C(0,[D0 6C],4)",
-             "StreamI2C(0,[C0 00 38 00 00 50 1F B4 FD 58 3F 82 88 B4],0)", "delay(10)",
-             "StreamI2C(0,[C0 0D 40 94 4A],0)",
-             "StreamI2C(0,[C0 10 66 40 80 2B 6A 50 91 27 8F CC 21 10 80 02 F5 7F],0)",
-             "StreamI2C(0,[C0 20 4A 9B E0 E0],0)", "delay(20)",
-             "StreamI2C(0,[C0 24 36 00 AB 97 C5 A8],0)", "delay(20)", "StreamI2C(0,[C0 0C D6],0)",
-             // 0x33 bit 1 set, the other bits as read
-             "StreamI2C(0,[D0 33],1)", "StreamI2C(0,[D0 33 F2],0)",
-             "StreamI2C(0,[C0 24 36 00 AB 97 C5 A8],0)", "delay(20)", "StreamI2C(0,[C0 0C D6],0)",
-             "delay(10)", "StreamI2C(0,[C0 00 39 68 4B 50],0)", "delay(10)",
-             "StreamI2C(0,[C0 05 5A],0)", "delay(10)",  // 31 / 2 = 15
-             "StreamI2C(0,[C0 25 06],0)", "delay(10)", "StreamI2C(0,[C0 0C D6],0)",
-             "CloseDevice(0)"}));
+  p.set(0x6C, {0x10, 0x01, 0x36, 0x31});
+  p.set(0x33, {0xF0});
+  const auto [r, log] =
+      tuner_set(p, {"100", "208", "9", "192", "0", "1550", "31", "tuner_set", "0"});
+  EXPECT_EQ(r.out, "error=ok,return=0");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(log, kBegin + "tuner_type=0,freq=1550,bw=31\n" + kEnd);
+  // 0x33 gets bit 1 set, the other bits as read; the filter byte is for 31 / 2 = 15.
+  EXPECT_EQ(p.calls,
+            split("OpenDevice(0); SetStream(0,100); StreamI2C(0,[D0 6C],4); "
+                  "StreamI2C(0,[C0 00 38 00 00 50 1F B4 FD 58 3F 82 88 B4],0); delay(10); "
+                  "StreamI2C(0,[C0 0D 40 94 4A],0); "
+                  "StreamI2C(0,[C0 10 66 40 80 2B 6A 50 91 27 8F CC 21 10 80 02 F5 7F],0); "
+                  "StreamI2C(0,[C0 20 4A 9B E0 E0],0); delay(20); "
+                  "StreamI2C(0,[C0 24 36 00 AB 97 C5 A8],0); delay(20); StreamI2C(0,[C0 0C D6],0); "
+                  "StreamI2C(0,[D0 33],1); StreamI2C(0,[D0 33 F2],0); "
+                  "StreamI2C(0,[C0 24 36 00 AB 97 C5 A8],0); delay(20); StreamI2C(0,[C0 0C D6],0); "
+                  "delay(10); StreamI2C(0,[C0 00 39 68 4B 50],0); delay(10); "
+                  "StreamI2C(0,[C0 05 5A],0); delay(10); StreamI2C(0,[C0 25 06],0); delay(10); "
+                  "StreamI2C(0,[C0 0C D6],0); CloseDevice(0)"));
 }
 
 // RDA5815 through the repeater on the register server: every tuner byte is its own write to the
 // tuner's address on the demodulator's channel, after a repeater opening, followed by 2 ms.
 TEST(TunerSet, Rda5815ThroughTheRepeaterOnTheServer) {
   TestPlatform p;
-  p.memory.set(208, 0x6C, {0x00, 0x00, 0x36, 0x31});
-  const TunerRun r = tuner_set(
+  p.set(0x6C, {0x00, 0x00, 0x36, 0x31});
+  const auto [r, log] = tuner_set(
       p, {"127.0.0.1", "5000", "0", "100", "208", "3", "192", "1", "950", "40", "tuner_set", "1"});
-  EXPECT_EQ(r.run.out, "error=ok,return=0");
-  EXPECT_EQ(r.log,
+  EXPECT_EQ(r.out, "error=ok,return=0");
+  EXPECT_EQ(log,
             kBegin + "tuner_type=1,freq=950,bw=40\nrda5815_init ends\nrda5815_set ends\n" + kEnd);
-  const Calls head = {"InitSock(127.0.0.1,5000)",
-                      "seti2cspeed(0,100)",
-                      "seti2cspeed(3,100)",
-                      "ReadregMulti(0,208,0x6C,1,4)",
-                      "delay(1)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x04,1,[04])",
-                      "delay(2)"};
-  ASSERT_GT(p.calls.size(), head.size());
-  EXPECT_EQ(Calls(p.calls.begin(), p.calls.begin() + head.size()), head);
+  const Calls head = split(
+      "InitSock(127.0.0.1,5000); seti2cspeed(0,100); seti2cspeed(3,100); "
+      "ReadregMulti(0,208,0x6C,1,4); delay(1); WriteregMulti(0,208,0x2D,1,[01]); "
+      "WriteregMulti(0,192,0x04,1,[04]); delay(2)");
+  // The setting's last seven bytes (0x07..0x0B, 0x04, 0x2B), then 5 ms and the close.
+  Calls tail;
+  for (const char* row : {"07,1,[04]", "08,1,[F2]", "09,1,[A9]", "0A,1,[6E]", "0B,1,[5F]",
+                          "04,1,[C3]", "2B,1,[97]"}) {
+    tail.insert(tail.end(), {"WriteregMulti(0,208,0x2D,1,[01])",
+                             "WriteregMulti(0,192,0x" + std::string(row) + ")", "delay(2)"});
+  }
+  tail.insert(tail.end(), {"delay(5)", "DeinitSock()"});
   // 167 start-up bytes and 9 setting bytes, each three calls; then 0x33, the waits, open, close.
-  EXPECT_EQ(p.calls.size(), 4 + (167 + 9) * 3 + 2 + 3 + 1);
-  const Calls tail = {"WriteregMulti(0,192,0x07,1,[04])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x08,1,[F2])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x09,1,[A9])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x0A,1,[6E])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x0B,1,[5F])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x04,1,[C3])",
-                      "delay(2)",
-                      "WriteregMulti(0,208,0x2D,1,[01])",
-                      "WriteregMulti(0,192,0x2B,1,[97])",
-                      "delay(2)",
-                      "delay(5)",
-                      "DeinitSock()"};
+  ASSERT_EQ(p.calls.size(), 4 + (167 + 9) * 3 + 2 + 3 + 1);
+  EXPECT_EQ(Calls(p.calls.begin(), p.calls.begin() + 8), head);
   EXPECT_EQ(Calls(p.calls.end() - static_cast<long>(tail.size()), p.calls.end()), tail);
 }
 
 // The ends of a run: chip absent, no driver, a refused transfer in each driver. The log keeps what
 // was written before; nothing is sent after a refusal.
 TEST(TunerSet, AbsentChipOtherTypesAndRefusals) {
-  struct Case {
+  const std::string kFail = "error=err no connection,failed,return=-1";
+  const struct {
     std::string type;
-    std::vector<uint8_t> id;
+    uint8_t id3;
     int fail_at;
     std::string out;
     std::string log;  // after line 2
     size_t calls;
   } cases[] = {
-      {"1", {0, 0, 0x36, 0x30}, 0, "error=chip not connected, failed,return=1", "", 4},
-      {"2", {0, 0, 0x36, 0x31}, 0, "error=ok,return=0", kEnd, 4},
+      {"1", 0x30, 0, "error=chip not connected, failed,return=1", "", 4},
+      {"2", 0x31, 0, "error=ok,return=0", kEnd, 4},
       // transfers: 1 identity, 2..223 the start-up rows (repeater opening, row), 224/225 0x33
-      {"1", {0, 0, 0x36, 0x31}, 50, "error=err no connection,failed,return=-1", "", 2 + 50 + 1},
-      {"1",
-       {0, 0, 0x36, 0x31},
-       225,
-       "error=err no connection,failed,return=-1",
-       "rda5815_init ends\n",
-       2 + 225 + 2},  // with delay(1) and delay(10)
-      {"0", {0, 0, 0x36, 0x31}, 4, "error=err no connection,failed,return=-1", "", 2 + 4 + 1},
+      {"1", 0x31, 50, kFail, "", 2 + 50 + 1},
+      {"1", 0x31, 225, kFail, "rda5815_init ends\n", 2 + 225 + 2},  // with delay(1), delay(10)
+      {"0", 0x31, 4, kFail, "", 2 + 4 + 1},
   };
   for (const auto& c : cases) {
     TestPlatform p;
-    p.memory.set(0xD0, 0x6C, c.id);
+    p.set(0x6C, {0, 0, 0x36, c.id3});
     p.fail_at = c.fail_at;
-    const TunerRun r =
+    const auto [r, log] =
         tuner_set(p, {"100", "208", "0", "192", c.type, "1550", "30", "tuner_set", "0"});
-    EXPECT_EQ(r.run.out, c.out) << c.type << "/" << c.fail_at;
-    EXPECT_EQ(r.run.status, c.fail_at != 0 ? -1 : 0);
-    EXPECT_EQ(r.log, kBegin + "tuner_type=" + c.type + ",freq=1550,bw=30\n" + c.log);
+    EXPECT_EQ(r.out, c.out) << c.type << "/" << c.fail_at;
+    EXPECT_EQ(r.status, c.fail_at != 0 ? -1 : 0);
+    EXPECT_EQ(log, kBegin + "tuner_type=" + c.type + ",freq=1550,bw=30\n" + c.log);
     EXPECT_EQ(p.calls.size(), c.calls) << c.type << "/" << c.fail_at;
   }
-}
-
-// The waits of a driver are real: tuner0_set's rows ask for 60 ms in all.
-TEST(TunerSet, WaitsTakeTheirTimeOnTheRealClock) {
-  TestPlatform p;
-  set_delay_hook(nullptr);
-  UsbTransport bus({"", 0, 0, 100, 208}, p.usbio());
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(tuner0_set(bus, 1550, 15, {"", 0, 0, 100, 192}, false), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
 }
 
 }  // namespace
