@@ -3,14 +3,11 @@
 #include "bus/reg_client.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "server/frames.h"
 
@@ -24,51 +21,20 @@ using test::Bytes;
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
-      : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener_, 1);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this, answer] { serve(answer); });
-  }
-  ~ScriptedServer() {
-    thread_.join();
-    ::close(listener_);
-  }
-  int port() const { return port_; }
+      : thread_([this, answer] {
+          test::Raw conn = listener_.accept();
+          for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
+            requests.push_back(q);
+            const Bytes reply = answer(q);
+            if (reply.empty() || !conn.send(reply)) break;
+          }
+        }) {}
+  ~ScriptedServer() { thread_.join(); }
+  int port() const { return listener_.port(); }
   std::vector<Bytes> requests;
 
  private:
-  bool recv_exact(int fd, uint8_t* p, size_t n) {
-    for (pollfd w{fd, POLLIN, 0}; n > 0;) {
-      if (::poll(&w, 1, 3000) <= 0) return false;
-      const ssize_t got = ::recv(fd, p, n, 0);
-      if (got <= 0) return false;
-      p += got;
-      n -= static_cast<size_t>(got);
-    }
-    return true;
-  }
-  void serve(const std::function<Bytes(const Bytes&)>& answer) {
-    pollfd w{listener_, POLLIN, 0};
-    if (::poll(&w, 1, 3000) <= 0) return;
-    const int fd = ::accept(listener_, nullptr, nullptr);
-    for (Bytes q(2); recv_exact(fd, q.data(), 2); q.assign(2, 0)) {
-      q.resize(2 + static_cast<size_t>(q[0] << 8 | q[1]));
-      if (!recv_exact(fd, q.data() + 2, q.size() - 2)) break;
-      requests.push_back(q);
-      const Bytes reply = answer(q);
-      if (reply.empty()) break;
-      ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-    }
-    ::close(fd);
-  }
-  int listener_;
-  int port_ = 0;
+  test::Listener listener_;
   std::thread thread_;
 };
 
@@ -92,42 +58,28 @@ TEST(RegClient, TimeoutFromTheEnvironment) {
   ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
 }
 
-// The reply to a one-byte READ, as the scripted server sends it, and what the client makes of it.
-struct ReplyCase {
-  const char* name;
-  std::function<Bytes(uint16_t seq)> reply;
-  int rc;
-  bool still_connected;
-};
-
+// The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
+// status, or -1 and the connection dropped.
 TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
-  const ReplyCase cases[] = {
-      {"ok", [](uint16_t s) { return test::frame(0x83, s, {}, {0x3F}); }, 0, true},
-      {"nack", [](uint16_t s) { return test::frame(0x83, s, {}, {'n'}, 1); }, 1, true},
-      {"other seq", [](uint16_t s) { return test::frame(0x83, s + 1, {}, {0x3F}); }, -1, false},
-      {"other opcode", [](uint16_t s) { return test::frame(0x84, s, {}, {0x3F}); }, -1, false},
-      {"body too long",
-       [](uint16_t s) {
-         return test::frame(0x83, s, {}, {1, 2});
-       },
-       -1, false},
-      {"body missing", [](uint16_t s) { return test::frame(0x83, s, {}); }, -1, false},
-      {"length below header",
-       [](uint16_t) {
-         return Bytes{0x00, 0x02, 0x83, 0x00};
-       },
-       -1, false},
-      {"no reply", [](uint16_t) { return Bytes{}; }, -1, false},
+  const std::tuple<Bytes, int, bool> cases[] = {
+      // reply, result, still connected
+      {test::frame(0x83, 1, {}, {0x3F}), 0, true},
+      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true},  // NACK
+      {test::frame(0x83, 2, {}, {0x3F}), -1, false},  // another seq
+      {test::frame(0x84, 1, {}, {0x3F}), -1, false},  // another opcode
+      {test::frame(0x83, 1, {}, {1, 2}), -1, false},  // body too long
+      {test::frame(0x83, 1, {}), -1, false},          // body missing
+      {{0x00, 0x02, 0x83, 0x00}, -1, false},          // length below the header
+      {{}, -1, false},                                // no reply: closed
   };
-  for (const auto& c : cases) {
-    ScriptedServer server(
-        [&](const Bytes& q) { return q[2] == 0x01 ? hello_reply(q) : c.reply(seq_of(q)); });
+  for (const auto& [reply, rc, still_connected] : cases) {
+    ScriptedServer server([&](const Bytes& q) { return q[2] == 0x01 ? hello_reply(q) : reply; });
     RegClient client;
-    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0) << c.name;
+    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
     uint8_t value = 0;
-    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), c.rc) << c.name;
-    EXPECT_EQ(value, c.rc == 0 ? 0x3F : 0) << c.name;
-    EXPECT_EQ(client.connected(), c.still_connected) << c.name;
+    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
+    EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
+    EXPECT_EQ(client.connected(), still_connected);
     client.deinit_sock();
   }
 }

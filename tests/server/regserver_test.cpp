@@ -13,7 +13,6 @@
 
 #include "bus/reg_client.h"
 #include "server/frames.h"
-#include "server/raw_client.h"
 #include "support/process.h"
 
 namespace demodctl {
