@@ -1,15 +1,13 @@
 // The real regserver on its default simulated board (demodulator at 0xD0, identity 01 00 36 31),
-// through the client calls and through raw sockets.
+// through the client calls and raw sockets: statuses, refusals, timers, the log, and pipelined
+// requests each performed on the bus exactly once (the trace) and answered once, in order.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bus/reg_client.h"
 #include "server/frames.h"
@@ -19,12 +17,10 @@ namespace demodctl {
 namespace {
 
 using test::Bytes;
-using test::kWaitMs;
 using test::Raw;
 using testing::ServerProcess;
 
-constexpr int kDemod = 208;  // 8-bit address byte 0xD0
-
+constexpr int kDemod = 208;           // 8-bit address byte 0xD0
 const Bytes kHelloOk{0x81, 0, 0, 0};  // reply head of test::hello()
 const Bytes kRead = test::read(1, 0, kDemod, 0x6C, 1, 4);
 const Bytes kReadOk{0x83, 0, 0, 1};
@@ -34,45 +30,77 @@ size_t count_of(const std::string& text, const std::string& part) {
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
-bool has(const std::string& text, const std::string& part) { return count_of(text, part) > 0; }
 
-TEST(Regserver, ClientCallsRoundTripLogAndSigtermExits0) {
+template <typename... Args>
+std::string text(const char* format, Args... args) {
+  char out[64];
+  std::snprintf(out, sizeof out, format, args...);
+  return out;
+}
+
+// The trace's transactions as "read 0xREG N" / "write 0xREG BYTES".
+std::vector<std::string> traced(const std::string& path) {
+  std::vector<std::string> out;
+  std::istringstream lines(testing::read_file(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    const std::string op = j.value("op", ""), bytes = j.value("bytes", "");
+    out.push_back(op + " " + j.value("reg", "") + " " +
+                  (op == "write" ? bytes : std::to_string((bytes.size() + 1) / 3)));
+  }
+  return out;
+}
+
+// Reply frames as "OPCODE STATUS SEQ BODY_SIZE".
+std::vector<std::string> replies(const Bytes& s) {
+  std::vector<std::string> out;
+  for (size_t at = 0, length = 0; at + 6 <= s.size(); at += 2 + length) {
+    length = static_cast<size_t>(s[at] << 8 | s[at + 1]);
+    out.push_back(
+        text("%x %d %d %zu", s[at + 2], s[at + 3], s[at + 4] << 8 | s[at + 5], length - 4));
+  }
+  return out;
+}
+
+// "" when equal, else the first difference (the lists are too long to print whole).
+std::string first_difference(const std::vector<std::string>& got,
+                             const std::vector<std::string>& want) {
+  const auto [g, w] = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+  if (g == got.end() && w == want.end()) return "";
+  return "at " + std::to_string(g - got.begin()) + ": got '" + (g == got.end() ? "none" : *g) +
+         "', want '" + (w == want.end() ? "none" : *w) + "'";
+}
+
+// Statuses through the client (the bus itself is exercised by the black-box tests), the log, and
+// SIGTERM.
+TEST(Regserver, ClientStatusesLogAndSigtermExits0) {
   ServerProcess server;
   ASSERT_TRUE(server.ready());
   RegClient client;
   ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
   uint8_t id[4] = {};
-  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);
-  EXPECT_EQ(Bytes(id, id + 4), (Bytes{0x01, 0x00, 0x36, 0x31}));
-  const uint8_t data[3] = {0x11, 0x22, 0x33};
-  ASSERT_EQ(client.write_reg_multi(0, kDemod, 0x40, 1, data, 3), 0);
-  uint8_t back[3] = {};
-  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x40, 1, back, 3), 0);
-  EXPECT_EQ(Bytes(back, back + 3), Bytes(data, data + 3));
-  std::vector<uint8_t> capture(8192);
-  EXPECT_EQ(client.read_reg_period(0, kDemod, 0xEF, 1, capture.data(), 1, 8192, 100), 0);
   EXPECT_EQ(client.read_reg_multi(1, kDemod, 0x6C, 1, id, 4), 6);  // NO_CHANNEL
   EXPECT_EQ(client.read_reg_multi(0, 464, 0x6C, 1, id, 4), 7);     // BAD_ADDRESS
   EXPECT_EQ(client.read_reg_multi(0, 0xC0, 0x00, 1, id, 1), 1);    // NACK: repeater closed
   EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);  // still connected
+  EXPECT_EQ(Bytes(id, id + 4), (Bytes{0x01, 0x00, 0x36, 0x31}));
   EXPECT_EQ(client.deinit_sock(), 0);
-  EXPECT_EQ(server.stop(), 0);  // SIGTERM
+  EXPECT_EQ(server.stop(), 0);
   const std::string log = server.err();
-  EXPECT_EQ(log.substr(10, 1) + log.substr(23, 13), "TZ regserver: ") << log;  // UTC time
-  EXPECT_TRUE(has(log, " regserver: accepted 127.0.0.1:")) << log;
-  EXPECT_TRUE(has(log,
-                  " regserver: read of channel 0, device 0xC0, register 0x00 failed: NACK "
-                  "(client 127.0.0.1:"))
+  EXPECT_TRUE(log.size() > 36 && log[10] == 'T' && log.compare(23, 13, "Z regserver: ") == 0)
+      << log;  // UTC time
+  EXPECT_EQ(count_of(log, " regserver: accepted 127.0.0.1:"), 1U) << log;
+  EXPECT_EQ(count_of(log,
+                     " regserver: read of channel 0, device 0xC0, register 0x00 failed: "
+                     "NACK (client 127.0.0.1:"),
+            1U)
       << log;
-  EXPECT_TRUE(has(log, " (peer)\n")) << log;
+  EXPECT_EQ(count_of(log, " (peer)\n"), 1U) << log;
 }
 
 TEST(Regserver, BadStartsExitWithOneLine) {
   ServerProcess taken;
-  const struct {
-    std::string line;
-    int status;
-  } cases[] = {
+  const std::pair<std::string, int> cases[] = {
       {"--bogus", 2},
       {"--port 70000", 2},
       {"--sim --i2c-dev", 2},
@@ -82,18 +110,18 @@ TEST(Regserver, BadStartsExitWithOneLine) {
       {"--allow ::1/129", 2},
       {"--allow localhost", 2},
       {"--scenario /nonexistent.json", 2},
-      {"--trace /nonexistent/t.jsonl", 2},
       {"x", 2},
+      {"--trace /nonexistent/t.jsonl", 2},
       {"--port " + taken.port_text(), 1},  // in use
   };
-  for (const auto& c : cases) {
+  for (const auto& [line, status] : cases) {
     std::vector<std::string> argv{REGSERVER_BIN};
-    std::istringstream words(c.line);
+    std::istringstream words(line);
     for (std::string w; words >> w;) argv.push_back(w);
-    const testing::ProcResult r = testing::run_process(argv, {}, kWaitMs);
-    EXPECT_EQ(r.status, c.status) << c.line;
+    const testing::ProcResult r = testing::run_process(argv, {}, test::kWaitMs);
+    EXPECT_EQ(r.status, status) << line;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.out, "") << c.line;
+    EXPECT_EQ(r.out, "") << line;
   }
 }
 
@@ -114,9 +142,9 @@ TEST(Regserver, RefusedConnectionsAndWrites) {
   EXPECT_EQ(stranger.head(), (Bytes{0x81, 12, 0, 0}));  // NOT_ALLOWED
   EXPECT_TRUE(stranger.closed());
   const std::string log = server.err();
-  EXPECT_TRUE(has(log, " (busy, 1 connections)\n")) << log;
-  EXPECT_TRUE(has(log, " regserver: refused 127.0.0.2:")) << log;
-  EXPECT_TRUE(has(log, " (not allowed)\n")) << log;
+  EXPECT_EQ(count_of(log, " (busy, 1 connections)\n"), 2U) << log;
+  EXPECT_EQ(count_of(log, " regserver: refused 127.0.0.2:"), 1U) << log;
+  EXPECT_EQ(count_of(log, " (not allowed)\n"), 1U) << log;
 }
 
 TEST(Regserver, GraceAndIdleTimers) {
@@ -166,7 +194,9 @@ TEST(Regserver, ErrorRepliesKeepOrEndTheConnection) {
     Raw bad(server.port());
     ASSERT_TRUE(bad.send(bytes) && bad.send(kRead));
     EXPECT_EQ(bad.head(), head);
-    EXPECT_TRUE(bad.closed()) << "the request behind is not answered";
+    bool eof = false;
+    EXPECT_EQ(bad.recv(SIZE_MAX, &eof), Bytes{}) << "the request behind is not answered";
+    EXPECT_TRUE(eof);
   }
   ASSERT_TRUE(kept.send(kRead));
   EXPECT_EQ(kept.head(), kReadOk);
@@ -182,6 +212,97 @@ TEST(Client, TimeoutAbandonsTheConnection) {
   EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, &b, 1), -1);
   ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
   EXPECT_FALSE(client.connected());  // so a late reply is never taken for a later request
+}
+
+// Whatever the shape of the byte stream: out in random pieces of 1..max_piece bytes, with the
+// replies left unread for reader_delay_ms (the server pauses with requests buffered), and a FIN
+// right behind the last request.
+TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
+  const std::tuple<int, size_t, int> streams[] = {{150, 1, 0}, {20000, 700, 0}, {3000, 65536, 300}};
+  for (const auto& [requests, max_piece, reader_delay_ms] : streams) {
+    const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+    ServerProcess server({"--trace", trace, "--quiet"});
+    ASSERT_TRUE(server.ready());
+    std::mt19937 rng(8);
+    Bytes stream = test::hello();
+    std::vector<std::string> want_replies = {"81 0 0 18"}, want_bus;
+    for (int i = 1; i <= requests; ++i) {
+      const auto seq = static_cast<uint16_t>(i);
+      Bytes q;
+      if (const unsigned kind = rng() % 16; kind == 0) {  // a READ_PERIOD of 24 reads of 0xEF
+        q = test::period(seq, 1, 1, 24, 5);
+        want_replies.push_back(text("85 0 %d 24", seq));
+        want_bus.insert(want_bus.end(), 24, "read 0xEF 1");
+      } else if (kind < 7) {  // a WRITE of its own seq to one of 0x40..0x4F
+        const int reg = 0x40 + i % 16;
+        q = test::write(seq, 0, kDemod, reg, 2, {uint8_t(seq >> 8), uint8_t(seq)});
+        want_replies.push_back(text("84 0 %d 0", seq));
+        want_bus.push_back(text("write 0x%02X %02X %02X", reg, seq >> 8, seq & 0xFF));
+      } else {
+        const int reg = static_cast<int>(rng() % 256);
+        const int count = 1 + static_cast<int>(rng() % 256);
+        q = test::read(seq, 0, kDemod, reg, 1, count);
+        want_replies.push_back(text("83 0 %d %d", seq, count));
+        want_bus.push_back(text("read 0x%02X %d", reg, count));
+      }
+      stream.insert(stream.end(), q.begin(), q.end());
+    }
+    Raw conn(server.port(), nullptr, 4096);  // a small window keeps replies queued
+    bool sent = true;
+    std::thread sender([&, max_piece = max_piece] {
+      for (size_t at = 0; at < stream.size() && sent;) {
+        const size_t n = std::min<size_t>(1 + rng() % max_piece, stream.size() - at);
+        sent = conn.send(stream.data() + at, n);
+        at += n;
+      }
+      conn.finish_sending();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(reader_delay_ms));
+    bool eof = false;
+    const Bytes got = conn.recv(SIZE_MAX, &eof);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(eof) << "the server closes after the last reply";
+    EXPECT_EQ(first_difference(replies(got), want_replies), "") << requests;
+    server.stop();
+    EXPECT_EQ(first_difference(traced(trace), want_bus), "") << requests;
+    EXPECT_EQ(server.err(), "") << "--quiet";
+  }
+}
+
+// While another connection has requests waiting, a READ_PERIOD holds the bus for at most 16 reads
+// at a time (the server's cap), whatever its burst, and goes on after the other is served.
+TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
+  const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+  ServerProcess server({"--trace", trace, "--quiet"});
+  Raw capture(server.port());
+  Raw other(server.port());
+  ASSERT_TRUE(capture.send(test::hello()) && other.send(test::hello()));
+  ASSERT_EQ(capture.head(), kHelloOk);
+  ASSERT_TRUE(capture.send(test::period(1, 1, 1, 65531, 65535)));  // 65531 reads of 0xEF
+  constexpr int kReads = 200;
+  Bytes reads;
+  std::vector<std::string> want = {"81 0 0 18"};
+  for (int i = 1; i <= kReads; ++i) {
+    const Bytes q = test::read(static_cast<uint16_t>(i), 0, kDemod, 0x6C, 1, 4);
+    reads.insert(reads.end(), q.begin(), q.end());
+    want.push_back(text("83 0 %d 4", i));
+  }
+  ASSERT_TRUE(other.send(reads));
+  EXPECT_EQ(replies(other.recv(24 + kReads * 10)), want);
+  EXPECT_EQ(replies(capture.frame()), std::vector<std::string>{"85 0 1 65531"});
+  server.stop();
+  const std::vector<std::string> bus = traced(trace);
+  const auto first = std::find(bus.begin(), bus.end(), "read 0x6C 4");
+  const auto last = std::find(bus.rbegin(), bus.rend(), "read 0x6C 4").base();
+  size_t run = 0, longest = 0;
+  for (auto it = first; it != last; ++it) {
+    longest = std::max(longest, run = *it == "read 0xEF 1" ? run + 1 : 0);
+  }
+  EXPECT_LE(longest, 16U);
+  EXPECT_NE(std::find(last, bus.end(), "read 0xEF 1"), bus.end());
+  EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0x6C 4"), kReads);
+  EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0xEF 1"), 65531);
 }
 
 }  // namespace
