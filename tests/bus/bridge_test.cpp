@@ -14,6 +14,7 @@
 #include "bus/usb_bridge.h"
 #include "cli/bus_choice.h"
 #include "support/process.h"
+#include "support/recording_backends.h"
 
 namespace demodctl {
 namespace {
@@ -134,49 +135,40 @@ TEST(AdapterScan, FindsTheLowestUsbAdapter) {
   }
 }
 
-using Call = std::tuple<uint8_t, std::vector<uint8_t>, size_t>;  // addr7, tx, rx length
-
-// Records each transaction; answers 01 02 03 ... or, failing, scribbles 0xEE into rx.
-struct RecordingBus : I2cBus {
-  RecordingBus(std::vector<Call>& log, bool ok) : calls(log), succeed(ok) {}
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
-    calls.push_back({addr7, {tx.begin(), tx.end()}, rx.size()});
-    for (size_t i = 0; i < rx.size(); ++i) rx[i] = succeed ? static_cast<uint8_t>(i + 1) : 0xEE;
-    return succeed;
-  }
-  std::vector<Call>& calls;
-  bool succeed;
-};
-
-// A bridge on a recording bus, opened.
-std::unique_ptr<UsbBridge> open_bridge(std::vector<Call>& calls, bool bus_ok) {
-  auto bridge = std::make_unique<UsbBridge>(
-      [&calls, bus_ok](std::string*) { return std::make_unique<RecordingBus>(calls, bus_ok); });
+// A bridge on a recording bus (that only 0x68 acknowledges), opened.
+std::unique_ptr<UsbBridge> open_bridge(testing::RecordingBus*& bus) {
+  auto bridge = std::make_unique<UsbBridge>([&bus](std::string*) {
+    auto owned = std::make_unique<testing::RecordingBus>();
+    bus = owned.get();
+    return owned;
+  });
   EXPECT_EQ(bridge->open_device(0), 0);
   return bridge;
 }
 
 TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
-  const std::tuple<std::vector<uint8_t>, bool, uint8_t, std::vector<uint8_t>> cases[] = {
-      // address byte and what is written, the bus succeeds, addr7, the bytes read afterwards
-      {{0xD0, 0x6C}, true, 0x68, {1, 2, 3, 4}},  {{0xD1, 0x6C}, true, 0x68, {1}},
-      {{0xC0, 0x05, 0x22}, true, 0x60, {}},      {{0xFF}, true, 0x7F, {}},
-      {{0xD0, 0x6C}, false, 0x68, {0, 0, 0, 0}},  // failed: zeros, not the bus's 0xEE
+  const std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, const char*> cases[] = {
+      // address byte and what is written, the bytes read afterwards, the transaction
+      {{0xD0, 0x6C}, {0xA0, 0xA1, 0xA2, 0xA3}, "68: 6C -> 4"},
+      {{0xD1, 0x6C}, {0xA0}, "68: 6C -> 1"},
+      {{0xC0, 0x05, 0x22}, {}, "60: 05 22 -> 0"},
+      {{0xFF}, {}, "7F:  -> 0"},
+      {{0xC0, 0x6C}, {0, 0}, "60: 6C -> 2"},  // failed: zeros, not the bus's EE
   };
-  for (const auto& [wbuf, bus_ok, addr7, want] : cases) {
-    std::vector<Call> calls;
-    auto bridge = open_bridge(calls, bus_ok);
+  for (const auto& [wbuf, want, transaction] : cases) {
+    testing::RecordingBus* bus = nullptr;
+    auto bridge = open_bridge(bus);
     std::vector<uint8_t> rbuf(want.size(), 0xAA);
     EXPECT_EQ(bridge->stream_i2c(0, int(wbuf.size()), wbuf.data(), int(rbuf.size()), rbuf.data()),
-              bus_ok ? 1 : 0);
-    EXPECT_EQ(calls, (std::vector<Call>{{addr7, {wbuf.begin() + 1, wbuf.end()}, rbuf.size()}}));
-    EXPECT_EQ(rbuf, want) << int(wbuf[0]);
+              wbuf[0] >> 1 == 0x68 ? 1 : 0);
+    EXPECT_EQ(bus->log, testing::Calls{transaction});
+    EXPECT_EQ(rbuf, want) << transaction;
   }
 }
 
 TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
-  std::vector<Call> calls;
-  auto bridge = open_bridge(calls, true);
+  testing::RecordingBus* bus = nullptr;
+  auto bridge = open_bridge(bus);
   const uint8_t w[] = {0xD0, 0x6C};
   uint8_t r[2] = {0xAA, 0xAA};
   EXPECT_EQ(UsbBridge(nullptr).stream_i2c(0, 2, w, 2, r), 0);  // never opened
@@ -186,7 +178,7 @@ TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
   EXPECT_EQ(bridge->stream_i2c(0, 2, w, -1, r), 0);
   EXPECT_EQ(bridge->stream_i2c(0, 2, nullptr, 2, r), 0);
   EXPECT_EQ(bridge->stream_i2c(0, 2, w, 2, nullptr), 0);
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(bus->log.empty());
 }
 
 // No adapter in an empty sysfs, a trace that cannot be created, a device index other than 0.

@@ -1,13 +1,11 @@
-// The exact library calls of each transport operation, the failure rule, the row applier, the
-// bounded poll and delay_ms on the real clock.
+// The exact library calls of each transport operation, the failure rule and delay_ms on the real
+// clock. The row applier and the bounded poll are checked through the commands that use them.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
 
 #include "bus/delay.h"
-#include "bus/poll.h"
-#include "bus/reg_rows.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
 #include "support/recording_backends.h"
@@ -120,63 +118,6 @@ TEST(Transport, TunerAccessExactCalls) {
     EXPECT_EQ(rc, c.fail_at != 0 ? -1 : 0) << c.calls;
     EXPECT_EQ(out, c.fail_at != 0 ? kFailLine : "") << c.calls;
     EXPECT_EQ(p.calls, split(c.calls));
-  }
-}
-
-TEST(RegRows, EachRowOneWriteThenItsWaitStopsAtFirstFailure) {
-  static constexpr RegRow kRows[] = {{0x10, {0x01, 0x02}, 5}, {0x20, {0x03}}, {0x30, {0x04}, 10}};
-  for (const int fail_at : {0, 2}) {
-    TestPlatform p;
-    p.fail_at = fail_at;
-    auto bus = transport(p, false);
-    EXPECT_EQ(captured([&] { EXPECT_EQ(write_demod_rows(*bus, kRows), fail_at ? -1 : 0); }),
-              fail_at ? kFailLine : "");
-    EXPECT_EQ(p.calls, split(fail_at ? "StreamI2C(0,[D0 10 01 02],0); delay(5); "
-                                       "StreamI2C(0,[D0 20 03],0)"
-                                     : "StreamI2C(0,[D0 10 01 02],0); delay(5); "
-                                       "StreamI2C(0,[D0 20 03],0); StreamI2C(0,[D0 30 04],0); "
-                                       "delay(10)"));
-  }
-  TestPlatform p;  // tuner rows go through the repeater rule
-  EXPECT_EQ(write_tuner_rows(*transport(p, false), kTunerUsb, false, kRows), 0);
-  EXPECT_EQ(p.calls.at(0), "StreamI2C(0,[D0 2D 01],0)");
-  EXPECT_EQ(p.calls.at(1), "StreamI2C(0,[C0 10 01 02],0)");
-}
-
-// Register 0x37 is read until the test holds (at the ready_after-th read; 0: never).
-TEST(Poll, OrderBoundAndFailures) {
-  const struct {
-    PollOrder order;
-    int fail_at, ready_after;
-    const char* calls;
-    std::string out;
-  } cases[] = {
-      {PollOrder::read_then_wait, 0, 3, "R; R; d; R; d", ""},
-      {PollOrder::wait_then_read, 0, 3, "R; d; R; d; R", ""},
-      {PollOrder::wait_then_read, 0, 1, "R", ""},
-      {PollOrder::wait_then_read, 2, 3, "R; d; R", kFailLine},
-      {PollOrder::wait_then_read, 0, 0, "", "error=err timeout,failed,return=-1"},
-  };
-  for (const auto& c : cases) {
-    TestPlatform p;
-    p.fail_at = c.fail_at;
-    int reads = 0;
-    uint8_t value = 0;
-    const std::string out = captured([&] {
-      EXPECT_EQ(poll_register(*transport(p, false), {0x37, 5, c.order}, std::span(&value, 1),
-                              [&](std::span<const uint8_t>) { return ++reads == c.ready_after; }),
-                c.out.empty() ? 0 : -1);
-    });
-    EXPECT_EQ(out, c.out);
-    Calls want;
-    for (const std::string& call : split(c.calls)) {
-      want.push_back(call == "R" ? "StreamI2C(0,[D0 37],1)" : "delay(5)");
-    }
-    if (c.ready_after == 0) {  // the bound: the first read, then a wait and a read each time
-      want = {"StreamI2C(0,[D0 37],1)"};
-      for (int i = 0; i < kPollBoundMs / 5; ++i) want.insert(want.end(), {"delay(5)", want[0]});
-    }
-    EXPECT_EQ(p.calls, want);
   }
 }
 

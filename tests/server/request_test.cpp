@@ -86,20 +86,7 @@ TEST(Decode, BadFramesRejectedWithStatus) {
   }
 }
 
-// Logs "addr7: tx -> rx_len" per transaction; answers reads with 0xA0, 0xA1, ...; only the
-// demodulator (0x68) acknowledges.
-class RecordingBus : public I2cBus, public BusBackend {
- public:
-  std::vector<std::string> log;
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
-    log.push_back(testing::hex(&addr7, 1) + ": " + testing::hex(tx.data(), tx.size()) + " -> " +
-                  std::to_string(rx.size()));
-    for (size_t i = 0; i < rx.size(); ++i) rx[i] = static_cast<uint8_t>(0xA0 + i);
-    return addr7 == 0x68;
-  }
-  I2cBus* channel(int32_t n) override { return n == 0 ? this : nullptr; }
-  bool set_speed(int32_t, int32_t) override { return true; }
-};
+using testing::RecordingBus;
 
 TEST(RegisterOps, ExactTransactions) {
   const std::tuple<RegTarget, std::vector<uint8_t>, Status, std::string> cases[] = {

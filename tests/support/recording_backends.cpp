@@ -6,16 +6,6 @@
 #include "bus/delay.h"
 
 namespace demodctl::testing {
-namespace {
-
-std::string fmt(const char* format, auto... args) {
-  char b[256];
-  std::snprintf(b, sizeof b, format, args...);
-  return b;
-}
-
-}  // namespace
-
 Calls split(const std::string& text) {
   Calls out;
   for (size_t at = 0, end = 0; at < text.size(); at = end + 2) {
@@ -54,14 +44,6 @@ bool TestPlatform::next_fails(int reg) {
   return fail_at != 0 && (transfers_ == fail_at || (fail_from && transfers_ > fail_at));
 }
 
-int TestPlatform::init_sock(const char* host, int port) {
-  calls.push_back(fmt("InitSock(%s,%d)", host, port));
-  return 0;
-}
-int TestPlatform::set_i2c_speed(int channel, int speed) {
-  calls.push_back(fmt("seti2cspeed(%d,%d)", channel, speed));
-  return 0;
-}
 int TestPlatform::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
                                  int count) {
   calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
@@ -87,19 +69,7 @@ int TestPlatform::read_reg_period(int channel, int address, int reg, int reg_len
   for (int i = 0; i < total; ++i) read(address, reg, buf + i, 1);
   return 0;
 }
-int TestPlatform::deinit_sock() {
-  calls.push_back("DeinitSock()");
-  return 0;
-}
 
-int TestPlatform::open_device(int index) {
-  calls.push_back(fmt("OpenDevice(%d)", index));
-  return open_fails ? -1 : 0;
-}
-int TestPlatform::set_stream(int index, int mode) {
-  calls.push_back(fmt("SetStream(%d,%d)", index, mode));
-  return 1;
-}
 int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                              uint8_t* read_buf) {
   calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
@@ -111,10 +81,6 @@ int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf,
   } else {
     store(write_buf[0], write_buf[1], write_buf + 2, write_len - 2);
   }
-  return 1;
-}
-int TestPlatform::close_device(int index) {
-  calls.push_back(fmt("CloseDevice(%d)", index));
   return 1;
 }
 

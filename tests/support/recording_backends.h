@@ -1,12 +1,14 @@
-// Recording doubles of the two transports' libraries: every call, and every delay_ms, is one line
-// of text in one log; reads are answered from a register memory per device address, and chosen
-// register transfers fail.
+// Recording doubles: of the two transports' libraries (every call, and every delay_ms, one line of
+// text in one log; reads answered from a register memory per device address; chosen register
+// transfers fail), and of an I2C bus.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -15,18 +17,22 @@
 #include "bus/calc_api.h"
 #include "bus/usbio_api.h"
 #include "cli/dispatch.h"
+#include "server/bus_backend.h"
 
 namespace demodctl::testing {
 
 using Calls = std::vector<std::string>;
 
-// "a; b; c" -> {"a", "b", "c"}
-Calls split(const std::string& text);
+std::string fmt(const char* format, auto... args) {
+  char b[256];
+  std::snprintf(b, sizeof b, format, args...);
+  return b;
+}
+Calls split(const std::string& text);                 // "a; b; c" -> {"a", "b", "c"}
 std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
-// Both libraries' doubles behind the front end; delay_ms is recorded as "delay(N)" while it lives.
 struct TestPlatform : Platform, CalcBackend, UsbioBackend {
-  TestPlatform();
+  TestPlatform();  // delay_ms is recorded as "delay(N)" while it lives
   ~TestPlatform() override;
   CalcBackend& calc() override { return *this; }
   UsbioBackend& usbio() override { return *this; }
@@ -43,22 +49,28 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   int fail_reg = -1;
   bool open_fails = false;  // OpenDevice
 
-  int init_sock(const char* host, int port) override;
-  int set_i2c_speed(int channel, int speed) override;
+  int init_sock(const char* host, int port) override {
+    return log(0, "InitSock(%s,%d)", host, port);
+  }
+  int set_i2c_speed(int ch, int speed) override { return log(0, "seti2cspeed(%d,%d)", ch, speed); }
   int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
                      int count) override;
   int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
                       int count) override;
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
                       int total, int burst) override;
-  int deinit_sock() override;
-  int open_device(int index) override;
-  int set_stream(int index, int mode) override;
+  int deinit_sock() override { return log(0, "DeinitSock()"); }
+  int open_device(int i) override { return log(open_fails ? -1 : 0, "OpenDevice(%d)", i); }
+  int set_stream(int i, int mode) override { return log(1, "SetStream(%d,%d)", i, mode); }
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
-  int close_device(int index) override;
+  int close_device(int i) override { return log(1, "CloseDevice(%d)", i); }
 
  private:
+  int log(int result, const char* format, auto... args) {
+    calls.push_back(fmt(format, args...));
+    return result;
+  }
   void read(int address, int reg, uint8_t* buf, int count);
   void store(int address, int reg, const uint8_t* data, int count);
   bool next_fails(int reg);
@@ -91,5 +103,21 @@ std::string captured(Body&& body) {  // what body() printed on standard output
   body();
   return ::testing::internal::GetCapturedStdout();
 }
+
+// An I2C bus (channel 0 of a server backend) that logs "68: 6C -> 4" (addr7, the bytes written,
+// the number read) per transaction and answers reads with A0 A1 ...; only `acks` acknowledges,
+// the others leave EE in what they were to read.
+struct RecordingBus : I2cBus, BusBackend {
+  Calls log;
+  uint8_t acks = 0x68;
+  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+    log.push_back(hex(&addr7, 1) + ": " + hex(tx.data(), tx.size()) + " -> " +
+                  std::to_string(rx.size()));
+    for (size_t i = 0; i < rx.size(); ++i) rx[i] = addr7 == acks ? uint8_t(0xA0 + i) : 0xEE;
+    return addr7 == acks;
+  }
+  I2cBus* channel(int32_t n) override { return n == 0 ? this : nullptr; }
+  bool set_speed(int32_t, int32_t) override { return true; }
+};
 
 }  // namespace demodctl::testing
