@@ -1,7 +1,10 @@
-// Probes, chip_init, hot_rst and dvb_standard through the front end, over the recording doubles of
-// both transports.
+// The front end (numbers, dispatch), then the probes, chip_init, hot_rst and dvb_standard through
+// it, over the recording doubles of both transports.
 #include <gtest/gtest.h>
 
+#include <climits>
+
+#include "cli/numbers.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::testing {
@@ -11,6 +14,69 @@ const std::vector<uint8_t> kPresent = {0x12, 0x34, 0x36, 0x31};
 const std::string kFail = "error=err no connection,failed,return=-1";
 const std::string kAbsent = "error=chip not connected, failed,return=1";
 const std::string kInit = "6C+4 0C=52 00=81 00=01 05=81 05=01 04=04 09=0E 0C=42 0A=5A 0A=4A A8=80";
+
+TEST(Numbers, LeadingDecimalSaturated) {
+  const std::pair<const char*, int32_t> cases[] = {{"208", 208},
+                                                   {"0xD0", 0},
+                                                   {"abc", 0},
+                                                   {"", 0},
+                                                   {"-1", -1},
+                                                   {"+5", 5},
+                                                   {" 7", 7},
+                                                   {"12abc", 12},
+                                                   {"-", 0},
+                                                   {"464", 464},
+                                                   {"2147483647", INT_MAX},
+                                                   {"99999999999", INT_MAX},
+                                                   {"-99999999999", INT_MIN}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(to_int(text), value) << '"' << text << '"';
+}
+
+TEST(FrontEnd, PrintConnReportsTransport) {
+  const std::pair<const char*, const char*> cases[] = {{"1", "error=ok,return=1"},
+                                                       {"0", "error=ok,,return=0"},
+                                                       {"7", "error=ok,return=1"},
+                                                       {"-1", "error=ok,return=1"}};
+  for (const auto& [flag, out] : cases) {
+    TestPlatform p;
+    const RunResult r = run_cli(p, {"print_conn", flag});
+    EXPECT_EQ(r.out, out) << flag;
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// An unknown name gives the byte difference from the last table name, never 0 modulo 256; a short
+// command line gives 2. Neither prints anything or reaches the bus.
+TEST(FrontEnd, UnknownNamesAndShortLines) {
+  TestPlatform p;
+  const std::pair<std::vector<std::string>, int32_t> cases[] = {
+      {{"h", "1", "0", "100", "208", "On_line", "1"}, 't' - 'O'},
+      {{"h", "1", "0", "100", "208", "on_line ", "1"}, 't' - 'o'},
+      {{"abc", "0"}, 't' - 'a'},
+      {{"tuner_set" + std::string(256, 'x'), "1"}, -'x'},
+      {{"tuner_se", "1"}, 't'},
+      {{"\xff", "1"}, 't' - 0xFF},  // bytes compare unsigned
+      {{}, 2},
+      {{"on_line"}, 2},
+      {{"on_line", "1"}, 2},
+      {{"h", "p", "on_line", "1"}, 2},
+  };
+  for (const auto& [args, status] : cases) {
+    const RunResult r = run_cli(p, args);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, status) << args.size();
+  }
+  EXPECT_TRUE(p.calls.empty());
+}
+
+TEST(FrontEnd, HelpAndVersionGoToStdout) {
+  for (const char* flag : {"--help", "--version"}) {
+    TestPlatform p;
+    const RunResult r = run_cli(p, {flag});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("demodctl"), std::string::npos);
+  }
+}
 
 TEST(Probes, EachReadsItsBitOfTheLockStatus) {
   const char* names[] = {"agc_ok", "cbs_ok", "tr_ok", "sync_ok", "cr_ok", "fec_ok"};
