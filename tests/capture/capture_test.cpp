@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <tuple>
 
 #include "capture/samples.h"
@@ -47,86 +46,62 @@ void script_waits(TestPlatform& p) {
   p.script[{0xD0, 0xEA}] = {0x3F, 0x80};
 }
 
-// Runs the command in a fresh directory that holds an older sample file; gives the sample file
-// afterwards and the names in the directory.
-std::pair<std::string, std::string> in_dir_with_older_file(const std::function<void()>& run) {
-  std::pair<std::string, std::string> after;
-  in_temp_dir([&](const std::string& dir) {
-    write_file(dir, "qv_ad_smp", "Column:2\nolder\n");
-    run();
-    after = {read_file(dir + "/qv_ad_smp"), run_process({"/bin/ls", "-A", dir}).out};
-  });
-  return after;
-}
-
 TEST(Capture, AdSmpOnTheServerAndFftPrintOnTheBridge) {
-  TestPlatform p;
-  p.set(0x6C, {0x00, 0x00, 0x36, 0x31});
-  script_waits(p);
-  // Two words: (-121, -1) and (120, 0) in the 8-bit format, then zeros.
-  p.script[{0xD0, 0xEF}] = {0xF0, 0x7F, 0x08, 0x00, 0x0F, 0x80, 0x07, 0xFF};
-  auto [file, names] = in_dir_with_older_file([&] {
+  in_temp_dir([](const std::string& dir) {
+    TestPlatform p;
+    p.set(0x6C, {0x00, 0x00, 0x36, 0x31});
+    script_waits(p);
+    // Two words: (-121, -1) and (120, 0) in the 8-bit format, then zeros.
+    p.script[{0xD0, 0xEF}] = {0xF0, 0x7F, 0x08, 0x00, 0x0F, 0x80, 0x07, 0xFF};
     expect_run(p, true, {"1", "ad_smp"}, "6C+4 " + capture_ops("7C"), "error=ok,return=0");
-  });
-  std::string want_file = "Column:2\n-121,-1\n120,0\n";
-  for (int n = 2; n < 2048; ++n) want_file += "0,0\n";
-  EXPECT_EQ(file, want_file);
-  EXPECT_EQ(names, "qv_ad_smp\n");
+    std::string lines = "Column:2\n-121,-1\n120,0\n";
+    for (int n = 2; n < 2048; ++n) lines += "0,0\n";
+    EXPECT_EQ(read_file(dir + "/qv_ad_smp"), lines);
 
-  // fft_print: 9-bit format, no identity read; the file is completed before the items are
-  // printed, and holds the same pairs.
-  TestPlatform q;
-  script_waits(q);
-  q.script[{0xD0, 0xEF}] = {0x34, 0x12, 0xFF, 0x00, 0x00, 0x03, 0x02, 0x00};
-  std::string items = "error=ok,return={-204,137}#{0,1}#";
-  std::string lines = "Column:2\n-204,137\n0,1\n";
-  for (int n = 2; n < 2048; ++n) {
-    items += "{-256,-256}#";
-    lines += "-256,-256\n";
-  }
-  std::tie(file, names) = in_dir_with_older_file(
-      [&] { expect_run(q, false, {"fft_print"}, capture_ops("30"), items); });
-  EXPECT_EQ(file, lines);
-  EXPECT_EQ(names, "qv_ad_smp\n");
+    // fft_print: 9-bit format, no identity read; the file is completed before the items are
+    // printed, and holds the same pairs.
+    TestPlatform q;
+    script_waits(q);
+    q.script[{0xD0, 0xEF}] = {0x34, 0x12, 0xFF, 0x00, 0x00, 0x03, 0x02, 0x00};
+    std::string items = "error=ok,return={-204,137}#{0,1}#";
+    lines = "Column:2\n-204,137\n0,1\n";
+    for (int n = 2; n < 2048; ++n) {
+      items += "{-256,-256}#";
+      lines += "-256,-256\n";
+    }
+    expect_run(q, false, {"fft_print"}, capture_ops("30"), items);
+    EXPECT_EQ(read_file(dir + "/qv_ad_smp"), lines);
+    EXPECT_EQ(run_process({"/bin/ls", "-A", dir}).out, "qv_ad_smp\n");
+  });
 }
 
 // Every failure leaves the older sample file as it was and no temporary file behind.
 TEST(Capture, FailuresKeepTheOlderFile) {
   const std::string kAbsent = "error=chip not connected, failed,return=1";
   const std::string kFile = "error=err file,failed,return=-1";
-  const struct {
-    std::vector<std::string> args;
-    int fail_reg;
-    bool flag_rises;
-    char setup;  // 'f': an older file, 'd': a directory in its place, 'r': the directory removed
-    std::string out;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, int, bool, char, std::string> cases[] = {
+      // command, the register whose transfers fail, the ready flag rises, the directory before
+      // ('f': an older file, 'd': a directory in its place, 'r': removed), the line
       {{"0", "ad_smp"}, 0x6C, true, 'f', kAbsent},
       {{"0", "ad_smp"}, 0xEF, true, 'f', "error=err no connection,failed,return=-1"},
       {{"fft_print"}, -1, false, 'f', "error=err timeout,failed,return=-1"},
       {{"fft_print"}, -1, true, 'd', kFile},
       {{"0", "ad_smp"}, -1, true, 'r', kFile},
   };
-  for (const auto& c : cases) {
+  for (const auto& [args, fail_reg, flag_rises, setup, out] : cases) {
     TestPlatform p;
     p.set(0x6C, {0, 0, 0x36, 0x31});
-    p.fail_reg = c.fail_reg;
-    if (c.flag_rises) script_waits(p);
+    p.fail_reg = fail_reg;
+    if (flag_rises) script_waits(p);
     in_temp_dir([&](const std::string& dir) {
-      write_file(dir, "qv_ad_smp", c.setup == 'f' ? "older\n" : "");
-      if (c.setup == 'd') {
-        unlink("qv_ad_smp");
-        mkdir("qv_ad_smp", 0755);
-      }
-      if (c.setup == 'r') {  // nothing can be created in a removed directory
-        unlink("qv_ad_smp");
-        rmdir(dir.c_str());
-      }
-      const RunResult r = run_cli(p, command_line(false, c.args));
-      EXPECT_EQ(r.out, c.out) << c.args.back() << " " << c.setup;
-      EXPECT_EQ(r.status, c.out == kAbsent ? 0 : -1);
-      EXPECT_EQ(read_file(dir + "/qv_ad_smp"), c.setup == 'f' ? "older\n" : "");
-      EXPECT_EQ(run_process({"/bin/ls", "-A", dir}).out, c.setup == 'r' ? "" : "qv_ad_smp\n");
+      if (setup == 'f') write_file(dir, "qv_ad_smp", "older\n");
+      if (setup == 'd') mkdir("qv_ad_smp", 0755);
+      if (setup == 'r') rmdir(dir.c_str());  // nothing can be created in a removed directory
+      const RunResult r = run_cli(p, command_line(false, args));
+      EXPECT_EQ(r.out, out) << args.back() << " " << setup;
+      EXPECT_EQ(r.status, out == kAbsent ? 0 : -1);
+      EXPECT_EQ(read_file(dir + "/qv_ad_smp"), setup == 'f' ? "older\n" : "");
+      EXPECT_EQ(run_process({"/bin/ls", "-A", dir}).out, setup == 'r' ? "" : "qv_ad_smp\n");
     });
   }
 }

@@ -93,81 +93,72 @@ TEST(Probes, EachReadsItsBitOfTheLockStatus) {
 // The identity (present when bytes 2 and 3 are 36 31), the sequences and every transport failure:
 // one failure line, -1, nothing sent after it, no close.
 TEST(Commands, IdentitySequencesAndFailures) {
-  const struct {
-    const char* cmd;
-    bool socket;
-    std::vector<uint8_t> id;
-    int fail_at;  // the refused transfer, from 1; -1: the bridge cannot be opened
-    std::string ops, out;
-  } cases[] = {
-      {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
-      {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
-      {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
-      {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
-      {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
-      {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
-      {"chip_init", true, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
-      {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
-      {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
-      {"on_line", true, kPresent, 1, "6C+4", kFail},
-      {"fec_ok", false, kPresent, 1, "2C", kFail},
-      // The bridge's identity read refused: the chip is absent, not a failure.
-      {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
-      {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
-      {"hot_rst", true, kPresent, 1, "6C+4", kFail},
-      {"hot_rst", false, kPresent, 3, "6C+4 2E=01 2E=03", kFail},
-      {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
-      {"chip_init", true, kPresent, 6, "6C+4 0C=52 00=81 00=01 05=81 05=01", kFail},
-      {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
-  };
-  for (const auto& c : cases) {
+  const std::tuple<const char*, bool, std::vector<uint8_t>, int, std::string, std::string> cases[] =
+      {
+          // command, on the server, identity, the refused transfer (from 1; -1: the bridge cannot
+          // be
+          // opened), calls, line
+          {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
+          {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
+          {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
+          {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
+          {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
+          {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
+          {"chip_init", true, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
+          {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
+          {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
+          {"on_line", true, kPresent, 1, "6C+4", kFail},
+          {"fec_ok", false, kPresent, 1, "2C", kFail},
+          // The bridge's identity read refused: the chip is absent, not a failure.
+          {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
+          {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
+          {"hot_rst", true, kPresent, 1, "6C+4", kFail},
+          {"hot_rst", false, kPresent, 3, "6C+4 2E=01 2E=03", kFail},
+          {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
+          {"chip_init", true, kPresent, 6, "6C+4 0C=52 00=81 00=01 05=81 05=01", kFail},
+          {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
+      };
+  for (const auto& [cmd, socket, id, fail_at, ops, out] : cases) {
     TestPlatform p;
-    p.set(0x6C, c.id);
+    p.set(0x6C, id);
     p.set(0x2C, {0x28});
-    p.open_fails = c.fail_at < 0;
-    p.fail_at = std::max(c.fail_at, 0);
-    expect_run(p, c.socket, {c.cmd}, c.ops, c.out);
+    p.open_fails = fail_at < 0;
+    p.fail_at = std::max(fail_at, 0);
+    expect_run(p, socket, {cmd}, ops, out);
   }
 }
 
-// Register values (-1: must not be read) and the report printed.
 TEST(DvbStandard, ReportsAndOnlyTheReadsThePathNeeds) {
-  const struct {
-    int lock, vcm, pls, rolloff, fec;
-    const char* text;
-  } cases[] = {
-      {0x28, 0x80, 0x39, 0x00, -1, "DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
-      {0x28, 0x7F, -1, -1, -1, "S2,VCM"},
-      {0x20, -1, -1, -1, 0x0B, "Directv,6/7,Roll_off=0.2"},
-      {0x20, -1, -1, -1, 0x04, "DVB-S,3/4,Roll_off=0.35"},
-      {0x08, -1, -1, -1, -1, "unkown standard!"},
-      {0xDF, -1, -1, -1, -1, "unkown standard!"},
-      {0x3F, 0x80, 0x00, 0x40, -1, "DVB-S2,Dummy,Normal Frame,PLT OFF,Roll_off=0.25"},
-      {0x3F, 0xFF, 0x03, 0x80, -1, "DVB-S2,Dummy,Short Frame,PLT ON,Roll_off=0.2"},
-      {0x28, 0x80, 0x74, 0x3F, -1, "DVB-S2,Reserved,Normal Frame,PLT OFF,Roll_off=0.35"},
-      {0x28, 0x80, 0xFC, 0xC0, -1, "DVB-S2,Reserved,Normal Frame,PLT OFF,Reserved roll_off"},
-      {0x28, 0x80, 0x70, 0xC0, -1,  // the longest report: 57 characters
-       "DVB-S2,32APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
-      {0x28, 0x80, 0x5C, 0xC0, -1, "DVB-S2,16APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
-      {0x28, 0x80, 0x06, 0x00, -1, "DVB-S2,QPSK+1/4,Short Frame,PLT OFF,Roll_off=0.35"},
-      {0x20, -1, -1, -1, 0x05, "Directv,NA,Roll_off=0.2"},
-      {0x20, -1, -1, -1, 0x0A, "DVB-S,NA,Roll_off=0.35"},
-      {0x20, -1, -1, -1, 0xF1, "Directv,1/2,Roll_off=0.2"},
-      {0x37, -1, -1, -1, 0x08, "DVB-S,7/8,Roll_off=0.35"},
-      {0x20, -1, -1, -1, 0x03, "Directv,2/3,Roll_off=0.2"},
+  const std::pair<std::array<int, 5>, const char*> cases[] = {
+      // 0x2C, 0x97, 0x5C, 0x9D, 0x8E (-1: must not be read), the report
+      {{0x28, 0x80, 0x39, 0x00, -1}, "DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
+      {{0x28, 0x7F, -1, -1, -1}, "S2,VCM"},
+      {{0x20, -1, -1, -1, 0x0B}, "Directv,6/7,Roll_off=0.2"},
+      {{0x20, -1, -1, -1, 0x04}, "DVB-S,3/4,Roll_off=0.35"},
+      {{0x08, -1, -1, -1, -1}, "unkown standard!"},
+      {{0xDF, -1, -1, -1, -1}, "unkown standard!"},
+      {{0x3F, 0x80, 0x00, 0x40, -1}, "DVB-S2,Dummy,Normal Frame,PLT OFF,Roll_off=0.25"},
+      {{0x3F, 0xFF, 0x03, 0x80, -1}, "DVB-S2,Dummy,Short Frame,PLT ON,Roll_off=0.2"},
+      {{0x28, 0x80, 0x74, 0x3F, -1}, "DVB-S2,Reserved,Normal Frame,PLT OFF,Roll_off=0.35"},
+      // the longest report, 57 characters
+      {{0x28, 0x80, 0x70, 0xC0, -1}, "DVB-S2,32APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
+      {{0x28, 0x80, 0x5C, 0xC0, -1}, "DVB-S2,16APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
+      {{0x28, 0x80, 0x06, 0x00, -1}, "DVB-S2,QPSK+1/4,Short Frame,PLT OFF,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0x05}, "Directv,NA,Roll_off=0.2"},
+      {{0x20, -1, -1, -1, 0x0A}, "DVB-S,NA,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0xF1}, "Directv,1/2,Roll_off=0.2"},
+      {{0x37, -1, -1, -1, 0x08}, "DVB-S,7/8,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0x03}, "Directv,2/3,Roll_off=0.2"},
   };
-  for (const auto& c : cases) {
+  const int regs[] = {0x2C, 0x97, 0x5C, 0x9D, 0x8E};
+  for (const auto& [values, text] : cases) {
     TestPlatform p;
-    std::string reads = "2C";
-    p.set(0x2C, {static_cast<uint8_t>(c.lock)});
-    const std::pair<const char*, int> regs[] = {
-        {"97", c.vcm}, {"5C", c.pls}, {"9D", c.rolloff}, {"8E", c.fec}};
-    for (const auto& [reg, value] : regs) {
-      if (value < 0) continue;
-      p.set(std::stoi(reg, nullptr, 16), {static_cast<uint8_t>(value)});
-      reads += std::string(" ") + reg;
+    std::string reads;
+    for (int i = 0; i < 5; ++i) {
+      if (values[i] >= 0) p.set(regs[i], {static_cast<uint8_t>(values[i])});
+      if (values[i] >= 0) reads += fmt(" %02X", regs[i]);
     }
-    expect_run(p, true, {"dvb_standard"}, reads, std::string("error=ok,return=") + c.text);
+    expect_run(p, true, {"dvb_standard"}, reads, std::string("error=ok,return=") + text);
   }
 }
 

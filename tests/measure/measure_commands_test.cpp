@@ -112,15 +112,6 @@ const Regs kBoard = {{0x6C, {0x12, 0x34, 0x36, 0x31}},
                      {0x8E, {0x01}}};
 const std::string kFail = "error=err no connection,failed,return=-1";
 
-struct Case {
-  const char* cmd;
-  uint8_t status;   // register 0x2C
-  Regs changes;     // over kBoard
-  int fail_at;      // the refused transfer, from 1 (0: none)
-  std::string ops;  // after the open (support/recording_backends.h)
-  std::string out;
-};
-
 // The flag of 0x38 never rises: 1500 more reads, each followed by its 2 ms wait, then the bound.
 std::string never_ready() {
   std::string ops = "6C+4 37+2";
@@ -128,7 +119,9 @@ std::string never_ready() {
   return ops;
 }
 
-const Case kCases[] = {
+// command, lock status 0x2C, changes over kBoard, the refused transfer (from 1; 0: none), calls,
+// line
+const std::tuple<const char*, uint8_t, Regs, int, std::string, std::string> kCases[] = {
     {"sig_str", 0, {}, 0, "6C+4 37+2", "error=ok,return=25"},
     {"sig_str", 0, {{0x6C, {0, 0, 0x36, 0x30}}}, 0, "6C+4", "error=ok,return=0"},
     {"sig_str", 0, {{0x38, {0x09}}}, 0, never_ready(), "error=err timeout,failed,return=-1"},
@@ -157,15 +150,15 @@ const Case kCases[] = {
 TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
   in_temp_dir([](const std::string& dir) {
     write_file(dir, kDebugLogName, "earlier\n");
-    for (const Case& c : kCases) {
+    for (const auto& [cmd, status, changes, fail_at, ops, out] : kCases) {
       for (const bool socket : {true, false}) {
         TestPlatform p;
-        for (const Regs& regs : {kBoard, c.changes}) {
+        for (const Regs& regs : {kBoard, changes}) {
           for (const auto& [reg, bytes] : regs) p.set(reg, bytes);
         }
-        p.set(0x2C, {c.status});
-        p.fail_at = c.fail_at;
-        expect_run(p, socket, {c.cmd}, c.ops, c.out);
+        p.set(0x2C, {status});
+        p.fail_at = fail_at;
+        expect_run(p, socket, {cmd}, ops, out);
       }
     }
     debug_log_close();

@@ -107,14 +107,8 @@ TEST(TunerSet, Rda5815ThroughTheRepeaterOnTheServer) {
 // was written before; nothing is sent after a refusal.
 TEST(TunerSet, AbsentChipOtherTypesAndRefusals) {
   const std::string kFail = "error=err no connection,failed,return=-1";
-  const struct {
-    std::string type;
-    uint8_t id3;
-    int fail_at;
-    std::string out;
-    std::string log;  // after line 2
-    size_t calls;
-  } cases[] = {
+  const std::tuple<std::string, uint8_t, int, std::string, std::string, size_t> cases[] = {
+      // tuner type, identity byte 3, the refused transfer, the line, the log after line 2, calls
       {"1", 0x30, 0, "error=chip not connected, failed,return=1", "", 4},
       {"2", 0x31, 0, "error=ok,return=0", kEnd, 4},
       // transfers: 1 identity, 2..223 the start-up rows (repeater opening, row), 224/225 0x33
@@ -122,16 +116,16 @@ TEST(TunerSet, AbsentChipOtherTypesAndRefusals) {
       {"1", 0x31, 225, kFail, "rda5815_init ends\n", 2 + 225 + 2},  // with delay(1), delay(10)
       {"0", 0x31, 4, kFail, "", 2 + 4 + 1},
   };
-  for (const auto& c : cases) {
+  for (const auto& [type, id3, fail_at, out, log_tail, calls] : cases) {
     TestPlatform p;
-    p.set(0x6C, {0, 0, 0x36, c.id3});
-    p.fail_at = c.fail_at;
+    p.set(0x6C, {0, 0, 0x36, id3});
+    p.fail_at = fail_at;
     const auto [r, log] =
-        tuner_set(p, {"100", "208", "0", "192", c.type, "1550", "30", "tuner_set", "0"});
-    EXPECT_EQ(r.out, c.out) << c.type << "/" << c.fail_at;
-    EXPECT_EQ(r.status, c.fail_at != 0 ? -1 : 0);
-    EXPECT_EQ(log, kBegin + "tuner_type=" + c.type + ",freq=1550,bw=30\n" + c.log);
-    EXPECT_EQ(p.calls.size(), c.calls) << c.type << "/" << c.fail_at;
+        tuner_set(p, {"100", "208", "0", "192", type, "1550", "30", "tuner_set", "0"});
+    EXPECT_EQ(r.out, out) << type << "/" << fail_at;
+    EXPECT_EQ(r.status, fail_at != 0 ? -1 : 0);
+    EXPECT_EQ(log, kBegin + "tuner_type=" + type + ",freq=1550,bw=30\n" + log_tail);
+    EXPECT_EQ(p.calls.size(), calls) << type << "/" << fail_at;
   }
 }
 
