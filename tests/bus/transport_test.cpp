@@ -76,16 +76,13 @@ TEST(Transport, RefusedTransfersAreFailures) {
   }
 }
 
+// Repeater writes on the server and direct writes on the bridge: the tuner_set tests.
 TEST(Transport, TunerAccessExactCalls) {
   const struct {
     bool socket, direct, write;
     int fail_at;  // 0: none
     const char* calls;
   } cases[] = {
-      {true, false, true, 0,
-       "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x10,1,[A1]); delay(2); "
-       "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x11,1,[B2]); delay(2); "
-       "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x12,1,[C3]); delay(2)"},
       {true, true, true, 0, "WriteregMulti(3,192,0x10,1,[A1 B2 C3])"},
       {true, false, false, 0,
        "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x10,1,1); delay(2); "
@@ -93,7 +90,6 @@ TEST(Transport, TunerAccessExactCalls) {
        "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x12,1,1); delay(2)"},
       {true, true, false, 0, "ReadregMulti(3,192,0x10,1,3)"},
       {false, false, true, 0, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10 A1 B2 C3],0)"},
-      {false, true, true, 0, "StreamI2C(0,[C0 10 A1 B2 C3],0)"},
       {false, false, false, 0, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},
       {false, true, false, 0, "StreamI2C(0,[C0 10],3)"},
       // The first refusal ends the access: nothing after it is sent.

@@ -29,8 +29,8 @@ const Bytes kHelloOk{0x81, 0, 0, 0};  // reply head of test::hello()
 const Bytes kRead = test::read(1, 0, kDemod, 0x6C, 1, 4);
 const Bytes kReadOk{0x83, 0, 0, 1};
 
-// A one-connection loopback server: answers each request frame with answer(request); an empty
-// answer closes the connection. Every wait is bounded.
+// A one-connection loopback server: answers a HELLO as regserver does and any other request frame
+// with answer(request); an empty answer closes the connection. Every wait is bounded.
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
@@ -38,7 +38,8 @@ class ScriptedServer {
           test::Raw conn = listener_.accept();
           for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
             requests.push_back(q);
-            const Bytes reply = answer(q);
+            const Bytes reply =
+                q[2] == 0x01 ? test::frame(0x81, 0, {}, wire::hello_reply_body()) : answer(q);
             if (reply.empty() || !conn.send(reply)) break;
           }
         }) {}
@@ -50,12 +51,6 @@ class ScriptedServer {
   test::Listener listener_;
   std::thread thread_;
 };
-
-uint16_t seq_of(const Bytes& q) { return static_cast<uint16_t>(q[4] << 8 | q[5]); }
-
-Bytes hello_reply(const Bytes& q) {
-  return test::frame(0x81, seq_of(q), {}, wire::hello_reply_body());
-}
 
 TEST(RegClient, TimeoutFromTheEnvironment) {
   const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
@@ -86,7 +81,7 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
       {{}, -1, false},                                // no reply: closed
   };
   for (const auto& [reply, rc, still_connected] : cases) {
-    ScriptedServer server([&](const Bytes& q) { return q[2] == 0x01 ? hello_reply(q) : reply; });
+    ScriptedServer server([&](const Bytes&) { return reply; });
     RegClient client;
     ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
     uint8_t value = 0;
@@ -100,8 +95,7 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
 // Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8).
 TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
   ScriptedServer server([](const Bytes& q) {
-    return q[2] == 0x01 ? hello_reply(q)
-                        : test::frame(q[2] | 0x80, seq_of(q), {}, Bytes(q[2] == 0x03 ? 256 : 0));
+    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(q[2] == 0x03 ? 256 : 0));
   });
   RegClient client;
   ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
