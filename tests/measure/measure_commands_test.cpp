@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "bus/poll.h"
 #include "cli/debug_log.h"
@@ -17,12 +14,6 @@
 
 namespace demodctl::testing {
 namespace {
-
-std::string printed(double value) {  // as "%f" shows it
-  char text[64];
-  std::snprintf(text, sizeof text, "%f", value);
-  return text;
-}
 
 TEST(Figures, StrengthTruncatesTheCurveTowardZero) {
   const std::pair<int, int> cases[] = {{0, 80},    {999, 80},  {1000, 80}, {1200, 70},
@@ -42,7 +33,7 @@ TEST(Figures, CarrierToNoiseIsNarrowedToSinglePrecision) {
       {0x83, 0xE8, "9.133900"},  {0xA0, 0x00, "0.000000"}, {0xC0, 0x00, "-3.010300"},
       {0xFF, 0xFF, "-6.020467"}, {0x80, 0x00, "inf"},      {0x7F, 0xFF, "-10.000000"}};
   for (const auto& [high, low, text] : cases) {
-    EXPECT_EQ(printed(carrier_to_noise_db(high, low)), text) << int(high) << " " << int(low);
+    EXPECT_EQ(fmt("%f", carrier_to_noise_db(high, low)), text) << int(high) << " " << int(low);
   }
 }
 
@@ -60,7 +51,7 @@ TEST(Figures, BitErrorRateAndBlockLengths) {
       {false, 0x2C, 0x01, 0x00, 0x01, "0.016053"},  // DirecTV, E 300, W 0
       {true, 0x00, 0x00, 0x70, 0x39, "0.000000"}};
   for (const auto& [s2, low, high, window, mode, text] : cases) {
-    EXPECT_EQ(printed(bit_error_rate(s2, low, high, window, mode)), text) << text;
+    EXPECT_EQ(fmt("%f", bit_error_rate(s2, low, high, window, mode)), text) << text;
   }
   // W = 7: 65535 DVB-S2 frames (not 65536), 262144 DVB-S packets.
   EXPECT_DOUBLE_EQ(bit_error_rate(true, 0xFF, 0xFF, 0x70, 0x2E), 1.0 / 58320);
@@ -94,7 +85,7 @@ TEST(Figures, OffsetsTruncateTowardZero) {
   for (const auto& [fc, low, high, fraction, khz, whole] : symbol) {
     const Offset o = symbol_rate_offset(fc, low, high);
     EXPECT_EQ(o.fraction, fraction);
-    EXPECT_EQ(printed(o.khz), khz);
+    EXPECT_EQ(fmt("%f", o.khz), khz);
     EXPECT_EQ(o.whole_khz, whole);
   }
 }
