@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <tuple>
 
 #include "bus/poll.h"
@@ -29,20 +28,12 @@ const std::string kAbsent = "error=chip not connected, failed,return=1";
 const std::string kInit = "6C+4 0C=52 00=81 00=01 05=81 05=01 04=04 09=0E 0C=42 0A=5A 0A=4A A8=80";
 
 TEST(Numbers, LeadingDecimalSaturated) {
-  const std::pair<const char*, int32_t> cases[] = {{"208", 208},
-                                                   {"0xD0", 0},
-                                                   {"abc", 0},
-                                                   {"", 0},
-                                                   {"-1", -1},
-                                                   {"+5", 5},
-                                                   {" 7", 7},
-                                                   {"12abc", 12},
-                                                   {"-", 0},
-                                                   {"464", 464},
-                                                   {"2147483647", INT_MAX},
-                                                   {"99999999999", INT_MAX},
-                                                   {"-99999999999", INT_MIN}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(to_int(text), value) << '"' << text << '"';
+  for (const std::string& c : split("208=208; 0xD0=0; abc=0; =0; -1=-1; +5=5;  7=7; 12abc=12; -=0; "
+                                    "464=464; 2147483647=2147483647; 99999999999=2147483647; "
+                                    "-99999999999=-2147483648")) {  // text=value
+    const size_t eq = c.rfind('=');
+    EXPECT_EQ(to_int(c.substr(0, eq).c_str()), std::stoll(c.substr(eq + 1))) << '"' << c << '"';
+  }
 }
 
 TEST(FrontEnd, PrintConnReportsTransport) {
@@ -106,31 +97,30 @@ TEST(Probes, EachReadsItsBitOfTheLockStatus) {
 // The identity (present when bytes 2 and 3 are 36 31), the sequences and every transport failure:
 // one failure line, -1, nothing sent after it, no close.
 TEST(Commands, IdentitySequencesAndFailures) {
-  const std::tuple<const char*, bool, std::vector<uint8_t>, int, std::string, std::string> cases[] =
-      {
-          // command, on the server, identity, the refused transfer (from 1; -1: the bridge cannot
-          // be
-          // opened), calls, line
-          {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
-          {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
-          {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
-          {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
-          {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
-          {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
-          {"chip_init", true, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
-          {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
-          {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
-          {"on_line", true, kPresent, 1, "6C+4", kFail},
-          {"fec_ok", false, kPresent, 1, "2C", kFail},
-          // The bridge's identity read refused: the chip is absent, not a failure.
-          {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
-          {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
-          {"hot_rst", true, kPresent, 1, "6C+4", kFail},
-          {"hot_rst", false, kPresent, 3, "6C+4 2E=01 2E=03", kFail},
-          {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
-          {"chip_init", true, kPresent, 6, "6C+4 0C=52 00=81 00=01 05=81 05=01", kFail},
-          {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
-      };
+  using Id = std::vector<uint8_t>;
+  const std::tuple<const char*, bool, Id, int, std::string, std::string> cases[] = {
+      // command, on the server, identity, the refused transfer (from 1; -1: the bridge cannot be
+      // opened), calls, line
+      {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
+      {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
+      {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
+      {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
+      {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
+      {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
+      {"chip_init", true, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
+      {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
+      {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
+      {"on_line", true, kPresent, 1, "6C+4", kFail},
+      {"fec_ok", false, kPresent, 1, "2C", kFail},
+      // The bridge's identity read refused: the chip is absent, not a failure.
+      {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
+      {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
+      {"hot_rst", true, kPresent, 1, "6C+4", kFail},
+      {"hot_rst", false, kPresent, 3, "6C+4 2E=01 2E=03", kFail},
+      {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
+      {"chip_init", true, kPresent, 6, "6C+4 0C=52 00=81 00=01 05=81 05=01", kFail},
+      {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
+  };
   for (const auto& [cmd, socket, id, fail_at, ops, out] : cases) {
     TestPlatform p;
     p.set(0x6C, id);
