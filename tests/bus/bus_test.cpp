@@ -70,8 +70,7 @@ TEST(Transport, EveryOperationIsTheseCalls) {
 TEST(Transport, RefusedTransfersAreFailures) {
   for (const bool socket : {true, false}) {
     TestPlatform p;
-    p.fail_at = 1;
-    p.fail_from = true;
+    p.fail_at = -1;
     auto bus = transport(p, socket);
     std::vector<uint8_t> read{1, 2}, period{1, 2};
     Identity id{9, 9, 9, 9};

@@ -22,11 +22,7 @@ std::string hex(const uint8_t* bytes, size_t count) {
 }
 
 void TestPlatform::set(int reg, const std::vector<uint8_t>& bytes, int address) {
-  store(address, reg, bytes.data(), static_cast<int>(bytes.size()));
-}
-
-void TestPlatform::store(int address, int reg, const uint8_t* data, int count) {
-  for (int i = 0; i < count; ++i) memory[{address, (reg + i) & 0xFF}] = data[i];
+  for (size_t i = 0; i < bytes.size(); ++i) memory[{address, (reg + int(i)) & 0xFF}] = bytes[i];
 }
 
 void TestPlatform::read(int address, int reg, uint8_t* buf, int count) {
@@ -40,8 +36,7 @@ void TestPlatform::read(int address, int reg, uint8_t* buf, int count) {
 
 bool TestPlatform::next_fails(int reg) {
   ++transfers_;
-  if (reg == fail_reg) return true;
-  return fail_at != 0 && (transfers_ == fail_at || (fail_from && transfers_ > fail_at));
+  return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
 int TestPlatform::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -57,7 +52,7 @@ int TestPlatform::write_reg_multi(int channel, int address, int reg, int reg_len
   calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", channel, address, reg, reg_len,
                       hex(data, static_cast<size_t>(count)).c_str()));
   if (next_fails(reg)) return -1;
-  store(address, reg, data, count);
+  set(reg, {data, data + count}, address);
   return 0;
 }
 int TestPlatform::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -79,7 +74,7 @@ int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf,
   if (read_len > 0) {
     read(write_buf[0], write_buf[1], read_buf, read_len);
   } else {
-    store(write_buf[0], write_buf[1], write_buf + 2, write_len - 2);
+    set(write_buf[1], {write_buf + 2, write_buf + write_len}, write_buf[0]);
   }
   return 1;
 }

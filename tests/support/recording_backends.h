@@ -43,9 +43,8 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   // Values successive reads of a register give before the memory answers again.
   std::map<std::pair<int, int>, std::deque<uint8_t>> script;
   // The register transfer (ReadregMulti, WriteregMulti, ReadregPeriod or StreamI2C, from 1) that
-  // fails, 0 for none; with fail_from every later one fails too. Every transfer on fail_reg fails.
+  // fails, 0 for none, -1 for all; every transfer on fail_reg fails too.
   int fail_at = 0;
-  bool fail_from = false;
   int fail_reg = -1;
   bool open_fails = false;  // OpenDevice
 
@@ -72,7 +71,6 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
     return result;
   }
   void read(int address, int reg, uint8_t* buf, int count);
-  void store(int address, int reg, const uint8_t* data, int count);
   bool next_fails(int reg);
   int transfers_ = 0;
 };
