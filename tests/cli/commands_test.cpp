@@ -95,7 +95,8 @@ TEST(Probes, EachReadsItsBitOfTheLockStatus) {
 }
 
 // The identity (present when bytes 2 and 3 are 36 31), the sequences and every transport failure:
-// one failure line, -1, nothing sent after it, no close.
+// one failure line, -1, nothing sent after it, no close (a refusal in the middle of chip_init on
+// both transports: the black-box tests).
 TEST(Commands, IdentitySequencesAndFailures) {
   using Id = std::vector<uint8_t>;
   const std::tuple<const char*, bool, Id, int, std::string, std::string> cases[] = {
@@ -107,7 +108,6 @@ TEST(Commands, IdentitySequencesAndFailures) {
       {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
       {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
       {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
-      {"chip_init", true, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
       {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
       {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
       {"on_line", true, kPresent, 1, "6C+4", kFail},
@@ -116,9 +116,7 @@ TEST(Commands, IdentitySequencesAndFailures) {
       {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
       {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
       {"hot_rst", true, kPresent, 1, "6C+4", kFail},
-      {"hot_rst", false, kPresent, 3, "6C+4 2E=01 2E=03", kFail},
       {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
-      {"chip_init", true, kPresent, 6, "6C+4 0C=52 00=81 00=01 05=81 05=01", kFail},
       {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
   };
   for (const auto& [cmd, socket, id, fail_at, ops, out] : cases) {
