@@ -90,11 +90,8 @@ TEST(Transport, RefusedTransfersAreFailures) {
 
 // Repeater writes on the server and direct writes on the bridge: the tuner_set tests.
 TEST(Transport, TunerAccessExactCalls) {
-  const struct {
-    bool socket, direct, write;
-    int fail_at;  // 0: none
-    const char* calls;
-  } cases[] = {
+  const std::tuple<bool, bool, bool, int, const char*> cases[] = {
+      // on the server, direct, a write (else a read), the refused transfer (0: none), the calls
       {true, true, true, 0, "WriteregMulti(3,192,0x10,1,[A1 B2 C3])"},
       {true, false, false, 0,
        "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x10,1,1); delay(2); "
@@ -112,20 +109,20 @@ TEST(Transport, TunerAccessExactCalls) {
       {false, false, true, 1, "StreamI2C(0,[D0 2D 01],0)"},
       {false, false, false, 2, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [socket, direct, write, fail_at, calls] : cases) {
     TestPlatform p;
-    p.fail_at = c.fail_at;
-    auto bus = transport(p, c.socket);
-    const I2cDevice& tuner = c.socket ? kTunerSock : kTunerUsb;
+    p.fail_at = fail_at;
+    auto bus = transport(p, socket);
+    const I2cDevice& tuner = socket ? kTunerSock : kTunerUsb;
     std::vector<uint8_t> buf(3);
     int rc = 0;
     const std::string out = captured([&] {
-      rc = c.write ? bus->tuner_write_regs(tuner, c.direct, 0x10, kData)
-                   : bus->tuner_read_regs(tuner, c.direct, 0x10, buf);
+      rc = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
+                 : bus->tuner_read_regs(tuner, direct, 0x10, buf);
     });
-    EXPECT_EQ(rc, c.fail_at != 0 ? -1 : 0) << c.calls;
-    EXPECT_EQ(out, c.fail_at != 0 ? kFailLine : "") << c.calls;
-    EXPECT_EQ(p.calls, split(c.calls));
+    EXPECT_EQ(rc, fail_at != 0 ? -1 : 0) << calls;
+    EXPECT_EQ(out, fail_at != 0 ? kFailLine : "") << calls;
+    EXPECT_EQ(p.calls, split(calls));
   }
 }
 
