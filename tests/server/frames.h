@@ -1,6 +1,16 @@
-// Request frames built field by field, independently of the encoder under test.
+// Request frames built field by field, independently of the encoder under test, and raw loopback
+// connections that send bytes exactly as given.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -40,5 +50,93 @@ inline Bytes period(uint16_t seq, int reg_len, int item_len, int64_t total, int 
   return frame(0x05, seq,
                {{0, 4}, {0xD0, 4}, {0xEF, 2}, {reg_len, 1}, {item_len, 2}, {total, 4}, {burst, 2}});
 }
+
+constexpr int kWaitMs = 5000;
+
+// A loopback client connection that sends bytes exactly as given; every send and receive gives up
+// after kWaitMs.
+class Raw {
+ public:
+  struct Accepted {
+    int fd;
+  };
+  explicit Raw(Accepted connection) : fd_(connection.fd) {}
+  // From the local address `from` (any when null), with a receive buffer of `window` bytes.
+  explicit Raw(int port, const char* from = nullptr, int window = 0)
+      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (window > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in a{AF_INET, 0, {}, {}};
+    if (from != nullptr && inet_pton(AF_INET, from, &a.sin_addr) == 1) {
+      ::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    }
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval bound{kWaitMs / 1000, 0};
+    const int on = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  }
+  ~Raw() { ::close(fd_); }
+
+  bool send(const Bytes& b) { return send(b.data(), b.size()); }
+  bool send(const uint8_t* p, size_t n) {
+    return ::send(fd_, p, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
+  }
+  void finish_sending() { ::shutdown(fd_, SHUT_WR); }  // FIN
+  // n bytes, or fewer when the peer closed (then *eof) or the bound passed.
+  Bytes recv(size_t n, bool* eof = nullptr) {
+    Bytes out;
+    uint8_t buf[65536];
+    for (pollfd p{fd_, POLLIN, 0}; out.size() < n && ::poll(&p, 1, kWaitMs) > 0;) {
+      const ssize_t got = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
+      if (got <= 0 && eof != nullptr) *eof = got == 0;
+      if (got <= 0) break;
+      out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+  Bytes frame() {  // one frame, length field included
+    Bytes f = recv(2);
+    const Bytes rest = f.size() == 2 ? recv(static_cast<size_t>(f[0] << 8 | f[1])) : Bytes{};
+    f.insert(f.end(), rest.begin(), rest.end());
+    return f;
+  }
+  Bytes head() {  // opcode, status and seq of the next reply
+    const Bytes f = frame();
+    return f.size() >= 6 ? Bytes(f.begin() + 2, f.begin() + 6) : f;
+  }
+  bool closed() {  // the server closes within the bound (pending replies are discarded)
+    bool eof = false;
+    recv(SIZE_MAX, &eof);
+    return eof;
+  }
+
+ private:
+  int fd_;
+};
+
+// A loopback listener on a free port that accepts one connection.
+class Listener {
+ public:
+  Listener() {
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof a;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+  int port() const { return port_; }
+  Raw accept() {
+    pollfd p{fd_, POLLIN, 0};
+    return Raw(Raw::Accepted{::poll(&p, 1, kWaitMs) > 0 ? ::accept(fd_, nullptr, nullptr) : -1});
+  }
+
+ private:
+  int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port_ = 0;
+};
 
 }  // namespace demodctl::test

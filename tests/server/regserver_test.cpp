@@ -1,100 +1,328 @@
-// The real regserver on its default simulated board (demodulator at 0xD0, identity 01 00 36 31),
-// through the client calls and through raw sockets.
+// The protocol and the server, cheapest first: what regserver makes of a request without a network
+// (the decoder, the I2C transactions of each request on a recording bus, which peers --allow
+// admits); the register-server client against a scripted server (what it takes from the
+// environment, which replies it refuses, what it never sends); and the real regserver on its
+// default simulated board (demodulator at 0xD0, identity 01 00 36 31) through the client and raw
+// sockets: statuses, refusals, timers, the log, and pipelined requests each performed on the bus
+// exactly once (the trace) and answered once, in order.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bus/reg_client.h"
+#include "protocol/wire.h"
+#include "server/allow_list.h"
 #include "server/frames.h"
-#include "server/raw_client.h"
+#include "server/register_ops.h"
 #include "support/process.h"
+#include "support/recording_backends.h"
 
 namespace demodctl {
 namespace {
 
+using namespace wire;
 using test::Bytes;
-using test::kWaitMs;
+using test::frame;
 using test::Raw;
 using testing::ServerProcess;
 
-constexpr int kDemod = 208;  // 8-bit address byte 0xD0
-
+constexpr int kDemod = 208;           // 8-bit address byte 0xD0
 const Bytes kHelloOk{0x81, 0, 0, 0};  // reply head of test::hello()
 const Bytes kRead = test::read(1, 0, kDemod, 0x6C, 1, 4);
 const Bytes kReadOk{0x83, 0, 0, 1};
+
+// Whole frames decode (a second one behind is left alone) and encode back to the same bytes; every
+// shorter prefix needs more.
+TEST(Decode, GoodFramesOfEveryOpcode) {
+  const Bytes cases[] = {test::hello(),
+                         frame(0x02, 7, {{2, 4}, {-100, 4}}),
+                         test::read(2, 0, 0xD0, 0x6C, 1, 4),
+                         test::read(2, -1, 255, 0xFFFF, 2, 256),
+                         test::write(0x1234, 2, 0xC0, 0x33, 3, {9, 8, 7}),
+                         test::write(3, 0, 0xD0, 0, 256, Bytes(256, 0x5A)),
+                         test::period(0xFFFF, 1, 1, 8192, 100),
+                         test::period(4, 1, 16, 65520, 65535),
+                         test::period(5, 1, 1, 65531, 1)};
+  for (const Bytes& bytes : cases) {
+    SCOPED_TRACE(testing::hex(bytes.data(), 8));
+    for (size_t n = 0; n < bytes.size(); ++n) {
+      EXPECT_EQ(decode_request({bytes.data(), n}).outcome, DecodeOutcome::kNeedMore) << n;
+    }
+    Bytes two = bytes;
+    two.insert(two.end(), bytes.begin(), bytes.end());
+    const DecodeResult r = decode_request(two);
+    ASSERT_EQ(r.outcome, DecodeOutcome::kRequest) << r.reason;
+    EXPECT_EQ(r.consumed, bytes.size());
+    EXPECT_EQ(encode_request(r.request), bytes);
+  }
+}
+
+// Rejected with a status; the frame is skipped (framing kept) unless the length field alone shows
+// the framing is lost.
+TEST(Decode, BadFramesRejectedWithStatus) {
+  constexpr uint16_t kSeq = 0x0102;
+  const std::tuple<Bytes, Status, bool> cases[] = {
+      {{0x02, 0x01}, Status::kTooLarge, true},  // length 513
+      {{0x00, 0x03}, Status::kBadFrame, true},  // shorter than the header
+      {frame(0x7F, kSeq, {}), Status::kUnknownOp, false},
+      {frame(0x01, kSeq, {{0x444D5253, 4}, {1, 2}}, {}, 1), Status::kBadFrame, false},  // status
+      {frame(0x03, kSeq, {{0, 4}, {0, 4}, {0, 4}}), Status::kBadFrame, false},
+      {test::read(kSeq, 0, 0xD0, 0x6C, 0, 4), Status::kBadParam, false},  // reg_len 0
+      {test::read(kSeq, 0, 0xD0, 0x6C, 3, 4), Status::kBadParam, false},
+      {test::read(kSeq, 0, 0xD0, 0x100, 1, 4), Status::kBadParam, false},  // register too wide
+      {test::read(kSeq, 0, 256, 0x6C, 1, 4), Status::kBadAddress, false},
+      {test::read(kSeq, 0, -2, 0x6C, 1, 4), Status::kBadAddress, false},
+      {frame(0x01, kSeq, {{0x444D5253, 4}, {1, 2}, {0, 1}}), Status::kBadFrame, false},
+      {test::read(kSeq, 0, 0xD0, 0, 1, 0), Status::kBadParam, false},
+      {test::read(kSeq, 0, 0xD0, 0, 1, 257), Status::kTooLarge, false},
+      {test::write(kSeq, 0, 0xD0, 0, 257, {}), Status::kTooLarge, false},
+      {frame(0x04, kSeq, {{0, 4}, {0xD0, 4}, {0, 2}, {1, 1}, {0, 1}}), Status::kBadFrame, false},
+      {test::write(kSeq, 0, 0xD0, 0, 3, {1, 2}), Status::kBadFrame, false},
+      {test::write(kSeq, 0, 0xD0, 0, 2, {1, 2, 3}), Status::kBadFrame, false},
+      {test::period(kSeq, 1, 0, 8, 1), Status::kBadParam, false},  // item_len 0
+      {test::period(kSeq, 1, 17, 17, 1), Status::kTooLarge, false},
+      {test::period(kSeq, 1, 1, 65532, 1), Status::kTooLarge, false},
+      {test::period(kSeq, 1, 3, 8, 1), Status::kBadParam, false},  // total not a multiple
+      {test::period(kSeq, 1, 1, 0, 1), Status::kBadParam, false},
+      {test::period(kSeq, 1, 1, 8, 0), Status::kBadParam, false},  // burst 0
+  };
+  for (const auto& [bytes, status, close] : cases) {
+    SCOPED_TRACE(testing::hex(bytes.data(), bytes.size()));
+    for (size_t n = 0; n < bytes.size() && !close; ++n) {
+      EXPECT_EQ(decode_request({bytes.data(), n}).outcome, DecodeOutcome::kNeedMore) << n;
+    }
+    const DecodeResult r = decode_request(bytes);
+    ASSERT_EQ(r.outcome, DecodeOutcome::kError);
+    EXPECT_EQ(r.status, status) << status_name(r.status);
+    EXPECT_EQ(r.close, close);
+    EXPECT_EQ(r.consumed, close ? 0 : bytes.size());
+    EXPECT_EQ(r.seq, close ? 0 : kSeq);
+  }
+}
+
+using testing::RecordingBus;
+
+TEST(RegisterOps, ExactTransactions) {
+  const std::tuple<RegTarget, std::vector<uint8_t>, Status, std::string> cases[] = {
+      // target, data written (none: a read of 2 bytes), status, the transaction
+      {{0, 0xD0, 0x6C, 1}, {}, Status::kOk, "68: 6C -> 2"},
+      {{0, 0xD1, 0x2C, 1}, {}, Status::kOk, "68: 2C -> 2"},  // R/W bit dropped
+      {{0, 0xD0, 0x1234, 2}, {}, Status::kOk, "68: 12 34 -> 2"},
+      {{0, 0xD0, 0x33, 1}, {1, 2, 3}, Status::kOk, "68: 33 01 02 03 -> 0"},
+      {{0, 0xD0, 0x0102, 2}, {9}, Status::kOk, "68: 01 02 09 -> 0"},
+      {{0, 0xC0, 0x00, 1}, {}, Status::kNack, "60: 00 -> 2"},
+  };
+  for (const auto& [target, data, status, transaction] : cases) {
+    RecordingBus bus;
+    std::vector<uint8_t> out(2);
+    EXPECT_EQ(data.empty() ? read_registers(bus, target, out) : write_registers(bus, target, data),
+              status);
+    EXPECT_EQ(bus.log, std::vector<std::string>{transaction});
+  }
+}
+
+TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
+  Request q;
+  q.op = Opcode::kReadPeriod;
+  q.target = {0, 0xD0, 0xEF, 1};
+  q.item_len = 1;
+  q.total = 5;
+  // {burst, budget per call} -> reads per call
+  for (const auto& [burst, budget, reads] : std::vector<std::tuple<int, size_t, std::string>>{
+           {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
+    RecordingBus bus;
+    q.burst = static_cast<uint16_t>(burst);
+    PeriodRead read(q);
+    std::string seen;
+    for (bool done = false; !done && seen.size() < 20;) {
+      size_t left = budget;
+      done = read.run(bus, left).has_value();
+      seen += std::to_string(budget - left) + " ";
+    }
+    EXPECT_EQ(seen, reads) << burst;
+    EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+  }
+}
+
+TEST(AllowList, PrefixesOfBothFamilies) {
+  const auto admits = [](const AllowList& list, const char* peer) {
+    uint8_t bytes[16];
+    if (inet_pton(AF_INET, peer, bytes) == 1) return list.admits({bytes, 4});
+    return inet_pton(AF_INET6, peer, bytes) == 1 && list.admits({bytes, 16});
+  };
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      // network, a peer inside, a peer outside
+      {"192.0.2.128/25", "192.0.2.200", "192.0.2.100"},
+      {"198.51.100.7/22", "198.51.103.255", "198.51.104.0"},
+      {"127.0.0.1", "::ffff:127.0.0.1", "127.0.0.2"},
+      {"0.0.0.0/0", "203.0.113.9", "::1"},
+      {"2001:db8::/33", "2001:db8:7fff::1", "2001:db8:8000::"},
+      {"::1", "::1", "::ffff:0.0.0.1"},
+  };
+  for (const auto& [net, in, out] : cases) {
+    AllowList list;
+    std::string error;
+    ASSERT_TRUE(list.add(net, &error)) << error;
+    EXPECT_TRUE(admits(list, in)) << net << " " << in;
+    EXPECT_FALSE(admits(list, out)) << net << " " << out;
+  }
+  EXPECT_TRUE(admits(AllowList(), "203.0.113.9")) << "an empty list admits every peer";
+}
+
+// A one-connection loopback server: answers a HELLO as regserver does and any other request frame
+// with answer(request); an empty answer closes the connection. Every wait is bounded.
+class ScriptedServer {
+ public:
+  explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
+      : thread_([this, answer] {
+          test::Raw conn = listener_.accept();
+          for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
+            requests.push_back(q);
+            const Bytes reply =
+                q[2] == 0x01 ? test::frame(0x81, 0, {}, wire::hello_reply_body()) : answer(q);
+            if (reply.empty() || !conn.send(reply)) break;
+          }
+        }) {}
+  ~ScriptedServer() { thread_.join(); }
+  int port() const { return listener_.port(); }
+  std::vector<Bytes> requests;
+
+ private:
+  test::Listener listener_;
+  std::thread thread_;
+};
+
+TEST(RegClient, TimeoutFromTheEnvironment) {
+  const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
+                                                {"0", 3000},      {"-5", 3000},
+                                                {"abc", 3000},    {"250", 250},
+                                                {"250ms", 3000},  {"600000", 600000},
+                                                {"600001", 3000}, {"99999999999999", 3000}};
+  for (const auto& [text, ms] : cases) {
+    text != nullptr ? ::setenv("DEMODCTL_NET_TIMEOUT_MS", text, 1)
+                    : ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
+    EXPECT_EQ(net_timeout_from_env().count(), ms) << (text ? text : "unset");
+  }
+  ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
+}
+
+// The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
+// status, or -1 and the connection dropped.
+TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
+  const std::tuple<Bytes, int, bool> cases[] = {
+      // reply, result, still connected
+      {test::frame(0x83, 1, {}, {0x3F}), 0, true},
+      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true},  // NACK
+      {test::frame(0x83, 2, {}, {0x3F}), -1, false},  // another seq
+      {test::frame(0x84, 1, {}, {0x3F}), -1, false},  // another opcode
+      {test::frame(0x83, 1, {}, {1, 2}), -1, false},  // body too long
+      {test::frame(0x83, 1, {}), -1, false},          // body missing
+      {{0x00, 0x02, 0x83, 0x00}, -1, false},          // length below the header
+      {{}, -1, false},                                // no reply: closed
+  };
+  for (const auto& [reply, rc, still_connected] : cases) {
+    ScriptedServer server([&](const Bytes&) { return reply; });
+    RegClient client;
+    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+    uint8_t value = 0;
+    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
+    EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
+    EXPECT_EQ(client.connected(), still_connected);
+    client.deinit_sock();
+  }
+}
+
+// Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8).
+TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
+  ScriptedServer server([](const Bytes& q) {
+    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(q[2] == 0x03 ? 256 : 0));
+  });
+  RegClient client;
+  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+  std::vector<uint8_t> buf(300);
+  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
+  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
+  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
+  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
+  client.deinit_sock();
+  ASSERT_EQ(server.requests.size(), 3u);  // HELLO and the two at the limit
+  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
+}
 
 size_t count_of(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
-bool has(const std::string& text, const std::string& part) { return count_of(text, part) > 0; }
 
-TEST(Regserver, ClientCallsRoundTripLogAndSigtermExits0) {
+// The trace's transactions as "read 0xREG N" / "write 0xREG BYTES".
+std::vector<std::string> traced(const std::string& path) {
+  std::vector<std::string> out;
+  std::istringstream lines(testing::read_file(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    const std::string op = j.value("op", ""), bytes = j.value("bytes", "");
+    out.push_back(op + " " + j.value("reg", "") + " " +
+                  (op == "write" ? bytes : std::to_string((bytes.size() + 1) / 3)));
+  }
+  return out;
+}
+
+// Reply frames as "OPCODE STATUS SEQ BODY_SIZE".
+std::vector<std::string> replies(const Bytes& s) {
+  std::vector<std::string> out;
+  for (size_t at = 0, length = 0; at + 6 <= s.size(); at += 2 + length) {
+    length = static_cast<size_t>(s[at] << 8 | s[at + 1]);
+    out.push_back(
+        testing::fmt("%x %d %d %zu", s[at + 2], s[at + 3], s[at + 4] << 8 | s[at + 5], length - 4));
+  }
+  return out;
+}
+
+// Statuses through the client (the bus itself is exercised by the black-box tests), the log, and
+// SIGTERM.
+TEST(Regserver, ClientStatusesLogAndSigtermExits0) {
   ServerProcess server;
   ASSERT_TRUE(server.ready());
   RegClient client;
   ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
   uint8_t id[4] = {};
-  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);
-  EXPECT_EQ(Bytes(id, id + 4), (Bytes{0x01, 0x00, 0x36, 0x31}));
-  const uint8_t data[3] = {0x11, 0x22, 0x33};
-  ASSERT_EQ(client.write_reg_multi(0, kDemod, 0x40, 1, data, 3), 0);
-  uint8_t back[3] = {};
-  ASSERT_EQ(client.read_reg_multi(0, kDemod, 0x40, 1, back, 3), 0);
-  EXPECT_EQ(Bytes(back, back + 3), Bytes(data, data + 3));
-  std::vector<uint8_t> capture(8192);
-  EXPECT_EQ(client.read_reg_period(0, kDemod, 0xEF, 1, capture.data(), 1, 8192, 100), 0);
   EXPECT_EQ(client.read_reg_multi(1, kDemod, 0x6C, 1, id, 4), 6);  // NO_CHANNEL
   EXPECT_EQ(client.read_reg_multi(0, 464, 0x6C, 1, id, 4), 7);     // BAD_ADDRESS
   EXPECT_EQ(client.read_reg_multi(0, 0xC0, 0x00, 1, id, 1), 1);    // NACK: repeater closed
   EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);  // still connected
   EXPECT_EQ(client.deinit_sock(), 0);
-  EXPECT_EQ(server.stop(), 0);  // SIGTERM
-  const std::string log = server.err();
-  EXPECT_EQ(log.substr(10, 1) + log.substr(23, 13), "TZ regserver: ") << log;  // UTC time
-  EXPECT_TRUE(has(log, " regserver: accepted 127.0.0.1:")) << log;
-  EXPECT_TRUE(has(log,
-                  " regserver: read of channel 0, device 0xC0, register 0x00 failed: NACK "
-                  "(client 127.0.0.1:"))
-      << log;
-  EXPECT_TRUE(has(log, " (peer)\n")) << log;
+  EXPECT_EQ(server.stop(), 0);
+  const std::string at =
+      "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z regserver: ";
+  EXPECT_THAT(server.err(),
+              ::testing::MatchesRegex(at + "accepted 127\\.0\\.0\\.1:[0-9]+ \\(1 of 16\\)\n" + at +
+                                      "read of channel 0, device 0xC0, register 0x00 failed: NACK "
+                                      "\\(client 127\\.0\\.0\\.1:[0-9]+\\)\n" +
+                                      at + "closed 127\\.0\\.0\\.1:[0-9]+ \\(peer\\)\n"));
 }
 
 TEST(Regserver, BadStartsExitWithOneLine) {
   ServerProcess taken;
-  const struct {
-    std::string line;
-    int status;
-  } cases[] = {
-      {"--bogus", 2},
-      {"--port 70000", 2},
-      {"--sim --i2c-dev", 2},
-      {"--max-clients 0", 2},
-      {"--hello-grace 0", 2},
-      {"--allow 127.0.0.1/33", 2},
-      {"--allow ::1/129", 2},
-      {"--allow localhost", 2},
-      {"--scenario /nonexistent.json", 2},
-      {"--trace /nonexistent/t.jsonl", 2},
-      {"x", 2},
-      {"--port " + taken.port_text(), 1},  // in use
-  };
-  for (const auto& c : cases) {
+  const testing::Calls lines = testing::split(
+      "--bogus; --port 70000; --sim --i2c-dev; --max-clients 0; --hello-grace 0; --allow "
+      "127.0.0.1/33; --allow ::1/129; --allow localhost; --scenario /nonexistent.json; x; --trace "
+      "/nonexistent/t.jsonl; --port " +
+      taken.port_text());  // in use, the last: exit 1, the others 2
+  for (const std::string& line : lines) {
     std::vector<std::string> argv{REGSERVER_BIN};
-    std::istringstream words(c.line);
+    std::istringstream words(line);
     for (std::string w; words >> w;) argv.push_back(w);
-    const testing::ProcResult r = testing::run_process(argv, {}, kWaitMs);
-    EXPECT_EQ(r.status, c.status) << c.line;
+    const testing::ProcResult r = testing::run_process(argv, {}, test::kWaitMs);
+    EXPECT_EQ(r.status, line == lines.back() ? 1 : 2) << line;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.out, "") << c.line;
+    EXPECT_EQ(r.out, "") << line;
   }
 }
 
@@ -115,9 +343,9 @@ TEST(Regserver, RefusedConnectionsAndWrites) {
   EXPECT_EQ(stranger.head(), (Bytes{0x81, 12, 0, 0}));  // NOT_ALLOWED
   EXPECT_TRUE(stranger.closed());
   const std::string log = server.err();
-  EXPECT_TRUE(has(log, " (busy, 1 connections)\n")) << log;
-  EXPECT_TRUE(has(log, " regserver: refused 127.0.0.2:")) << log;
-  EXPECT_TRUE(has(log, " (not allowed)\n")) << log;
+  EXPECT_EQ(count_of(log, " (busy, 1 connections)\n"), 2U) << log;
+  EXPECT_EQ(count_of(log, " regserver: refused 127.0.0.2:"), 1U) << log;
+  EXPECT_EQ(count_of(log, " (not allowed)\n"), 1U) << log;
 }
 
 TEST(Regserver, GraceAndIdleTimers) {
@@ -167,22 +395,103 @@ TEST(Regserver, ErrorRepliesKeepOrEndTheConnection) {
     Raw bad(server.port());
     ASSERT_TRUE(bad.send(bytes) && bad.send(kRead));
     EXPECT_EQ(bad.head(), head);
-    EXPECT_TRUE(bad.closed()) << "the request behind is not answered";
+    bool eof = false;
+    EXPECT_EQ(bad.recv(SIZE_MAX, &eof), Bytes{}) << "the request behind is not answered";
+    EXPECT_TRUE(eof);
   }
   ASSERT_TRUE(kept.send(kRead));
   EXPECT_EQ(kept.head(), kReadOk);
 }
 
-TEST(Client, TimeoutAbandonsTheConnection) {
-  ServerProcess server;
-  RegClient client;
-  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
-  server.signal(SIGSTOP);  // the connection stays open, nothing is answered
-  ::setenv("DEMODCTL_NET_TIMEOUT_MS", "300", 1);
-  uint8_t b = 0;
-  EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, &b, 1), -1);
-  ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
-  EXPECT_FALSE(client.connected());  // so a late reply is never taken for a later request
+// Whatever the shape of the byte stream: out in random pieces of 1..max_piece bytes, with the
+// replies left unread for reader_delay_ms (the server pauses with requests buffered), and a FIN
+// right behind the last request.
+TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
+  const std::tuple<int, size_t, int> streams[] = {{150, 1, 0}, {20000, 700, 0}, {3000, 65536, 300}};
+  for (const auto& [requests, max_piece, reader_delay_ms] : streams) {
+    const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+    ServerProcess server({"--trace", trace, "--quiet"});
+    ASSERT_TRUE(server.ready());
+    std::mt19937 rng(8);
+    Bytes stream = test::hello();
+    std::vector<std::string> want_replies = {"81 0 0 18"}, want_bus;
+    for (int i = 1; i <= requests; ++i) {
+      const auto seq = static_cast<uint16_t>(i);
+      Bytes q;
+      if (const unsigned kind = rng() % 16; kind == 0) {  // a READ_PERIOD of 24 reads of 0xEF
+        q = test::period(seq, 1, 1, 24, 5);
+        want_replies.push_back(testing::fmt("85 0 %d 24", seq));
+        want_bus.insert(want_bus.end(), 24, "read 0xEF 1");
+      } else if (kind < 7) {  // a WRITE of its own seq to one of 0x40..0x4F
+        const int reg = 0x40 + i % 16;
+        q = test::write(seq, 0, kDemod, reg, 2, {uint8_t(seq >> 8), uint8_t(seq)});
+        want_replies.push_back(testing::fmt("84 0 %d 0", seq));
+        want_bus.push_back(testing::fmt("write 0x%02X %02X %02X", reg, seq >> 8, seq & 0xFF));
+      } else {
+        const int reg = static_cast<int>(rng() % 256);
+        const int count = 1 + static_cast<int>(rng() % 256);
+        q = test::read(seq, 0, kDemod, reg, 1, count);
+        want_replies.push_back(testing::fmt("83 0 %d %d", seq, count));
+        want_bus.push_back(testing::fmt("read 0x%02X %d", reg, count));
+      }
+      stream.insert(stream.end(), q.begin(), q.end());
+    }
+    Raw conn(server.port(), nullptr, 4096);  // a small window keeps replies queued
+    bool sent = true;
+    std::thread sender([&, max_piece = max_piece] {
+      for (size_t at = 0; at < stream.size() && sent;) {
+        const size_t n = std::min<size_t>(1 + rng() % max_piece, stream.size() - at);
+        sent = conn.send(stream.data() + at, n);
+        at += n;
+      }
+      conn.finish_sending();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(reader_delay_ms));
+    bool eof = false;
+    const Bytes got = conn.recv(SIZE_MAX, &eof);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(eof) << "the server closes after the last reply";
+    EXPECT_TRUE(replies(got) == want_replies) << requests;
+    server.stop();
+    EXPECT_TRUE(traced(trace) == want_bus) << requests;
+    EXPECT_EQ(server.err(), "") << "--quiet";
+  }
+}
+
+// While another connection has requests waiting, a READ_PERIOD holds the bus for at most 16 reads
+// at a time (the server's cap), whatever its burst, and goes on after the other is served.
+TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
+  const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+  ServerProcess server({"--trace", trace, "--quiet"});
+  Raw capture(server.port());
+  Raw other(server.port());
+  ASSERT_TRUE(capture.send(test::hello()) && other.send(test::hello()));
+  ASSERT_EQ(capture.head(), kHelloOk);
+  ASSERT_TRUE(capture.send(test::period(1, 1, 1, 65531, 65535)));  // 65531 reads of 0xEF
+  constexpr int kReads = 200;
+  Bytes reads;
+  std::vector<std::string> want = {"81 0 0 18"};
+  for (int i = 1; i <= kReads; ++i) {
+    const Bytes q = test::read(static_cast<uint16_t>(i), 0, kDemod, 0x6C, 1, 4);
+    reads.insert(reads.end(), q.begin(), q.end());
+    want.push_back(testing::fmt("83 0 %d 4", i));
+  }
+  ASSERT_TRUE(other.send(reads));
+  EXPECT_EQ(replies(other.recv(24 + kReads * 10)), want);
+  EXPECT_EQ(replies(capture.frame()), std::vector<std::string>{"85 0 1 65531"});
+  server.stop();
+  const std::vector<std::string> bus = traced(trace);
+  const auto first = std::find(bus.begin(), bus.end(), "read 0x6C 4");
+  const auto last = std::find(bus.rbegin(), bus.rend(), "read 0x6C 4").base();
+  size_t run = 0, longest = 0;
+  for (auto it = first; it != last; ++it) {
+    longest = std::max(longest, run = *it == "read 0xEF 1" ? run + 1 : 0);
+  }
+  EXPECT_LE(longest, 16U);
+  EXPECT_NE(std::find(last, bus.end(), "read 0xEF 1"), bus.end());
+  EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0x6C 4"), kReads);
+  EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0xEF 1"), 65531);
 }
 
 }  // namespace

@@ -1,115 +1,81 @@
 #include "support/recording_backends.h"
 
 #include <cstdio>
+#include <sstream>
 
 #include "bus/delay.h"
 
 namespace demodctl::testing {
-
-void RegisterMemory::set(int address, int reg, std::vector<uint8_t> bytes) {
-  write(address, reg, bytes.data(), static_cast<int>(bytes.size()));
-}
-uint8_t RegisterMemory::get(int address, int reg) const {
-  auto it = regs_.find({address, reg & 0xFF});
-  return it == regs_.end() ? 0 : it->second;
-}
-void RegisterMemory::write(int address, int reg, const uint8_t* data, int count) {
-  for (int i = 0; i < count; ++i) regs_[{address, (reg + i) & 0xFF}] = data[i];
+Calls split(const std::string& text) {
+  Calls out;
+  for (size_t at = 0, end = 0; at < text.size(); at = end + 2) {
+    end = std::min(text.find("; ", at), text.size());
+    out.push_back(text.substr(at, end - at));
+  }
+  return out;
 }
 
 std::string hex(const uint8_t* bytes, size_t count) {
   std::string s;
-  char b[4];
-  for (size_t i = 0; i < count; ++i) {
-    std::snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-    s += b;
-  }
+  for (size_t i = 0; i < count; ++i) s += fmt(i == 0 ? "%02X" : " %02X", bytes[i]);
   return s;
 }
 
-namespace {
-std::string fmt(const char* format, auto... args) {
-  char b[256];
-  std::snprintf(b, sizeof b, format, args...);
-  return b;
+void TestPlatform::set(int reg, const std::vector<uint8_t>& bytes, int address) {
+  for (size_t i = 0; i < bytes.size(); ++i) memory[{address, (reg + int(i)) & 0xFF}] = bytes[i];
 }
-}  // namespace
 
-void Recorder::read(int address, int reg, uint8_t* buf, int count) {
+void TestPlatform::read(int address, int reg, uint8_t* buf, int count) {
   for (int i = 0; i < count; ++i) {
-    auto& queue = script[{address, (reg + i) & 0xFF}];
-    buf[i] = queue.empty() ? memory.get(address, reg + i) : queue.front();
+    const std::pair<int, int> at{address, (reg + i) & 0xFF};
+    auto& queue = script[at];
+    buf[i] = queue.empty() ? memory[at] : queue.front();
     if (!queue.empty()) queue.pop_front();
   }
 }
 
-bool Recorder::next_fails(int reg) {
-  ++transfers;
-  if (reg == fail_reg) return true;
-  return fail_at != 0 && (transfers == fail_at || (fail_from && transfers > fail_at));
+bool TestPlatform::next_fails(int reg) {
+  ++transfers_;
+  return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
-int RecordingCalc::init_sock(const char* host, int port) {
-  r_.calls.push_back(fmt("InitSock(%s,%d)", host, port));
-  return 0;
-}
-int RecordingCalc::set_i2c_speed(int channel, int speed) {
-  r_.calls.push_back(fmt("seti2cspeed(%d,%d)", channel, speed));
-  return 0;
-}
-int RecordingCalc::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                  int count) {
-  r_.calls.push_back(
-      fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
+int TestPlatform::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
+                                 int count) {
+  calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
   for (int i = 0; i < count; ++i) buf[i] = 0xEE;  // what a failed call may leave behind
-  if (r_.next_fails(reg)) return -1;
-  r_.read(address, reg, buf, count);
+  if (next_fails(reg)) return -1;
+  read(address, reg, buf, count);
   return 0;
 }
-int RecordingCalc::write_reg_multi(int channel, int address, int reg, int reg_len,
-                                   const uint8_t* data, int count) {
-  r_.calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", channel, address, reg, reg_len,
-                         hex(data, static_cast<size_t>(count)).c_str()));
-  if (r_.next_fails(reg)) return -1;
-  r_.memory.write(address, reg, data, count);
+int TestPlatform::write_reg_multi(int channel, int address, int reg, int reg_len,
+                                  const uint8_t* data, int count) {
+  calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", channel, address, reg, reg_len,
+                      hex(data, static_cast<size_t>(count)).c_str()));
+  if (next_fails(reg)) return -1;
+  set(reg, {data, data + count}, address);
   return 0;
 }
-int RecordingCalc::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                   int item_len, int total, int burst) {
-  r_.calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%d,%d)", channel, address, reg, reg_len,
-                         item_len, total, burst));
-  if (r_.next_fails(reg)) return -1;
-  for (int i = 0; i < total; ++i) r_.read(address, reg, buf + i, 1);
-  return 0;
-}
-int RecordingCalc::deinit_sock() {
-  r_.calls.push_back("DeinitSock()");
+int TestPlatform::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
+                                  int item_len, int total, int burst) {
+  calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%d,%d)", channel, address, reg, reg_len,
+                      item_len, total, burst));
+  for (int i = 0; i < total; ++i) buf[i] = 0xEE;
+  if (next_fails(reg)) return -1;
+  for (int i = 0; i < total; ++i) read(address, reg, buf + i, 1);
   return 0;
 }
 
-int RecordingUsbio::open_device(int index) {
-  r_.calls.push_back(fmt("OpenDevice(%d)", index));
-  return open_fails ? -1 : 0;
-}
-int RecordingUsbio::set_stream(int index, int mode) {
-  r_.calls.push_back(fmt("SetStream(%d,%d)", index, mode));
-  return 1;
-}
-int RecordingUsbio::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
-                               uint8_t* read_buf) {
-  r_.calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
-                         hex(write_buf, static_cast<size_t>(write_len)).c_str(), read_len));
+int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
+                             uint8_t* read_buf) {
+  calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
+                      hex(write_buf, static_cast<size_t>(write_len)).c_str(), read_len));
   for (int i = 0; i < read_len; ++i) read_buf[i] = 0xEE;
-  if (write_len < 2 || r_.next_fails(write_buf[1])) return 0;
+  if (write_len < 2 || next_fails(write_buf[1])) return 0;
   if (read_len > 0) {
-    r_.read(write_buf[0], write_buf[1], read_buf, read_len);
+    read(write_buf[0], write_buf[1], read_buf, read_len);
   } else {
-    r_.memory.write(write_buf[0], write_buf[1], write_buf + 2, write_len - 2);
+    set(write_buf[1], {write_buf + 2, write_buf + write_len}, write_buf[0]);
   }
-  return 1;
-}
-int RecordingUsbio::close_device(int index) {
-  r_.calls.push_back(fmt("CloseDevice(%d)", index));
   return 1;
 }
 
@@ -127,6 +93,54 @@ RunResult run_cli(TestPlatform& platform, std::vector<std::string> args) {
   const int status = dispatch(static_cast<int>(args.size()), argv.data(), platform);
   std::fflush(stdout);
   return {status, ::testing::internal::GetCapturedStdout()};
+}
+
+std::vector<std::string> command_line(bool socket, std::vector<std::string> command) {
+  command.insert(command.begin(), {"100", "208"});
+  if (socket) command.insert(command.begin(), {"127.0.0.1", "5000", "0"});
+  command.push_back(socket ? "1" : "0");
+  return command;
+}
+
+Calls expand(const std::string& ops, bool socket, bool closed) {
+  Calls calls = socket ? Calls{"InitSock(127.0.0.1,5000)", "seti2cspeed(0,100)"}
+                       : Calls{"OpenDevice(0)", "SetStream(0,100)"};
+  std::istringstream words(ops);
+  for (std::string op; words >> op;) {
+    const char* reg = op.c_str();  // its first two characters
+    const char kind = op.size() > 2 ? op[2] : '+';
+    const int n = kind != '=' && op.size() > 3 ? std::stoi(op.substr(3)) : 1;
+    if (op[0] == 'd') {
+      calls.push_back(fmt("delay(%s)", reg + 1));
+    } else if (kind == '=') {
+      std::string bytes;
+      for (size_t i = 3; i < op.size(); i += 2) bytes.append(" ").append(op, i, 2);
+      calls.push_back(socket ? fmt("WriteregMulti(0,208,0x%.2s,1,[%s])", reg, bytes.c_str() + 1)
+                             : fmt("StreamI2C(0,[D0 %.2s%s],0)", reg, bytes.c_str()));
+    } else if (kind == '*') {
+      if (socket) calls.push_back(fmt("ReadregPeriod(0,208,0x%.2s,1,1,%d,100)", reg, n));
+      if (!socket) calls.insert(calls.end(), n, fmt("StreamI2C(0,[D0 %.2s],1)", reg));
+    } else {
+      calls.push_back(socket ? fmt("ReadregMulti(0,208,0x%.2s,1,%d)", reg, n)
+                             : fmt("StreamI2C(0,[D0 %.2s],%d)", reg, n));
+    }
+  }
+  if (closed) calls.push_back(socket ? "DeinitSock()" : "CloseDevice(0)");
+  return calls;
+}
+
+void expect_run(TestPlatform& p, bool socket, const std::vector<std::string>& command,
+                const std::string& ops, const std::string& out) {
+  SCOPED_TRACE(command.back() + (socket ? " on the server" : " on the bridge") + ": " + ops);
+  const RunResult r = run_cli(p, command_line(socket, command));
+  const bool failed = out.ends_with("return=-1");
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.status, failed ? -1 : 0);
+  if (out.find("openerror") != std::string::npos) {
+    EXPECT_EQ(p.calls, Calls{"OpenDevice(0)"});
+  } else {
+    EXPECT_EQ(p.calls, expand(ops, socket, !failed));
+  }
 }
 
 }  // namespace demodctl::testing

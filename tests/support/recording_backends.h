@@ -1,10 +1,14 @@
-// Recording doubles of the two transports' call sets: every call is logged as one line of text in
-// one shared log (with the waits), reads are answered from a register memory per device address,
-// and chosen register transfers can be made to fail.
+// Recording doubles: of the two transports' libraries (every call, and every delay_ms, one line of
+// text in one log; reads answered from a register memory per device address; chosen register
+// transfers fail), and of an I2C bus.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -13,100 +17,105 @@
 #include "bus/calc_api.h"
 #include "bus/usbio_api.h"
 #include "cli/dispatch.h"
+#include "server/bus_backend.h"
 
 namespace demodctl::testing {
 
 using Calls = std::vector<std::string>;
 
-// Register memory of the devices on the bus, keyed by (8-bit address, register).
-class RegisterMemory {
- public:
-  void set(int address, int reg, std::vector<uint8_t> bytes);
-  uint8_t get(int address, int reg) const;
-  void write(int address, int reg, const uint8_t* data, int count);
-
- private:
-  std::map<std::pair<int, int>, uint8_t> regs_;
-};
-
+std::string fmt(const char* format, auto... args) {
+  char b[256];
+  std::snprintf(b, sizeof b, format, args...);
+  return b;
+}
+Calls split(const std::string& text);                 // "a; b; c" -> {"a", "b", "c"}
 std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
-// What both doubles share: the log, the memory, scripted reads and the failure plan.
-struct Recorder {
-  Calls calls;
-  RegisterMemory memory;
-  // Values that successive reads of a register give before the memory answers again
-  // (keyed by 8-bit address and register).
-  std::map<std::pair<int, int>, std::deque<uint8_t>> script;
-  void read(int address, int reg, uint8_t* buf, int count);
-  // 1-based index among register transfers (ReadregMulti/WriteregMulti/ReadregPeriod, or
-  // StreamI2C) that fails; 0 = none. fail_from makes that transfer and all later ones fail.
-  int fail_at = 0;
-  bool fail_from = false;
-  int fail_reg = -1;  // every transfer on this register fails
-  bool next_fails(int reg);
-  int transfers = 0;
-};
+struct TestPlatform : Platform, CalcBackend, UsbioBackend {
+  TestPlatform();  // delay_ms is recorded as "delay(N)" while it lives
+  ~TestPlatform() override;
+  CalcBackend& calc() override { return *this; }
+  UsbioBackend& usbio() override { return *this; }
+  void set(int reg, const std::vector<uint8_t>& bytes, int address = 0xD0);
 
-class RecordingCalc : public CalcBackend {
- public:
-  explicit RecordingCalc(Recorder& r) : r_(r) {}
-  int init_sock(const char* host, int port) override;
-  int set_i2c_speed(int channel, int speed) override;
+  Calls calls;
+  std::map<std::pair<int, int>, uint8_t> memory;  // (8-bit address, register)
+  // Values successive reads of a register give before the memory answers again.
+  std::map<std::pair<int, int>, std::deque<uint8_t>> script;
+  // The register transfer (ReadregMulti, WriteregMulti, ReadregPeriod or StreamI2C, from 1) that
+  // fails, 0 for none, -1 for all; every transfer on fail_reg fails too.
+  int fail_at = 0;
+  int fail_reg = -1;
+  bool open_fails = false;  // OpenDevice
+
+  int init_sock(const char* host, int port) override {
+    return log(0, "InitSock(%s,%d)", host, port);
+  }
+  int set_i2c_speed(int ch, int speed) override { return log(0, "seti2cspeed(%d,%d)", ch, speed); }
   int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
                      int count) override;
   int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
                       int count) override;
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
                       int total, int burst) override;
-  int deinit_sock() override;
-
- private:
-  Recorder& r_;
-};
-
-class RecordingUsbio : public UsbioBackend {
- public:
-  explicit RecordingUsbio(Recorder& r) : r_(r) {}
-  bool open_fails = false;
-  int open_device(int index) override;
-  int set_stream(int index, int mode) override;
+  int deinit_sock() override { return log(0, "DeinitSock()"); }
+  int open_device(int i) override { return log(open_fails ? -1 : 0, "OpenDevice(%d)", i); }
+  int set_stream(int i, int mode) override { return log(1, "SetStream(%d,%d)", i, mode); }
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
-  int close_device(int index) override;
+  int close_device(int i) override { return log(1, "CloseDevice(%d)", i); }
 
  private:
-  Recorder& r_;
+  int log(int result, const char* format, auto... args) {
+    calls.push_back(fmt(format, args...));
+    return result;
+  }
+  void read(int address, int reg, uint8_t* buf, int count);
+  bool next_fails(int reg);
+  int transfers_ = 0;
 };
 
-// Both doubles behind the front end; delay_ms is recorded as "delay(N)" while it lives.
-struct TestPlatform : Platform, Recorder {
-  TestPlatform();
-  ~TestPlatform() override;
-  CalcBackend& calc() override { return calc_double; }
-  UsbioBackend& usbio() override { return usbio_double; }
-  RecordingCalc calc_double{*this};
-  RecordingUsbio usbio_double{*this};
-};
-
-// Runs the front end on a command line, capturing standard output.
 struct RunResult {
   int status;
-  std::string out;
+  std::string out;  // standard output
 };
 RunResult run_cli(TestPlatform& platform, std::vector<std::string> args);
 
-// Runs body() and gives what it printed on standard output.
+// The command line of a command (with the own arguments before it) for the demodulator at 208,
+// speed 100: on the register server at 127.0.0.1:5000 channel 0, or on the bridge.
+std::vector<std::string> command_line(bool socket, std::vector<std::string> command);
+
+// The calls of a command on that transport, in shorthand: "2C" reads 0x2C, "6C+4" four bytes from
+// 0x6C, "2E=0103" writes 01 03 from 0x2E, "EF*8192" fetches 8192 bytes from 0xEF, "d5" is
+// delay(5). The transport's open calls come first, its close last when `closed`.
+Calls expand(const std::string& ops, bool socket, bool closed);
+
+// Runs the command and checks the line, the status (-1 after a line ending in -1, else 0) and the
+// calls: `ops`, closed only when the status is 0 (just the open call when it was refused).
+void expect_run(TestPlatform& p, bool socket, const std::vector<std::string>& command,
+                const std::string& ops, const std::string& out);
+
 template <typename Body>
-std::string captured(Body&& body);
-
-}  // namespace demodctl::testing
-
-#include <gtest/gtest.h>
-
-template <typename Body>
-std::string demodctl::testing::captured(Body&& body) {
+std::string captured(Body&& body) {  // what body() printed on standard output
   ::testing::internal::CaptureStdout();
   body();
   return ::testing::internal::GetCapturedStdout();
 }
+
+// An I2C bus (channel 0 of a server backend) that logs "68: 6C -> 4" (addr7, the bytes written,
+// the number read) per transaction and answers reads with A0 A1 ...; only `acks` acknowledges,
+// the others leave EE in what they were to read.
+struct RecordingBus : I2cBus, BusBackend {
+  Calls log;
+  uint8_t acks = 0x68;
+  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+    log.push_back(hex(&addr7, 1) + ": " + hex(tx.data(), tx.size()) + " -> " +
+                  std::to_string(rx.size()));
+    for (size_t i = 0; i < rx.size(); ++i) rx[i] = addr7 == acks ? uint8_t(0xA0 + i) : 0xEE;
+    return addr7 == acks;
+  }
+  I2cBus* channel(int32_t n) override { return n == 0 ? this : nullptr; }
+  bool set_speed(int32_t, int32_t) override { return true; }
+};
+
+}  // namespace demodctl::testing

@@ -1,0 +1,320 @@
+// The bus layer: the exact library calls of each transport operation, the failure rule, delay_ms
+// on the real clock, and below the transport the USB bridge: the I2C_RDWR messages the i2c-dev bus
+// hands to the kernel, which nodes it accepts as adapters, adapter discovery in sysfs, and the
+// bridge calls over a recording bus. The row applier and the bounded poll are checked through the
+// commands that use them.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <optional>
+#include <tuple>
+
+#include "bus/delay.h"
+#include "bus/i2c_dev_bus.h"
+#include "bus/socket_transport.h"
+#include "bus/usb_bridge.h"
+#include "bus/usb_transport.h"
+#include "cli/bus_choice.h"
+#include "support/process.h"
+#include "support/recording_backends.h"
+
+namespace demodctl::testing {
+namespace {
+
+const I2cDevice kTunerSock{"127.0.0.1", 5000, 3, 400, 192};
+const I2cDevice kTunerUsb{"", 0, 0, 100, 0xC0};
+const uint8_t kData[3] = {0xA1, 0xB2, 0xC3};
+const std::string kFailLine = "error=err no connection,failed,return=-1";
+
+// The demodulator at 464 (the address goes on whole to the server, as 464 & 0xFF = 0xD0 on the
+// bridge), channel 2.
+std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
+  if (socket)
+    return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464}, p.calc());
+  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usbio());
+}
+
+TEST(Transport, EveryOperationIsTheseCalls) {
+  for (const bool socket : {true, false}) {
+    TestPlatform p;
+    p.set(0xEF, {0x5A}, socket ? 464 : 0xD0);
+    auto bus = transport(p, socket);
+    std::vector<uint8_t> buf(3);
+    EXPECT_EQ(bus->open_connection(), 0);
+    EXPECT_EQ(bus->demod_read_regs(0x6C, std::span(buf).first(2)), 0);
+    EXPECT_EQ(bus->demod_write_regs(0x10, kData), 0);
+    EXPECT_EQ(bus->read_period(0xEF, buf), 0);
+    EXPECT_EQ(buf, std::vector<uint8_t>(3, 0x5A));
+    bus->set_speed(kTunerSock);
+    bus->close_connection();
+    EXPECT_EQ(p.calls, split(socket ? "InitSock(127.0.0.1,5000); seti2cspeed(2,100); "
+                                      "ReadregMulti(2,464,0x6C,1,2); "
+                                      "WriteregMulti(2,464,0x10,1,[A1 B2 C3]); "
+                                      "ReadregPeriod(2,464,0xEF,1,1,3,100); seti2cspeed(3,400); "
+                                      "DeinitSock()"
+                                    : "OpenDevice(0); SetStream(0,100); StreamI2C(0,[D0 6C],2); "
+                                      "StreamI2C(0,[D0 10 A1 B2 C3],0); StreamI2C(0,[D0 EF],1); "
+                                      "StreamI2C(0,[D0 EF],1); StreamI2C(0,[D0 EF],1); "
+                                      "CloseDevice(0)"));
+  }
+}
+
+// A refused transfer prints the failure line once and gives -1, on both transports; a refused
+// read leaves zeros, never what the library scribbled. Only the bridge's identity read turns a
+// silent chip into zeros (absent).
+TEST(Transport, RefusedTransfersAreFailures) {
+  for (const bool socket : {true, false}) {
+    TestPlatform p;
+    p.fail_at = -1;
+    auto bus = transport(p, socket);
+    std::vector<uint8_t> read{1, 2}, period{1, 2};
+    Identity id{9, 9, 9, 9};
+    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->demod_read_regs(0x2C, read), -1); }), kFailLine);
+    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->demod_write_regs(0x2C, kData), -1); }), kFailLine);
+    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->read_period(0xEF, period), -1); }), kFailLine);
+    EXPECT_EQ(captured([&] { EXPECT_FALSE(demod_read_reg(*bus, 0x2C)); }), kFailLine);
+    EXPECT_EQ(captured([&] {
+                EXPECT_EQ(check_chip_id(*bus, id), socket ? ChipId::failed : ChipId::absent);
+              }),
+              socket ? kFailLine : "");
+    EXPECT_EQ(read, (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(period, (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(id, (Identity{0, 0, 0, 0}));
+  }
+}
+
+// Repeater writes on the server and direct writes on the bridge: the tuner_set tests.
+TEST(Transport, TunerAccessExactCalls) {
+  const std::tuple<bool, bool, bool, int, const char*> cases[] = {
+      // on the server, direct, a write (else a read), the refused transfer (0: none), the calls
+      {true, true, true, 0, "WriteregMulti(3,192,0x10,1,[A1 B2 C3])"},
+      {true, false, false, 0,
+       "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x10,1,1); delay(2); "
+       "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x11,1,1); delay(2); "
+       "WriteregMulti(2,464,0x2D,1,[01]); ReadregMulti(2,192,0x12,1,1); delay(2)"},
+      {true, true, false, 0, "ReadregMulti(3,192,0x10,1,3)"},
+      {false, false, true, 0, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10 A1 B2 C3],0)"},
+      {false, false, false, 0, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},
+      {false, true, false, 0, "StreamI2C(0,[C0 10],3)"},
+      // The first refusal ends the access: nothing after it is sent.
+      {true, false, true, 3,
+       "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x10,1,[A1]); delay(2); "
+       "WriteregMulti(2,464,0x2D,1,[01])"},
+      {true, false, true, 2, "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x10,1,[A1])"},
+      {false, false, true, 1, "StreamI2C(0,[D0 2D 01],0)"},
+      {false, false, false, 2, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},
+  };
+  for (const auto& [socket, direct, write, fail_at, calls] : cases) {
+    TestPlatform p;
+    p.fail_at = fail_at;
+    auto bus = transport(p, socket);
+    const I2cDevice& tuner = socket ? kTunerSock : kTunerUsb;
+    std::vector<uint8_t> buf(3);
+    int rc = 0;
+    const std::string out = captured([&] {
+      rc = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
+                 : bus->tuner_read_regs(tuner, direct, 0x10, buf);
+    });
+    EXPECT_EQ(rc, fail_at != 0 ? -1 : 0) << calls;
+    EXPECT_EQ(out, fail_at != 0 ? kFailLine : "") << calls;
+    EXPECT_EQ(p.calls, split(calls));
+  }
+}
+
+TEST(Delay, NeverEndsEarlyOnTheRealClock) {
+  set_delay_hook(nullptr);
+  using Clock = std::chrono::steady_clock;
+  for (int i = 0; i < 20; ++i) {
+    for (const int ms : {0, 1, 2}) {
+      const auto start = Clock::now();
+      delay_ms(ms);
+      EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms));
+    }
+  }
+}
+
+// One i2c_msg as the kernel got it: addr, flags, the bytes written (zeros for a read).
+using Msg = std::tuple<uint16_t, uint16_t, std::vector<uint8_t>>;
+Msg wr(std::vector<uint8_t> bytes) { return {0x68, uint16_t{0}, std::move(bytes)}; }
+Msg rd(size_t len) { return {0x68, I2C_M_RD, std::vector<uint8_t>(len)}; }
+using KernelCalls = std::vector<std::vector<Msg>>;
+
+// Records every I2C_RDWR call; read messages are filled with 0xA0, 0xA1, ...
+struct FakeKernel : KernelI2c {
+  int open_result = 7;  // the adapter's fd
+  bool char_device = true;
+  int funcs_result = 0;
+  unsigned long functionality = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
+  bool ioctl_fails = false;
+  bool closed = false;
+  KernelCalls calls;
+  int open_adapter(const char*) override { return open_result; }
+  bool is_char_device(int) override { return char_device; }
+  int funcs(int, unsigned long* f) override {
+    *f = functionality;
+    return funcs_result;
+  }
+  int rdwr(int, i2c_msg* msgs, uint32_t nmsgs) override {
+    auto& call = calls.emplace_back();
+    for (i2c_msg* m = msgs; m != msgs + nmsgs; ++m) {
+      const bool read = (m->flags & I2C_M_RD) != 0;
+      call.emplace_back(m->addr, m->flags, std::vector<uint8_t>(m->buf, m->buf + m->len));
+      if (read) std::get<2>(call.back()).assign(m->len, 0);
+      if (read) std::iota(m->buf, m->buf + m->len, uint8_t{0xA0});
+    }
+    errno = ENODEV;  // the bridge was unplugged
+    return ioctl_fails ? -1 : static_cast<int>(nmsgs);
+  }
+  void close_adapter(int) override { closed = true; }
+};
+
+TEST(I2cDevBus, HandsTheKernelExactlyTheseMessages) {
+  const std::vector<uint8_t> longest(8192, 0x01);  // the kernel's per-message limit
+  const std::tuple<uint8_t, std::vector<uint8_t>, uint16_t, bool, std::vector<Msg>> cases[] = {
+      // addr7, tx, rx length, the ioctl fails, the one I2C_RDWR call (none: refused before it)
+      {0x68, {0x6C}, 4, false, {wr({0x6C}), rd(4)}},
+      {0x68, {0x10, 1, 2, 3}, 0, false, {wr({0x10, 1, 2, 3})}},
+      {0x68, {}, 2, false, {rd(2)}},
+      {0x68, longest, 8192, false, {wr(longest), rd(8192)}},
+      {0x68, {0x6C}, 4, true, {wr({0x6C}), rd(4)}},
+      {0x68, std::vector<uint8_t>(8193), 0, false, {}},
+      {0x68, {0x6C}, 8193, false, {}},
+      {0x80, {0x6C}, 0, false, {}},  // a 10-bit address
+  };
+  for (const auto& [addr7, tx, rx_len, ioctl_fails, msgs] : cases) {
+    FakeKernel kernel;
+    kernel.ioctl_fails = ioctl_fails;
+    std::string why;
+    auto bus = I2cDevBus::open("/dev/i2c-7", &why, kernel);
+    ASSERT_NE(bus, nullptr);
+    std::vector<uint8_t> rx(rx_len, 0x55);
+    const bool ok = !ioctl_fails && !msgs.empty();
+    EXPECT_EQ(bus->transfer(addr7, tx, rx), ok) << tx.size() << " " << rx_len;
+    EXPECT_EQ(kernel.calls, msgs.empty() ? KernelCalls{} : KernelCalls{msgs});
+    for (size_t k = 0; ok && k < rx.size(); ++k) EXPECT_EQ(rx[k], uint8_t(0xA0 + k)) << k;
+  }
+}
+
+// Only a character device that answers I2C_FUNCS with plain I2C transfers is an adapter; any
+// other node is closed again and named in the reason.
+TEST(I2cDevBus, OnlyAnI2cAdapterOpens) {
+  const std::tuple<int, bool, int, unsigned long, const char*> cases[] = {
+      // open result, a character device, I2C_FUNCS result, functionality, reason (none: opens)
+      {7, true, 0, I2C_FUNC_I2C, nullptr},
+      {-1, true, 0, I2C_FUNC_I2C, "cannot open I2C adapter /dev/i2c-3: "},
+      {7, false, 0, I2C_FUNC_I2C, "/dev/i2c-3 is not an I2C adapter: not a character device"},
+      {7, true, -1, I2C_FUNC_I2C, "/dev/i2c-3 is not an I2C adapter: it does not answer"},
+      {7, true, 0, I2C_FUNC_SMBUS_BYTE, "/dev/i2c-3 is not an I2C adapter: it cannot do plain"},
+  };
+  for (const auto& [open_result, char_device, funcs_result, functionality, reason] : cases) {
+    FakeKernel kernel;
+    kernel.open_result = open_result;
+    kernel.char_device = char_device;
+    kernel.funcs_result = funcs_result;
+    kernel.functionality = functionality;
+    std::string why;
+    const auto bus = I2cDevBus::open("/dev/i2c-3", &why, kernel);
+    EXPECT_EQ(bus != nullptr, reason == nullptr) << why;
+    EXPECT_TRUE(reason == nullptr || why.starts_with(reason)) << why;
+    EXPECT_EQ(kernel.closed, reason != nullptr && open_result >= 0);
+  }
+}
+
+// Sysfs trees laid out like the kernel's: <root>/devices/<parent>/i2c-N/i2c-dev/i2c-N, linked
+// from <root>/class/i2c-dev/i2c-N (a dangling link when the parent is null). The lowest USB
+// adapter wins, numerically ("i2c-10" sorts before "i2c-9" as text).
+TEST(AdapterScan, FindsTheLowestUsbAdapter) {
+  namespace fs = std::filesystem;
+  const char* smbus = "pci0000:00/0000:00:1f.4";
+  const char* gpu = "pci0000:00/0000:00:02.0/drm/card0/card0-DP-1";
+  const char* lookalike = "virtual/usbmon/usb-ish";  // no usb<digits> bus
+  const char* usb_a = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0";
+  const char* usb_b = "pci0000:00/0000:00:14.0/usb3/3-1/3-1.4/3-1.4:1.0";
+  const std::pair<std::vector<std::pair<int, const char*>>, std::optional<std::string>> cases[] = {
+      {{}, std::nullopt},
+      {{{0, smbus}, {1, gpu}, {3, lookalike}}, std::nullopt},
+      {{{10, usb_a}, {9, usb_b}, {0, smbus}}, "/dev/i2c-9"},
+      {{{2, nullptr}, {12, usb_a}}, "/dev/i2c-12"}};
+  for (const auto& [adapters, expected] : cases) {
+    const fs::path root = make_temp_dir();
+    fs::create_directories(root / "class" / "i2c-dev");
+    for (const auto& [number, parent] : adapters) {
+      const std::string name = "i2c-" + std::to_string(number);
+      const fs::path node = fs::path("devices") / (parent ? parent : "gone") / name / "i2c-dev";
+      if (parent != nullptr) fs::create_directories(root / node / name);
+      if (parent != nullptr) fs::create_directory_symlink("../..", root / node / name / "device");
+      fs::create_directory_symlink("../.." / node / name, root / "class" / "i2c-dev" / name);
+    }
+    EXPECT_EQ(find_usb_i2c_adapter(root.string()), expected) << adapters.size();
+  }
+}
+
+// A bridge on a recording bus (that only 0x68 acknowledges), opened.
+std::unique_ptr<UsbBridge> open_bridge(RecordingBus*& bus) {
+  auto bridge = std::make_unique<UsbBridge>([&bus](std::string*) {
+    auto owned = std::make_unique<RecordingBus>();
+    bus = owned.get();
+    return owned;
+  });
+  EXPECT_EQ(bridge->open_device(0), 0);
+  return bridge;
+}
+
+TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
+  const std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, const char*> cases[] = {
+      // address byte and what is written, the bytes read afterwards, the transaction
+      {{0xD0, 0x6C}, {0xA0, 0xA1, 0xA2, 0xA3}, "68: 6C -> 4"},
+      {{0xD1, 0x6C}, {0xA0}, "68: 6C -> 1"},
+      {{0xC0, 0x05, 0x22}, {}, "60: 05 22 -> 0"},
+      {{0xFF}, {}, "7F:  -> 0"},
+      {{0xC0, 0x6C}, {0, 0}, "60: 6C -> 2"},  // failed: zeros, not the bus's EE
+  };
+  for (const auto& [wbuf, want, transaction] : cases) {
+    RecordingBus* bus = nullptr;
+    auto bridge = open_bridge(bus);
+    std::vector<uint8_t> rbuf(want.size(), 0xAA);
+    EXPECT_EQ(bridge->stream_i2c(0, int(wbuf.size()), wbuf.data(), int(rbuf.size()), rbuf.data()),
+              wbuf[0] >> 1 == 0x68 ? 1 : 0);
+    EXPECT_EQ(bus->log, Calls{transaction});
+    EXPECT_EQ(rbuf, want) << transaction;
+  }
+}
+
+TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
+  RecordingBus* bus = nullptr;
+  auto bridge = open_bridge(bus);
+  const uint8_t w[] = {0xD0, 0x6C};
+  uint8_t r[2] = {0xAA, 0xAA};
+  EXPECT_EQ(UsbBridge(nullptr).stream_i2c(0, 2, w, 2, r), 0);  // never opened
+  EXPECT_EQ(r[0] | r[1], 0) << "read as zeros";
+  EXPECT_EQ(bridge->stream_i2c(1, 2, w, 2, r), 0);  // only device index 0 exists
+  EXPECT_EQ(bridge->stream_i2c(0, 0, w, 2, r), 0);  // no address byte
+  EXPECT_EQ(bridge->stream_i2c(0, 2, w, -1, r), 0);
+  EXPECT_EQ(bridge->stream_i2c(0, 2, nullptr, 2, r), 0);
+  EXPECT_EQ(bridge->stream_i2c(0, 2, w, 2, nullptr), 0);
+  EXPECT_TRUE(bus->log.empty());
+}
+
+// No adapter in an empty sysfs, a trace that cannot be created, a device index other than 0.
+TEST(UsbBridge, OpenFailuresReturnMinusOne) {
+  const std::string empty_sysfs = make_temp_dir();
+  const std::tuple<int, const char*, const char*> cases[] = {
+      {0, nullptr, nullptr}, {0, "sim", "/nonexistent/dir/trace.jsonl"}, {1, "sim", nullptr}};
+  for (const auto& [index, bus, trace] : cases) {
+    UsbBridge bridge([&, bus = bus](std::string* error) {
+      return open_chosen_bus(parse_bus_choice(bus), empty_sysfs, error);
+    });
+    trace != nullptr ? ::setenv(kTraceEnvVar, trace, 1) : ::unsetenv(kTraceEnvVar);
+    EXPECT_EQ(bridge.open_device(index), -1) << (bus ? bus : "unset");
+    EXPECT_FALSE(bridge.is_open());
+  }
+  ::unsetenv(kTraceEnvVar);
+}
+
+}  // namespace
+}  // namespace demodctl::testing
