@@ -1,0 +1,99 @@
+// The probes, chip_init, hot_rst and dvb_standard through the front end over the recording
+// doubles of both transports.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "support/recording_backends.h"
+
+namespace demodctl::testing {
+namespace {
+
+const std::vector<uint8_t> kPresent = {0x12, 0x34, 0x36, 0x31};
+const std::string kFail = "error=err no connection,failed,return=-1";
+const std::string kAbsent = "error=chip not connected, failed,return=1";
+const std::string kInit = "6C+4 0C=52 00=81 00=01 05=81 05=01 04=04 09=0E 0C=42 0A=5A 0A=4A A8=80";
+
+TEST(Probes, EachReadsItsBitOfTheLockStatus) {
+  const char* names[] = {"agc_ok", "cbs_ok", "tr_ok", "sync_ok", "cr_ok", "fec_ok"};
+  for (const int status : {0x15, 0x2A}) {
+    for (int bit = 0; bit < 6; ++bit) {
+      TestPlatform p;
+      p.set(0x2C, {static_cast<uint8_t>(status)});
+      expect_run(p, true, {names[bit]}, "2C",
+                 (status >> bit) & 1 ? "error=ok,return=1" : "error=ok,return=0");
+    }
+  }
+}
+
+// The identity (present when bytes 2 and 3 are 36 31), the sequences and every transport failure:
+// one failure line, -1, nothing sent after it, no close (a refusal in the middle of chip_init on
+// both transports: the black-box tests).
+TEST(Commands, IdentitySequencesAndFailures) {
+  using Id = std::vector<uint8_t>;
+  const std::tuple<const char*, bool, Id, int, std::string, std::string> cases[] = {
+      // command, on the server, identity, the refused transfer (from 1; -1: the bridge cannot be
+      // opened), calls, line
+      {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
+      {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
+      {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
+      {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
+      {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
+      {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
+      {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
+      {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
+      {"on_line", true, kPresent, 1, "6C+4", kFail},
+      {"fec_ok", false, kPresent, 1, "2C", kFail},
+      // The bridge's identity read refused: the chip is absent, not a failure.
+      {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
+      {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
+      {"hot_rst", true, kPresent, 1, "6C+4", kFail},
+      {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
+      {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
+  };
+  for (const auto& [cmd, socket, id, fail_at, ops, out] : cases) {
+    TestPlatform p;
+    p.set(0x6C, id);
+    p.set(0x2C, {0x28});
+    p.open_fails = fail_at < 0;
+    p.fail_at = std::max(fail_at, 0);
+    expect_run(p, socket, {cmd}, ops, out);
+  }
+}
+
+TEST(DvbStandard, ReportsAndOnlyTheReadsThePathNeeds) {
+  const std::pair<std::array<int, 5>, const char*> cases[] = {
+      // 0x2C, 0x97, 0x5C, 0x9D, 0x8E (-1: must not be read), the report
+      {{0x28, 0x80, 0x39, 0x00, -1}, "DVB-S2,8PSK+3/4,Normal Frame,PLT ON,Roll_off=0.35"},
+      {{0x28, 0x7F, -1, -1, -1}, "S2,VCM"},
+      {{0x20, -1, -1, -1, 0x0B}, "Directv,6/7,Roll_off=0.2"},
+      {{0x20, -1, -1, -1, 0x04}, "DVB-S,3/4,Roll_off=0.35"},
+      {{0x08, -1, -1, -1, -1}, "unkown standard!"},
+      {{0xDF, -1, -1, -1, -1}, "unkown standard!"},
+      {{0x3F, 0x80, 0x00, 0x40, -1}, "DVB-S2,Dummy,Normal Frame,PLT OFF,Roll_off=0.25"},
+      {{0x3F, 0xFF, 0x03, 0x80, -1}, "DVB-S2,Dummy,Short Frame,PLT ON,Roll_off=0.2"},
+      {{0x28, 0x80, 0x74, 0x3F, -1}, "DVB-S2,Reserved,Normal Frame,PLT OFF,Roll_off=0.35"},
+      // the longest report, 57 characters
+      {{0x28, 0x80, 0x70, 0xC0, -1}, "DVB-S2,32APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
+      {{0x28, 0x80, 0x5C, 0xC0, -1}, "DVB-S2,16APSK+9/10,Normal Frame,PLT OFF,Reserved roll_off"},
+      {{0x28, 0x80, 0x06, 0x00, -1}, "DVB-S2,QPSK+1/4,Short Frame,PLT OFF,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0x05}, "Directv,NA,Roll_off=0.2"},
+      {{0x20, -1, -1, -1, 0x0A}, "DVB-S,NA,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0xF1}, "Directv,1/2,Roll_off=0.2"},
+      {{0x37, -1, -1, -1, 0x08}, "DVB-S,7/8,Roll_off=0.35"},
+      {{0x20, -1, -1, -1, 0x03}, "Directv,2/3,Roll_off=0.2"},
+  };
+  const int regs[] = {0x2C, 0x97, 0x5C, 0x9D, 0x8E};
+  for (const auto& [values, text] : cases) {
+    TestPlatform p;
+    std::string reads;
+    for (int i = 0; i < 5; ++i) {
+      if (values[i] >= 0) p.set(regs[i], {static_cast<uint8_t>(values[i])});
+      if (values[i] >= 0) reads += fmt(" %02X", regs[i]);
+    }
+    expect_run(p, true, {"dvb_standard"}, reads, std::string("error=ok,return=") + text);
+  }
+}
+
+}  // namespace
+}  // namespace demodctl::testing
