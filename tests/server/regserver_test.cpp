@@ -1,10 +1,8 @@
-// The protocol and the server, cheapest first: what regserver makes of a request without a network
-// (the decoder, the I2C transactions of each request on a recording bus, which peers --allow
-// admits); the register-server client against a scripted server (what it takes from the
-// environment, which replies it refuses, what it never sends); and the real regserver on its
-// default simulated board (demodulator at 0xD0, identity 01 00 36 31) through the client and raw
-// sockets: statuses, refusals, timers, the log, and pipelined requests each performed on the bus
-// exactly once (the trace) and answered once, in order.
+// regserver: the I2C transactions of each request on a recording bus, which peers --allow admits,
+// then the real regserver on its default simulated board (demodulator at 0xD0, identity
+// 01 00 36 31) through the client and raw sockets: statuses, refusals, timers, the log, and
+// pipelined requests each performed on the bus exactly once (the trace) and answered once, in
+// order.
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,75 +34,6 @@ constexpr int kDemod = 208;           // 8-bit address byte 0xD0
 const Bytes kHelloOk{0x81, 0, 0, 0};  // reply head of test::hello()
 const Bytes kRead = test::read(1, 0, kDemod, 0x6C, 1, 4);
 const Bytes kReadOk{0x83, 0, 0, 1};
-
-// Whole frames decode (a second one behind is left alone) and encode back to the same bytes; every
-// shorter prefix needs more.
-TEST(Decode, GoodFramesOfEveryOpcode) {
-  const Bytes cases[] = {test::hello(),
-                         frame(0x02, 7, {{2, 4}, {-100, 4}}),
-                         test::read(2, 0, 0xD0, 0x6C, 1, 4),
-                         test::read(2, -1, 255, 0xFFFF, 2, 256),
-                         test::write(0x1234, 2, 0xC0, 0x33, 3, {9, 8, 7}),
-                         test::write(3, 0, 0xD0, 0, 256, Bytes(256, 0x5A)),
-                         test::period(0xFFFF, 1, 1, 8192, 100),
-                         test::period(4, 1, 16, 65520, 65535),
-                         test::period(5, 1, 1, 65531, 1)};
-  for (const Bytes& bytes : cases) {
-    SCOPED_TRACE(testing::hex(bytes.data(), 8));
-    for (size_t n = 0; n < bytes.size(); ++n) {
-      EXPECT_EQ(decode_request({bytes.data(), n}).outcome, DecodeOutcome::kNeedMore) << n;
-    }
-    Bytes two = bytes;
-    two.insert(two.end(), bytes.begin(), bytes.end());
-    const DecodeResult r = decode_request(two);
-    ASSERT_EQ(r.outcome, DecodeOutcome::kRequest) << r.reason;
-    EXPECT_EQ(r.consumed, bytes.size());
-    EXPECT_EQ(encode_request(r.request), bytes);
-  }
-}
-
-// Rejected with a status; the frame is skipped (framing kept) unless the length field alone shows
-// the framing is lost.
-TEST(Decode, BadFramesRejectedWithStatus) {
-  constexpr uint16_t kSeq = 0x0102;
-  const std::tuple<Bytes, Status, bool> cases[] = {
-      {{0x02, 0x01}, Status::kTooLarge, true},  // length 513
-      {{0x00, 0x03}, Status::kBadFrame, true},  // shorter than the header
-      {frame(0x7F, kSeq, {}), Status::kUnknownOp, false},
-      {frame(0x01, kSeq, {{0x444D5253, 4}, {1, 2}}, {}, 1), Status::kBadFrame, false},  // status
-      {frame(0x03, kSeq, {{0, 4}, {0, 4}, {0, 4}}), Status::kBadFrame, false},
-      {test::read(kSeq, 0, 0xD0, 0x6C, 0, 4), Status::kBadParam, false},  // reg_len 0
-      {test::read(kSeq, 0, 0xD0, 0x6C, 3, 4), Status::kBadParam, false},
-      {test::read(kSeq, 0, 0xD0, 0x100, 1, 4), Status::kBadParam, false},  // register too wide
-      {test::read(kSeq, 0, 256, 0x6C, 1, 4), Status::kBadAddress, false},
-      {test::read(kSeq, 0, -2, 0x6C, 1, 4), Status::kBadAddress, false},
-      {frame(0x01, kSeq, {{0x444D5253, 4}, {1, 2}, {0, 1}}), Status::kBadFrame, false},
-      {test::read(kSeq, 0, 0xD0, 0, 1, 0), Status::kBadParam, false},
-      {test::read(kSeq, 0, 0xD0, 0, 1, 257), Status::kTooLarge, false},
-      {test::write(kSeq, 0, 0xD0, 0, 257, {}), Status::kTooLarge, false},
-      {frame(0x04, kSeq, {{0, 4}, {0xD0, 4}, {0, 2}, {1, 1}, {0, 1}}), Status::kBadFrame, false},
-      {test::write(kSeq, 0, 0xD0, 0, 3, {1, 2}), Status::kBadFrame, false},
-      {test::write(kSeq, 0, 0xD0, 0, 2, {1, 2, 3}), Status::kBadFrame, false},
-      {test::period(kSeq, 1, 0, 8, 1), Status::kBadParam, false},  // item_len 0
-      {test::period(kSeq, 1, 17, 17, 1), Status::kTooLarge, false},
-      {test::period(kSeq, 1, 1, 65532, 1), Status::kTooLarge, false},
-      {test::period(kSeq, 1, 3, 8, 1), Status::kBadParam, false},  // total not a multiple
-      {test::period(kSeq, 1, 1, 0, 1), Status::kBadParam, false},
-      {test::period(kSeq, 1, 1, 8, 0), Status::kBadParam, false},  // burst 0
-  };
-  for (const auto& [bytes, status, close] : cases) {
-    SCOPED_TRACE(testing::hex(bytes.data(), bytes.size()));
-    for (size_t n = 0; n < bytes.size() && !close; ++n) {
-      EXPECT_EQ(decode_request({bytes.data(), n}).outcome, DecodeOutcome::kNeedMore) << n;
-    }
-    const DecodeResult r = decode_request(bytes);
-    ASSERT_EQ(r.outcome, DecodeOutcome::kError);
-    EXPECT_EQ(r.status, status) << status_name(r.status);
-    EXPECT_EQ(r.close, close);
-    EXPECT_EQ(r.consumed, close ? 0 : bytes.size());
-    EXPECT_EQ(r.seq, close ? 0 : kSeq);
-  }
-}
 
 using testing::RecordingBus;
 
@@ -173,86 +102,6 @@ TEST(AllowList, PrefixesOfBothFamilies) {
     EXPECT_FALSE(admits(list, out)) << net << " " << out;
   }
   EXPECT_TRUE(admits(AllowList(), "203.0.113.9")) << "an empty list admits every peer";
-}
-
-// A one-connection loopback server: answers a HELLO as regserver does and any other request frame
-// with answer(request); an empty answer closes the connection. Every wait is bounded.
-class ScriptedServer {
- public:
-  explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
-      : thread_([this, answer] {
-          test::Raw conn = listener_.accept();
-          for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
-            requests.push_back(q);
-            const Bytes reply =
-                q[2] == 0x01 ? test::frame(0x81, 0, {}, wire::hello_reply_body()) : answer(q);
-            if (reply.empty() || !conn.send(reply)) break;
-          }
-        }) {}
-  ~ScriptedServer() { thread_.join(); }
-  int port() const { return listener_.port(); }
-  std::vector<Bytes> requests;
-
- private:
-  test::Listener listener_;
-  std::thread thread_;
-};
-
-TEST(RegClient, TimeoutFromTheEnvironment) {
-  const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
-                                                {"0", 3000},      {"-5", 3000},
-                                                {"abc", 3000},    {"250", 250},
-                                                {"250ms", 3000},  {"600000", 600000},
-                                                {"600001", 3000}, {"99999999999999", 3000}};
-  for (const auto& [text, ms] : cases) {
-    text != nullptr ? ::setenv("DEMODCTL_NET_TIMEOUT_MS", text, 1)
-                    : ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
-    EXPECT_EQ(net_timeout_from_env().count(), ms) << (text ? text : "unset");
-  }
-  ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
-}
-
-// The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
-// status, or -1 and the connection dropped.
-TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
-  const std::tuple<Bytes, int, bool> cases[] = {
-      // reply, result, still connected
-      {test::frame(0x83, 1, {}, {0x3F}), 0, true},
-      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true},  // NACK
-      {test::frame(0x83, 2, {}, {0x3F}), -1, false},  // another seq
-      {test::frame(0x84, 1, {}, {0x3F}), -1, false},  // another opcode
-      {test::frame(0x83, 1, {}, {1, 2}), -1, false},  // body too long
-      {test::frame(0x83, 1, {}), -1, false},          // body missing
-      {{0x00, 0x02, 0x83, 0x00}, -1, false},          // length below the header
-      {{}, -1, false},                                // no reply: closed
-  };
-  for (const auto& [reply, rc, still_connected] : cases) {
-    ScriptedServer server([&](const Bytes&) { return reply; });
-    RegClient client;
-    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
-    uint8_t value = 0;
-    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
-    EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
-    EXPECT_EQ(client.connected(), still_connected);
-    client.deinit_sock();
-  }
-}
-
-// Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8).
-TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
-  ScriptedServer server([](const Bytes& q) {
-    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(q[2] == 0x03 ? 256 : 0));
-  });
-  RegClient client;
-  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
-  std::vector<uint8_t> buf(300);
-  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
-  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
-  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
-  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
-  client.deinit_sock();
-  ASSERT_EQ(server.requests.size(), 3u);  // HELLO and the two at the limit
-  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
 }
 
 size_t count_of(const std::string& text, const std::string& part) {

@@ -1,0 +1,101 @@
+// The register-server client against a scripted server: what it takes from the environment,
+// which replies it refuses, what it never sends.
+#include "bus/reg_client.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "protocol/wire.h"
+#include "server/frames.h"
+
+namespace demodctl {
+namespace {
+
+using namespace wire;
+using test::Bytes;
+using test::frame;
+using test::Raw;
+
+// A one-connection loopback server: answers a HELLO as regserver does and any other request frame
+// with answer(request); an empty answer closes the connection. Every wait is bounded.
+class ScriptedServer {
+ public:
+  explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
+      : thread_([this, answer] {
+          test::Raw conn = listener_.accept();
+          for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
+            requests.push_back(q);
+            const Bytes reply =
+                q[2] == 0x01 ? test::frame(0x81, 0, {}, wire::hello_reply_body()) : answer(q);
+            if (reply.empty() || !conn.send(reply)) break;
+          }
+        }) {}
+  ~ScriptedServer() { thread_.join(); }
+  int port() const { return listener_.port(); }
+  std::vector<Bytes> requests;
+
+ private:
+  test::Listener listener_;
+  std::thread thread_;
+};
+
+TEST(RegClient, TimeoutFromTheEnvironment) {
+  const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
+                                                {"0", 3000},      {"-5", 3000},
+                                                {"abc", 3000},    {"250", 250},
+                                                {"250ms", 3000},  {"600000", 600000},
+                                                {"600001", 3000}, {"99999999999999", 3000}};
+  for (const auto& [text, ms] : cases) {
+    text != nullptr ? ::setenv("DEMODCTL_NET_TIMEOUT_MS", text, 1)
+                    : ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
+    EXPECT_EQ(net_timeout_from_env().count(), ms) << (text ? text : "unset");
+  }
+  ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
+}
+
+// The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
+// status, or -1 and the connection dropped.
+TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
+  const std::tuple<Bytes, int, bool> cases[] = {
+      // reply, result, still connected
+      {test::frame(0x83, 1, {}, {0x3F}), 0, true},
+      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true},  // NACK
+      {test::frame(0x83, 2, {}, {0x3F}), -1, false},  // another seq
+      {test::frame(0x84, 1, {}, {0x3F}), -1, false},  // another opcode
+      {test::frame(0x83, 1, {}, {1, 2}), -1, false},  // body too long
+      {test::frame(0x83, 1, {}), -1, false},          // body missing
+      {{0x00, 0x02, 0x83, 0x00}, -1, false},          // length below the header
+      {{}, -1, false},                                // no reply: closed
+  };
+  for (const auto& [reply, rc, still_connected] : cases) {
+    ScriptedServer server([&](const Bytes&) { return reply; });
+    RegClient client;
+    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+    uint8_t value = 0;
+    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
+    EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
+    EXPECT_EQ(client.connected(), still_connected);
+    client.deinit_sock();
+  }
+}
+
+// Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8).
+TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
+  ScriptedServer server([](const Bytes& q) {
+    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(q[2] == 0x03 ? 256 : 0));
+  });
+  RegClient client;
+  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+  std::vector<uint8_t> buf(300);
+  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
+  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
+  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
+  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
+  client.deinit_sock();
+  ASSERT_EQ(server.requests.size(), 3u);  // HELLO and the two at the limit
+  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
+}
+
+}  // namespace
+}  // namespace demodctl
