@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,7 @@ TEST(SimBoard, PointerAutoIncrementsAndWraps) {
   }
 }
 
+// A tuner behind the repeater answers exactly one transaction per opening; a direct one always.
 TEST(SimBoard, RepeaterPassesExactlyOneTunerTransaction) {
   auto board = SimBoard::make_default();
   EXPECT_FALSE(write(*board, kTuner, 0x05, {0x11})) << "closed repeater";
@@ -76,44 +78,43 @@ TEST(SimBoard, RepeaterPassesExactlyOneTunerTransaction) {
   EXPECT_EQ(board->demod_reg(0x2D), 0x00);
   ASSERT_TRUE(write(*board, kDemod, 0x2D, {0x01}));
   EXPECT_EQ(read(*board, kTuner, 0x05, 2), (Bytes{0x22, 0x33}));
+  auto direct = board_from(R"({"tuners": [{"address": "0xC0", "behind_repeater": false}]})");
+  for (uint8_t i = 1; i <= 2; ++i) EXPECT_TRUE(write(*direct, kTuner, 0x01, {i}));
 }
 
-TEST(SimBoard, DirectTunerIsAlwaysReachable) {
-  auto board = board_from(R"({"tuners": [{"address": "0xC0", "behind_repeater": false}]})");
-  ASSERT_TRUE(board);
-  for (uint8_t i = 1; i <= 3; ++i) EXPECT_TRUE(write(*board, kTuner, 0x01, {i}));
-  EXPECT_EQ(board->tuner_reg(kTuner, 0x01), 3);
-}
-
-TEST(SimBoard, HotResetHoldsThenReacquiresInStages) {
-  const struct {
-    const char* scenario;
-    Bytes after_restart;  // 0x2C reads after hot reset 0x01, then 0x03
-  } cases[] = {
-      {R"({"demod": {"registers": {"0x2C": 63}}})", {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
-      {R"({"demod": {"registers": {"0x2C": "0x37"}}})", {0x01, 0x03, 0x07, 0x07, 0x17, 0x37}},
+// Held (hot reset 0x01, or the start-up's reset pulse until 0xA8 <- 0x80), 0x2C reads 0; after the
+// restart the flags come back one stage per read (or per `acquisition_reads_per_stage` reads).
+TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
+  using Writes = std::vector<std::pair<uint8_t, uint8_t>>;
+  const Writes hot_reset = {{0x2E, 0x01}};
+  const Writes start_up = {{0x0C, 0x52}, {0x00, 0x81}, {0x00, 0x01}, {0x05, 0x81}, {0x05, 0x01},
+                           {0x04, 0x04}, {0x09, 0x0E}, {0x0C, 0x42}, {0x0A, 0x5A}, {0x0A, 0x4A}};
+  const std::tuple<const char*, Writes, uint8_t, uint8_t, Bytes> cases[] = {
+      // scenario, the writes that hold, the restart, the 0x2C reads after it
+      {R"({"demod": {"registers": {"0x2C": 63}}})",
+       hot_reset,
+       0x2E,
+       0x03,
+       {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
+      {R"({"demod": {"registers": {"0x2C": "0x37"}}})",
+       hot_reset,
+       0x2E,
+       0x03,
+       {0x01, 0x03, 0x07, 0x07, 0x17, 0x37}},
       {R"({"demod": {"registers": {"0x2C": 63}}, "acquisition_reads_per_stage": 2})",
+       hot_reset,
+       0x2E,
+       0x03,
        {0x01, 0x01, 0x03, 0x03, 0x07, 0x07, 0x0F}},
+      {"{}", start_up, 0xA8, 0x80, {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
   };
-  for (const auto& c : cases) {
-    auto board = board_from(c.scenario);
-    ASSERT_TRUE(board);
-    ASSERT_TRUE(write(*board, kDemod, 0x2E, {0x01}));
-    EXPECT_EQ(lock_reads(*board, 3), (Bytes{0, 0, 0})) << c.scenario << ": held in reset";
-    ASSERT_TRUE(write(*board, kDemod, 0x2E, {0x03}));
-    EXPECT_EQ(lock_reads(*board, int(c.after_restart.size())), c.after_restart) << c.scenario;
+  for (const auto& [scenario, holds, reg, value, after] : cases) {
+    auto board = board_from(scenario);
+    for (const auto& [r, v] : holds) ASSERT_TRUE(write(*board, kDemod, r, {v}));
+    EXPECT_EQ(lock_reads(*board, 3), (Bytes{0, 0, 0})) << scenario << ": held";
+    ASSERT_TRUE(write(*board, kDemod, reg, {value}));
+    EXPECT_EQ(lock_reads(*board, int(after.size())), after) << scenario;
   }
-}
-
-TEST(SimBoard, InitSequenceStopsAndRestartsAcquisition) {
-  auto board = SimBoard::make_default();
-  const std::pair<uint8_t, uint8_t> steps[] = {
-      {0x0C, 0x52}, {0x00, 0x81}, {0x00, 0x01}, {0x05, 0x81}, {0x05, 0x01},
-      {0x04, 0x04}, {0x09, 0x0E}, {0x0C, 0x42}, {0x0A, 0x5A}, {0x0A, 0x4A}};
-  for (const auto& [reg, value] : steps) ASSERT_TRUE(write(*board, kDemod, reg, {value}));
-  EXPECT_EQ(lock_reads(*board, 2), (Bytes{0x00, 0x00})) << "stopped until 0xA8 is written";
-  ASSERT_TRUE(write(*board, kDemod, 0xA8, {0x80}));
-  EXPECT_EQ(lock_reads(*board, 7), (Bytes{0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}));
 }
 
 TEST(SimBoard, FailOpsAndDropAtOpsHitExactlyTheListedTransactions) {
