@@ -6,6 +6,8 @@
 
 #include <tuple>
 
+#include "bus/poll.h"
+#include "cli/debug_log.h"
 #include "measure/figures.h"
 #include "support/process.h"
 #include "support/recording_backends.h"

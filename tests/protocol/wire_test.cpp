@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "server/frames.h"
+#include "support/recording_backends.h"
 
 namespace demodctl {
 namespace {
