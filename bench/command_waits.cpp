@@ -24,9 +24,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::start_regserver;
+using bench::stop;
+using Server = bench::Child;
 using Args = std::vector<std::string>;
 
 constexpr double kRepeaterPauseMs = 2;  // after each tuner byte through the repeater
@@ -36,44 +42,6 @@ constexpr double kCaptureStartPausesMs = 2 * kPollMs;
 // setting; type 0 10 + 20 + 20 ms in its start-up and 20 + 10 + 10 + 10 + 10 ms in its setting.
 constexpr double kRda5815WaitsMs = 1 + 10 + 5;
 constexpr double kType0WaitsMs = 10 + 20 + 20 + 20 + 10 + 10 + 10 + 10;
-
-struct Server {
-  pid_t pid = -1;
-  std::string port;
-};
-
-Server start_regserver(const Args& options) {
-  int p[2];
-  if (pipe(p) != 0) std::exit(1);
-  Args argv = {REGSERVER_BIN, "--sim", "--port", "0", "--quiet"};
-  argv.insert(argv.end(), options.begin(), options.end());
-  std::vector<char*> c_argv;
-  for (auto& a : argv) c_argv.push_back(a.data());
-  c_argv.push_back(nullptr);
-  Server s;
-  s.pid = fork();
-  if (s.pid == 0) {
-    dup2(p[1], 1);
-    execv(c_argv[0], c_argv.data());
-    _exit(127);
-  }
-  close(p[1]);
-  std::string line;
-  char c;
-  pollfd pf = {p[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) > 0 && read(p[0], &c, 1) == 1) {
-    line += c;
-  }
-  close(p[0]);
-  const auto colon = line.rfind(':');
-  if (colon != std::string::npos) s.port = std::to_string(std::atoi(line.c_str() + colon + 1));
-  return s;
-}
-
-void stop(const Server& s) {
-  kill(s.pid, SIGTERM);
-  waitpid(s.pid, nullptr, 0);
-}
 
 // One run of demodctl in `dir` with extra environment entries, standard output to /dev/null;
 // its wall time in ms.
@@ -150,11 +118,6 @@ double capture_polls(const std::vector<std::string>& lines) {
          std::max(reads_of("\"reg\":\"0xEA\"") - 1, 0.0);
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 struct Result {
   double wall_ms;  // median
   double best_ms;  // the fastest run: what is left when nothing else competes for the cores
@@ -193,7 +156,7 @@ double bare_run_ms(int runs, const Args& args, const Args& env, const std::strin
 }
 
 Args socket_args(const Server& s, const Args& own, const std::string& cmd) {
-  Args args = {"127.0.0.1", s.port, "0", "100", "208"};
+  Args args = {"127.0.0.1", std::to_string(s.port), "0", "100", "208"};
   args.insert(args.end(), own.begin(), own.end());
   args.insert(args.end(), {cmd, "1"});
   return args;
@@ -217,7 +180,7 @@ int main(int argc, char** argv) {
 
   const Server timed = start_regserver({});
   const Server traced = start_regserver({"--trace", socket_trace});
-  if (timed.port.empty() || traced.port.empty()) {
+  if (timed.port == 0 || traced.port == 0) {
     std::fprintf(stderr, "regserver did not start\n");
     return 1;
   }

@@ -26,22 +26,17 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "bus/reg_client.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::seconds_since;
+using bench::set_nodelay;
 
 constexpr const char* kI2ctransfer = "/usr/sbin/i2ctransfer";
-
-double seconds_since(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-void set_nodelay(int fd) {
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
 
 bool full_io(int fd, char* buf, size_t n, bool write_side) {
   size_t done = 0;
@@ -91,35 +86,6 @@ double echo_round_trip(int rounds) {
   return t;
 }
 
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-};
-
-Server start_regserver() {
-  int p[2];
-  if (pipe(p) != 0) std::exit(1);
-  Server s;
-  s.pid = fork();
-  if (s.pid == 0) {
-    dup2(p[1], 1);
-    execl(REGSERVER_BIN, REGSERVER_BIN, "--sim", "--port", "0", "--quiet",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(p[1]);
-  std::string line;
-  char c;
-  pollfd pf = {p[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) > 0 && read(p[0], &c, 1) == 1) {
-    line += c;
-  }
-  close(p[0]);
-  const auto colon = line.rfind(':');
-  if (colon != std::string::npos) s.port = std::atoi(line.c_str() + colon + 1);
-  return s;
-}
-
 double register_round_trip(int port, int rounds) {
   demodctl::RegClient client;
   client.init_sock("127.0.0.1", port);
@@ -158,11 +124,6 @@ double run_once(const std::vector<std::string>& argv, const std::vector<std::str
   return t;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 struct Pair {
   double subject;
   double baseline;
@@ -186,7 +147,7 @@ Pair process_times(const std::vector<std::string>& subject,
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 200;
-  const Server server = start_regserver();
+  const bench::Child server = bench::start_regserver();
   if (server.port <= 0) {
     std::fprintf(stderr, "regserver did not start\n");
     return 1;
@@ -197,8 +158,7 @@ int main(int argc, char** argv) {
   const Pair on_line =
       process_times({DEMODCTL_BIN, "127.0.0.1", port, "0", "100", "208", "on_line", "1"},
                     {"/bin/true"}, {}, runs);
-  kill(server.pid, SIGTERM);
-  waitpid(server.pid, nullptr, 0);
+  bench::stop(server);
 
   std::printf("register read round trip  %8.2f us   tcp echo %8.2f us    ratio %.2f\n", reg * 1e6,
               echo * 1e6, reg / echo);

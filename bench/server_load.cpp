@@ -28,12 +28,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "bus/reg_client.h"
 #include "protocol/wire.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Child;
+using bench::Clock;
+using bench::set_nodelay;
+using bench::stop;
 using demodctl::wire::Request;
 
 constexpr size_t kRequestBytes = 19;  // a READ frame
@@ -42,11 +46,6 @@ constexpr int kDemod = 0xD0;
 constexpr uint32_t kPeriodTotal = 65531;
 
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-void set_nodelay(int fd) {
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
 
 int listen_loopback(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -102,11 +101,6 @@ int listen_loopback(int& port) {
   }
 }
 
-struct Child {
-  pid_t pid = -1;
-  int port = 0;
-};
-
 Child start_echo_server() {
   Child c;
   const int listener = listen_loopback(c.port);
@@ -114,36 +108,6 @@ Child start_echo_server() {
   if (c.pid == 0) run_echo_server(listener);
   close(listener);
   return c;
-}
-
-Child start_regserver() {
-  int p[2];
-  if (pipe(p) != 0) std::exit(1);
-  Child s;
-  s.pid = fork();
-  if (s.pid == 0) {
-    dup2(p[1], 1);
-    execl(REGSERVER_BIN, REGSERVER_BIN, "--sim", "--port", "0", "--quiet", "--max-clients", "1024",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(p[1]);
-  std::string line;
-  char ch;
-  pollfd pf = {p[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) > 0 &&
-         read(p[0], &ch, 1) == 1) {
-    line += ch;
-  }
-  close(p[0]);
-  const auto colon = line.rfind(':');
-  if (colon != std::string::npos) s.port = std::atoi(line.c_str() + colon + 1);
-  return s;
-}
-
-void stop(const Child& c) {
-  kill(c.pid, SIGTERM);
-  waitpid(c.pid, nullptr, 0);
 }
 
 std::vector<uint8_t> read_request(uint16_t seq) {
@@ -322,7 +286,7 @@ Waits single_reads(int port, double seconds) {
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
   signal(SIGPIPE, SIG_IGN);
-  const Child server = start_regserver();
+  const Child server = bench::start_regserver({"--max-clients", "1024"});
   const Child echo = start_echo_server();
   if (server.port <= 0) {
     std::fprintf(stderr, "regserver did not start\n");

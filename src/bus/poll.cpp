@@ -5,18 +5,18 @@
 
 namespace demodctl {
 
-int poll_register(Transport& bus, const PollSpec& spec, std::span<uint8_t> out,
+int poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
                   const ReadyTest& ready) {
-  const int max_waits = kPollBoundMs / spec.interval_ms;
-  if (bus.demod_read_regs(spec.reg, out) != 0) return -1;
+  const int max_waits = kPollBoundMs / plan.interval_ms;
+  if (bus.demod_read_regs(plan.reg, out) != 0) return -1;
   for (int waits = 0; !ready(out); ++waits) {
     if (waits == max_waits) {
       print_result(kMsgTimeout, -1);
       return -1;
     }
-    if (spec.order == PollOrder::wait_then_read) delay_ms(spec.interval_ms);
-    if (bus.demod_read_regs(spec.reg, out) != 0) return -1;
-    if (spec.order == PollOrder::read_then_wait) delay_ms(spec.interval_ms);
+    if (plan.order == PollOrder::wait_then_read) delay_ms(plan.interval_ms);
+    if (bus.demod_read_regs(plan.reg, out) != 0) return -1;
+    if (plan.order == PollOrder::read_then_wait) delay_ms(plan.interval_ms);
   }
   return 0;
 }

@@ -32,7 +32,7 @@ using ReadyTest = std::function<bool(std::span<const uint8_t>)>;
 
 // The first read comes at once; 0 once `ready` holds for the bytes in `out` (which keep them),
 // -1 after a failed read or at the bound (the line is printed).
-int poll_register(Transport& bus, const PollSpec& spec, std::span<uint8_t> out,
+int poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
                   const ReadyTest& ready);
 
 }  // namespace demodctl

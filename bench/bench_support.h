@@ -1,0 +1,75 @@
+// What the benchmarks share: a regserver child on a free loopback port, and timing helpers.
+#pragma once
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+inline double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+inline void set_nodelay(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+struct Child {
+  pid_t pid = -1;
+  int port = 0;  // 0: it did not start
+};
+
+// regserver --sim --port 0 --quiet OPTIONS...; its port from the line "listening on ADDR:PORT".
+inline Child start_regserver(std::vector<std::string> options = {}) {
+  std::vector<std::string> argv = {REGSERVER_BIN, "--sim", "--port", "0", "--quiet"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  std::vector<char*> c_argv;
+  for (auto& a : argv) c_argv.push_back(a.data());
+  c_argv.push_back(nullptr);
+  int p[2];
+  if (pipe(p) != 0) std::exit(1);
+  Child s;
+  s.pid = fork();
+  if (s.pid == 0) {
+    dup2(p[1], 1);
+    execv(c_argv[0], c_argv.data());
+    _exit(127);
+  }
+  close(p[1]);
+  std::string line;
+  char c;
+  pollfd pf = {p[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && poll(&pf, 1, 5000) > 0 && read(p[0], &c, 1) == 1) {
+    line += c;
+  }
+  close(p[0]);
+  const auto colon = line.rfind(':');
+  if (colon != std::string::npos) s.port = std::atoi(line.c_str() + colon + 1);
+  return s;
+}
+
+inline void stop(const Child& c) {
+  kill(c.pid, SIGTERM);
+  waitpid(c.pid, nullptr, 0);
+}
+
+}  // namespace bench
