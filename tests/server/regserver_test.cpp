@@ -147,6 +147,9 @@ TEST(Regserver, ClientStatusesLogAndSigtermExits0) {
   EXPECT_EQ(client.read_reg_multi(0, 0xC0, 0x00, 1, id, 1), 1);    // NACK: repeater closed
   EXPECT_EQ(client.read_reg_multi(0, kDemod, 0x6C, 1, id, 4), 0);  // still connected
   EXPECT_EQ(client.deinit_sock(), 0);
+  for (int i = 0; i < 500 && server.err().find(" (peer)\n") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the close is logged first
+  }
   EXPECT_EQ(server.stop(), 0);
   const std::string at =
       "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z regserver: ";
