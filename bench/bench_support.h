@@ -1,6 +1,7 @@
 // What the benchmarks share: a regserver child on a free loopback port, and timing helpers.
 #pragma once
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -70,6 +72,31 @@ inline Child start_regserver(std::vector<std::string> options = {}) {
 inline void stop(const Child& c) {
   kill(c.pid, SIGTERM);
   waitpid(c.pid, nullptr, 0);
+}
+
+// One run of argv with extra environment entries ("NAME=value"), in `dir` when one is given, its
+// standard output to /dev/null; the wall time in seconds. An exit other than 0 is reported.
+inline double run_timed(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                        const std::string& dir = "") {
+  std::vector<char*> c_argv;
+  for (const auto& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
+  c_argv.push_back(nullptr);
+  const auto t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+    if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+    dup2(open("/dev/null", O_WRONLY), 1);
+    execv(c_argv[0], c_argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double t = seconds_since(t0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s exited with %d\n", argv[0].c_str(), status);
+  }
+  return t;
 }
 
 }  // namespace bench

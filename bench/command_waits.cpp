@@ -48,26 +48,7 @@ constexpr double kType0WaitsMs = 10 + 20 + 20 + 20 + 10 + 10 + 10 + 10;
 double run_ms(const Args& args, const Args& env, const std::string& dir) {
   Args argv = {DEMODCTL_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> c_argv;
-  for (auto& a : argv) c_argv.push_back(a.data());
-  c_argv.push_back(nullptr);
-  const auto t0 = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    execv(c_argv[0], c_argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "demodctl %s exited with %d\n", args[args.size() - 2].c_str(), status);
-  }
-  return ms;
+  return 1000.0 * bench::run_timed(argv, env, dir);
 }
 
 // The lines a trace file gained since the last call. A trace each run starts afresh

@@ -30,14 +30,18 @@ static int real_open(const char* path, int flags, mode_t mode) {
   return next(path, flags, mode);
 }
 
-int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, mode_t);
-    va_end(ap);
-  }
+/* The mode argument of open, present only when the flags create a file. */
+#define MODE_ARGUMENT(flags, mode)         \
+  do {                                     \
+    if ((flags) & (O_CREAT | O_TMPFILE)) { \
+      va_list ap;                          \
+      va_start(ap, flags);                 \
+      (mode) = va_arg(ap, mode_t);         \
+      va_end(ap);                          \
+    }                                      \
+  } while (0)
+
+static int fake_open(const char* path, int flags, mode_t mode) {
   if (strcmp(path, FAKE_NODE) == 0) {
     fake_fd = real_open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
     return fake_fd;
@@ -45,15 +49,16 @@ int open(const char* path, int flags, ...) {
   return real_open(path, flags, mode);
 }
 
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  MODE_ARGUMENT(flags, mode);
+  return fake_open(path, flags, mode);
+}
+
 int open64(const char* path, int flags, ...) {
   mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, mode_t);
-    va_end(ap);
-  }
-  return open(path, flags, mode);
+  MODE_ARGUMENT(flags, mode);
+  return fake_open(path, flags, mode);
 }
 
 int ioctl(int fd, unsigned long request, ...) {

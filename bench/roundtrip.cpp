@@ -101,29 +101,6 @@ double register_round_trip(int port, int rounds) {
   return t;
 }
 
-// One run of argv with extra environment entries, standard output to /dev/null; seconds.
-double run_once(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  std::vector<char*> c_argv;
-  for (const auto& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
-  c_argv.push_back(nullptr);
-  const auto t0 = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    execv(c_argv[0], c_argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double t = seconds_since(t0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s exited with %d\n", argv[0].c_str(), status);
-  }
-  return t;
-}
-
 struct Pair {
   double subject;
   double baseline;
@@ -136,8 +113,8 @@ Pair process_times(const std::vector<std::string>& subject,
   std::vector<double> a;
   std::vector<double> b;
   for (int i = 0; i < runs; ++i) {
-    a.push_back(run_once(subject, env));
-    b.push_back(run_once(baseline, env));
+    a.push_back(bench::run_timed(subject, env));
+    b.push_back(bench::run_timed(baseline, env));
   }
   return {median(a), median(b)};
 }
