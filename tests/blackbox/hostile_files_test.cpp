@@ -49,43 +49,24 @@ struct HostileCase {
   const char* err;  // what standard error must contain ("" when it must be empty)
 };
 
+// One case to a row.
+// clang-format off
 const HostileCase kHostileCases[] = {
-    {"tuner_set, log linked",
-     tool(kTunerSet),
-     {"DEMODCTL_I2C_BUS=sim"},
-     'l',
-     "error=ok,return=0",
-     0,
-     ""},
-    {"symbol_err, log linked",
-     tool(kSymbolErr),
-     {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
-     'l',
-     "error=ok,return=-3",
-     0,
+    {"tuner_set, log linked", tool(kTunerSet), {"DEMODCTL_I2C_BUS=sim"}, 'l',
+     "error=ok,return=0", 0, ""},
+    {"symbol_err, log linked", tool(kSymbolErr), {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
+     'l', "error=ok,return=-3", 0,
      "demodctl: debug log: qv_debug_file: it is a symbolic link (name the file itself)\n"},
-    {"symbol_err, log a FIFO",
-     tool(kSymbolErr),
-     {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
-     'f',
-     "error=ok,return=-3",
-     0,
+    {"symbol_err, log a FIFO", tool(kSymbolErr), {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
+     'f', "error=ok,return=-3", 0,
      "demodctl: debug log: qv_debug_file: it is a FIFO, not a file\n"},
-    {"bridge scenario /proc/kmsg",
-     tool({"100", "208", "on_line", "0"}),
-     {"DEMODCTL_I2C_BUS=sim:/proc/kmsg", "DEMODCTL_VERBOSE=1"},
-     '-',
-     "error=err openerror,failed,return=-1",
-     255,
-     "demodctl: USB bridge: /proc/kmsg: "},
-    {"regserver scenario /proc/kmsg",
-     {REGSERVER_BIN, "--port", "0", "--scenario", "/proc/kmsg"},
-     {},
-     '-',
-     "",
-     2,
-     "regserver: /proc/kmsg: "},
+    {"bridge scenario /proc/kmsg", tool({"100", "208", "on_line", "0"}),
+     {"DEMODCTL_I2C_BUS=sim:/proc/kmsg", "DEMODCTL_VERBOSE=1"}, '-',
+     "error=err openerror,failed,return=-1", 255, "demodctl: USB bridge: /proc/kmsg: "},
+    {"regserver scenario /proc/kmsg", {REGSERVER_BIN, "--port", "0", "--scenario", "/proc/kmsg"},
+     {}, '-', "", 2, "regserver: /proc/kmsg: "},
 };
+// clang-format on
 
 TEST(HostileFiles, RefusedAtOnceAndNothingElseChanges) {
   for (const auto& [what, argv, env, debug_log, out, status, err] : kHostileCases) {
