@@ -1,13 +1,13 @@
 #include "bus/trace_log.h"
 
 #include <errno.h>  // program_invocation_short_name
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string_view>
+
+#include "files/safe_open.h"
 
 namespace demodctl {
 namespace {
@@ -16,6 +16,8 @@ constexpr int kStandardError = 2;
 // The longest one line waits for an output that cannot take it (a full pipe nobody reads, a
 // stopped terminal); then the trace counts as failed.
 constexpr int kWriteBoundMs = 1000;
+// A trace may show what was on the bus: readable by its owner only.
+constexpr mode_t kTraceFileMode = 0600;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kNibbleBits = 4;
@@ -39,8 +41,6 @@ std::string hex_pairs(std::span<const uint8_t> bytes) {
   return out;
 }
 
-bool is_trace_target(const struct stat& st) { return S_ISREG(st.st_mode) || S_ISCHR(st.st_mode); }
-
 bool writable_within_bound(int fd) {
   pollfd p{fd, POLLOUT, 0};
   return ::poll(&p, 1, kWriteBoundMs) > 0 && (p.revents & POLLOUT) != 0;
@@ -54,29 +54,14 @@ std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string*
     return std::unique_ptr<TraceLog>();
   };
   if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-"));
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {  // the reasons people can act on
-    if (S_ISLNK(st.st_mode)) return refuse("it is a symbolic link (name the file itself)");
-    if (S_ISFIFO(st.st_mode)) return refuse("it is a FIFO, not a file");
-    if (!is_trace_target(st)) return refuse("not a regular file");
-  }
-  // O_NOFOLLOW and O_NONBLOCK hold even if the path changed since lstat: a link is not followed
-  // and a FIFO does not block the open.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return refuse(errno == ELOOP ? "it is a symbolic link (name the file itself)"
-                                 : std::strerror(errno));
-  }
-  if (::fstat(fd, &st) != 0 || !is_trace_target(st)) {
-    ::close(fd);
-    return refuse("not a regular file");
-  }
-  if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return refuse(std::strerror(err));
-  }
+  // A regular file (created private, or emptied) or a character device such as /dev/null.
+  const FileRule rule{.access = O_WRONLY | O_CREAT,
+                      .truncate = true,
+                      .char_device_ok = true,
+                      .create_mode = kTraceFileMode};
+  std::string why;
+  const int fd = open_file(path, rule, &why);
+  if (fd < 0) return refuse(why);
   return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
 }
 

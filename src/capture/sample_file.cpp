@@ -1,9 +1,7 @@
 #include "capture/sample_file.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 #include "cli/result_line.h"
 
@@ -16,18 +14,14 @@ int report_file_failure() {
 
 SampleFile::~SampleFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!temp_.empty()) ::unlink(temp_.c_str());
 }
 
 bool SampleFile::create() {
-  std::string name = std::string(kSampleFileName) + ".XXXXXX";
-  const int fd = ::mkstemp(name.data());
+  if (!temp_.create()) return false;
+  // The stream gets a descriptor of its own: the temporary file's stays open, and its lock held,
+  // until the rename.
+  const int fd = ::fcntl(temp_.fd(), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return false;
-  temp_ = name;
-  // mkstemp makes the file private; give it the permissions a plain new file would get.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, static_cast<mode_t>(0666 & ~mask));
   file_ = ::fdopen(fd, "w");
   if (file_ == nullptr) {
     ::close(fd);
@@ -53,9 +47,7 @@ bool SampleFile::commit() {
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   if (failed_ || !flushed || !closed) return false;
-  if (std::rename(temp_.c_str(), kSampleFileName) != 0) return false;
-  temp_.clear();
-  return true;
+  return temp_.commit();
 }
 
 }  // namespace demodctl

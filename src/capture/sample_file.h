@@ -1,16 +1,17 @@
 // The sample file `qv_ad_smp` in the working directory: the header "Column:2", then one line
 // "%d,%d" per sample pair, 2049 lines in all.
 //
-// It is written under a temporary name in the same directory and renamed over `qv_ad_smp` only
-// when complete, every write, flush and close checked: an earlier capture is never lost to a run
-// that fails, and no temporary file is left behind.
+// It is written under a temporary name in the same directory (files/temp_file.h) and renamed over
+// `qv_ad_smp` only when complete, every write, flush and close checked: an earlier capture is
+// never lost to a run that fails, and no temporary file is left behind, also when a signal ends
+// the run.
 #pragma once
 
 #include <cstdio>
 #include <span>
-#include <string>
 
 #include "capture/samples.h"
+#include "files/temp_file.h"
 
 namespace demodctl {
 
@@ -19,7 +20,7 @@ inline constexpr const char* kSampleFileName = "qv_ad_smp";
 class SampleFile {
  public:
   SampleFile() = default;
-  ~SampleFile();  // removes the temporary file unless it was committed
+  ~SampleFile();  // the temporary file is removed unless it was committed
   SampleFile(const SampleFile&) = delete;
   SampleFile& operator=(const SampleFile&) = delete;
 
@@ -31,8 +32,8 @@ class SampleFile {
   bool commit();
 
  private:
+  TempFile temp_{kSampleFileName};
   std::FILE* file_ = nullptr;
-  std::string temp_;
   bool failed_ = false;
 };
 

@@ -1,7 +1,9 @@
 // The debug log "qv_debug_file" in the working directory, written by the tuner
-// and symbol-rate commands. A log that cannot be opened is skipped silently:
-// no result line ever depends on it. A log left open is flushed and closed by
-// the C runtime when the process ends, so its lines are never lost.
+// and symbol-rate commands. It is opened without following a symbolic link and
+// without waiting (files/safe_open.h), and must be a regular file. A log that
+// cannot be opened so is skipped (DEMODCTL_VERBOSE=1 says why on standard
+// error): no result line ever depends on it. A log left open is flushed and
+// closed by the C runtime when the process ends, so its lines are never lost.
 #pragma once
 
 #include <cstdio>

@@ -1,7 +1,20 @@
 #include "cli/dispatch.h"
 #include "cli/platform.h"
+#include "files/standard_descriptors.h"
+
+namespace {
+
+// The exit status of a run that could not report (a shell shows 255).
+constexpr int kNoOutputStatus = -1;
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard output would otherwise be the next socket,
+  // adapter or file, and the result line would be written into it. Without an output to report
+  // on, nothing is run at all.
+  const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
+  if (!standard.usable || standard.output_closed) return kNoOutputStatus;
   demodctl::RealPlatform platform;
   return demodctl::finish_output(demodctl::dispatch(argc, argv, platform));
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bus/trace_log.h"
+#include "files/standard_descriptors.h"
 #include "server/bus_backend.h"
 #include "server/options.h"
 #include "server/server.h"
@@ -23,6 +24,9 @@ int fail(int status, const std::string& line) {
 
 int main(int argc, char** argv) {
   using namespace demodctl;
+  // Before anything is opened: a closed 0..2 would otherwise be the trace, the listening socket or
+  // a client's connection, and the log and the "listening on" line would be written into it.
+  if (!occupy_standard_descriptors().usable) return kExitRuntime;
   const ParsedOptions parsed = parse_regserver_options(argc, argv);
   if (!parsed.options) {
     if (parsed.exit_status != 0) return fail(parsed.exit_status, parsed.message);

@@ -1,13 +1,10 @@
 #include "sim/sim_board.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <string>
 #include <utility>
 
+#include "files/safe_open.h"
 #include "sim/scenario.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_state.h"
@@ -20,42 +17,6 @@ constexpr uint8_t kMaxAddress7 = 0x7F;
 
 bool contains(const std::vector<uint64_t>& list, uint64_t value) {
   return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-// Reads a whole regular file of at most kMaxScenarioBytes; false and *problem otherwise.
-bool read_small_file(const std::string& path, std::string* text, std::string* problem) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    *problem = std::string("cannot open: ") + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {  // a FIFO or device could block or never end
-    *problem = "not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(info.st_size) > kMaxScenarioBytes) {
-    *problem = "larger than 1 MiB";
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *problem = std::string("cannot open: ") + std::strerror(errno);
-    return false;
-  }
-  text->resize(kMaxScenarioBytes + 1);
-  const std::size_t got = std::fread(text->data(), 1, text->size(), file);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  text->resize(got);
-  if (failed) {
-    *problem = "read error";
-    return false;
-  }
-  if (got > kMaxScenarioBytes) {  // grew since stat
-    *problem = "larger than 1 MiB";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -80,11 +41,10 @@ std::unique_ptr<SimBoard> SimBoard::from_json_text(std::string_view text, std::s
 std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::string* error) {
   std::string text;
   std::string problem;
-  if (read_small_file(path, &text, &problem)) {
-    auto scenario = sim::parse_scenario(text, &problem);
-    if (scenario) {
-      return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
-    }
+  if (!read_small_file(path, kMaxScenarioBytes, &text, &problem)) {
+    problem = "cannot open scenario: " + problem;
+  } else if (auto scenario = sim::parse_scenario(text, &problem)) {
+    return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
   }
   if (error != nullptr) *error = sim::printable(path, path.size()) + ": " + problem;
   return nullptr;

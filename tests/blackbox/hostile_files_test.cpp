@@ -1,0 +1,220 @@
+// What a careless harness or a hostile working directory can put in the way of the files the
+// programs open: links, FIFOs, files that look regular but never answer, closed standard
+// descriptors, signals in the middle of a capture and the leftovers of a killed one.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "protocol/wire.h"
+#include "support/process.h"
+#include "support/scoped_dir.h"
+
+namespace demodctl::testing {
+namespace {
+
+// Bound of every run here: each case ends at once; a hang shows as timed_out.
+constexpr int kRunBoundMs = 10000;
+const std::vector<std::string> kTunerSet = {"100",  "208", "-",         "192", "1",
+                                            "1550", "36",  "tuner_set", "0"};
+const std::vector<std::string> kSymbolErr = {"100", "208", "symbol_err", "0"};
+
+std::vector<std::string> tool(std::vector<std::string> args) {
+  args.insert(args.begin(), DEMODCTL_BIN);
+  return args;
+}
+
+// The names in a directory, sorted, one per line.
+std::string listing(const std::string& dir) { return run_process({"/bin/ls", "-A", dir}).out; }
+
+struct HostileCase {
+  const char* what;
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+  char debug_log;  // what stands at qv_debug_file: 'l' link to precious, 'f' FIFO, '-' nothing
+  const char* out;
+  int status;
+  const char* err;  // what standard error must contain ("" when it must be empty)
+};
+
+// One case to a row.
+// clang-format off
+const HostileCase kHostileCases[] = {
+    {"tuner_set, log linked", tool(kTunerSet), {"DEMODCTL_I2C_BUS=sim"}, 'l',
+     "error=ok,return=0", 0, ""},
+    {"symbol_err, log linked", tool(kSymbolErr), {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
+     'l', "error=ok,return=-3", 0,
+     "demodctl: debug log: qv_debug_file: it is a symbolic link (name the file itself)\n"},
+    {"symbol_err, log a FIFO", tool(kSymbolErr), {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
+     'f', "error=ok,return=-3", 0,
+     "demodctl: debug log: qv_debug_file: it is a FIFO, not a file\n"},
+    {"bridge scenario /proc/kmsg", tool({"100", "208", "on_line", "0"}),
+     {"DEMODCTL_I2C_BUS=sim:/proc/kmsg", "DEMODCTL_VERBOSE=1"}, '-',
+     "error=err openerror,failed,return=-1", 255, "demodctl: USB bridge: /proc/kmsg: "},
+    {"regserver scenario /proc/kmsg", {REGSERVER_BIN, "--port", "0", "--scenario", "/proc/kmsg"},
+     {}, '-', "", 2, "regserver: /proc/kmsg: "},
+};
+// clang-format on
+
+TEST(HostileFiles, RefusedAtOnceAndNothingElseChanges) {
+  for (const auto& [what, argv, env, debug_log, out, status, err] : kHostileCases) {
+    ScopedDir dir;
+    const std::string precious = write_file(dir.path(), "precious", "keep me\n");
+    if (debug_log == 'l') {
+      ASSERT_EQ(symlink("precious", (dir / "qv_debug_file").c_str()), 0);
+    } else if (debug_log == 'f') {
+      ASSERT_EQ(mkfifo((dir / "qv_debug_file").c_str(), 0600), 0);
+    }
+    const ProcResult r = run_process(argv, env, kRunBoundMs, dir.path());
+    EXPECT_FALSE(r.timed_out) << what;
+    EXPECT_EQ(r.out, out) << what;
+    EXPECT_EQ(r.status, status) << what;
+    if (*err == '\0') {
+      EXPECT_EQ(r.err, "") << what;
+    } else {
+      EXPECT_EQ(r.err.rfind(err, 0), 0U) << what << ": " << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+    }
+    EXPECT_EQ(read_file(precious), "keep me\n") << what;
+  }
+}
+
+// Standard output closed: the trace would have been descriptor 1 and received the result line.
+// Nothing is opened, nothing is written, nothing reaches the bus.
+TEST(HostileFiles, ClosedStandardOutputRunsNothing) {
+  ScopedDir dir;
+  std::string command = "exec '" + std::string(DEMODCTL_BIN) + "'";
+  for (const std::string& a : kTunerSet) command += " " + a;
+  const ProcResult r = run_process(
+      {"/bin/sh", "-c", command + " >&-"},
+      {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_I2C_TRACE=" + (dir / "trace")}, kRunBoundMs, dir.path());
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(listing(dir.path()), "");
+}
+
+// A register server that answers like a present chip whose flags are all up, and never answers
+// the capture fetch: the tool then sits in the fetch with its temporary sample file open.
+class FetchThatNeverEnds {
+ public:
+  FetchThatNeverEnds() : listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener_, 1);
+    socklen_t len = sizeof addr;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~FetchThatNeverEnds() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+  }
+  std::string port() const { return std::to_string(port_); }
+
+ private:
+  void serve() {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, kRunBoundMs) <= 0) return;
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    const timeval bound{kRunBoundMs / 1000, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    std::vector<uint8_t> in;
+    uint8_t chunk[512];
+    for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
+      in.insert(in.end(), chunk, chunk + n);
+      for (wire::DecodeResult d;
+           (d = wire::decode_request(in)).outcome == wire::DecodeOutcome::kRequest;) {
+        in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(d.consumed));
+        const wire::Request& q = d.request;
+        std::vector<uint8_t> body;
+        if (q.op == wire::Opcode::kHello) body = wire::hello_reply_body();
+        if (q.op == wire::Opcode::kRead) {
+          body.assign(q.count, 0xFF);  // ready and capture-complete flags up
+          if (q.target.reg == 0x6C) body = {0x01, 0x00, 0x36, 0x31};  // a present chip
+        }
+        if (q.op == wire::Opcode::kReadPeriod) continue;  // the fetch: no reply, ever
+        const auto reply = wire::encode_reply(static_cast<uint8_t>(q.op) | wire::kReplyFlag,
+                                              wire::Status::kOk, q.seq, body);
+        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+      }
+    }
+    close(fd);
+  }
+  int listener_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// The temporary sample file in dir, "" while there is none.
+std::string temp_sample_file(const std::string& dir) {
+  const std::string names = listing(dir);
+  const size_t at = names.find("qv_ad_smp.");
+  return at == std::string::npos ? "" : names.substr(at, names.find('\n', at) - at);
+}
+
+TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    ScopedDir dir;
+    FetchThatNeverEnds server;
+    const std::string pid_file = dir / "pid";
+    // The shell leaves its pid and becomes the tool.
+    const std::string command = "echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
+                                "' 127.0.0.1 " + server.port() + " 0 100 208 0 ad_smp 1";
+    ProcResult r;
+    std::thread run([&] {
+      r = run_process({"/bin/sh", "-c", command}, {"DEMODCTL_NET_TIMEOUT_MS=600000"}, kRunBoundMs,
+                      dir.path());
+    });
+    for (int i = 0; i < kRunBoundMs / 10 && temp_sample_file(dir.path()).empty(); ++i) {
+      usleep(10 * 1000);
+    }
+    EXPECT_NE(temp_sample_file(dir.path()), "") << "the capture never reached its fetch";
+    kill(std::atoi(read_file(pid_file).c_str()), sig);
+    run.join();
+    EXPECT_FALSE(r.timed_out) << sig;
+    EXPECT_EQ(r.status, 128 + sig);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(listing(dir.path()), "pid\n") << sig;
+  }
+}
+
+// Leftovers of captures killed outright: the next capture removes those nobody holds; one held by
+// a live owner, one written within the last second, a link and other names stay.
+TEST(HostileFiles, NextCaptureRemovesOnlyAbandonedTemporaryFiles) {
+  ScopedDir dir;
+  const timeval old[2] = {{1, 0}, {1, 0}};
+  for (const char* name : {"qv_ad_smp.dead01", "qv_ad_smp.alive1", "qv_ad_smp.other", "target"}) {
+    utimes(write_file(dir.path(), name, "partial\n").c_str(), old);
+  }
+  write_file(dir.path(), "qv_ad_smp.young1", "partial\n");
+  ASSERT_EQ(symlink("target", (dir / "qv_ad_smp.link01").c_str()), 0);
+  const int owner = open((dir / "qv_ad_smp.alive1").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(owner, LOCK_EX), 0);
+  const ProcResult r = run_process(tool({"100", "208", "ad_smp", "0"}), {"DEMODCTL_I2C_BUS=sim"},
+                                   kRunBoundMs, dir.path());
+  close(owner);
+  EXPECT_EQ(r.out, "error=ok,return=0");
+  EXPECT_EQ(listing(dir.path()),
+            "qv_ad_smp\nqv_ad_smp.alive1\nqv_ad_smp.link01\nqv_ad_smp.other\nqv_ad_smp.young1\n"
+            "target\n");
+  EXPECT_EQ(read_file(dir / "target"), "partial\n");
+}
+
+}  // namespace
+}  // namespace demodctl::testing

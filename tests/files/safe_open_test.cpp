@@ -1,0 +1,108 @@
+// The one rule every file is opened by, what each kind of path gives, and the standard
+// descriptors a program may be started without.
+#include "files/safe_open.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "files/standard_descriptors.h"
+#include "support/process.h"
+#include "support/scoped_dir.h"
+
+namespace demodctl {
+namespace {
+
+struct OpenCase {
+  const char* name;  // in the test directory, or an absolute path
+  FileRule rule;
+  const char* reason;  // "" when it opens
+};
+
+constexpr FileRule kRead{};
+constexpr FileRule kLog{.access = O_RDWR | O_CREAT, .truncate = true};
+constexpr FileRule kTrace{
+    .access = O_WRONLY | O_CREAT, .truncate = true, .char_device_ok = true, .create_mode = 0600};
+
+const OpenCase kOpenCases[] = {
+    {"file", kRead, ""},
+    {"file", kLog, ""},
+    {"new", kLog, ""},
+    {"absent", kRead, "No such file or directory"},
+    {"link", kRead, "it is a symbolic link (name the file itself)"},
+    {"link", kLog, "it is a symbolic link (name the file itself)"},
+    {"dangling", kLog, "it is a symbolic link (name the file itself)"},
+    {"fifo", kRead, "it is a FIFO, not a file"},
+    {"fifo", kLog, "it is a FIFO, not a file"},
+    {".", kRead, "it is a directory"},
+    {"/dev/null", kLog, "not a regular file"},
+    {"/dev/null", kTrace, ""},
+};
+
+TEST(OpenFile, EachKindOfPath) {
+  testing::ScopedDir dir;
+  const std::string target = testing::write_file(dir.path(), "target", "precious");
+  ASSERT_EQ(symlink(target.c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "made").c_str(), (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const auto& [name, rule, reason] : kOpenCases) {
+    testing::write_file(dir.path(), "file", "older");
+    const std::string path = name[0] == '/' ? name : dir / name;
+    std::string why;
+    const int fd = open_file(path, rule, &why);
+    EXPECT_EQ(fd < 0 ? why : "", reason) << name;
+    if (fd >= 0) {
+      // Close-on-exec and emptied only where the rule says so.
+      EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << name;
+      if (std::string(name) == "file") {
+        EXPECT_EQ(testing::read_file(path), rule.truncate ? "" : "older") << name;
+      }
+      close(fd);
+    }
+  }
+  EXPECT_EQ(testing::read_file(target), "precious");
+  EXPECT_NE(access((dir / "made").c_str(), F_OK), 0) << "nothing is created through a link";
+}
+
+TEST(ReadSmallFile, WholeFileOrWhyNot) {
+  testing::ScopedDir dir;
+  testing::write_file(dir.path(), "four", "1234");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {dir / "four", ""},
+      {dir / "fifo", "it is a FIFO, not a file"},
+      {"/dev/zero", "not a regular file"},
+  };
+  for (const auto& [path, reason] : cases) {
+    std::string text;
+    std::string why;
+    const bool read = read_small_file(path, 4, &text, &why);
+    EXPECT_EQ(read ? text : why, *reason == '\0' ? "1234" : reason) << path;
+  }
+  std::string text;
+  std::string why;
+  EXPECT_FALSE(read_small_file(dir / "four", 3, &text, &why));
+  EXPECT_EQ(why, "larger than 3 bytes");
+}
+
+// In a child, so that this process keeps its own descriptors: each closed one of 0..2 is taken by
+// /dev/null, and a closed standard output is reported.
+TEST(StandardDescriptors, ClosedOnesAreTakenByDevNull) {
+  for (const int closed : {0, 1, 2}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(closed);
+      const StandardDescriptors got = occupy_standard_descriptors();
+      struct stat st {};
+      const bool on_null = fstat(closed, &st) == 0 && S_ISCHR(st.st_mode);
+      _exit(got.usable && on_null && got.output_closed == (closed == 1) ? 0 : 1);
+    }
+    int raw = 0;
+    ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "descriptor " << closed;
+  }
+}
+
+}  // namespace
+}  // namespace demodctl
