@@ -29,11 +29,14 @@
 namespace {
 
 // Board byte: bit 0 the chip answers with its identity, bit 1 the identity that selects direct
-// tuner access, bit 2 every other register reads 0xFF (flags up, locked) instead of a pattern,
-// bits 3..7 the register transfer (1..30) that fails; 31 makes opening the transport fail.
+// tuner access, bit 2 flags rise (a register read more than kRiseAfter times since it was last
+// written reads 0xFF, so polls end; otherwise they run to their bound), bits 3..7 the register
+// transfer (1..30) that fails; 31 makes opening the transport fail. Registers start as a pattern
+// (register * kPatternStep) that reads as locked on DVB-S2.
 constexpr uint8_t kPresentBit = 0x01;
 constexpr uint8_t kDirectBit = 0x02;
-constexpr uint8_t kAllOnesBit = 0x04;
+constexpr uint8_t kRiseBit = 0x04;
+constexpr int kRiseAfter = 2;
 constexpr int kFailShift = 3;
 constexpr int kOpenFails = 31;
 
@@ -67,7 +70,7 @@ class Board : public demodctl::Platform,
   }
   int write_reg_multi(int, int address, int reg, int, const uint8_t* data, int count) override {
     if (next_fails()) return kNack;
-    for (int i = 0; i < count; ++i) at(address, reg + i) = data[i];
+    for (int i = 0; i < count; ++i) store(address, reg + i, data[i]);
     return 0;
   }
   int read_reg_period(int, int address, int reg, int, uint8_t* buf, int, int total, int) override {
@@ -86,7 +89,7 @@ class Board : public demodctl::Platform,
     const int address = write_buf[0] & 0xFE;
     if (write_len >= 2) pointer_[address] = write_buf[1];
     int& reg = pointer_[address];
-    for (int i = 2; i < write_len; ++i) at(address, reg++) = write_buf[i];
+    for (int i = 2; i < write_len; ++i) store(address, reg++, write_buf[i]);
     read(address, reg, read_buf, read_len, true);
     return kUsbDone;
   }
@@ -100,9 +103,7 @@ class Board : public demodctl::Platform,
   }
 
   void fill(int address, std::array<uint8_t, 256>& regs) const {
-    for (size_t r = 0; r < regs.size(); ++r) {
-      regs[r] = (setup_ & kAllOnesBit) != 0 ? 0xFF : static_cast<uint8_t>(r * kPatternStep);
-    }
+    for (size_t r = 0; r < regs.size(); ++r) regs[r] = static_cast<uint8_t>(r * kPatternStep);
     if (address != 0xD0) return;
     const bool present = (setup_ & kPresentBit) != 0;
     const bool direct = (setup_ & kDirectBit) != 0;
@@ -114,8 +115,19 @@ class Board : public demodctl::Platform,
 
   // `advance`: successive registers (a block read); otherwise the same register again (a FIFO).
   void read(int address, int reg, uint8_t* buf, int count, bool advance) {
-    for (int i = 0; i < count; ++i) buf[i] = at(address, advance ? reg + i : reg);
+    for (int i = 0; i < count; ++i) {
+      const int r = advance ? reg + i : reg;
+      const bool risen = (setup_ & kRiseBit) != 0 && ++reads_[key(address, r)] > kRiseAfter;
+      buf[i] = risen ? 0xFF : at(address, r);
+    }
   }
+
+  void store(int address, int reg, uint8_t value) {
+    at(address, reg) = value;
+    reads_.erase(key(address, reg));
+  }
+
+  static int key(int address, int reg) { return (address & 0xFF) << 8 | (reg & 0xFF); }
 
   bool next_fails() { return ++transfers_ == fail_at_; }
 
@@ -124,6 +136,7 @@ class Board : public demodctl::Platform,
   int transfers_ = 0;
   std::map<int, std::array<uint8_t, 256>> memory_;
   std::map<int, int> pointer_;
+  std::map<int, int> reads_;  // reads of (address, register) since its last write
 };
 
 void remove_work_dir() {
