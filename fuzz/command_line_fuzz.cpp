@@ -5,7 +5,8 @@
 // Every command runs to its end: waits are skipped (the delay hook), polls are bounded by their
 // counts, and the files a command writes land in a private temporary directory (created at
 // start-up, removed at exit): each command runs in it, and the fuzzer itself stays in the
-// directory it was started in, where its corpus paths and crash files are.
+// directory it was started in, where its corpus paths and crash files are. After each run that
+// directory may hold only the sample file and the debug log.
 // Standard output goes to /dev/null, and so does the program's standard error stream (its usage
 // line); descriptor 2 stays for libFuzzer and the sanitizer reports.
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 
 #include "bus/delay.h"
 #include "bus/i2c_device.h"
+#include "capture/sample_file.h"
 #include "cli/debug_log.h"
 #include "cli/dispatch.h"
 
@@ -139,6 +141,18 @@ class Board : public demodctl::Platform,
   std::map<int, int> reads_;  // reads of (address, register) since its last write
 };
 
+// After a run the directory holds at most the sample file and the debug log: a temporary file
+// left behind (a capture's half-written samples) is a fault.
+void check_work_dir() {
+  for (const auto& entry : std::filesystem::directory_iterator(g_work_dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name != demodctl::kSampleFileName && name != demodctl::kDebugLogName) {
+      std::fprintf(g_diagnostics, "command_line_fuzz: %s left behind\n", name.c_str());
+      std::abort();
+    }
+  }
+}
+
 void remove_work_dir() {
   std::error_code ignored;
   std::filesystem::remove_all(g_work_dir, ignored);
@@ -189,5 +203,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   demodctl::finish_output(demodctl::dispatch(static_cast<int>(args.size()), argv.data(), board));
   demodctl::debug_log_close();
   if (::fchdir(g_start_dir) != 0) std::abort();
+  check_work_dir();
   return 0;
 }
