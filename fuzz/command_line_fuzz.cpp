@@ -164,6 +164,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_diagnostics = ::fdopen(::dup(2), "w");
   const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null_fd < 0 || ::dup2(null_fd, 1) < 0) std::abort();
+  // The program's stream, not the descriptor: libFuzzer took its own handle on stderr before
+  // this runs, and the sanitizers write to descriptor 2 directly.
   stderr = ::fdopen(null_fd, "w");
 
   const char* tmp = std::getenv("TMPDIR");
