@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev                     # scenario files, trace lines
   libasio-dev                            # regserver event loop (standalone Asio)
   libcli11-dev                           # regserver options
-  clang libclang-rt-14-dev               # libFuzzer target of the request decoder
+  clang libclang-rt-14-dev               # libFuzzer targets of every parser
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
   python3 python3-numpy python3-matplotlib  # tools/plot-capture

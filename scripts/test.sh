@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a Release build and an ASan+UBSan build, both
-# with warnings as errors and both through ctest, then a short run of the
-# request decoder's fuzzer.
-# Usage: scripts/test.sh            (FUZZ_SECONDS=N to change the fuzzing time)
+# with warnings as errors and both through ctest, then a short run of each
+# parser's fuzzer (docs/fuzzing.md).
+# Usage: scripts/test.sh            (FUZZ_SECONDS=N to change the fuzzing time per target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 jobs=$(nproc)
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-15}
 
 echo "== Release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEMODCTL_WERROR=ON >/dev/null
@@ -24,13 +24,29 @@ cmake --build build-asan -j "$jobs"
    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
    ctest -j "$jobs" --output-on-failure --timeout 300)
 
-echo "== fuzzing the request decoder for ${fuzz_seconds}s"
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DDEMODCTL_FUZZ=ON \
-  -DDEMODCTL_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_decode_request
-corpus=$(mktemp -d)
-cp fuzz/corpus/* "$corpus"/ 2>/dev/null || true
-./build-fuzz/fuzz_decode_request -max_total_time="$fuzz_seconds" -print_final_stats=0 \
-  "$corpus" 2>&1 | tail -n 3
-rm -rf "$corpus"
-echo "fuzz: no crash in ${fuzz_seconds}s"
+fuzz_targets=(decode_request session reply scenario command_line)
+echo "== fuzzing each parser for ${fuzz_seconds}s"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DDEMODCTL_FUZZ=ON -DDEMODCTL_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target "${fuzz_targets[@]/#/fuzz_}"
+# Each run grows a copy of its seed corpus in a scratch directory (also the command-line
+# target's TMPDIR); a crash's input is kept in build-fuzz/crashes for the report.
+fuzz_scratch=$(mktemp -d)
+trap 'rm -rf "$fuzz_scratch"' EXIT
+mkdir -p build-fuzz/crashes
+for target in "${fuzz_targets[@]}"; do
+  mkdir "$fuzz_scratch/$target"
+  cp fuzz/corpus/"$target"/* "$fuzz_scratch/$target"/
+  dict=()
+  [ -f fuzz/"$target".dict ] && dict=(-dict="fuzz/$target.dict")
+  if ! TMPDIR="$fuzz_scratch" ./build-fuzz/fuzz_"$target" "${dict[@]}" \
+      -max_total_time="$fuzz_seconds" -timeout=10 -print_final_stats=0 \
+      -artifact_prefix=build-fuzz/crashes/"$target"- "$fuzz_scratch/$target" \
+      >"$fuzz_scratch/$target.log" 2>&1; then
+    tail -n 40 "$fuzz_scratch/$target.log"
+    echo "fuzz: $target failed; its input is in build-fuzz/crashes/"
+    exit 1
+  fi
+  echo "fuzz: $target, no crash: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' \
+    "$fuzz_scratch/$target.log")"
+done
