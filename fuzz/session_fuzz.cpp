@@ -28,6 +28,7 @@
 #include "protocol/wire.h"
 #include "server/asio_include.h"
 #include "server/bus_backend.h"
+#include "server/register_ops.h"
 #include "server/server_log.h"
 #include "server/session.h"
 #include "sim/sim_board.h"
@@ -98,7 +99,7 @@ Script expected_replies(std::span<const uint8_t> stream, bool read_only) {
     if (admitted != Status::kOk) {
       s.replies.push_back({opcode, q.seq, admitted, 0});
       s.closes = admitted == Status::kBadVersion;
-    } else if (read_only && q.op == Opcode::kWrite) {
+    } else if (read_only && demodctl::puts_data_on_bus(q)) {
       s.replies.push_back({opcode, q.seq, Status::kReadOnly, 0});
     } else {
       s.replies.push_back({opcode, q.seq, std::nullopt, ok_body_size(q)});
@@ -187,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Loopback& l = loopback();
   demodctl::SimBackend backend(demodctl::SimBoard::make_default());
-  const demodctl::ServerLog log(true);
+  demodctl::ServerLog log(true);
   demodctl::SessionRules rules;
   rules.idle_timeout = rules.hello_grace = kNoTimeout;
   rules.read_only = read_only;
