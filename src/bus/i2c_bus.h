@@ -13,12 +13,21 @@
 
 namespace demodctl {
 
+// What became of one transaction. Only a NACK says something about the device
+// (nothing answers at that address, or it refused a byte); a failure says the
+// bus could not be used (adapter unplugged, bus stuck, timeout, a request the
+// adapter cannot carry), so nothing is known about the device.
+enum class I2cResult {
+  ok,      // done; rx holds what the device sent
+  nack,    // the device did not acknowledge
+  failed,  // the adapter could not carry the transaction
+};
+
 class I2cBus {
  public:
   virtual ~I2cBus() = default;
-  // Returns false when the device did not acknowledge or the adapter failed.
-  // The contents of rx are unspecified after a failure; callers zero it first.
-  virtual bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) = 0;
+  // The contents of rx are unspecified unless the result is ok; callers zero it first.
+  virtual I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) = 0;
 };
 
 }  // namespace demodctl

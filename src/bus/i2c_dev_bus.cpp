@@ -55,6 +55,15 @@ class LibcKernelI2c : public KernelI2c {
   void close_adapter(int fd) override { ::close(fd); }
 };
 
+// What a failed I2C_RDWR's errno says. Adapter drivers report a byte (the
+// address above all) that nobody acknowledged as ENXIO, some as EREMOTEIO
+// (Documentation/i2c/fault-codes.rst); everything else (ENODEV once the USB
+// adapter is unplugged, EIO, ETIMEDOUT, EAGAIN on a lost arbitration, ...)
+// says the transfer could not be made, not that the device is missing.
+I2cResult result_of_errno(int error) {
+  return error == ENXIO || error == EREMOTEIO ? I2cResult::nack : I2cResult::failed;
+}
+
 i2c_msg make_message(uint8_t addr7, uint16_t flags, uint8_t* buf, size_t len) {
   i2c_msg msg{};
   msg.addr = addr7;
@@ -98,9 +107,10 @@ std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, std::string*
 
 I2cDevBus::~I2cDevBus() { kernel_.close_adapter(fd_); }
 
-bool I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+I2cResult I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+  // A request the kernel would refuse is never sent: the adapter cannot carry it.
   if (addr7 > kMaxAddr7 || tx.size() > kMaxMessageBytes || rx.size() > kMaxMessageBytes) {
-    return false;
+    return I2cResult::failed;
   }
   std::array<i2c_msg, 2> msgs{};
   uint32_t count = 0;
@@ -114,7 +124,9 @@ bool I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<u
     msgs[count++] = make_message(addr7, I2C_M_RD, rx.data(), rx.size());
   }
   static_assert(msgs.size() <= kMaxMessages);
-  return kernel_.rdwr(fd_, msgs.data(), count) >= 0;
+  errno = 0;
+  if (kernel_.rdwr(fd_, msgs.data(), count) >= 0) return I2cResult::ok;
+  return result_of_errno(errno);
 }
 
 }  // namespace demodctl

@@ -22,7 +22,7 @@ class KernelI2c {
   virtual int open_adapter(const char* path) = 0;               // fd, or -1 with errno
   virtual bool is_char_device(int fd) = 0;                      // fstat: S_ISCHR
   virtual int funcs(int fd, unsigned long* functionality) = 0;  // ioctl(fd, I2C_FUNCS)
-  virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;  // ioctl(fd, I2C_RDWR)
+  virtual int rdwr(int fd, i2c_msg* msgs, uint32_t nmsgs) = 0;  // ioctl(I2C_RDWR), -1 with errno
   virtual void close_adapter(int fd) = 0;
 };
 // The real calls through libc (so a preloaded shim sees them).
@@ -36,7 +36,8 @@ class I2cDevBus : public I2cBus {
   static std::unique_ptr<I2cDevBus> open(const std::string& path, std::string* why,
                                          KernelI2c& kernel = real_kernel_i2c());
   ~I2cDevBus() override;
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  // A NACK when the kernel says ENXIO or EREMOTEIO, a failure for any other error.
+  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
  private:
   I2cDevBus(KernelI2c& kernel, int fd) : kernel_(kernel), fd_(fd) {}

@@ -136,10 +136,12 @@ void TraceLog::write_line(std::string line) {
   }
 }
 
-bool TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
-  const bool ok = inner_.transfer(addr7, tx, rx);
-  log_.transfer(channel_, static_cast<uint8_t>(addr7 << 1), tx, rx, ok);
-  return ok;
+// The trace line says only whether the transaction was done: a NACK and a failure are both
+// traced "nack", as they always were, and the caller still gets which one it was.
+I2cResult TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+  const I2cResult result = inner_.transfer(addr7, tx, rx);
+  log_.transfer(channel_, static_cast<uint8_t>(addr7 << 1), tx, rx, result == I2cResult::ok);
+  return result;
 }
 
 }  // namespace demodctl

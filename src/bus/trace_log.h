@@ -46,7 +46,7 @@ class TracingBus : public I2cBus {
  public:
   TracingBus(I2cBus& inner, TraceLog& log, int channel)
       : inner_(inner), log_(log), channel_(channel) {}
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
  private:
   I2cBus& inner_;

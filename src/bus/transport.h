@@ -44,8 +44,9 @@ class Transport {
   // Demodulator registers reg, reg+1, ... in one transfer; `out` is zeroed first.
   virtual int demod_read_regs(uint8_t reg, std::span<uint8_t> out) = 0;
   virtual int demod_write_regs(uint8_t reg, std::span<const uint8_t> data) = 0;
-  // The identity read. On the USB bridge a chip that does not answer reads as zeros (absent)
-  // instead of failing; on the register server it fails like any other read.
+  // The identity read. On the USB bridge a chip that does not acknowledge reads as zeros
+  // (absent) instead of failing, while a bridge that fails the read fails it; on the register
+  // server any refusal fails like any other read.
   virtual int read_identity(Identity& id) = 0;
   // out.size() successive one-byte reads of the same register (the capture data port).
   virtual int read_period(uint8_t reg, std::span<uint8_t> out) = 0;

@@ -71,6 +71,7 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   if (read_len > 0 && read_buf != nullptr) {
     std::memset(read_buf, 0, static_cast<size_t>(read_len));
   }
+  last_result_ = I2cResult::failed;
   if (index != kDeviceIndex || !is_open()) return kCallFailed;
   if (write_len < 1 || write_buf == nullptr || read_len < 0 ||
       (read_len > 0 && read_buf == nullptr)) {
@@ -80,7 +81,8 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   const auto addr7 = static_cast<uint8_t>(write_buf[0] >> 1);
   const std::span<const uint8_t> tx(write_buf + 1, static_cast<size_t>(write_len - 1));
   const std::span<uint8_t> rx(read_buf, static_cast<size_t>(read_len));
-  if (bus_->transfer(addr7, tx, rx)) return kCallDone;
+  last_result_ = bus_->transfer(addr7, tx, rx);
+  if (last_result_ == I2cResult::ok) return kCallDone;
   // Whatever a failed transfer left in the buffer, the caller sees zeros.
   std::fill(rx.begin(), rx.end(), uint8_t{0});
   return kCallFailed;

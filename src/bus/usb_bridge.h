@@ -34,10 +34,12 @@ class UsbBridge : public UsbioBackend {
   int set_stream(int index, int mode) override;
   // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written, then read_len
   // bytes are read with a repeated start. The receive buffer is zeroed first, so a failed
-  // transfer reads as zeros. Nonzero when the transfer was done.
+  // transfer reads as zeros. Nonzero when the transfer was done; last_result() then tells a NACK
+  // from a failure (a call refused before the bus, on a bad argument or a closed bridge, failed).
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int index) override;
+  I2cResult last_result() const override { return last_result_; }
 
   bool is_open() const { return bus_ != nullptr; }
   int stream_mode() const { return stream_mode_; }
@@ -52,6 +54,7 @@ class UsbBridge : public UsbioBackend {
   std::unique_ptr<TracingBus> traced_;
   I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
   int stream_mode_ = 0;
+  I2cResult last_result_ = I2cResult::failed;
 };
 
 // Says on standard error why the bridge could not be opened, when DEMODCTL_VERBOSE is set; the

@@ -53,9 +53,11 @@ int UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
 }
 
 int UsbTransport::read_identity(Identity& id) {
-  // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros.
-  if (!read(demod().address, kRegIdentity, id)) id.fill(0);
-  return 0;
+  if (read(demod().address, kRegIdentity, id)) return 0;
+  // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
+  // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
+  if (usbio_.last_result() == I2cResult::nack) return 0;
+  return report_bus_failure();
 }
 
 int UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {

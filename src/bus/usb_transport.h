@@ -1,6 +1,6 @@
 // The USB-bridge transport: every operation is one bridge transaction or a few, on device index 0,
 // with the device address byte first. A transaction the bridge reports as not done is a failure;
-// only the identity read turns a silent chip into zeros (absent).
+// only the identity read turns a chip that does not acknowledge into zeros (absent).
 #pragma once
 
 #include "bus/transport.h"

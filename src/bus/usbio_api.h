@@ -10,10 +10,16 @@
 //                                           repeated start. Nonzero when the transfer was done.
 //   USBIO_CloseDevice(0)
 //
+// Beside them, like a library's "last error" call, what became of the last StreamI2C: done, not
+// acknowledged by the device, or failed by the bridge (unplugged, bus error). A zero from
+// StreamI2C is either of the last two; only the identity read needs to know which.
+//
 // UsbBridge (bus/usb_bridge.h) implements them on an I2C bus; tests give a recording double.
 #pragma once
 
 #include <cstdint>
+
+#include "bus/i2c_bus.h"
 
 namespace demodctl {
 
@@ -25,6 +31,8 @@ class UsbioBackend {
   virtual int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                          uint8_t* read_buf) = 0;
   virtual int close_device(int index) = 0;
+  // The outcome of the last stream_i2c call (failed before any).
+  virtual I2cResult last_result() const = 0;
 };
 
 }  // namespace demodctl

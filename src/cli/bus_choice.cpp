@@ -12,15 +12,16 @@ constexpr std::string_view kSimName = "sim";
 constexpr std::string_view kSimScenarioPrefix = "sim:";
 
 // The simulated board in this process. A dropped connection here is an unplugged bridge: the
-// transfer that hits it and every later one fail.
+// transfer that hits it and every later one fail (a failure, never a NACK: nothing is known
+// about the chip any more).
 class InProcessBoard : public I2cBus {
  public:
   explicit InProcessBoard(std::unique_ptr<SimBoard> board) : board_(std::move(board)) {}
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
-    if (gone_) return false;
-    const bool ok = board_->transfer(addr7, tx, rx);
+  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+    if (gone_) return I2cResult::failed;
+    const I2cResult result = board_->transfer(addr7, tx, rx);
     gone_ = board_->take_drop_request();
-    return ok && !gone_;
+    return gone_ ? I2cResult::failed : result;
   }
 
  private:

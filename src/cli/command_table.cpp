@@ -1,5 +1,7 @@
 #include "cli/command_table.h"
 
+#include <algorithm>
+
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
 #include "demod/demod_commands.h"
@@ -22,7 +24,7 @@ constexpr Command kCommands[] = {
     {"chip_init", chip_init, true, 0},
     {"hot_rst", hot_rst, true, 0},
     {"dvb_standard", dvb_standard, true, 0},
-    {"ad_smp", ad_smp, true, 1},  // capture_mode
+    {"ad_smp", ad_smp, true, 1, 1},  // capture_mode; left out, the name there reads as 0
     {"sig_str", sig_str, true, 0},
     {"cn_read", cn_read, true, 0},
     {"ber_calc", ber_calc, true, 0},
@@ -30,8 +32,12 @@ constexpr Command kCommands[] = {
     {"carrier_err", carrier_err, true, 0},
     {"symbol_err", symbol_err, true, 0},
     {"fft_print", fft_print, true, 0},
-    {"tuner_set", tuner_set, true, 5, true},  // tuner channel (socket), address, type, freq, bw
+    {"tuner_set", tuner_set, true, 5, 0, true},  // tuner channel (socket), address, type, freq, bw
 };
+
+static_assert(std::ranges::all_of(kCommands, [](const Command& c) {
+  return c.optional_own >= 0 && c.optional_own <= c.own_args && c.optional_own <= kNameAndFlag;
+}));
 
 }  // namespace
 

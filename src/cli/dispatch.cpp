@@ -48,10 +48,11 @@ int32_t help() {
 
 int transport_positions(int32_t mode) { return mode != 0 ? kSocketPositions : kUsbPositions; }
 
-// Highest argument position the command reads for the selected transport.
-int highest_position(const Command& c) {
+// The positions the command line must hold before the command name for the selected transport:
+// the transport's and the command's own, but for those it may leave out.
+int required_positions(const Command& c) {
   if (!c.uses_transport) return 0;
-  return transport_positions(TransportMode) + c.own_args;
+  return transport_positions(TransportMode) + c.own_args - c.optional_own;
 }
 
 int32_t run(const Command& c, int argc, char** argv, Platform& platform) {
@@ -59,7 +60,8 @@ int32_t run(const Command& c, int argc, char** argv, Platform& platform) {
     std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
     return kUsageStatus;
   }
-  if (argc <= highest_position(c)) return usage();
+  // argv[0] is the program path; the name and the flag follow the required positions.
+  if (argc < 1 + required_positions(c) + kNameAndFlag) return usage();
   const int first_own = transport_positions(TransportMode) + 1;
   const CommandArgs own = c.uses_transport
                               ? CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own))

@@ -62,15 +62,18 @@ Outcome transfer_reply(BusBackend& backend, const wire::Request& q, Status statu
   return reply(q, Status::kOk, body);
 }
 
+// The protocol has one status for a transfer not done, NACK, whether the device did not
+// acknowledge or the adapter failed it.
+Status status_of(I2cResult result) { return result == I2cResult::ok ? Status::kOk : Status::kNack; }
+
 }  // namespace
 
 Status read_registers(I2cBus& bus, const wire::RegTarget& target, std::span<uint8_t> out) {
   std::array<uint8_t, kMaxRegLen> reg{};
   const size_t n = put_reg(target, reg.data());
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return bus.transfer(addr7_of(target.address), std::span<const uint8_t>(reg.data(), n), out)
-             ? Status::kOk
-             : Status::kNack;
+  return status_of(
+      bus.transfer(addr7_of(target.address), std::span<const uint8_t>(reg.data(), n), out));
 }
 
 Status write_registers(I2cBus& bus, const wire::RegTarget& target, std::span<const uint8_t> data) {
@@ -78,7 +81,7 @@ Status write_registers(I2cBus& bus, const wire::RegTarget& target, std::span<con
   const size_t n = put_reg(target, tx.data());
   std::copy(data.begin(), data.end(), tx.begin() + static_cast<std::ptrdiff_t>(n));
   tx.resize(n + data.size());
-  return bus.transfer(addr7_of(target.address), tx, {}) ? Status::kOk : Status::kNack;
+  return status_of(bus.transfer(addr7_of(target.address), tx, {}));
 }
 
 bool puts_data_on_bus(const wire::Request& q) {

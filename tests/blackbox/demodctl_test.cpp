@@ -102,6 +102,25 @@ TEST(Demodctl, RefusedTransferEndsTheRunOnBothTransports) {
   }
 }
 
+// The bridge's identity read: no device at the address (0xD2) does not acknowledge, so the chip
+// is absent; a bridge unplugged there (the connection dropped at the first transfer) says nothing
+// about the chip, so the run fails.
+TEST(Demodctl, BridgeIdentityReadNackIsAbsentDropFails) {
+  const std::string dir = make_temp_dir();
+  const std::string drop = write_file(dir, "drop.json", R"({"faults": {"drop_at_ops": [1]}})");
+  const std::tuple<const char*, std::string, const char*, std::string, int> cases[] = {
+      // address, bus, command, line, status
+      {"210", "sim", "on_line", "error=ok,,return=0", 0},
+      {"208", "sim:" + drop, "on_line", kNoConnection, 255},
+      {"208", "sim:" + drop, "chip_init", kNoConnection, 255},
+  };
+  for (const auto& [address, bus, cmd, out, status] : cases) {
+    const ProcResult r = demodctl({"100", address, cmd, "0"}, {"DEMODCTL_I2C_BUS=" + bus});
+    EXPECT_EQ(r.out, out) << bus << " " << cmd;
+    EXPECT_EQ(r.status, status) << bus << " " << cmd;
+  }
+}
+
 // tuner_set onto a transponder of scenarios/transponders.json over the register server: six reads
 // of 0x2C later fec_ok holds and dvb_standard names that transponder; tuning away drops the lock.
 TEST(Demodctl, TunerSetOntoATransponderLocksTheBoard) {

@@ -151,6 +151,7 @@ struct FakeKernel : KernelI2c {
   int funcs_result = 0;
   unsigned long functionality = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
   bool ioctl_fails = false;
+  int error = ENODEV;  // errno of a failing I2C_RDWR: the bridge was unplugged
   bool closed = false;
   KernelCalls calls;
   int open_adapter(const char*) override { return open_result; }
@@ -167,7 +168,7 @@ struct FakeKernel : KernelI2c {
       if (read) std::get<2>(call.back()).assign(m->len, 0);
       if (read) std::iota(m->buf, m->buf + m->len, uint8_t{0xA0});
     }
-    errno = ENODEV;  // the bridge was unplugged
+    errno = error;
     return ioctl_fails ? -1 : static_cast<int>(nmsgs);
   }
   void close_adapter(int) override { closed = true; }
@@ -194,9 +195,30 @@ TEST(I2cDevBus, HandsTheKernelExactlyTheseMessages) {
     ASSERT_NE(bus, nullptr);
     std::vector<uint8_t> rx(rx_len, 0x55);
     const bool ok = !ioctl_fails && !msgs.empty();
-    EXPECT_EQ(bus->transfer(addr7, tx, rx), ok) << tx.size() << " " << rx_len;
+    EXPECT_EQ(bus->transfer(addr7, tx, rx), ok ? I2cResult::ok : I2cResult::failed)
+        << tx.size() << " " << rx_len;
     EXPECT_EQ(kernel.calls, msgs.empty() ? KernelCalls{} : KernelCalls{msgs});
     for (size_t k = 0; ok && k < rx.size(); ++k) EXPECT_EQ(rx[k], uint8_t(0xA0 + k)) << k;
+  }
+}
+
+// What a failed I2C_RDWR's errno means: only a byte nobody acknowledged is a NACK.
+TEST(I2cDevBus, OnlyANackErrnoIsANack) {
+  const std::pair<int, I2cResult> cases[] = {{ENXIO, I2cResult::nack},
+                                             {EREMOTEIO, I2cResult::nack},
+                                             {ENODEV, I2cResult::failed},
+                                             {EIO, I2cResult::failed},
+                                             {ETIMEDOUT, I2cResult::failed}};
+  for (const auto& [error, result] : cases) {
+    FakeKernel kernel;
+    kernel.ioctl_fails = true;
+    kernel.error = error;
+    std::string why;
+    auto bus = I2cDevBus::open("/dev/i2c-7", &why, kernel);
+    ASSERT_NE(bus, nullptr);
+    const uint8_t reg[] = {0x6C};
+    std::vector<uint8_t> rx(4);
+    EXPECT_EQ(bus->transfer(0x68, reg, rx), result) << error;
   }
 }
 
@@ -265,6 +287,7 @@ std::unique_ptr<UsbBridge> open_bridge(RecordingBus*& bus) {
   return bridge;
 }
 
+// The bridge's last_result() tells the NACK of an address nobody answers from a done transfer.
 TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
   const std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, const char*> cases[] = {
       // address byte and what is written, the bytes read afterwards, the transaction
@@ -278,8 +301,10 @@ TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
     RecordingBus* bus = nullptr;
     auto bridge = open_bridge(bus);
     std::vector<uint8_t> rbuf(want.size(), 0xAA);
+    const bool acked = wbuf[0] >> 1 == 0x68;
     EXPECT_EQ(bridge->stream_i2c(0, int(wbuf.size()), wbuf.data(), int(rbuf.size()), rbuf.data()),
-              wbuf[0] >> 1 == 0x68 ? 1 : 0);
+              acked ? 1 : 0);
+    EXPECT_EQ(bridge->last_result(), acked ? I2cResult::ok : I2cResult::nack) << transaction;
     EXPECT_EQ(bus->log, Calls{transaction});
     EXPECT_EQ(rbuf, want) << transaction;
   }

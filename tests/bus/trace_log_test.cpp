@@ -28,8 +28,8 @@ TEST(TraceLog, ExactLinesInAFreshOrTruncatedFile) {
     TracingBus bus(*board, *log, 2);
     std::vector<uint8_t> id(4);
     const uint8_t tuner_write[] = {0x10, 0xAB, 0xCD};
-    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));
-    EXPECT_FALSE(bus.transfer(0x60, tuner_write, {}));  // repeater closed
+    EXPECT_EQ(bus.transfer(0x68, kReadId, id), I2cResult::ok);
+    EXPECT_EQ(bus.transfer(0x60, tuner_write, {}), I2cResult::nack);  // repeater closed
     // Each line is on disk as soon as it is written.
     EXPECT_EQ(testing::read_file(path),
               "{\"seq\":1,\"op\":\"read\",\"channel\":2,\"address\":\"0xD0\",\"reg\":\"0x6C\","
@@ -69,8 +69,8 @@ TEST(TraceLog, StandardErrorAndOneReportOfAWriteError) {
     auto board = SimBoard::make_default();
     TracingBus bus(*board, *log, 0);
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));
-    EXPECT_TRUE(bus.transfer(0x68, kReadId, id));  // the bus goes on after a trace error
+    EXPECT_EQ(bus.transfer(0x68, kReadId, id), I2cResult::ok);
+    EXPECT_EQ(bus.transfer(0x68, kReadId, id), I2cResult::ok);  // goes on after a trace error
     const std::string err = ::testing::internal::GetCapturedStderr();
     if (std::string(path) == "-") {
       EXPECT_EQ(err.substr(0, 17), "{\"seq\":1,\"op\":\"re");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/numbers.h"
+#include "support/process.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::testing {
@@ -51,6 +52,39 @@ TEST(FrontEnd, UnknownNamesAndShortLines) {
     EXPECT_EQ(r.status, status) << args.size();
   }
   EXPECT_TRUE(p.calls.empty());
+}
+
+// A command line one position short of what the command reads, on either transport: the usage
+// line on standard error, 2, nothing on standard output and nothing on the bus. ad_smp's mode is
+// the one position that may be left out.
+TEST(FrontEnd, EveryPositionReadMustBeThere) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      // the command line, it runs
+      {{"on_line", "0"}, false},
+      {{"100", "on_line", "0"}, false},
+      {{"127.0.0.1", "5000", "0", "100", "on_line", "1"}, false},
+      {{"100", "ad_smp", "0"}, false},
+      {{"127.0.0.1", "5000", "0", "100", "ad_smp", "1"}, false},
+      {{"100", "208", "-", "192", "1", "tuner_set", "0"}, false},
+      {{"100", "208", "-", "192", "1", "1550", "tuner_set", "0"}, false},
+      {{"127.0.0.1", "5000", "0", "100", "208", "0", "192", "1", "1550", "tuner_set", "1"}, false},
+      {{"100", "208", "ad_smp", "0"}, true},
+      {{"127.0.0.1", "5000", "0", "100", "208", "ad_smp", "1"}, true},
+      {{"100", "208", "-", "192", "1", "1550", "36", "tuner_set", "0"}, true},
+  };
+  in_temp_dir([&](const std::string&) {  // tuner_set writes its debug log there
+    for (const auto& [args, runs] : cases) {
+      TestPlatform p;
+      ::testing::internal::CaptureStderr();
+      const RunResult r = run_cli(p, args);
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      SCOPED_TRACE(args.size());
+      EXPECT_EQ(r.status, runs ? 0 : 2);
+      EXPECT_EQ(r.out.empty(), !runs);
+      EXPECT_EQ(p.calls.empty(), !runs);
+      EXPECT_EQ(err.starts_with("usage: demodctl "), !runs) << err;
+    }
+  });
 }
 
 TEST(FrontEnd, HelpAndVersionGoToStdout) {

@@ -44,9 +44,6 @@ TEST(Commands, IdentitySequencesAndFailures) {
       {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},
       {"on_line", true, kPresent, 1, "6C+4", kFail},
       {"fec_ok", false, kPresent, 1, "2C", kFail},
-      // The bridge's identity read refused: the chip is absent, not a failure.
-      {"on_line", false, kPresent, 1, "6C+4", "error=ok,,return=0"},
-      {"chip_init", false, kPresent, 1, "6C+4", kAbsent},
       {"hot_rst", true, kPresent, 1, "6C+4", kFail},
       {"hot_rst", true, kPresent, 2, "6C+4 2E=01", kFail},
       {"dvb_standard", false, kPresent, 2, "2C 97", kFail},
@@ -58,6 +55,24 @@ TEST(Commands, IdentitySequencesAndFailures) {
     p.open_fails = fail_at < 0;
     p.fail_at = std::max(fail_at, 0);
     expect_run(p, socket, {cmd}, ops, out);
+  }
+}
+
+// The bridge's identity read refused: a chip that does not acknowledge is absent, not a failure;
+// a bridge that fails the transfer (unplugged) is a failure.
+TEST(Commands, BridgeIdentityReadNackIsAbsentFailureFails) {
+  const std::tuple<const char*, I2cResult, std::string> cases[] = {
+      {"on_line", I2cResult::nack, "error=ok,,return=0"},
+      {"chip_init", I2cResult::nack, kAbsent},
+      {"on_line", I2cResult::failed, kFail},
+      {"chip_init", I2cResult::failed, kFail},
+  };
+  for (const auto& [cmd, refusal, out] : cases) {
+    TestPlatform p;
+    p.set(0x6C, kPresent);
+    p.fail_at = 1;
+    p.stream_refusal = refusal;
+    expect_run(p, false, {cmd}, "6C+4", out);
   }
 }
 

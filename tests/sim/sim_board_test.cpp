@@ -21,15 +21,20 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint8_t kDemod = 0xD0;  // 8-bit address bytes
 constexpr uint8_t kTuner = 0xC0;
 
-bool write(SimBoard& board, uint8_t address, uint8_t reg, Bytes data) {
+I2cResult write_result(SimBoard& board, uint8_t address, uint8_t reg, Bytes data) {
   data.insert(data.begin(), reg);
   return board.transfer(static_cast<uint8_t>(address >> 1), data, {});
+}
+bool write(SimBoard& board, uint8_t address, uint8_t reg, Bytes data) {
+  return write_result(board, address, reg, std::move(data)) == I2cResult::ok;
 }
 // The bytes read from reg; nothing when not acknowledged.
 std::optional<Bytes> read(SimBoard& board, uint8_t address, uint8_t reg, size_t count) {
   Bytes rx(count);
   const uint8_t tx[] = {reg};
-  if (!board.transfer(static_cast<uint8_t>(address >> 1), tx, rx)) return std::nullopt;
+  if (board.transfer(static_cast<uint8_t>(address >> 1), tx, rx) != I2cResult::ok) {
+    return std::nullopt;
+  }
   return rx;
 }
 // Successive reads of the lock status register 0x2C.
@@ -61,7 +66,7 @@ TEST(SimBoard, PointerAutoIncrementsAndWraps) {
   for (const auto& c : cases) {
     auto board = SimBoard::make_default();
     Bytes rx(c.rx);
-    ASSERT_TRUE(board->transfer(kDemod >> 1, c.tx, rx));
+    ASSERT_EQ(board->transfer(kDemod >> 1, c.tx, rx), I2cResult::ok);
     EXPECT_EQ(rx, c.expect_rx) << int(c.tx[0]);
     EXPECT_EQ(board->demod_reg(c.check_reg), c.check_value) << int(c.tx[0]);
   }
@@ -70,11 +75,11 @@ TEST(SimBoard, PointerAutoIncrementsAndWraps) {
 // A tuner behind the repeater answers exactly one transaction per opening; a direct one always.
 TEST(SimBoard, RepeaterPassesExactlyOneTunerTransaction) {
   auto board = SimBoard::make_default();
-  EXPECT_FALSE(write(*board, kTuner, 0x05, {0x11})) << "closed repeater";
+  EXPECT_EQ(write_result(*board, kTuner, 0x05, {0x11}), I2cResult::nack) << "closed repeater";
   ASSERT_TRUE(write(*board, kDemod, 0x2D, {0x01}));
   EXPECT_TRUE(read(*board, kDemod, 0x6C, 4)) << "demodulator traffic leaves it open";
   EXPECT_TRUE(write(*board, kTuner, 0x05, {0x22, 0x33}));
-  EXPECT_FALSE(write(*board, kTuner, 0x05, {0x44})) << "closed after one transaction";
+  EXPECT_EQ(write_result(*board, kTuner, 0x05, {0x44}), I2cResult::nack) << "closed after one";
   EXPECT_EQ(board->demod_reg(0x2D), 0x00);
   ASSERT_TRUE(write(*board, kDemod, 0x2D, {0x01}));
   EXPECT_EQ(read(*board, kTuner, 0x05, 2), (Bytes{0x22, 0x33}));
@@ -117,16 +122,18 @@ TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
   }
 }
 
+// Injected faults fail the transfer (a failure, not a NACK: they say nothing about the device).
 TEST(SimBoard, FailOpsAndDropAtOpsHitExactlyTheListedTransactions) {
   auto board = board_from(R"({"faults": {"fail_ops": [2, "4"], "drop_at_ops": [5]}})");
   ASSERT_TRUE(board);
-  std::vector<bool> acked;
+  using enum I2cResult;
+  std::vector<I2cResult> results;
   std::vector<bool> drops;
   for (uint8_t i = 1; i <= 6; ++i) {
-    acked.push_back(write(*board, kDemod, 0x40, {i}));
+    results.push_back(write_result(*board, kDemod, 0x40, {i}));
     drops.push_back(board->take_drop_request());
   }
-  EXPECT_EQ(acked, (std::vector<bool>{true, false, true, false, false, true}));
+  EXPECT_EQ(results, (std::vector<I2cResult>{ok, failed, ok, failed, failed, ok}));
   EXPECT_EQ(drops, (std::vector<bool>{false, false, false, false, true, false}));
   EXPECT_EQ(board->demod_reg(0x40), 6);
 }
@@ -145,7 +152,8 @@ TEST(SimBoard, FailRegistersRefusesAnyRangeCoveringIt) {
     auto board = board_from(R"({"faults": {"fail_registers": [{"register": "0x2E"}]}})");
     ASSERT_TRUE(board);
     Bytes rx(c.rx);
-    EXPECT_EQ(board->transfer(kDemod >> 1, c.tx, rx), c.acked) << int(c.tx[0]) << "+" << c.rx;
+    EXPECT_EQ(board->transfer(kDemod >> 1, c.tx, rx), c.acked ? I2cResult::ok : I2cResult::failed)
+        << int(c.tx[0]) << "+" << c.rx;
     EXPECT_EQ(board->demod_reg(0x2D), 0x00) << "nothing of a refused write applied";
   }
 }

@@ -47,6 +47,9 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   int fail_at = 0;
   int fail_reg = -1;
   bool open_fails = false;  // OpenDevice
+  // What a refused StreamI2C was, as last_result() tells it: the device's NACK (a silent chip),
+  // or a failure of the bridge itself (unplugged).
+  I2cResult stream_refusal = I2cResult::nack;
 
   int init_sock(const char* host, int port) override {
     return log(0, "InitSock(%s,%d)", host, port);
@@ -64,6 +67,7 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int i) override { return log(1, "CloseDevice(%d)", i); }
+  I2cResult last_result() const override { return last_stream_; }
 
  private:
   int log(int result, const char* format, auto... args) {
@@ -73,6 +77,7 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   void read(int address, int reg, uint8_t* buf, int count);
   bool next_fails(int reg);
   int transfers_ = 0;
+  I2cResult last_stream_ = I2cResult::failed;
 };
 
 struct RunResult {
@@ -108,11 +113,11 @@ std::string captured(Body&& body) {  // what body() printed on standard output
 struct RecordingBus : I2cBus, BusBackend {
   Calls log;
   uint8_t acks = 0x68;
-  bool transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
     log.push_back(hex(&addr7, 1) + ": " + hex(tx.data(), tx.size()) + " -> " +
                   std::to_string(rx.size()));
     for (size_t i = 0; i < rx.size(); ++i) rx[i] = addr7 == acks ? uint8_t(0xA0 + i) : 0xEE;
-    return addr7 == acks;
+    return addr7 == acks ? I2cResult::ok : I2cResult::nack;
   }
   I2cBus* channel(int32_t n) override { return n == 0 ? this : nullptr; }
   bool set_speed(int32_t, int32_t) override { return true; }
