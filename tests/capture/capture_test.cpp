@@ -9,6 +9,7 @@
 #include "capture/samples.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 namespace {
