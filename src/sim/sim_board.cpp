@@ -93,11 +93,12 @@ std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::stri
 bool SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
   State& s = *state_;
   ++s.operations;
-  if (contains(s.faults.drop_at_ops, s.operations)) {
+  const sim::RandomFault random = s.random_faults.next_operation();  // drawn for every operation
+  if (random == sim::RandomFault::drop || contains(s.faults.drop_at_ops, s.operations)) {
     s.drop_pending = true;
     return false;
   }
-  if (addr7 > kMaxAddress7) return false;
+  if (random == sim::RandomFault::fail || addr7 > kMaxAddress7) return false;
   const auto address8 = static_cast<uint8_t>(addr7 << 1);
   // Routing comes first: a refused transaction to a tuner still uses up the repeater opening.
   SimDevice* device = s.route(address8);
