@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the fuzzer and the benchmark need.
+# Installs the Debian packages the build, the tests, the fuzzer, the benchmark and the coverage
+# report need.
 # Safe to run again: packages already present are left alone. Needs root (or sudo) on Debian 12.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev               # libFuzzer targets of every parser
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
+  gcovr                                  # scripts/coverage.sh
   python3 python3-numpy python3-matplotlib  # tools/plot-capture
 )
 

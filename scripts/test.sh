@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a Release build and an ASan+UBSan build, both
-# with warnings as errors and both through ctest, then a short run of each
-# parser's fuzzer (docs/fuzzing.md).
-# Usage: scripts/test.sh            (FUZZ_SECONDS=N to change the fuzzing time per target)
+# with warnings as errors and both through ctest (each in a temporary directory
+# of its own that must be empty afterwards), a soak of the programs on boards
+# with random faults, then a short run of each parser's fuzzer (docs/fuzzing.md).
+# Usage: scripts/test.sh   (FUZZ_SECONDS=N per fuzz target, SOAK_RUNS=N soak runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,11 +11,25 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-15}
+soak_runs=${SOAK_RUNS:-1500}
+
+# ctest with TMPDIR on a fresh directory: the tests must remove everything they create there.
+ctest_clean() {
+  local tmp
+  tmp=$(mktemp -d)
+  TMPDIR=$tmp ctest "$@"
+  if [ -n "$(ls -A "$tmp")" ]; then
+    echo "tests left files in TMPDIR:" && ls -A "$tmp" | head
+    rm -rf "$tmp"
+    return 1
+  fi
+  rmdir "$tmp"
+}
 
 echo "== Release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DDEMODCTL_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
-(cd build && ctest -j "$jobs" --output-on-failure --timeout 300)
+(cd build && ctest_clean -j "$jobs" --output-on-failure --timeout 300)
 
 echo "== ASan+UBSan build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDEMODCTL_SANITIZE=ON \
@@ -22,7 +37,10 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDEMODCTL_SANITIZE=O
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-   ctest -j "$jobs" --output-on-failure --timeout 300)
+   ctest_clean -j "$jobs" --output-on-failure --timeout 300)
+
+echo "== soak: ${soak_runs} runs on boards with random faults"
+python3 tools/soak --build build --runs "$soak_runs" --jobs 4
 
 fuzz_targets=(decode_request session reply scenario command_line)
 echo "== fuzzing each parser for ${fuzz_seconds}s"

@@ -16,6 +16,10 @@
 namespace demodctl {
 
 inline constexpr int kPollBoundMs = 3000;
+// The waits spin on the clock; on a loaded machine the process is descheduled while it spins and
+// a 5 ms wait can take 15 ms, so the poll also ends at this wall time after its first read (the
+// bound's waits plus room for the reads between them), whatever it has counted.
+inline constexpr int kPollWallBoundMs = kPollBoundMs + 1000;
 
 enum class PollOrder {
   read_then_wait,  // while not ready: read again, then wait

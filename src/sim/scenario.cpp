@@ -31,6 +31,9 @@ constexpr uint64_t kMaxReferenceKhz = 0xFFFFFF;
 constexpr uint64_t kMaxSymbolRateKsps = 100000;
 constexpr double kMaxOffsetKhz = 1e7;
 constexpr double kMaxTransponderMhz = 50000;  // beyond what either tuner's registers can hold
+constexpr uint64_t kPerMillion = 1'000'000;
+constexpr uint64_t kMaxStallMs = 10'000;  // a stalled board still answers within this
+constexpr uint64_t kMaxStuckReads = 1'000'000;
 
 constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
 
@@ -293,11 +296,40 @@ uint8_t read_optional_address(const json& entry, const std::string& where, uint8
   return entry.contains("address") ? read_address(entry["address"], where + ".address") : fallback;
 }
 
+RandomFaultRates read_random_faults(const json& value, const std::string& where) {
+  expect_object(value, where);
+  check_keys(value, where,
+             {"seed", "fail_per_million", "drop_per_million", "stall_per_million", "stall_ms",
+              "stuck_per_million", "stuck_reads"});
+  RandomFaultRates rates;
+  const auto whole = [&](const char* key, auto& field, uint64_t lo, uint64_t hi) {
+    if (value.contains(key)) {
+      field = static_cast<std::remove_reference_t<decltype(field)>>(
+          read_number(value[key], where + "." + key, lo, hi));
+    }
+  };
+  whole("seed", rates.seed, 0, UINT64_MAX);
+  whole("fail_per_million", rates.fail_per_million, 0, kPerMillion);
+  whole("drop_per_million", rates.drop_per_million, 0, kPerMillion);
+  whole("stall_per_million", rates.stall_per_million, 0, kPerMillion);
+  whole("stall_ms", rates.stall_ms, 0, kMaxStallMs);
+  whole("stuck_per_million", rates.stuck_per_million, 0, kPerMillion);
+  whole("stuck_reads", rates.stuck_reads, 1, kMaxStuckReads);
+  if (uint64_t{rates.fail_per_million} + rates.drop_per_million + rates.stall_per_million +
+          rates.stuck_per_million >
+      kPerMillion) {
+    throw ScenarioError(where + ": the rates add up to more than 1000000");
+  }
+  return rates;
+}
+
 Faults read_faults(const json& value, uint8_t demod_address) {
   const std::string where = "faults";
   expect_object(value, where);
-  check_keys(value, where, {"fail_ops", "drop_at_ops", "fail_registers", "stuck_low"});
+  check_keys(value, where, {"fail_ops", "drop_at_ops", "fail_registers", "stuck_low", "random"});
   Faults faults;
+  if (value.contains("random"))
+    faults.random = read_random_faults(value["random"], where + ".random");
   if (value.contains("fail_ops"))
     faults.fail_ops = read_operations(value["fail_ops"], where + ".fail_ops");
   if (value.contains("drop_at_ops")) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/random_faults.h"
 #include "sim/signal.h"
 #include "sim/sim_registers.h"
 #include "sim/tuner_model.h"
@@ -41,6 +42,7 @@ struct Faults {
   std::vector<uint64_t> drop_at_ops;  // operation numbers at which the connection is dropped
   std::vector<RegisterFault> fail_registers;
   std::vector<StuckLow> stuck_low;
+  RandomFaultRates random;  // all rates 0: no random faults
 };
 
 struct Scenario {

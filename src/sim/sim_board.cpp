@@ -56,11 +56,13 @@ std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::stri
 I2cResult SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
   State& s = *state_;
   ++s.operations;
-  if (contains(s.faults.drop_at_ops, s.operations)) {
+  const sim::RandomFault random = s.random_faults.next_operation();  // drawn for every operation
+  if (random == sim::RandomFault::drop || contains(s.faults.drop_at_ops, s.operations)) {
     s.drop_pending = true;
     return I2cResult::failed;
   }
-  if (addr7 > kMaxAddress7) return I2cResult::failed;  // not an address this bus can carry
+  // A random fault is a refused transfer; the address check: not an address this bus can carry.
+  if (random == sim::RandomFault::fail || addr7 > kMaxAddress7) return I2cResult::failed;
   const auto address8 = static_cast<uint8_t>(addr7 << 1);
   // Routing comes first: a refused transaction to a tuner still uses up the repeater opening.
   SimDevice* device = s.route(address8);

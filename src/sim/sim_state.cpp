@@ -16,6 +16,7 @@ SimBoard::State::State(const Scenario& scenario)
     : demod{scenario.demod},
       channels(scenario.channels),
       faults(scenario.faults),
+      random_faults(scenario.faults.random),
       signal(scenario.signal),
       transponders(scenario.transponders),
       stated_registers(scenario.stated_registers),
@@ -115,6 +116,7 @@ uint8_t SimBoard::State::read(SimDevice& device, uint8_t reg) {
     }
     if (reg == kRegAgcLow && agc_reads_left > 0) --agc_reads_left;
     if (reg == kRegAgcHigh && agc_reads_left > 0) value &= static_cast<uint8_t>(~kAgcReadyBit);
+    value &= static_cast<uint8_t>(~random_faults.stuck_flags(reg));
   }
   return static_cast<uint8_t>(value & ~stuck_mask(device.config.address, reg));
 }

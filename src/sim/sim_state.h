@@ -8,6 +8,7 @@
 
 #include "sim/capture_model.h"
 #include "sim/lock_model.h"
+#include "sim/random_faults.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
 #include "sim/tuner_model.h"
@@ -26,6 +27,7 @@ struct SimBoard::State {
   std::vector<SimDevice> tuners;
   std::vector<int> channels;
   sim::Faults faults;
+  sim::RandomFaults random_faults;
   // The signal the demodulator receives now (the scenario's; none when the scenario states only
   // registers). The capture unit's samples are drawn from it. With transponders it follows the
   // tuning of the tuner written last.

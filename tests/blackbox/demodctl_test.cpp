@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 namespace {
@@ -50,7 +51,8 @@ std::string listing_as_file(const std::string& out) {
 }
 
 TEST(Demodctl, CommandFamiliesOnBothTransports) {
-  const std::string dir = make_temp_dir();
+  const TempDir temp;
+  const std::string& dir = temp.path();
   ServerProcess server({"--sim", "--trace", dir + "/socket.jsonl"});
   ASSERT_TRUE(server.ready());
   const std::pair<const char*, const char*> runs[] = {
@@ -86,7 +88,8 @@ TEST(Demodctl, CommandFamiliesOnBothTransports) {
 // A transfer refused in the middle of chip_init (by the server, or by a bridge that is unplugged
 // there): one failure line, 255, nothing sent after it.
 TEST(Demodctl, RefusedTransferEndsTheRunOnBothTransports) {
-  const std::string dir = make_temp_dir();
+  const TempDir temp;
+  const std::string& dir = temp.path();
   const std::string refuse = write_file(dir, "refuse.json", R"({"faults": {"fail_ops": [4]}})");
   const std::string drop = write_file(dir, "drop.json", R"({"faults": {"drop_at_ops": [4]}})");
   ServerProcess server({"--scenario", refuse, "--trace", dir + "/socket.jsonl"});
@@ -124,7 +127,8 @@ TEST(Demodctl, BridgeIdentityReadNackIsAbsentDropFails) {
 // tuner_set onto a transponder of scenarios/transponders.json over the register server: six reads
 // of 0x2C later fec_ok holds and dvb_standard names that transponder; tuning away drops the lock.
 TEST(Demodctl, TunerSetOntoATransponderLocksTheBoard) {
-  const std::string dir = make_temp_dir();  // tuner_set writes its debug log there
+  const TempDir temp;
+  const std::string& dir = temp.path();  // tuner_set writes its debug log there
   ServerProcess server({"--scenario", std::string(SCENARIO_DIR) + "/transponders.json"});
   ASSERT_TRUE(server.ready());
   const auto run = [&](std::vector<std::string> own, const std::string& cmd) {
@@ -189,7 +193,8 @@ TEST(Demodctl, ServerThatIsGoneOrSilentFailsWithinTheBound) {
 // Whatever DEMODCTL_I2C_BUS names that is not an I2C adapter: the open fails at once, the reason
 // only under DEMODCTL_VERBOSE.
 TEST(Demodctl, BridgeThatIsNotAnAdapter) {
-  const std::string dir = make_temp_dir();
+  const TempDir temp;
+  const std::string& dir = temp.path();
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   const std::pair<std::string, const char*> cases[] = {
       {"/dev/i2c-nonexistent", "cannot open I2C adapter"},

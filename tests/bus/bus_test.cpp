@@ -22,6 +22,7 @@
 #include "cli/bus_choice.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 namespace {
@@ -263,7 +264,8 @@ TEST(AdapterScan, FindsTheLowestUsbAdapter) {
       {{{10, usb_a}, {9, usb_b}, {0, smbus}}, "/dev/i2c-9"},
       {{{2, nullptr}, {12, usb_a}}, "/dev/i2c-12"}};
   for (const auto& [adapters, expected] : cases) {
-    const fs::path root = make_temp_dir();
+    const TempDir dir;
+    const fs::path root = dir.path();
     fs::create_directories(root / "class" / "i2c-dev");
     for (const auto& [number, parent] : adapters) {
       const std::string name = "i2c-" + std::to_string(number);
@@ -327,7 +329,8 @@ TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
 
 // No adapter in an empty sysfs, a trace that cannot be created, a device index other than 0.
 TEST(UsbBridge, OpenFailuresReturnMinusOne) {
-  const std::string empty_sysfs = make_temp_dir();
+  const TempDir dir;
+  const std::string& empty_sysfs = dir.path();
   const std::tuple<int, const char*, const char*> cases[] = {
       {0, nullptr, nullptr}, {0, "sim", "/nonexistent/dir/trace.jsonl"}, {1, "sim", nullptr}};
   for (const auto& [index, bus, trace] : cases) {

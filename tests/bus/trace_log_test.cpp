@@ -11,6 +11,7 @@
 
 #include "sim/sim_board.h"
 #include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace demodctl {
 namespace {
@@ -18,7 +19,8 @@ namespace {
 const uint8_t kReadId[] = {0x6C};
 
 TEST(TraceLog, ExactLinesInAFreshOrTruncatedFile) {
-  const std::string dir = testing::make_temp_dir();
+  const testing::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string old_file = testing::write_file(dir, "old.jsonl", "an older, longer trace\n");
   for (const std::string& path : {dir + "/new.jsonl", old_file}) {
     std::string error;
@@ -43,7 +45,8 @@ TEST(TraceLog, ExactLinesInAFreshOrTruncatedFile) {
 }
 
 TEST(TraceLog, RefusesLinksFifosAndDirectoriesWithoutBlocking) {
-  const std::string dir = testing::make_temp_dir();
+  const testing::TempDir temp;
+  const std::string& dir = temp.path();
   const std::string other = testing::write_file(dir, "other", "keep");
   ASSERT_EQ(symlink(other.c_str(), (dir + "/link").c_str()), 0);
   ASSERT_EQ(symlink((dir + "/absent").c_str(), (dir + "/dangling").c_str()), 0);

@@ -9,6 +9,7 @@
 #include "capture/samples.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 namespace {
@@ -40,10 +41,12 @@ std::string capture_ops(const char* format) {
   return ops + " 37+2 d5 37+2 EA=00 d5 EA=20 d5 EA d5 EA ED=0000 EF*8192";
 }
 
-void script_waits(TestPlatform& p) {
+// The ready flag rises at the second read; so does the complete flag, unless it never does.
+void script_waits(TestPlatform& p, bool completes = true) {
   p.script[{0xD0, 0x37}] = {0xFF, 0xFF};  // the first byte never counts
   p.script[{0xD0, 0x38}] = {0x7F, 0x80};
-  p.script[{0xD0, 0xEA}] = {0x3F, 0x80};
+  p.script[{0xD0, 0xEA}] = {0x3F};
+  if (completes) p.script[{0xD0, 0xEA}].push_back(0x80);
 }
 
 TEST(Capture, AdSmpOnTheServerAndFftPrintOnTheBridge) {
@@ -78,20 +81,25 @@ TEST(Capture, AdSmpOnTheServerAndFftPrintOnTheBridge) {
 // Every failure leaves the older sample file as it was and no temporary file behind.
 TEST(Capture, FailuresKeepTheOlderFile) {
   const std::string kFile = "error=err file,failed,return=-1";
-  const std::tuple<std::vector<std::string>, int, bool, char, std::string> cases[] = {
-      // command, the register whose transfers fail, the ready flag rises, the directory before
-      // ('f': an older file, 'd': a directory in its place, 'r': removed), the line
-      {{"0", "ad_smp"}, 0x6C, true, 'f', kAbsent},
-      {{"0", "ad_smp"}, 0xEF, true, 'f', "error=err no connection,failed,return=-1"},
-      {{"fft_print"}, -1, false, 'f', "error=err timeout,failed,return=-1"},
-      {{"fft_print"}, -1, true, 'd', kFile},
-      {{"0", "ad_smp"}, -1, true, 'r', kFile},
+  const std::string kTimeout = "error=err timeout,failed,return=-1";
+  const std::string kNoConnection = "error=err no connection,failed,return=-1";
+  const std::tuple<std::vector<std::string>, int, char, char, std::string> cases[] = {
+      // command, the register whose transfers fail, the flags that rise ('b': both, 'r': ready
+      // only, 'n': none), the directory before ('f': an older file, 'd': a directory in its
+      // place, 'r': removed), the line
+      {{"0", "ad_smp"}, 0x6C, 'b', 'f', kAbsent},
+      {{"0", "ad_smp"}, 0xEF, 'b', 'f', kNoConnection},
+      {{"0", "ad_smp"}, 0xE0, 'b', 'f', kNoConnection},  // the capture window
+      {{"fft_print"}, -1, 'n', 'f', kTimeout},
+      {{"fft_print"}, -1, 'r', 'f', kTimeout},
+      {{"fft_print"}, -1, 'b', 'd', kFile},
+      {{"0", "ad_smp"}, -1, 'b', 'r', kFile},
   };
-  for (const auto& [args, fail_reg, flag_rises, setup, out] : cases) {
+  for (const auto& [args, fail_reg, flags, setup, out] : cases) {
     TestPlatform p;
     p.set(0x6C, {0, 0, 0x36, 0x31});
     p.fail_reg = fail_reg;
-    if (flag_rises) script_waits(p);
+    if (flags != 'n') script_waits(p, flags == 'b');
     in_temp_dir([&](const std::string& dir) {
       if (setup == 'f') write_file(dir, "qv_ad_smp", "older\n");
       if (setup == 'd') mkdir("qv_ad_smp", 0755);

@@ -11,6 +11,7 @@
 #include "measure/figures.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 namespace {

@@ -20,6 +20,7 @@
 #include "server/register_ops.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 
 namespace demodctl {
 namespace {
@@ -311,7 +312,8 @@ TEST(Regserver, ErrorRepliesKeepOrEndTheConnection) {
 TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
   const std::tuple<int, size_t, int> streams[] = {{150, 1, 0}, {20000, 700, 0}, {3000, 65536, 300}};
   for (const auto& [requests, max_piece, reader_delay_ms] : streams) {
-    const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+    const testing::TempDir dir;
+    const std::string trace = dir.path() + "/trace.jsonl";
     ServerProcess server({"--trace", trace, "--quiet"});
     ASSERT_TRUE(server.ready());
     std::mt19937 rng(8);
@@ -364,7 +366,8 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
 // While another connection has requests waiting, a READ_PERIOD holds the bus for at most 16 reads
 // at a time (the server's cap), whatever its burst, and goes on after the other is served.
 TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
-  const std::string trace = testing::make_temp_dir() + "/trace.jsonl";
+  const testing::TempDir dir;
+  const std::string trace = dir.path() + "/trace.jsonl";
   ServerProcess server({"--trace", trace, "--quiet"});
   Raw capture(server.port());
   Raw other(server.port());

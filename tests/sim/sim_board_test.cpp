@@ -170,6 +170,36 @@ TEST(SimBoard, StuckLowBitsNeverRise) {
   EXPECT_EQ(lock_reads(*board, 1), Bytes{0x1F}) << "FEC flag never rises";
 }
 
+// Random faults: one seed gives one sequence of faults; a stuck stretch holds the AGC ready and
+// capture-complete flags low while the registers keep their values.
+TEST(SimBoard, RandomFaultsRepeatFromTheSeed) {
+  const auto outcomes = [](const std::string& random) {
+    auto board = board_from(R"({"faults": {"random": {)" + random + "}}}");
+    std::string seen;  // per write: '.' acknowledged, 'f' refused, 'd' dropped
+    for (uint8_t i = 0; i < 64; ++i) {
+      const bool acked = board && write(*board, kDemod, 0x40, {i});
+      seen += board && board->take_drop_request() ? 'd' : acked ? '.' : 'f';
+    }
+    return seen;
+  };
+  const std::string rates = R"("fail_per_million": 250000, "drop_per_million": "250000")";
+  const std::string first = outcomes(R"("seed": 1, )" + rates);
+  EXPECT_EQ(outcomes(R"("seed": 1, )" + rates), first);
+  EXPECT_NE(outcomes(R"("seed": 2, )" + rates), first);
+  for (const char kind : {'.', 'f', 'd'}) EXPECT_NE(first.find(kind), std::string::npos) << first;
+  EXPECT_EQ(outcomes(R"("fail_per_million": 1000000)"), std::string(64, 'f'));
+
+  auto stuck =
+      board_from(R"({"signal": {}, "faults": {"random": {"stuck_per_million": 1000000}}})");
+  ASSERT_TRUE(stuck);
+  ASSERT_TRUE(write(*stuck, kDemod, 0xEA, {0x20}));  // capture start
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(read(*stuck, kDemod, 0x37, 2), (Bytes{0x34, 0x06})) << i;
+    EXPECT_EQ(read(*stuck, kDemod, 0xEA, 1), Bytes{0x20}) << i;
+  }
+  EXPECT_EQ(stuck->demod_reg(0x38), 0x86) << "the stored value is kept";
+}
+
 TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
   const std::pair<std::string, const char*> cases[] = {
       {"", "not JSON"},
@@ -243,6 +273,12 @@ TEST(Scenario, PrecedenceAndLimits) {
       {R"({"faults": {"fail_ops": [4294967296]}})", false},
       {R"({"faults": {"fail_ops": [)" + ones(256) + "]}}", true},
       {R"({"faults": {"fail_ops": [)" + ones(257) + "]}}", false},
+      {R"({"faults": {"random": {"fail_per_million": 999999, "stuck_per_million": 1}}})", true},
+      {R"({"faults": {"random": {"drop_per_million": 2, "stall_per_million": 999999}}})", false},
+      {R"({"faults": {"random": {"stall_ms": 10000, "stuck_reads": 1000000}}})", true},
+      {R"({"faults": {"random": {"stall_ms": 10001}}})", false},
+      {R"({"faults": {"random": {"stuck_reads": 0}}})", false},
+      {R"({"faults": {"random": {"seed": 18446744073709551615}}})", true},
   };
   for (const auto& [text, ok] : cases) {
     std::string error;

@@ -116,7 +116,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
   argv.insert(argv.end(), options.begin(), options.end());
   int out_fd = -1;
   int err_fd = -1;
-  err_path_ = make_temp_dir() + "/stderr";
+  err_path_ = err_dir_.path() + "/stderr";
   pid_ = spawn(argv, {}, "", out_fd, err_fd, err_path_);
   close(err_fd);
   // Wait (bounded) for "listening on ADDR:PORT\n".
@@ -167,12 +167,6 @@ int ServerProcess::stop() {
 
 std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
   return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};
-}
-
-std::string make_temp_dir() {
-  char tmpl[] = "/tmp/demodctl-test-XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  return dir != nullptr ? dir : "/tmp";
 }
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text) {

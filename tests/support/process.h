@@ -2,12 +2,13 @@
 // captured output, and a regserver on a free loopback port.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace demodctl::testing {
 
@@ -29,7 +30,8 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
                     const std::string& cwd = "");
 
 // A regserver started with `--port 0` and the given options; stopped (SIGTERM,
-// then SIGKILL) when destroyed. Its standard error goes to a file.
+// then SIGKILL) when destroyed. Its standard error goes to a file in a directory of its own,
+// removed with it.
 class ServerProcess {
  public:
   explicit ServerProcess(const std::vector<std::string>& options = {});
@@ -51,26 +53,14 @@ class ServerProcess {
   std::vector<std::string> args(const std::string& cmd) const;
 
  private:
+  TempDir err_dir_;
   pid_t pid_ = -1;
   int port_ = 0;
   std::string err_path_;
   int exit_status_ = -1;
 };
 
-// A fresh temporary directory (removed by the OS's tmp cleaning, not by tests).
-std::string make_temp_dir();
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);
-
-// Runs body(dir) with the working directory set to a fresh temporary directory.
-template <typename F>
-void in_temp_dir(F body) {
-  char old[4096];
-  ASSERT_NE(getcwd(old, sizeof old), nullptr);
-  const std::string dir = make_temp_dir();
-  ASSERT_EQ(chdir(dir.c_str()), 0);
-  body(dir);
-  ASSERT_EQ(chdir(old), 0);
-}
 
 }  // namespace demodctl::testing

@@ -1,6 +1,7 @@
 """tools/plot-capture on a capture of the simulated board, and on files that are not captures."""
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -15,7 +16,8 @@ def run(argv, cwd, env=None):
 
 class PlotCapture(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp()
+        self.dir = tempfile.mkdtemp(prefix="demodctl-test-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
 
     def read(self, name, mode="rb"):
         with open(os.path.join(self.dir, name), mode) as f:

@@ -5,6 +5,7 @@
 
 #include "support/process.h"
 #include "support/recording_backends.h"
+#include "support/temp_dir.h"
 #include "tuner/rda5815.h"
 #include "tuner/tuner0.h"
 

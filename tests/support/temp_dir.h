@@ -1,0 +1,45 @@
+// Temporary directories that tests own: each is made under $TMPDIR (else /tmp) and removed with
+// everything in it when its owner goes, also when an assertion ended the test early.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace demodctl::testing {
+
+class TempDir {
+ public:
+  TempDir();   // a fresh, empty directory (a failed test when none can be made)
+  ~TempDir();  // removes it and its contents
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Makes `dir` the working directory for its lifetime, then goes back to the one before.
+class WorkingDir {
+ public:
+  explicit WorkingDir(const std::string& dir);
+  ~WorkingDir();
+  WorkingDir(const WorkingDir&) = delete;
+  WorkingDir& operator=(const WorkingDir&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// Runs body(dir) with the working directory set to a fresh temporary directory; the directory
+// is removed and the working directory restored afterwards, whatever the body asserted.
+template <typename F>
+void in_temp_dir(F body) {
+  const TempDir dir;
+  const WorkingDir inside(dir.path());
+  body(dir.path());
+}
+
+}  // namespace demodctl::testing
