@@ -11,8 +11,8 @@ namespace demodctl {
 namespace {
 
 constexpr uint8_t kRegAgcLow = 0x37;  // 0x38 follows: ready flag and level bits 11..8
-// The ready poll reads, then waits this long, then tests; it gives up at the poll bound
-// (kPollBoundMs: 1500 waits) with "err timeout,failed".
+// The ready poll reads, then waits this long, then tests; it gives up at the poll's deadline
+// (kPollBoundMs of wall time) with "err timeout,failed".
 constexpr int kAgcPollMs = 2;
 
 // The input level is piecewise linear in the AGC level: from `from` on, level = base - slope x
