@@ -10,10 +10,10 @@ namespace {
 
 constexpr long kNsPerMs = 1'000'000;
 constexpr long kNsPerSecond = 1'000'000'000;
-// The sleep ends this long before the deadline and the rest is spun on the clock: a wake-up comes
-// some tens of microseconds after the time asked for, and a tuner write pays that once per byte.
-// Measured on a loaded 2-core VM, this keeps a run within a few percent of its mandated waits
-// while spinning for under a tenth of the wait.
+// The sleep ends this long before the deadline and the rest is spun on the clock: even with the
+// least timer slack a wake-up comes some tens of microseconds late (30..45 us at the median on a
+// 2-core VM), and a tuner write through the repeater would pay that once per byte. The spin costs
+// at most 5% of a 2 ms wait in processor time.
 constexpr long kSpinNs = 100'000;
 // PR_SET_TIMERSLACK takes nanoseconds; 1 is the least the kernel grants (0 would restore the
 // default of 50 us).
@@ -65,8 +65,8 @@ void delay_ms(int ms) {
   }
   if (ms <= 0) return;
   set_timer_slack_once();
-  // An absolute deadline on the monotonic clock: a sleep cut short by a signal resumes towards
-  // the same end instead of starting its wait again.
+  // An absolute deadline on the monotonic clock (steady_clock's, which the polls read): a sleep
+  // cut short by a signal resumes towards the same end instead of starting its wait again.
   const timespec end = plus_ns(clock_now(), ms * kNsPerMs);
   const timespec wake = plus_ns(end, -kSpinNs);
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
