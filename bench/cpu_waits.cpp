@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   std::printf("CPU time against wall time of whole runs (medians):\n");
   for (const bool loaded : {false, true}) {
     const std::vector<pid_t> hogs = loaded ? start_hogs() : std::vector<pid_t>{};
-    const char* load = loaded ? "loaded" : "quiet";
+    const char* load = loaded ? "+2 hogs" : "as is";
     report("tuner_set RDA5815 (socket)", load, measure(tuner_runs, tuner, {}, dir, 0));
     report("sig_str, flag stuck (socket)", load,
            measure(stuck_runs, sig_str, {}, dir, kTimeoutExit));
