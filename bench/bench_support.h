@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,10 +75,16 @@ inline void stop(const Child& c) {
   waitpid(c.pid, nullptr, 0);
 }
 
+struct RunTimes {
+  double wall_s;
+  double cpu_s;     // the child's user + system time (getrusage of the child, through wait4)
+  int exit_status;  // -1 when it did not exit by itself
+};
+
 // One run of argv with extra environment entries ("NAME=value"), in `dir` when one is given, its
-// standard output to /dev/null; the wall time in seconds. An exit other than 0 is reported.
-inline double run_timed(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                        const std::string& dir = "") {
+// standard output to /dev/null.
+inline RunTimes run_measured(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& env, const std::string& dir = "") {
   std::vector<char*> c_argv;
   for (const auto& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
   c_argv.push_back(nullptr);
@@ -91,12 +98,21 @@ inline double run_timed(const std::vector<std::string>& argv, const std::vector<
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  const double t = seconds_since(t0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s exited with %d\n", argv[0].c_str(), status);
-  }
-  return t;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double wall = seconds_since(t0);
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); };
+  return {wall, seconds(usage.ru_utime) + seconds(usage.ru_stime),
+          WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// The same, the wall time in seconds only; an exit other than 0 is reported.
+inline double run_timed(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                        const std::string& dir = "") {
+  const RunTimes t = run_measured(argv, env, dir);
+  if (t.exit_status != 0)
+    std::fprintf(stderr, "%s exited with %d\n", argv[0].c_str(), t.exit_status);
+  return t.wall_s;
 }
 
 }  // namespace bench

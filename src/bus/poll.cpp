@@ -9,12 +9,10 @@ namespace demodctl {
 
 int poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
                   const ReadyTest& ready) {
-  const int max_waits = kPollBoundMs / plan.interval_ms;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kPollWallBoundMs);
+  const MonotonicTime deadline = monotonic_now() + std::chrono::milliseconds(kPollBoundMs);
   if (bus.demod_read_regs(plan.reg, out) != 0) return -1;
-  for (int waits = 0; !ready(out); ++waits) {
-    if (waits == max_waits || std::chrono::steady_clock::now() >= deadline) {
+  while (!ready(out)) {
+    if (monotonic_now() >= deadline) {
       print_result(kMsgTimeout, -1);
       return -1;
     }

@@ -1,10 +1,11 @@
 // The one way to wait for a status flag: read, test, wait, read again, with a bound.
 //
 // The chip's flags normally come within milliseconds. A flag that never comes (a chip held in
-// reset, a capture that never starts) must not keep the tool spinning for ever, so every poll gives
-// up after kPollBoundMs of waiting (1500 waits of 2 ms, 600 of 5 ms) and the command ends with
-// "err timeout,failed" and -1. A failed read ends the poll at once with its own failure line: it
-// is never taken for a value.
+// reset, a capture that never starts) must not keep the tool waiting for ever, so every poll gives
+// up at a deadline kPollBoundMs of wall time after the moment before its first read, however long
+// the reads take (on a quiet bus that is 1500 waits of 2 ms, 600 of 5 ms), and the command ends
+// with "err timeout,failed" and -1. A failed read ends the poll at once with its own failure line:
+// it is never taken for a value.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,6 @@
 namespace demodctl {
 
 inline constexpr int kPollBoundMs = 3000;
-// The waits spin on the clock; on a loaded machine the process is descheduled while it spins and
-// a 5 ms wait can take 15 ms, so the poll also ends at this wall time after its first read (the
-// bound's waits plus room for the reads between them), whatever it has counted.
-inline constexpr int kPollWallBoundMs = kPollBoundMs + 1000;
 
 enum class PollOrder {
   read_then_wait,  // while not ready: read again, then wait
@@ -35,7 +32,8 @@ struct PollSpec {
 using ReadyTest = std::function<bool(std::span<const uint8_t>)>;
 
 // The first read comes at once; 0 once `ready` holds for the bytes in `out` (which keep them),
-// -1 after a failed read or at the bound (the line is printed).
+// -1 after a failed read or at the deadline (the line is printed). The deadline is tested before
+// each read after the first, so a poll that ends there has made no read past it.
 int poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
                   const ReadyTest& ready);
 

@@ -1,11 +1,10 @@
-// ber_calc: bit error rate over the demodulator's error-count window.
+// Bit error rate over the demodulator's error-count window.
 #include <array>
 #include <iterator>
 
-#include "cli/result_line.h"
-#include "measure/figures.h"
-#include "measure/measure_commands.h"
-#include "measure/measure_frame.h"
+#include "measure/formulas.h"
+#include "measure/measurements.h"
+#include "measure/register_reads.h"
 
 namespace demodctl {
 namespace {
@@ -68,21 +67,20 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
   return ((1.0 * errors) / frame_bits) / frames;
 }
 
-// Without lock the rate reads 0.5. The counter is read once, as it stands: nothing is waited for.
-int32_t ber_calc(Transport& bus, CommandArgs) {
-  return locked_measurement(
-      bus, [] { print_result_real(kMsgOk, kBerNoLock); },
-      [&](uint8_t status) {
-        std::array<uint8_t, 2> count{};
-        if (bus.demod_read_regs(kRegErrorCount, count) != 0) return false;
-        const bool dvbs2 = (status & kLockSync) != 0;
-        std::array<uint8_t, 2> regs{};
-        if (!read_each(bus, std::array{kRegWindow, dvbs2 ? kRegPls : kRegFecMode}, regs)) {
-          return false;
-        }
-        print_result_real(kMsgOk, bit_error_rate(dvbs2, count[0], count[1], regs[0], regs[1]));
-        return true;
-      });
+// The counter is read once, as it stands: nothing is waited for.
+BerReading read_bit_error_rate(Transport& bus) {
+  BerReading r;
+  if (!read_fec_lock(bus, r)) return r;
+  if (bus.demod_read_regs(kRegErrorCount, r.error_count) != 0) return r;
+  const bool dvbs2 = (r.lock_status & kLockSync) != 0;
+  std::array<uint8_t, 2> regs{};
+  const bool read = read_each(bus, std::array{kRegWindow, dvbs2 ? kRegPls : kRegFecMode}, regs);
+  r.window = regs[0];
+  r.mode = regs[1];
+  if (!read) return r;
+  r.rate = bit_error_rate(dvbs2, r.error_count[0], r.error_count[1], r.window, r.mode);
+  r.measured = Measured::figure;
+  return r;
 }
 
 }  // namespace demodctl

@@ -1,9 +1,8 @@
-// cn_read: carrier-to-noise ratio from the demodulator's noise estimate.
+// Carrier-to-noise ratio from the demodulator's noise estimate.
 #include <cmath>
 
-#include "cli/result_line.h"
-#include "measure/figures.h"
-#include "measure/measure_commands.h"
+#include "measure/formulas.h"
+#include "measure/measurements.h"
 
 namespace demodctl {
 namespace {
@@ -24,23 +23,18 @@ float carrier_to_noise_db(uint8_t noise_high, uint8_t noise_low) {
   return static_cast<float>(10.0 * std::log10(kNoiseAt0Db / static_cast<double>(noise)));
 }
 
-// An absent chip, or an estimate not yet valid, reads as -10.0 with "ok". No lock test.
-int32_t cn_read(Transport& bus, CommandArgs) {
-  if (bus.open_connection() != 0) return -1;
-  Identity id{};
-  const ChipId chip = check_chip_id(bus, id);
-  if (chip == ChipId::failed) return -1;
-  float cn = kNoCnEstimate;
-  if (chip == ChipId::present) {
-    const auto high = demod_read_reg(bus, kRegNoiseHigh);
-    if (!high) return -1;
-    const auto low = demod_read_reg(bus, kRegNoiseLow);  // read even when the flag is clear
-    if (!low) return -1;
-    cn = carrier_to_noise_db(*high, *low);
-  }
-  print_result_real(kMsgOk, static_cast<double>(cn));
-  bus.close_connection();
-  return 0;
+// The low byte is read even when the estimate is not valid. No lock test.
+CnReading read_carrier_to_noise(Transport& bus) {
+  CnReading r;
+  const auto high = demod_read_reg(bus, kRegNoiseHigh);
+  if (!high) return r;
+  r.noise_high = *high;
+  const auto low = demod_read_reg(bus, kRegNoiseLow);
+  if (!low) return r;
+  r.noise_low = *low;
+  r.cn_db = carrier_to_noise_db(r.noise_high, r.noise_low);
+  r.measured = (r.noise_high & kNoiseValid) != 0 ? Measured::figure : Measured::no_lock;
+  return r;
 }
 
 }  // namespace demodctl

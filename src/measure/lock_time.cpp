@@ -1,10 +1,9 @@
-// lock_time: how long the demodulator took to acquire lock.
+// Lock time: how long the demodulator took to acquire lock.
 #include <array>
 
-#include "cli/result_line.h"
-#include "measure/figures.h"
-#include "measure/measure_commands.h"
-#include "measure/measure_frame.h"
+#include "measure/formulas.h"
+#include "measure/measurements.h"
+#include "measure/register_reads.h"
 
 namespace demodctl {
 namespace {
@@ -26,16 +25,12 @@ int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
   return static_cast<int32_t>(units * kMsPerUnit);
 }
 
-// Without lock the time reads 0.
-int32_t lock_time(Transport& bus, CommandArgs) {
-  return locked_measurement(
-      bus, [] { print_result(kMsgOk, 0); },
-      [&](uint8_t) {
-        std::array<uint8_t, 3> b{};
-        if (!read_each(bus, kRegLockTimes, b)) return false;
-        print_result(kMsgOk, lock_time_ms(b[0], b[1], b[2]));
-        return true;
-      });
+LockTimeReading read_lock_time(Transport& bus) {
+  LockTimeReading r;
+  if (!read_fec_lock(bus, r) || !read_each(bus, kRegLockTimes, r.times)) return r;
+  r.lock_time_ms = lock_time_ms(r.times[0], r.times[1], r.times[2]);
+  r.measured = Measured::figure;
+  return r;
 }
 
 }  // namespace demodctl

@@ -1,5 +1,6 @@
 // The signal measurement commands: strength, C/N, bit error rate, lock time, carrier and
-// symbol-rate offsets. Each takes the run's transport (not yet open) and returns the exit status.
+// symbol-rate offsets. Each takes the run's transport (not yet open), opens it, takes its reading
+// (measure/measurements.h), prints it as one result line, closes, and returns the exit status.
 #pragma once
 
 #include <cstdint>

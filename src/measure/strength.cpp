@@ -1,18 +1,17 @@
-// sig_str: signal strength from the AGC level, once the AGC reports ready.
+// Signal strength from the AGC level, once the AGC reports ready.
 #include <algorithm>
 #include <array>
 
 #include "bus/poll.h"
-#include "cli/result_line.h"
-#include "measure/figures.h"
-#include "measure/measure_commands.h"
+#include "measure/formulas.h"
+#include "measure/measurements.h"
 
 namespace demodctl {
 namespace {
 
 constexpr uint8_t kRegAgcLow = 0x37;  // 0x38 follows: ready flag and level bits 11..8
-// The ready poll reads, then waits this long, then tests; it gives up at the poll bound
-// (kPollBoundMs: 1500 waits) with "err timeout,failed".
+// The ready poll reads, then waits this long, then tests; it gives up at the poll's deadline
+// (kPollBoundMs of wall time) with "err timeout,failed".
 constexpr int kAgcPollMs = 2;
 
 // The input level is piecewise linear in the AGC level: from `from` on, level = base - slope x
@@ -54,24 +53,15 @@ int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
   return std::min(static_cast<int32_t>(level) + kStrengthOffset, kStrengthCap);
 }
 
-// An absent chip reads as strength 0 with "ok"; a present one is polled until the ready flag.
-int32_t sig_str(Transport& bus, CommandArgs) {
-  if (bus.open_connection() != 0) return -1;
-  Identity id{};
-  const ChipId chip = check_chip_id(bus, id);
-  if (chip == ChipId::failed) return -1;
-  int32_t strength = 0;
-  if (chip == ChipId::present) {
-    std::array<uint8_t, 2> agc{};
-    const auto ready = [](std::span<const uint8_t> bytes) { return (bytes[1] & kAgcReady) != 0; };
-    if (poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, agc, ready) != 0) {
-      return -1;
-    }
-    strength = signal_strength(agc[0], agc[1]);
+StrengthReading read_signal_strength(Transport& bus) {
+  StrengthReading r;
+  const auto ready = [](std::span<const uint8_t> bytes) { return (bytes[1] & kAgcReady) != 0; };
+  if (poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready) != 0) {
+    return r;
   }
-  print_result(kMsgOk, strength);
-  bus.close_connection();
-  return 0;
+  r.strength = signal_strength(r.agc[0], r.agc[1]);
+  r.measured = Measured::figure;
+  return r;
 }
 
 }  // namespace demodctl

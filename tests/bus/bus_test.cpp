@@ -1,8 +1,8 @@
 // The bus layer: the exact library calls of each transport operation, the failure rule, delay_ms
 // on the real clock, and below the transport the USB bridge: the I2C_RDWR messages the i2c-dev bus
 // hands to the kernel, which nodes it accepts as adapters, adapter discovery in sysfs, and the
-// bridge calls over a recording bus. The row applier and the bounded poll are checked through the
-// commands that use them.
+// bridge calls over a recording bus. The row applier and the orders of the polls are checked
+// through the commands that use them; the poll's deadline here, on a fake clock.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,6 +16,7 @@
 
 #include "bus/delay.h"
 #include "bus/i2c_dev_bus.h"
+#include "bus/poll.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
@@ -128,7 +129,6 @@ TEST(Transport, TunerAccessExactCalls) {
 }
 
 TEST(Delay, NeverEndsEarlyOnTheRealClock) {
-  set_delay_hook(nullptr);
   using Clock = std::chrono::steady_clock;
   for (int i = 0; i < 20; ++i) {
     for (const int ms : {0, 1, 2}) {
@@ -136,6 +136,37 @@ TEST(Delay, NeverEndsEarlyOnTheRealClock) {
       delay_ms(ms);
       EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms));
     }
+  }
+}
+
+// A poll ends at its deadline, 3 s after the moment before its first read, however long the
+// reads take: with reads of 100 ms there is room for 29 more reads and their 2 ms waits (read,
+// then wait) or 28 with 5 ms waits (wait, then read), where a bus that costs nothing has 1500 and
+// 600. Each read after the first is tested against the deadline before it is made.
+TEST(Poll, EndsAtItsDeadlineWhateverTheReadsCost) {
+  const std::tuple<PollOrder, int, int> cases[] = {{PollOrder::read_then_wait, 2, 29},
+                                                   {PollOrder::wait_then_read, 5, 28}};
+  for (const auto& [order, interval_ms, more_reads] : cases) {
+    TestPlatform p;
+    p.transfer_ms = std::chrono::milliseconds(100);
+    auto bus = transport(p, true);
+    std::array<uint8_t, 1> flag{};
+    int rc = 0;
+    const std::string out = captured([&] {
+      rc = poll_register(*bus, {0x38, interval_ms, order}, flag,
+                         [](std::span<const uint8_t> b) { return b[0] != 0; });
+    });
+    const std::string read = "ReadregMulti(2,464,0x38,1,1)";
+    const std::string wait = fmt("delay(%d)", interval_ms);
+    Calls calls = {read};
+    for (int i = 0; i < more_reads; ++i) {
+      const bool read_first = order == PollOrder::read_then_wait;
+      calls.push_back(read_first ? read : wait);
+      calls.push_back(read_first ? wait : read);
+    }
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(out, "error=err timeout,failed,return=-1");
+    EXPECT_EQ(p.calls, calls) << interval_ms;
   }
 }
 

@@ -1,14 +1,16 @@
-// The measurements' arithmetic, then the six commands over the recording doubles of both
-// transports: exact reads and waits, no-lock paths, the AGC poll's order and bound, the debug log.
+// The measurements' formulas; the readings they return on an open connection (the registers
+// read, the lock state, the figure), also taken again on the same connection; then the six
+// commands over the recording doubles of both transports: their lines, exits and the debug log.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <tuple>
 
-#include "bus/poll.h"
+#include "bus/socket_transport.h"
 #include "cli/debug_log.h"
-#include "measure/figures.h"
+#include "measure/formulas.h"
+#include "measure/measurements.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"
@@ -105,11 +107,68 @@ const Regs kBoard = {{0x6C, {0x12, 0x34, 0x36, 0x31}},
                      {0x5C, {0x10}},
                      {0x8E, {0x01}}};
 
-// The flag of 0x38 never rises: 1500 more reads, each followed by its 2 ms wait, then the bound.
-std::string never_ready() {
-  std::string ops = "6C+4 37+2";
-  for (int i = 0; i < kPollBoundMs / 2; ++i) ops += " 37+2 d2";
-  return ops;
+// A board set up as kBoard with `changes` and lock status `status`, the transfer `fail_at`
+// refused (from 1; 0: none), on an open register-server connection.
+struct OpenBoard {
+  TestPlatform p;
+  SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.calc()};
+  OpenBoard(uint8_t status, const Regs& changes, int fail_at = 0) {
+    for (const Regs& regs : {kBoard, changes}) {
+      for (const auto& [reg, bytes] : regs) p.set(reg, bytes);
+    }
+    p.set(0x2C, {status});
+    EXPECT_EQ(bus.open_connection(), 0);
+    p.fail_at = fail_at;  // opening makes no register transfer
+  }
+  // The calls since the open, in the shorthand of expand().
+  void expect_reads(const std::string& ops) { EXPECT_EQ(p.calls, expand(ops, true, false)) << ops; }
+};
+
+// What the command lines do not show: the bytes kept, the state, how far a refused read got.
+TEST(Measurements, ReturnTheRegistersTheLockStateAndTheFigure) {
+  {  // ready at the second read of 0x37..0x38, whose bytes are kept: 0x960 = 2400, -65 dBm
+    OpenBoard b(0, {});
+    b.p.script[{0xD0, 0x38}] = {0x09};
+    const StrengthReading r = read_signal_strength(b.bus);
+    b.expect_reads("37+2 37+2 d2");
+    EXPECT_EQ(std::tuple(r.measured, r.agc[1], r.strength), std::tuple(Measured::figure, 0x89, 25));
+  }
+  {  // an estimate not yet valid: both bytes read, no figure
+    OpenBoard b(0, {{0x7F, {0x7F}}});
+    const CnReading r = read_carrier_to_noise(b.bus);
+    b.expect_reads("7F 7E");
+    EXPECT_EQ(std::tuple(r.measured, r.noise_high, r.noise_low),
+              std::tuple(Measured::no_lock, 0x7F, 0x01));
+  }
+  {  // DVB-S (lock status bit 3 clear) reads its mode from 0x8E: DirecTV
+    OpenBoard b(0x20, {});
+    const BerReading r = read_bit_error_rate(b.bus);
+    b.expect_reads("2C 84+2 83 8E");
+    EXPECT_EQ(std::tuple(r.measured, r.mode, fmt("%f", r.rate)),
+              std::tuple(Measured::figure, 0x01, "0.003344"));
+  }
+  {  // no lock: the lock status alone is read
+    OpenBoard b(0xDF, {});
+    const LockTimeReading r = read_lock_time(b.bus);
+    b.expect_reads("2C");
+    EXPECT_EQ(std::tuple(r.measured, r.lock_status), std::tuple(Measured::no_lock, 0xDF));
+  }
+  // A refused read ends the reading: fc counts as read only once all three bytes are.
+  for (const auto& [fail_at, ops, has_reference] :
+       {std::tuple{4, "2C 23 24 25", false}, {6, "2C 23 24 25 4C 4D", true}}) {
+    OpenBoard b(0x20, {}, fail_at);
+    OffsetReading r;
+    EXPECT_EQ(captured([&] { r = read_symbol_rate_offset(b.bus); }), kFail);
+    b.expect_reads(ops);
+    EXPECT_EQ(std::tuple(r.measured, r.has_reference), std::tuple(Measured::failed, has_reference));
+  }
+}
+
+// Measurements open and close nothing: one connection serves them again and again.
+TEST(Measurements, RepeatOnOneOpenConnection) {
+  OpenBoard b(0x20, {});
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(read_symbol_rate_offset(b.bus).offset.whole_khz, -26);
+  b.expect_reads("2C 23 24 25 4C 4D 2C 23 24 25 4C 4D");
 }
 
 // command, lock status 0x2C, changes over kBoard, the refused transfer (from 1; 0: none), calls,
@@ -117,14 +176,11 @@ std::string never_ready() {
 const std::tuple<const char*, uint8_t, Regs, int, std::string, std::string> kCases[] = {
     {"sig_str", 0, {}, 0, "6C+4 37+2", "error=ok,return=25"},
     {"sig_str", 0, {{0x6C, {0, 0, 0x36, 0x30}}}, 0, "6C+4", "error=ok,return=0"},
-    {"sig_str", 0, {{0x38, {0x09}}}, 0, never_ready(), "error=err timeout,failed,return=-1"},
     {"sig_str", 0, {{0x38, {0x09}}}, 4, "6C+4 37+2 37+2 d2 37+2", kFail},
     {"cn_read", 0, {}, 0, "6C+4 7F 7E", "error=ok,return=39.133900"},
-    {"cn_read", 0, {{0x7F, {0x7F}}}, 0, "6C+4 7F 7E", "error=ok,return=-10.000000"},
     {"cn_read", 0, {{0x6C, {0, 0, 0, 0}}}, 0, "6C+4", "error=ok,return=-10.000000"},
     {"cn_read", 0, {}, 3, "6C+4 7F 7E", kFail},
     {"ber_calc", 0x28, {}, 0, "2C 84+2 83 5C", "error=ok,return=0.000241"},
-    {"ber_calc", 0x20, {}, 0, "2C 84+2 83 8E", "error=ok,return=0.003344"},
     {"ber_calc", 0xDF, {}, 0, "2C", "error=ok,return=0.500000"},
     {"ber_calc", 0x28, {}, 3, "2C 84+2 83", kFail},
     {"lock_time", 0x20, {}, 0, "2C 29 2A 2B", "error=ok,return=270"},

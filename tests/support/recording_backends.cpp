@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <sstream>
 
-#include "bus/delay.h"
-
 namespace demodctl::testing {
 Calls split(const std::string& text) {
   Calls out;
@@ -36,6 +34,7 @@ void TestPlatform::read(int address, int reg, uint8_t* buf, int count) {
 
 bool TestPlatform::next_fails(int reg) {
   ++transfers_;
+  elapsed += transfer_ms;
   return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
@@ -81,10 +80,8 @@ int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf,
   return 1;
 }
 
-TestPlatform::TestPlatform() {
-  set_delay_hook([this](int ms) { calls.push_back(fmt("delay(%d)", ms)); });
-}
-TestPlatform::~TestPlatform() { set_delay_hook(nullptr); }
+TestPlatform::TestPlatform() { set_wait_clock(this); }
+TestPlatform::~TestPlatform() { set_wait_clock(nullptr); }
 
 RunResult run_cli(TestPlatform& platform, std::vector<std::string> args) {
   args.insert(args.begin(), "demodctl");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bus/calc_api.h"
+#include "bus/delay.h"
 #include "bus/usbio_api.h"
 #include "cli/dispatch.h"
 #include "server/bus_backend.h"
@@ -31,8 +32,10 @@ std::string fmt(const char* format, auto... args) {
 Calls split(const std::string& text);                 // "a; b; c" -> {"a", "b", "c"}
 std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
-struct TestPlatform : Platform, CalcBackend, UsbioBackend {
-  TestPlatform();  // delay_ms is recorded as "delay(N)" while it lives
+// While it lives it is also the clock: delay_ms is recorded as "delay(N)" and moves its time on
+// by N ms, as every register transfer does by transfer_ms.
+struct TestPlatform : Platform, CalcBackend, UsbioBackend, WaitClock {
+  TestPlatform();
   ~TestPlatform() override;
   CalcBackend& calc() override { return *this; }
   UsbioBackend& usbio() override { return *this; }
@@ -50,6 +53,15 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend {
   // What a refused StreamI2C was, as last_result() tells it: the device's NACK (a silent chip),
   // or a failure of the bridge itself (unplugged).
   I2cResult stream_refusal = I2cResult::nack;
+
+  std::chrono::milliseconds transfer_ms{0};
+  std::chrono::milliseconds elapsed{0};
+
+  MonotonicTime now() override { return MonotonicTime{} + elapsed; }
+  void delay_ms(int ms) override {
+    calls.push_back(fmt("delay(%d)", ms));
+    elapsed += std::chrono::milliseconds(ms);
+  }
 
   int init_sock(const char* host, int port) override {
     return log(0, "InitSock(%s,%d)", host, port);

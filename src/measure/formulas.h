@@ -1,4 +1,4 @@
-// The arithmetic of the six measurements: pure functions of the register bytes, no bus access.
+// The formulas of the six measurements: pure functions of the register bytes, no bus access.
 // Intermediate values are doubles; a figure the chip's software keeps in single precision is
 // narrowed to float where the comment says so, and real-to-integer conversions truncate toward 0.
 #pragma once
@@ -22,7 +22,6 @@ float carrier_to_noise_db(uint8_t noise_high, uint8_t noise_low);
 
 // --- ber_calc: error count 0x84 (low) / 0x85 (high), window exponent 0x83 bits 6..4, and the mode
 // register of the branch: 0x5C on DVB-S2 (lock status bit 3 set), 0x8E on DVB-S / DirecTV.
-inline constexpr double kBerNoLock = 0.5;
 // LDPC uncoded block length in bits for register 0x5C (MODCOD bits 7..2, short frame bit 1).
 uint32_t ldpc_block_bits(uint8_t pls);
 double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t window_reg,

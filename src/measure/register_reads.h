@@ -1,0 +1,38 @@
+// What the measurements share: one-byte reads in order, and the lock status that four of them
+// read first.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "bus/transport.h"
+#include "demod/lock_status.h"
+#include "measure/measurements.h"
+
+namespace demodctl {
+
+// Each register by a read of its own, in order; false at the first refused read (its line is
+// printed and nothing after it is read; `out` keeps the bytes read before it).
+template <std::size_t N>
+bool read_each(Transport& bus, const std::array<uint8_t, N>& regs, std::array<uint8_t, N>& out) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const auto byte = demod_read_reg(bus, regs[i]);
+    if (!byte) return false;
+    out[i] = *byte;
+  }
+  return true;
+}
+
+// Reads the lock status into the reading; true when the FEC is locked and the measurement goes
+// on, false when the reading is settled (no lock, or a refused read: `failed`).
+template <typename Reading>
+bool read_fec_lock(Transport& bus, Reading& reading) {
+  const auto status = demod_read_reg(bus, kRegLockStatus);
+  if (!status) return false;
+  reading.lock_status = *status;
+  if (fec_locked(*status)) return true;
+  reading.measured = Measured::no_lock;
+  return false;
+}
+
+}  // namespace demodctl
