@@ -109,7 +109,8 @@ TEST(Demodctl, RefusedTransferEndsTheRunOnBothTransports) {
 // is absent; a bridge unplugged there (the connection dropped at the first transfer) says nothing
 // about the chip, so the run fails.
 TEST(Demodctl, BridgeIdentityReadNackIsAbsentDropFails) {
-  const std::string dir = make_temp_dir();
+  const TempDir temp;
+  const std::string& dir = temp.path();
   const std::string drop = write_file(dir, "drop.json", R"({"faults": {"drop_at_ops": [1]}})");
   const std::tuple<const char*, std::string, const char*, std::string, int> cases[] = {
       // address, bus, command, line, status
