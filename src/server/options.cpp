@@ -38,7 +38,7 @@ bool is_numeric_address(const std::string& text) {
 
 ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   RegserverOptions o;
-  uint32_t port = 0;
+  uint32_t port = kDefaultPort;
   size_t max_clients = o.server.max_clients;
   double idle_seconds = static_cast<double>(o.server.idle_timeout.count()) / 1000.0;
   double grace_seconds = static_cast<double>(o.server.hello_grace.count()) / 1000.0;
@@ -51,7 +51,7 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
       ->default_val("127.0.0.1");
   app.add_option("--port", port, "TCP port, 0 for any free port")
       ->check(CLI::Range(0u, 65535u))
-      ->default_val(0);
+      ->default_val(kDefaultPort);
   auto* sim_flag = app.add_flag("--sim", sim, "serve the simulated board (default)");
   auto* dev_flag = app.add_flag("--i2c-dev", i2c_dev, "serve Linux /dev/i2c-N adapters");
   sim_flag->excludes(dev_flag);
@@ -74,12 +74,17 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--read-only", o.server.read_only, "refuse every WRITE (status READ_ONLY)");
   app.add_flag("--quiet", o.server.quiet, "no connection log on standard error");
+  app.set_version_flag("--version", "regserver " DEMODCTL_VERSION);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     ParsedOptions p;
     p.message = app.help();
+    return p;
+  } catch (const CLI::CallForVersion& e) {
+    ParsedOptions p;
+    p.message = std::string(e.what()) + "\n";
     return p;
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
