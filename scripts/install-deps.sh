@@ -13,6 +13,9 @@ packages=(
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
   python3 python3-numpy python3-matplotlib  # tools/plot-capture
+  scdoc man-db groff-base                # manual pages: built by scdoc, checked by man
+  systemd                                # systemd-analyze: the service's checks
+  dpkg-dev file lintian                  # the Debian package: cpack's dependencies, its check
 )
 
 missing=()
