@@ -152,11 +152,5 @@ TEST(SocketActivation, HandOversNotMeantForItOrMalformed) {
   }
 }
 
-TEST(SocketActivation, VersionLine) {
-  const testing::ProcResult r = testing::run_process({REGSERVER_BIN, "--version"});
-  EXPECT_EQ(r.out, "regserver " DEMODCTL_VERSION "\n");
-  EXPECT_EQ(r.status, 0);
-}
-
 }  // namespace
 }  // namespace demodctl
