@@ -12,6 +12,13 @@ constexpr size_t kV4Size = 4;
 constexpr size_t kV6Size = 16;
 constexpr uint8_t kV4MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
 constexpr unsigned kBitsPerByte = 8;
+// An IPv4-mapped IPv6 address holds the IPv4 address in its last 4 bytes, behind these 96 bits.
+constexpr unsigned kV4MappedBits = sizeof kV4MappedPrefix * kBitsPerByte;
+
+bool is_v4_mapped(std::span<const uint8_t> address) {
+  return address.size() == kV6Size &&
+         std::equal(std::begin(kV4MappedPrefix), std::end(kV4MappedPrefix), address.begin());
+}
 
 bool same_prefix(const uint8_t* a, const uint8_t* b, unsigned bits) {
   const unsigned whole = bits / kBitsPerByte;
@@ -47,16 +54,25 @@ bool AllowList::add(const std::string& text, std::string* error) {
       return false;
     }
   }
+  // ::ffff:a.b.c.d/BITS is kept as a.b.c.d/(BITS - 96), the form its peers are matched in; a
+  // shorter prefix would reach past the mapped range and has no IPv4 form.
+  if (is_v4_mapped({net.bytes.data(), net.size})) {
+    if (net.bits < kV4MappedBits) {
+      *error = "--allow '" + text + "': the prefix length of an IPv4-mapped address must be " +
+               std::to_string(kV4MappedBits) + ".." + std::to_string(max_bits);
+      return false;
+    }
+    std::copy_n(net.bytes.begin() + sizeof kV4MappedPrefix, kV4Size, net.bytes.begin());
+    net.size = kV4Size;
+    net.bits -= kV4MappedBits;
+  }
   nets_.push_back(net);
   return true;
 }
 
 bool AllowList::admits(std::span<const uint8_t> address) const {
   if (nets_.empty()) return true;
-  if (address.size() == kV6Size &&
-      std::equal(std::begin(kV4MappedPrefix), std::end(kV4MappedPrefix), address.begin())) {
-    address = address.subspan(sizeof kV4MappedPrefix);
-  }
+  if (is_v4_mapped(address)) address = address.subspan(sizeof kV4MappedPrefix);
   return std::any_of(nets_.begin(), nets_.end(), [&](const Net& net) {
     return net.size == address.size() && same_prefix(net.bytes.data(), address.data(), net.bits);
   });

@@ -12,7 +12,9 @@ namespace demodctl {
 class AllowList {
  public:
   // Adds "ADDR" (one host) or "ADDR/BITS" (0..32 for IPv4, 0..128 for IPv6; host bits past the
-  // prefix are ignored). False and *error (one line) when the text is not such a network.
+  // prefix are ignored). An IPv4-mapped IPv6 network (::ffff:a.b.c.d, BITS 96..128) is kept as
+  // the IPv4 network a.b.c.d/(BITS - 96). False and *error (one line) when the text is not such
+  // a network.
   bool add(const std::string& text, std::string* error);
   bool empty() const { return nets_.empty(); }
   // True when the list is empty or one of its networks holds the address (4 bytes IPv4, 16 bytes

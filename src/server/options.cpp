@@ -4,15 +4,23 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
-#include <limits>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
 namespace demodctl {
 namespace {
 
 constexpr double kMaxIdleSeconds = 24.0 * 3600.0;  // a day; longer values are a typo
 constexpr double kMaxGraceSeconds = 3600.0;
-constexpr size_t kMaxClientsLimit = 1024;
+constexpr double kMinSeconds = 0.001;  // the timers count whole milliseconds
+constexpr double kMillisPerSecond = 1000.0;
+constexpr uint64_t kMaxPort = 65535;
+constexpr uint64_t kMaxClientsLimit = 1024;
 
 std::string one_line(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -34,14 +42,61 @@ bool is_numeric_address(const std::string& text) {
          inet_pton(AF_INET6, text.c_str(), scratch) == 1;
 }
 
+bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// A whole decimal number from min to max: digits only, so no sign, blank, hex prefix or exponent.
+std::optional<uint64_t> whole_number(std::string_view text, uint64_t min, uint64_t max) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), is_digit)) return std::nullopt;
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Seconds from min to max written as digits with at most one decimal point ("3", "0.25"), so
+// nothing that reads as NaN, infinity, a sign, an exponent or hex reaches the timers.
+std::optional<double> seconds(std::string_view text, double min, double max) {
+  const auto digits = std::count_if(text.begin(), text.end(), is_digit);
+  const auto points = std::count(text.begin(), text.end(), '.');
+  if (digits == 0 || points > 1 || static_cast<size_t>(digits + points) != text.size()) {
+    return std::nullopt;
+  }
+  double value = 0;
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+      value < min || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string number_text(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+ParsedOptions not_a_number(const char* option, const std::string& what, const std::string& min,
+                           const std::string& max, const std::string& text) {
+  return usage_error(std::string(option) + " needs " + what + " from " + min + " to " + max +
+                     ", not '" + text + "'");
+}
+
 }  // namespace
 
 ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   RegserverOptions o;
-  uint32_t port = kDefaultPort;
-  size_t max_clients = o.server.max_clients;
-  double idle_seconds = static_cast<double>(o.server.idle_timeout.count()) / 1000.0;
-  double grace_seconds = static_cast<double>(o.server.hello_grace.count()) / 1000.0;
+  // Numbers are taken as text and checked here: CLI11 would also take hex, exponents, "nan" and
+  // "inf", and NaN passes every range comparison.
+  std::string port_text = std::to_string(kDefaultPort);
+  std::string clients_text = std::to_string(o.server.max_clients);
+  std::string idle_text =
+      number_text(static_cast<double>(o.server.idle_timeout.count()) / kMillisPerSecond);
+  std::string grace_text =
+      number_text(static_cast<double>(o.server.hello_grace.count()) / kMillisPerSecond);
   std::vector<std::string> allow;
   bool sim = false;
   bool i2c_dev = false;
@@ -49,30 +104,33 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   CLI::App app{"regserver: register server for the demodulator board (TCP)", "regserver"};
   app.add_option("--listen", o.server.listen, "address to listen on (numeric)")
       ->default_val("127.0.0.1");
-  app.add_option("--port", port, "TCP port, 0 for any free port")
-      ->check(CLI::Range(0u, 65535u))
-      ->default_val(kDefaultPort);
+  app.add_option("--port", port_text, "TCP port (0..65535), 0 for any free port")
+      ->type_name("N")
+      ->capture_default_str();
   auto* sim_flag = app.add_flag("--sim", sim, "serve the simulated board (default)");
   auto* dev_flag = app.add_flag("--i2c-dev", i2c_dev, "serve Linux /dev/i2c-N adapters");
   sim_flag->excludes(dev_flag);
   app.add_option("--scenario", o.scenario, "scenario file of the simulated board");
   app.add_option("--trace", o.trace,
                  "write a JSON Lines trace of every bus operation to FILE ('-': standard error)");
-  app.add_option("--max-clients", max_clients, "most connections served at once")
-      ->check(CLI::Range(size_t{1}, kMaxClientsLimit))
-      ->default_val(max_clients);
-  app.add_option("--idle-timeout", idle_seconds, "seconds before an idle client is closed")
-      ->check(CLI::Range(0.001, kMaxIdleSeconds))
-      ->default_val(idle_seconds);
-  app.add_option("--hello-grace", grace_seconds,
-                 "seconds a new connection has to complete HELLO before it is closed")
-      ->check(CLI::Range(0.001, kMaxGraceSeconds))
-      ->default_val(grace_seconds);
+  app.add_option("--max-clients", clients_text, "most connections served at once (1..1024)")
+      ->type_name("N")
+      ->capture_default_str();
+  app.add_option("--idle-timeout", idle_text,
+                 "seconds before an idle client is closed (0.001..86400)")
+      ->type_name("SEC")
+      ->capture_default_str();
+  app.add_option("--hello-grace", grace_text,
+                 "seconds a new connection has to complete HELLO before it is closed (0.001..3600)")
+      ->type_name("SEC")
+      ->capture_default_str();
   app.add_option("--allow", allow,
                  "admit only peers in ADDR[/BITS] (repeatable, IPv4 or IPv6); default: any")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_flag("--read-only", o.server.read_only, "refuse every WRITE (status READ_ONLY)");
+  app.add_flag("--read-only", o.server.read_only,
+               "refuse every request that could put data on the bus: writes, reads of 2-byte "
+               "registers (status READ_ONLY)");
   app.add_flag("--quiet", o.server.quiet, "no connection log on standard error");
   app.set_version_flag("--version", "regserver " DEMODCTL_VERSION);
 
@@ -89,6 +147,25 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
   }
+  const std::optional<uint64_t> port = whole_number(port_text, 0, kMaxPort);
+  if (!port) {
+    return not_a_number("--port", "a whole number", "0", std::to_string(kMaxPort), port_text);
+  }
+  const std::optional<uint64_t> max_clients = whole_number(clients_text, 1, kMaxClientsLimit);
+  if (!max_clients) {
+    return not_a_number("--max-clients", "a whole number", "1", std::to_string(kMaxClientsLimit),
+                        clients_text);
+  }
+  const std::optional<double> idle_seconds = seconds(idle_text, kMinSeconds, kMaxIdleSeconds);
+  if (!idle_seconds) {
+    return not_a_number("--idle-timeout", "a number of seconds", number_text(kMinSeconds),
+                        number_text(kMaxIdleSeconds), idle_text);
+  }
+  const std::optional<double> grace_seconds = seconds(grace_text, kMinSeconds, kMaxGraceSeconds);
+  if (!grace_seconds) {
+    return not_a_number("--hello-grace", "a number of seconds", number_text(kMinSeconds),
+                        number_text(kMaxGraceSeconds), grace_text);
+  }
   if (!is_numeric_address(o.server.listen)) {
     return usage_error("--listen needs a numeric address, not '" + o.server.listen + "'");
   }
@@ -98,10 +175,11 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   }
   if (i2c_dev) o.backend = BackendKind::kI2cDev;
   if (i2c_dev && !o.scenario.empty()) return usage_error("--scenario needs the simulated board");
-  o.server.port = static_cast<uint16_t>(port);
-  o.server.max_clients = max_clients;
-  o.server.idle_timeout = std::chrono::milliseconds(std::llround(idle_seconds * 1000.0));
-  o.server.hello_grace = std::chrono::milliseconds(std::llround(grace_seconds * 1000.0));
+  o.server.port = static_cast<uint16_t>(*port);
+  o.server.max_clients = static_cast<size_t>(*max_clients);
+  // Finite and within a day here, so the rounding cannot overflow.
+  o.server.idle_timeout = std::chrono::milliseconds(std::llround(*idle_seconds * kMillisPerSecond));
+  o.server.hello_grace = std::chrono::milliseconds(std::llround(*grace_seconds * kMillisPerSecond));
   ParsedOptions p;
   p.options = std::move(o);
   return p;

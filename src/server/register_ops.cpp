@@ -49,6 +49,12 @@ Outcome failed(const wire::Request& q, Status status, std::string_view reason) {
   return out;
 }
 
+Outcome read_only_refusal(const wire::Request& q) {
+  Outcome out = error_reply(q, Status::kReadOnly, "server is read-only");
+  out.refused = true;
+  return out;
+}
+
 Outcome transfer_reply(BusBackend& backend, const wire::Request& q, Status status,
                        std::span<const uint8_t> body) {
   if (backend.take_drop_request()) return dropped();
@@ -75,7 +81,22 @@ Status write_registers(I2cBus& bus, const wire::RegTarget& target, std::span<con
   return bus.transfer(addr7_of(target.address), tx, {}) ? Status::kOk : Status::kNack;
 }
 
-Outcome perform(BusBackend& backend, const wire::Request& q) {
+bool puts_data_on_bus(const wire::Request& q) {
+  switch (q.op) {
+    case wire::Opcode::kWrite:
+      return true;
+    case wire::Opcode::kRead:
+    case wire::Opcode::kReadPeriod:
+      return q.target.reg_len > 1;
+    case wire::Opcode::kHello:
+    case wire::Opcode::kSetSpeed:
+      break;
+  }
+  return false;
+}
+
+Outcome perform(BusBackend& backend, const wire::Request& q, bool read_only) {
+  if (read_only && puts_data_on_bus(q)) return read_only_refusal(q);
   switch (q.op) {
     case wire::Opcode::kHello:
       return reply(q, Status::kOk, wire::hello_reply_body());
@@ -104,9 +125,11 @@ Outcome perform(BusBackend& backend, const wire::Request& q) {
   return error_reply(q, Status::kUnknownOp, "unknown opcode");
 }
 
-PeriodRead::PeriodRead(const wire::Request& request) : request_(request), data_(request.total) {}
+PeriodRead::PeriodRead(const wire::Request& request, bool read_only)
+    : request_(request), data_(request.total), refused_(read_only && puts_data_on_bus(request)) {}
 
 std::optional<Outcome> PeriodRead::run(BusBackend& backend, size_t& budget) {
+  if (refused_) return read_only_refusal(request_);
   I2cBus* bus = backend.channel(request_.target.channel);
   if (bus == nullptr) return no_channel(request_);
   for (uint16_t i = 0; i < request_.burst && budget > 0 && done_ < data_.size(); ++i) {

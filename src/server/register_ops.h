@@ -22,24 +22,34 @@ wire::Status read_registers(I2cBus& bus, const wire::RegTarget& target, std::spa
 wire::Status write_registers(I2cBus& bus, const wire::RegTarget& target,
                              std::span<const uint8_t> data);
 
+// True for a request that could put a data byte on the bus, which a read-only server refuses:
+// a WRITE, and a READ or READ_PERIOD with a two-byte register address, because a device with
+// one-byte register addresses takes the second byte as data (register 0x2E01 writes 0x01 to
+// 0x2E, the demodulator's reset register).
+bool puts_data_on_bus(const wire::Request& request);
+
 // The reply to send, or none when the connection is to be dropped without a reply.
 struct Outcome {
   std::vector<uint8_t> reply;
   bool drop = false;
   // A bus transfer or adapter operation that failed (NACK, IO_ERROR): the server logs it.
   bool bus_failed = false;
+  // Refused with READ_ONLY before the bus was touched: the server logs it as a refusal.
+  bool refused = false;
 };
 
-// HELLO, SET_SPEED, READ and WRITE (READ_PERIOD goes through PeriodRead).
-Outcome perform(BusBackend& backend, const wire::Request& request);
+// HELLO, SET_SPEED, READ and WRITE (READ_PERIOD goes through PeriodRead). With `read_only`, a
+// request that puts_data_on_bus() gets READ_ONLY and no transfer.
+Outcome perform(BusBackend& backend, const wire::Request& request, bool read_only);
 
 // READ_PERIOD: total/item_len reads of item_len bytes from the same register, performed a few
 // at a time so the server can serve other clients in between.
 class PeriodRead {
  public:
-  explicit PeriodRead(const wire::Request& request);
+  PeriodRead(const wire::Request& request, bool read_only);
   // Up to min(burst, budget) reads, each taken from `budget`; the final outcome once all are done
-  // or one failed, else nothing (the caller lets others in, then calls again).
+  // or one failed, else nothing (the caller lets others in, then calls again). A request refused
+  // as read-only ends at the first call, without a read.
   std::optional<Outcome> run(BusBackend& backend, size_t& budget);
   const wire::Request& request() const { return request_; }
 
@@ -47,6 +57,7 @@ class PeriodRead {
   wire::Request request_;
   std::vector<uint8_t> data_;
   size_t done_ = 0;  // bytes filled
+  bool refused_;
 };
 
 }  // namespace demodctl

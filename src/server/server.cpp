@@ -49,7 +49,8 @@ struct Listener {
 };
 
 struct Server::Impl : SessionOwner {
-  Impl(BusBackend& b, const ServerConfig& c) : backend(b), config(c), log(c.quiet), signals(io) {
+  Impl(BusBackend& b, const ServerConfig& c)
+      : backend(b), config(c), log(c.quiet), signals(io), summary_timer(io) {
     rules.idle_timeout = c.idle_timeout;
     rules.hello_grace = c.hello_grace;
     rules.read_only = c.read_only;
@@ -73,19 +74,30 @@ struct Server::Impl : SessionOwner {
     });
   }
 
+  // Once a period, the summaries of peers whose refusals were only counted.
+  void summarise_refusals() {
+    summary_timer.expires_after(ServerLog::kRefusalPeriod);
+    summary_timer.async_wait([this](const asio::error_code& ec) {
+      if (ec) return;
+      log.end_periods();
+      summarise_refusals();
+    });
+  }
+
   void admit(asio::ip::tcp::socket socket) {
     asio::error_code ec;
     const asio::ip::tcp::endpoint peer = socket.remote_endpoint(ec);
     if (ec) return;  // already gone
     const std::string who = peer_text(peer);
     if (!admitted_by(config.allow, peer.address())) {
-      log.line("refused " + who + " (not allowed)");
+      log.refusal(who, "refused " + who + " (not allowed)");
       refuse(std::move(socket), wire::Status::kNotAllowed,
              "address " + peer.address().to_string() + " not allowed");
       return;
     }
     if (sessions.size() >= config.max_clients) {
-      log.line("refused " + who + " (busy, " + std::to_string(sessions.size()) + " connections)");
+      log.refusal(
+          who, "refused " + who + " (busy, " + std::to_string(sessions.size()) + " connections)");
       refuse(std::move(socket), wire::Status::kBusy,
              "too many clients, max " + std::to_string(config.max_clients));
       return;
@@ -117,8 +129,10 @@ struct Server::Impl : SessionOwner {
       l.retry_timer.cancel();
     }
     signals.cancel(ignored);
+    summary_timer.cancel();
     auto open = sessions;  // close() erases from `sessions`
     for (auto& [ptr, session] : open) session->close("server stopping");
+    log.end_periods(/*stopping=*/true);
     io.stop();
   }
 
@@ -129,6 +143,7 @@ struct Server::Impl : SessionOwner {
   ServerLog log;
   std::list<Listener> listeners;  // a list: the accept handlers hold references
   asio::signal_set signals;
+  asio::steady_timer summary_timer;
   std::unordered_map<Session*, std::shared_ptr<Session>> sessions;
 };
 
@@ -192,6 +207,7 @@ std::unique_ptr<Server> Server::create(BusBackend& backend, const ServerConfig& 
     });
   }
   for (Listener& l : impl->listeners) impl->accept_next(l);
+  if (!config.quiet) impl->summarise_refusals();
   return std::unique_ptr<Server>(new Server(std::move(impl)));
 }
 

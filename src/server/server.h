@@ -21,7 +21,7 @@ struct ServerConfig {
   std::chrono::milliseconds idle_timeout{30000};
   std::chrono::milliseconds hello_grace{3000};  // a connection without HELLO by then is closed
   AllowList allow;                              // empty: any peer that reaches the port
-  bool read_only = false;                       // WRITE gets READ_ONLY
+  bool read_only = false;                       // requests putting data on the bus: READ_ONLY
   bool quiet = false;                           // no log lines on standard error
   bool handle_signals = false;                  // stop on SIGINT / SIGTERM
   std::vector<int> handed_over;  // listening sockets to serve instead of binding listen:port

@@ -1,19 +1,17 @@
 #include "server/server_log.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <string>
 
 namespace demodctl {
 namespace {
 
-// The longest a log line may wait for a stalled standard error.
-constexpr int kWriteBoundMs = 50;
+// Peers whose refusal period is tracked at once; the refusals of further peers are logged one by
+// one, so a flood from many addresses costs lines, not memory.
+constexpr size_t kMaxTrackedPeers = 1024;
 
 std::string timestamp() {
   const auto now = std::chrono::system_clock::now();
@@ -28,22 +26,63 @@ std::string timestamp() {
   return text;
 }
 
+// "192.0.2.7:51000" -> "192.0.2.7", "[::1]:40000" -> "[::1]"
+std::string_view address_of(std::string_view peer) { return peer.substr(0, peer.rfind(':')); }
+
 }  // namespace
 
-void ServerLog::line(std::string_view text) const {
+ServerLog::ServerLog(bool quiet, int fd, std::function<Clock::time_point()> now)
+    : quiet_(quiet), sink_(quiet ? nullptr : std::make_unique<LogSink>(fd)), now_(std::move(now)) {}
+
+void ServerLog::line(std::string_view text) {
   if (quiet_) return;
   std::string out = timestamp() + " regserver: ";
   out.append(text);
+  if (dropped_ > 0) out += " (" + std::to_string(dropped_) + " earlier log lines dropped)";
   out.push_back('\n');
-  pollfd p{fd_, POLLOUT, 0};
-  if (::poll(&p, 1, kWriteBoundMs) <= 0 || (p.revents & POLLOUT) == 0) return;
-  std::string_view rest = out;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<size_t>(n));
+  if (sink_->put(out)) {
+    dropped_ = 0;
+  } else {
+    ++dropped_;
   }
+}
+
+void ServerLog::refusal(std::string_view peer, std::string_view text) {
+  if (quiet_) return;
+  const Clock::time_point now = now_();
+  const std::string_view address = address_of(peer);
+  auto period = periods_.find(address);
+  if (period != periods_.end()) {
+    if (now < period->second.end) {
+      ++period->second.unlogged;
+      return;
+    }
+    summarise(period);
+  }
+  if (periods_.size() < kMaxTrackedPeers) {
+    periods_.emplace(std::string(address), Period{now + kRefusalPeriod, 0});
+  }
+  line(text);
+}
+
+void ServerLog::end_periods(bool stopping) {
+  const Clock::time_point now = now_();
+  for (auto period = periods_.begin(); period != periods_.end();) {
+    const auto next = std::next(period);
+    if (stopping || now >= period->second.end) summarise(period);
+    period = next;
+  }
+}
+
+// "refused 192.0.2.7 41 more times in 10 s (not logged one by one)", and the period ends.
+void ServerLog::summarise(Periods::iterator period) {
+  if (const size_t n = period->second.unlogged; n > 0) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kRefusalPeriod).count();
+    line("refused " + period->first + " " + std::to_string(n) +
+         (n == 1 ? " more time" : " more times") + " in " + std::to_string(seconds) +
+         " s (not logged one by one)");
+  }
+  periods_.erase(period);
 }
 
 }  // namespace demodctl

@@ -9,21 +9,22 @@
 namespace demodctl {
 namespace {
 
-// "read of channel 0, device 0xD0, register 0x2C failed: NACK"
-std::string failure_text(const wire::Request& q, std::span<const uint8_t> reply) {
+// "read of channel 0, device 0xD0, register 0x2C failed: NACK", with `verb` "failed" or "refused"
+std::string failure_text(const wire::Request& q, std::span<const uint8_t> reply, const char* verb) {
   const auto status = reply.size() > 3 ? static_cast<wire::Status>(reply[3]) : wire::Status::kOk;
   const std::string name(wire::status_name(status));
   char text[160];
   if (q.op == wire::Opcode::kSetSpeed) {
-    std::snprintf(text, sizeof text, "speed %d of channel %d failed: %s", q.speed, q.channel,
+    std::snprintf(text, sizeof text, "speed %d of channel %d %s: %s", q.speed, q.channel, verb,
                   name.c_str());
   } else {
     const char* op = q.op == wire::Opcode::kWrite  ? "write"
                      : q.op == wire::Opcode::kRead ? "read"
                                                    : "period read";
-    std::snprintf(text, sizeof text, "%s of channel %d, device 0x%02X, register 0x%0*X failed: %s",
-                  op, q.target.channel, static_cast<unsigned>(q.target.address & 0xFF),
-                  q.target.reg_len == 2 ? 4 : 2, static_cast<unsigned>(q.target.reg), name.c_str());
+    std::snprintf(text, sizeof text, "%s of channel %d, device 0x%02X, register 0x%0*X %s: %s", op,
+                  q.target.channel, static_cast<unsigned>(q.target.address & 0xFF),
+                  q.target.reg_len == 2 ? 4 : 2, static_cast<unsigned>(q.target.reg), verb,
+                  name.c_str());
   }
   return text;
 }
@@ -31,7 +32,7 @@ std::string failure_text(const wire::Request& q, std::span<const uint8_t> reply)
 }  // namespace
 
 Session::Session(asio::ip::tcp::socket socket, BusBackend& backend, SessionOwner& owner,
-                 const SessionRules& rules, const ServerLog& log, std::string peer)
+                 const SessionRules& rules, ServerLog& log, std::string peer)
     : socket_(std::move(socket)),
       timer_(socket_.get_executor()),
       backend_(backend),
@@ -48,10 +49,15 @@ void Session::start() {
   start_read();
 }
 
-void Session::close(std::string_view why) {
+void Session::close(std::string_view why, bool refusal) {
   if (closed_) return;
   closed_ = true;
-  log_.line("closed " + peer_ + " (" + std::string(why) + ")");
+  const std::string text = "closed " + peer_ + " (" + std::string(why) + ")";
+  if (refusal) {
+    log_.refusal(peer_, text);
+  } else {
+    log_.line(text);
+  }
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
@@ -76,7 +82,11 @@ void Session::on_timer() {
   const auto grace_end = accepted_ + rules_.hello_grace;
   const auto idle_end = last_request_ + rules_.idle_timeout;
   if (!greeted_ && now >= grace_end) {
-    close(closing_ ? closing_reason_ : "grace");
+    if (closing_) {
+      close(closing_reason_);
+    } else {
+      close("grace", /*refusal=*/true);
+    }
     return;
   }
   if (now >= idle_end) {
@@ -171,16 +181,11 @@ void Session::handle(const wire::Request& q) {
     return;
   }
   if (q.op == wire::Opcode::kHello) greeted_ = true;
-  if (rules_.read_only && q.op == wire::Opcode::kWrite) {
-    queue(wire::encode_error_reply(static_cast<uint8_t>(q.op), wire::Status::kReadOnly, q.seq,
-                                   "server is read-only"));
-    return;
-  }
   if (q.op == wire::Opcode::kReadPeriod) {
-    period_.emplace(q);  // performed by serve() a few reads per turn
+    period_.emplace(q, rules_.read_only);  // performed by serve() a few reads per turn
     return;
   }
-  finish(perform(backend_, q), q);
+  finish(perform(backend_, q, rules_.read_only), q);
 }
 
 void Session::finish(Outcome outcome, const wire::Request& q) {
@@ -188,7 +193,12 @@ void Session::finish(Outcome outcome, const wire::Request& q) {
     close("dropped by a board fault");  // no reply
     return;
   }
-  if (outcome.bus_failed) log_.line(failure_text(q, outcome.reply) + " (client " + peer_ + ")");
+  if (outcome.bus_failed) {
+    log_.line(failure_text(q, outcome.reply, "failed") + " (client " + peer_ + ")");
+  }
+  if (outcome.refused) {
+    log_.refusal(peer_, failure_text(q, outcome.reply, "refused") + " (client " + peer_ + ")");
+  }
   queue(outcome.reply);
 }
 

@@ -46,10 +46,11 @@ constexpr size_t kTransfersPerTurn = 16;
 class Session : public std::enable_shared_from_this<Session> {
  public:
   Session(asio::ip::tcp::socket socket, BusBackend& backend, SessionOwner& owner,
-          const SessionRules& rules, const ServerLog& log, std::string peer);
+          const SessionRules& rules, ServerLog& log, std::string peer);
   void start();
-  // Ends the connection at once (no further replies), logging why.
-  void close(std::string_view why);
+  // Ends the connection at once (no further replies), logging why; a refusal of the peer is
+  // logged as one (summarised when repeated).
+  void close(std::string_view why, bool refusal = false);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -79,7 +80,7 @@ class Session : public std::enable_shared_from_this<Session> {
   BusBackend& backend_;
   SessionOwner& owner_;
   SessionRules rules_;
-  const ServerLog& log_;
+  ServerLog& log_;
   std::string peer_;
 
   std::array<uint8_t, kReadChunk> chunk_{};  // the pending read's buffer, never parsed in place

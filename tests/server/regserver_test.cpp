@@ -67,7 +67,7 @@ TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
            {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
     RecordingBus bus;
     q.burst = static_cast<uint16_t>(burst);
-    PeriodRead read(q);
+    PeriodRead read(q, /*read_only=*/false);
     std::string seen;
     for (bool done = false; !done && seen.size() < 20;) {
       size_t left = budget;
@@ -76,6 +76,36 @@ TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
     }
     EXPECT_EQ(seen, reads) << burst;
     EXPECT_EQ(bus.log, std::vector<std::string>(5, "68: EF -> 1"));
+  }
+}
+
+// A read-only server puts no data byte on the bus: not a WRITE's, nor the second byte of a
+// two-byte register address, which a device with one-byte registers takes as data (0x2E01 holds
+// the demodulator in reset, 0x2D01 opens the tuner repeater). Refused requests make no transfer.
+TEST(RegisterOps, ReadOnlyRefusesEveryDataByte) {
+  const std::pair<Bytes, std::string> cases[] = {
+      // request, its transactions on a read-only server ("" with status READ_ONLY)
+      {test::write(1, 0, kDemod, 0x40, 1, {7}), ""},
+      {test::write(1, 0, kDemod, 0x40, 0, {}), ""},
+      {test::read(1, 0, kDemod, 0x2E01, 2, 1), ""},
+      {test::read(1, 0, kDemod, 0x2D01, 2, 1), ""},
+      {test::period(1, 2, 1, 2, 5), ""},  // register 0x00EF, two bytes wide
+      {test::read(1, 0, kDemod, 0x2C, 1, 1), "68: 2C -> 1"},
+      {test::period(1, 1, 1, 2, 5), "68: EF -> 1; 68: EF -> 1"},
+  };
+  for (const auto& [bytes, transactions] : cases) {
+    const DecodeResult r = decode_request(bytes);
+    ASSERT_EQ(r.outcome, DecodeOutcome::kRequest);
+    RecordingBus bus;
+    size_t budget = SIZE_MAX;
+    const Outcome out = r.request.op == Opcode::kReadPeriod
+                            ? *PeriodRead(r.request, /*read_only=*/true).run(bus, budget)
+                            : perform(bus, r.request, /*read_only=*/true);
+    const bool refused = transactions.empty();
+    EXPECT_EQ(out.reply.at(3), static_cast<uint8_t>(refused ? Status::kReadOnly : Status::kOk))
+        << testing::hex(bytes.data(), bytes.size());
+    EXPECT_EQ(out.refused, refused);
+    EXPECT_EQ(bus.log, testing::split(transactions));
   }
 }
 
@@ -93,6 +123,8 @@ TEST(AllowList, PrefixesOfBothFamilies) {
       {"0.0.0.0/0", "203.0.113.9", "::1"},
       {"2001:db8::/33", "2001:db8:7fff::1", "2001:db8:8000::"},
       {"::1", "::1", "::ffff:0.0.0.1"},
+      {"::ffff:127.0.0.1", "127.0.0.1", "127.0.0.2"},  // IPv4-mapped entries are IPv4 networks
+      {"::ffff:127.0.0.0/104", "127.9.9.9", "::ffff:128.0.0.0"},
   };
   for (const auto& [net, in, out] : cases) {
     AllowList list;
@@ -102,6 +134,8 @@ TEST(AllowList, PrefixesOfBothFamilies) {
     EXPECT_FALSE(admits(list, out)) << net << " " << out;
   }
   EXPECT_TRUE(admits(AllowList(), "203.0.113.9")) << "an empty list admits every peer";
+  std::string error;
+  EXPECT_FALSE(AllowList().add("::ffff:127.0.0.1/95", &error)) << "no IPv4 form";
 }
 
 size_t count_of(const std::string& text, const std::string& part) {
@@ -163,7 +197,9 @@ TEST(Regserver, ClientStatusesLogAndSigtermExits0) {
 TEST(Regserver, BadStartsExitWithOneLine) {
   ServerProcess taken;
   const testing::Calls lines = testing::split(
-      "--bogus; --port 70000; --sim --i2c-dev; --max-clients 0; --hello-grace 0; --allow "
+      "--bogus; --port 70000; --sim --i2c-dev; --max-clients 0; --hello-grace 0; --hello-grace "
+      "nan; "
+      "--idle-timeout nan; --idle-timeout 1e1; --max-clients 0x10; --port 0x50; --allow "
       "127.0.0.1/33; --allow ::1/129; --allow localhost; --scenario /nonexistent.json; x; --trace "
       "/nonexistent/t.jsonl; --port " +
       taken.port_text());  // in use, the last: exit 1, the others 2
@@ -194,8 +230,20 @@ TEST(Regserver, RefusedConnectionsAndWrites) {
   Raw stranger(server.port(), "127.0.0.2");
   EXPECT_EQ(stranger.head(), (Bytes{0x81, 12, 0, 0}));  // NOT_ALLOWED
   EXPECT_TRUE(stranger.closed());
+  EXPECT_EQ(server.stop(), 0);
+  // One line per peer and period: the write refused, then the two BUSY counted and told at the
+  // stop.
   const std::string log = server.err();
-  EXPECT_EQ(count_of(log, " (busy, 1 connections)\n"), 2U) << log;
+  EXPECT_EQ(count_of(log,
+                     " regserver: write of channel 0, device 0xD0, register 0x40 refused: "
+                     "READ_ONLY (client 127.0.0.1:"),
+            1U)
+      << log;
+  EXPECT_EQ(count_of(log,
+                     " regserver: refused 127.0.0.1 2 more times in 10 s (not logged one by "
+                     "one)\n"),
+            1U)
+      << log;
   EXPECT_EQ(count_of(log, " regserver: refused 127.0.0.2:"), 1U) << log;
   EXPECT_EQ(count_of(log, " (not allowed)\n"), 1U) << log;
 }
@@ -221,8 +269,10 @@ TEST(Regserver, GraceAndIdleTimers) {
   EXPECT_TRUE(silent.closed());
   EXPECT_TRUE(hog.closed());
   EXPECT_TRUE(half.closed());
+  EXPECT_EQ(server.stop(), 0);
   const std::string log = server.err();
-  EXPECT_EQ(count_of(log, " (grace)\n"), 2U) << log;
+  EXPECT_EQ(count_of(log, " (grace)\n"), 1U) << log;  // the second one counted, told at the stop
+  EXPECT_EQ(count_of(log, " regserver: refused 127.0.0.1 1 more time in 10 s"), 1U) << log;
   EXPECT_EQ(count_of(log, " (idle)\n"), 1U) << log;
 }
 
