@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bus/trace_log.h"
 #include "files/standard_descriptors.h"
 #include "server/bus_backend.h"
 #include "server/options.h"
 #include "server/server.h"
+#include "server/socket_activation.h"
 #include "sim/sim_board.h"
 
 namespace {
@@ -34,6 +36,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   const RegserverOptions& opt = *parsed.options;
+  // Sockets a service manager handed over are taken first, before any file is opened.
+  std::vector<int> handed_over;
+  if (std::string error; !take_handed_over_listeners(&handed_over, &error)) {
+    return fail(kExitRuntime, "regserver: " + error);
+  }
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);  // a trace over the file size limit is a write error, not death
 
@@ -61,18 +68,21 @@ int main(int argc, char** argv) {
 
   ServerConfig config = opt.server;
   config.handle_signals = true;
+  config.handed_over = handed_over;
   std::string error;
   std::unique_ptr<Server> server = Server::create(*serving, config, &error);
   if (!server) return fail(kExitRuntime, "regserver: " + error);
-  std::printf("listening on %s:%u\n", server->address().c_str(),
-              static_cast<unsigned>(server->port()));
-  std::fflush(stdout);
-  if (config.allow.empty() && !is_loopback_address(config.listen)) {
-    std::fprintf(stderr,
-                 "regserver: warning: listening on %s without --allow: any host that reaches "
-                 "this port can use the bus\n",
-                 config.listen.c_str());
+  for (size_t i = 0; i < server->listener_count(); ++i) {
+    std::printf("listening on %s:%u\n", server->address(i).c_str(),
+                static_cast<unsigned>(server->port(i)));
+    if (config.allow.empty() && !is_loopback_address(server->address(i))) {
+      std::fprintf(stderr,
+                   "regserver: warning: listening on %s without --allow: any host that reaches "
+                   "this port can use the bus\n",
+                   server->address(i).c_str());
+    }
   }
+  std::fflush(stdout);
   server->run();
   return 0;
 }

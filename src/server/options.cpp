@@ -91,7 +91,7 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   RegserverOptions o;
   // Numbers are taken as text and checked here: CLI11 would also take hex, exponents, "nan" and
   // "inf", and NaN passes every range comparison.
-  std::string port_text = "0";
+  std::string port_text = std::to_string(kDefaultPort);
   std::string clients_text = std::to_string(o.server.max_clients);
   std::string idle_text =
       number_text(static_cast<double>(o.server.idle_timeout.count()) / kMillisPerSecond);
@@ -132,12 +132,17 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
                "refuse every request that could put data on the bus: writes, reads of 2-byte "
                "registers (status READ_ONLY)");
   app.add_flag("--quiet", o.server.quiet, "no connection log on standard error");
+  app.set_version_flag("--version", "regserver " DEMODCTL_VERSION);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     ParsedOptions p;
     p.message = app.help();
+    return p;
+  } catch (const CLI::CallForVersion& e) {
+    ParsedOptions p;
+    p.message = std::string(e.what()) + "\n";
     return p;
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());

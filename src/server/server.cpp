@@ -1,6 +1,10 @@
 #include "server/server.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <csignal>
+#include <list>
 #include <unordered_map>
 
 #include "protocol/wire.h"
@@ -37,15 +41,16 @@ bool is_loopback_address(const std::string& address) {
   return !ec && a.is_loopback();
 }
 
+// One listening socket and the timer that spaces its accepts after a failure.
+struct Listener {
+  explicit Listener(asio::io_context& io) : acceptor(io), retry_timer(io) {}
+  asio::ip::tcp::acceptor acceptor;
+  asio::steady_timer retry_timer;
+};
+
 struct Server::Impl : SessionOwner {
   Impl(BusBackend& b, const ServerConfig& c)
-      : backend(b),
-        config(c),
-        log(c.quiet),
-        acceptor(io),
-        signals(io),
-        retry_timer(io),
-        summary_timer(io) {
+      : backend(b), config(c), log(c.quiet), signals(io), summary_timer(io) {
     rules.idle_timeout = c.idle_timeout;
     rules.hello_grace = c.hello_grace;
     rules.read_only = c.read_only;
@@ -53,19 +58,19 @@ struct Server::Impl : SessionOwner {
 
   void forget(Session* session) override { sessions.erase(session); }
 
-  void accept_next() {
-    acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
-      if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
+  void accept_next(Listener& l) {
+    l.acceptor.async_accept([this, &l](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+      if (ec == asio::error::operation_aborted || !l.acceptor.is_open()) return;
       if (ec) {
         log.line("accept failed: " + ec.message());
-        retry_timer.expires_after(kAcceptRetryDelay);
-        retry_timer.async_wait([this](const asio::error_code& wait_ec) {
-          if (!wait_ec) accept_next();
+        l.retry_timer.expires_after(kAcceptRetryDelay);
+        l.retry_timer.async_wait([this, &l](const asio::error_code& wait_ec) {
+          if (!wait_ec) accept_next(l);
         });
         return;
       }
       admit(std::move(socket));
-      accept_next();
+      accept_next(l);
     });
   }
 
@@ -119,9 +124,11 @@ struct Server::Impl : SessionOwner {
 
   void shut_down() {
     asio::error_code ignored;
-    acceptor.close(ignored);
+    for (Listener& l : listeners) {
+      l.acceptor.close(ignored);
+      l.retry_timer.cancel();
+    }
     signals.cancel(ignored);
-    retry_timer.cancel();
     summary_timer.cancel();
     auto open = sessions;  // close() erases from `sessions`
     for (auto& [ptr, session] : open) session->close("server stopping");
@@ -134,57 +141,94 @@ struct Server::Impl : SessionOwner {
   ServerConfig config;
   SessionRules rules;
   ServerLog log;
-  asio::ip::tcp::acceptor acceptor;
+  std::list<Listener> listeners;  // a list: the accept handlers hold references
   asio::signal_set signals;
-  asio::steady_timer retry_timer;
   asio::steady_timer summary_timer;
   std::unordered_map<Session*, std::shared_ptr<Session>> sessions;
 };
+
+namespace {
+
+// Opens, binds and listens on `endpoint`.
+asio::error_code listen_on(asio::ip::tcp::acceptor& acc, const asio::ip::tcp::endpoint& endpoint) {
+  asio::error_code ec;
+  acc.open(endpoint.protocol(), ec);
+  if (!ec) acc.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acc.bind(endpoint, ec);
+  if (!ec) acc.listen(asio::socket_base::max_listen_connections, ec);
+  return ec;
+}
+
+// Takes over a socket that is already bound and listening.
+asio::error_code adopt(asio::ip::tcp::acceptor& acc, int fd) {
+  asio::error_code ec;
+  sockaddr_storage bound{};
+  socklen_t size = sizeof bound;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
+    return asio::error_code(errno, asio::error::get_system_category());
+  }
+  acc.assign(bound.ss_family == AF_INET6 ? asio::ip::tcp::v6() : asio::ip::tcp::v4(), fd, ec);
+  return ec;
+}
+
+}  // namespace
 
 std::unique_ptr<Server> Server::create(BusBackend& backend, const ServerConfig& config,
                                        std::string* error) {
   auto impl = std::make_unique<Impl>(backend, config);
   asio::error_code ec;
-  const asio::ip::address address = asio::ip::make_address(config.listen, ec);
-  if (ec) {
-    *error = "bad listen address '" + config.listen + "'";
-    return nullptr;
-  }
-  const asio::ip::tcp::endpoint endpoint(address, config.port);
-  auto& acc = impl->acceptor;
-  acc.open(endpoint.protocol(), ec);
-  if (!ec) acc.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acc.bind(endpoint, ec);
-  if (!ec) acc.listen(asio::socket_base::max_listen_connections, ec);
-  if (!ec) {
-    if (config.handle_signals) {
-      impl->signals.add(SIGINT, ec);
-      impl->signals.add(SIGTERM, ec);
-      Impl* raw = impl.get();
-      impl->signals.async_wait([raw](const asio::error_code& wait_ec, int) {
-        if (!wait_ec) raw->shut_down();
-      });
+  if (config.handed_over.empty()) {
+    const asio::ip::address address = asio::ip::make_address(config.listen, ec);
+    if (ec) {
+      *error = "bad listen address '" + config.listen + "'";
+      return nullptr;
     }
-    impl->accept_next();
-    if (!config.quiet) impl->summarise_refusals();
-    return std::unique_ptr<Server>(new Server(std::move(impl)));
+    ec = listen_on(impl->listeners.emplace_back(impl->io).acceptor,
+                   asio::ip::tcp::endpoint(address, config.port));
+    if (ec) {
+      *error = "cannot listen on " + config.listen + ":" + std::to_string(config.port) + ": " +
+               ec.message();
+      return nullptr;
+    }
   }
-  *error =
-      "cannot listen on " + config.listen + ":" + std::to_string(config.port) + ": " + ec.message();
-  return nullptr;
+  for (const int fd : config.handed_over) {
+    ec = adopt(impl->listeners.emplace_back(impl->io).acceptor, fd);
+    if (ec) {
+      *error = "cannot take handed-over socket " + std::to_string(fd) + ": " + ec.message();
+      return nullptr;
+    }
+  }
+  if (config.handle_signals) {
+    impl->signals.add(SIGINT, ec);
+    impl->signals.add(SIGTERM, ec);
+    Impl* raw = impl.get();
+    impl->signals.async_wait([raw](const asio::error_code& wait_ec, int) {
+      if (!wait_ec) raw->shut_down();
+    });
+  }
+  for (Listener& l : impl->listeners) impl->accept_next(l);
+  if (!config.quiet) impl->summarise_refusals();
+  return std::unique_ptr<Server>(new Server(std::move(impl)));
 }
 
 Server::Server(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Server::~Server() = default;
 
-std::string Server::address() const {
+size_t Server::listener_count() const { return impl_->listeners.size(); }
+
+std::string Server::address(size_t listener) const {
   asio::error_code ec;
-  return impl_->acceptor.local_endpoint(ec).address().to_string();
+  return std::next(impl_->listeners.begin(), static_cast<std::ptrdiff_t>(listener))
+      ->acceptor.local_endpoint(ec)
+      .address()
+      .to_string();
 }
 
-uint16_t Server::port() const {
+uint16_t Server::port(size_t listener) const {
   asio::error_code ec;
-  return impl_->acceptor.local_endpoint(ec).port();
+  return std::next(impl_->listeners.begin(), static_cast<std::ptrdiff_t>(listener))
+      ->acceptor.local_endpoint(ec)
+      .port();
 }
 
 void Server::run() { impl_->io.run(); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "server/allow_list.h"
 #include "server/bus_backend.h"
@@ -23,6 +24,7 @@ struct ServerConfig {
   bool read_only = false;                       // requests putting data on the bus: READ_ONLY
   bool quiet = false;                           // no log lines on standard error
   bool handle_signals = false;                  // stop on SIGINT / SIGTERM
+  std::vector<int> handed_over;  // listening sockets to serve instead of binding listen:port
 };
 
 // True when `address` (numeric) is a loopback address: listening there admits local peers only.
@@ -30,16 +32,19 @@ bool is_loopback_address(const std::string& address);
 
 class Server {
  public:
-  // Binds and listens; nullptr and *error (one line) when that fails.
+  // Binds and listens (or takes the handed-over sockets); nullptr and *error (one line) when that
+  // fails.
   static std::unique_ptr<Server> create(BusBackend& backend, const ServerConfig& config,
                                         std::string* error);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // The bound address as text and the bound port.
-  std::string address() const;
-  uint16_t port() const;
+  // How many sockets it listens on (one unless several were handed over), and the bound
+  // address as text and the bound port of each.
+  size_t listener_count() const;
+  std::string address(size_t listener = 0) const;
+  uint16_t port(size_t listener = 0) const;
 
   // Serves until stop() or, with handle_signals, SIGINT / SIGTERM.
   void run();

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The install tree, checked in a temporary prefix: install_test.sh BUILD_DIR PART, PART one of
+#   files       every file in its place
+#   man         each manual page renders without a warning
+#   completion  the bash completion loads and completes
+#   units       systemd-analyze verify is clean and the service's exposure is at most 2.0
+# Exit 77 (skipped) when the tool a part needs is missing. DEMODCTL_MAN_PAGES=0: the build made no
+# manual pages.
+set -euo pipefail
+build=$1 part=$2
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix/usr" >/dev/null
+cd "$prefix/usr"
+units=lib/systemd/system pages=(share/man/man1/demodctl.1.gz share/man/man1/demodctl-plot-capture.1.gz
+  share/man/man8/regserver.8.gz)
+if [ "${DEMODCTL_MAN_PAGES:-1}" = 0 ]; then  # the build found no scdoc
+  [ "$part" = man ] && skip "scdoc was not found when the build was configured (package scdoc)"
+  pages=()
+fi
+
+case $part in
+files)
+  for f in bin/demodctl bin/regserver bin/demodctl-plot-capture "${pages[@]}" \
+    share/bash-completion/completions/demodctl share/bash-completion/completions/regserver \
+    $units/regserver.service $units/regserver.socket lib/udev/rules.d/60-demodctl-i2c.rules \
+    share/doc/demodctl/README.md share/doc/demodctl/copyright share/doc/demodctl/changelog.gz \
+    share/doc/demodctl/docs/protocol.md; do
+    [ -f "$f" ] || fail "$f not installed"
+  done
+  for f in bin/demodctl bin/regserver bin/demodctl-plot-capture; do
+    [ -x "$f" ] || fail "$f not executable"
+  done
+  [ "$(bin/regserver --version)" = "$(bin/demodctl --version | sed 's/^demodctl/regserver/')" ] ||
+    fail "the two programs' versions differ"
+  grep -qx "ExecStart=$prefix/usr/bin/regserver --i2c-dev" $units/regserver.service ||
+    fail "the service does not start the installed regserver"
+  ;;
+man)
+  command -v man >/dev/null || skip "man is not installed (package man-db)"
+  for page in "${pages[@]}"; do
+    gzip -dc "$page" >"$prefix/page"
+    warnings=$(MANWIDTH=80 man --warnings -l "$prefix/page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+    [ "$(MANWIDTH=80 man -l "$prefix/page" 2>/dev/null | wc -l)" -gt 20 ] || fail "$page is empty"
+  done
+  ;;
+completion)
+  # WORDS (the last is the word being completed) -> the expected replies, sorted
+  cases=(
+    "demodctl 127.0.0.1 7468 0 100 208 on_l|on_line"
+    "demodctl 100 208 s|sig_str symbol_err sync_ok"
+    "demodctl 100 208 fec_ok |0 1"
+    "demodctl 100 2|"
+    "demodctl --v|--version"
+    "regserver --tr|--trace"
+    "regserver --i|--i2c-dev --idle-timeout"
+    "regserver --trace -|-"
+  )
+  bash -c '
+    source share/bash-completion/completions/demodctl
+    source share/bash-completion/completions/regserver
+    complete -p demodctl | grep -q -- "-F _demodctl demodctl$" || { echo "FAIL: complete -p demodctl"; exit 1; }
+    complete -p regserver | grep -q -- "-F _regserver regserver$" || { echo "FAIL: complete -p regserver"; exit 1; }
+    for c in "$@"; do
+      read -ra COMP_WORDS <<<"${c%%|*}"
+      [[ ${c%%|*} == *" " ]] && COMP_WORDS+=("")
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      "_${COMP_WORDS[0]}"
+      got=$(printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " ")
+      [ "$got" = "${c#*|}" ] || { echo "FAIL: ${c%%|*}: got \"$got\", expected \"${c#*|}\""; exit 1; }
+    done' completion "${cases[@]}"
+  ;;
+units)
+  command -v systemd-analyze >/dev/null || skip "systemd-analyze is not installed (package systemd)"
+  cd $units
+  MANPATH=$prefix/usr/share/man systemd-analyze verify regserver.socket regserver.service ||
+    fail "systemd-analyze verify"
+  exposure=$(systemd-analyze security --offline=true regserver.service 2>&1 |
+    sed -n 's/.*Overall exposure level for regserver.service: \([0-9.]*\).*/\1/p')
+  echo "exposure: $exposure"
+  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' || fail "exposure '$exposure' over 2.0"
+  ;;
+*) fail "no part $part" ;;
+esac

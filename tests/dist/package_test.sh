@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The Debian package: package_test.sh BUILD_DIR builds it with cpack into a temporary directory,
+# runs lintian on it (no error allowed), unpacks it into an empty root and runs both programs and
+# a manual page from there. Exit 77 (skipped) without dpkg-deb.
+set -euo pipefail
+build=$1
+command -v dpkg-deb >/dev/null || { echo "SKIPPED: dpkg-deb is not installed"; exit 77; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail cpack; }
+deb=$(echo "$work"/out/demodctl_*.deb)
+[ -f "$deb" ] || fail "no package in $work/out"
+
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail lintian; }
+  grep -v "^running with root privileges" "$work/lintian.log" || true  # the warnings
+else
+  echo "lintian is not installed (package lintian): not checked"
+fi
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$("$root/usr/bin/demodctl" --version)" = "demodctl $version" ] || fail "demodctl --version"
+[ "$("$root/usr/bin/regserver" --version)" = "regserver $version" ] || fail "regserver --version"
+[ "$(file -b "$root/usr/bin/regserver" | grep -c 'not stripped')" = 0 ] || fail "regserver not stripped"
+grep -q "^ExecStart=/usr/bin/regserver " "$root/usr/lib/systemd/system/regserver.service" ||
+  fail "the service does not start /usr/bin/regserver"
+if command -v man >/dev/null; then
+  gzip -dc "$root/usr/share/man/man1/demodctl.1.gz" >"$work/page"
+  MANWIDTH=80 man -l "$work/page" 2>/dev/null | grep -q "^EXIT STATUS" || fail "demodctl(1)"
+fi
+echo "package $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
