@@ -9,6 +9,9 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Everything the tools below leave in a temporary directory (lintian does) goes with the work dir.
+mkdir "$work/tmp"
+export TMPDIR="$work/tmp"
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail cpack; }
 deb=$(echo "$work"/out/demodctl_*.deb)
 [ -f "$deb" ] || fail "no package in $work/out"
