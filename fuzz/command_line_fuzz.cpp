@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "bus/delay.h"
-#include "bus/i2c_device.h"
 #include "capture/sample_file.h"
 #include "cli/debug_log.h"
 #include "cli/dispatch.h"
@@ -55,13 +54,13 @@ std::filesystem::path g_work_dir;
 int g_start_dir = -1;  // the fuzzer's own working directory
 
 // Register memory per 8-bit device address; reads answer from it, writes change it.
-class Board : public demodctl::Platform,
-              public demodctl::CalcBackend,
+class Board : public demodctl::TransportLibraries,
+              public demodctl::RegisterServerCalls,
               public demodctl::UsbioBackend {
  public:
   explicit Board(uint8_t setup) : setup_(setup), fail_at_(setup >> kFailShift) {}
 
-  demodctl::CalcBackend& calc() override { return *this; }
+  demodctl::RegisterServerCalls& register_server() override { return *this; }
   demodctl::UsbioBackend& usbio() override { return *this; }
 
   int init_sock(const char*, int) override { return fail_at_ == kOpenFails ? -1 : 0; }
@@ -213,9 +212,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  demodctl::TransportMode = 0;
-  demodctl::demod_device = {};
-  demodctl::tuner_device = {};
   if (::chdir(g_work_dir.c_str()) != 0) std::abort();
   demodctl::finish_output(demodctl::dispatch(static_cast<int>(args.size()), argv.data(), board));
   demodctl::debug_log_close();

@@ -1,8 +1,10 @@
-// Device records and the transport flag shared by every command.
+// Device records, and the command line as the front end parses it once for a run.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "cli/numbers.h"
 
 namespace demodctl {
 
@@ -19,11 +21,13 @@ struct I2cDevice {
   int32_t address = 0;
 };
 
-// 0 selects the USB bridge transport, any other value the socket transport.
-// Set once by the front end before dispatch.
-extern int32_t TransportMode;
-
-extern I2cDevice demod_device;
-extern I2cDevice tuner_device;
+// One run's command line, parsed once by the front end and handed to the command.
+struct Invocation {
+  // The last argument: 0 selects the USB bridge transport, any other value the socket transport.
+  int32_t TransportMode = 0;
+  I2cDevice demod_device;  // from the transport's positions
+  I2cDevice tuner_device;  // tuner_set only: from its first two own arguments
+  CommandArgs args;        // the command's own arguments
+};
 
 }  // namespace demodctl

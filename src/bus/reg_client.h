@@ -1,4 +1,5 @@
-// The TCP client of regserver (docs/protocol.md): the register-server calls of calc_api.h.
+// The TCP client of regserver (docs/protocol.md): the register-server calls of
+// register_server_calls.h.
 //
 // Every call sends one request and waits for its reply within a timeout (3000 ms, or
 // DEMODCTL_NET_TIMEOUT_MS). Results: 0 on success; -1 when there is no connection or the
@@ -11,7 +12,7 @@
 #include <cstdint>
 #include <span>
 
-#include "bus/calc_api.h"
+#include "bus/register_server_calls.h"
 #include "protocol/wire.h"
 
 namespace demodctl {
@@ -22,7 +23,7 @@ constexpr std::chrono::milliseconds kDefaultNetTimeout{3000};
 // The reply timeout: DEMODCTL_NET_TIMEOUT_MS when it holds a positive number, else the default.
 std::chrono::milliseconds net_timeout_from_env();
 
-class RegClient : public CalcBackend {
+class RegClient : public RegisterServerCalls {
  public:
   RegClient() = default;
   ~RegClient() override;

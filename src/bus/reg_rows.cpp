@@ -10,24 +10,24 @@ std::span<const uint8_t> bytes_of(const RegRow& row) {
 }
 
 template <typename Write>
-int apply_rows(std::span<const RegRow> rows, Write write) {
+Fault apply_rows(std::span<const RegRow> rows, Write write) {
   for (const RegRow& row : rows) {
-    if (write(row.reg, bytes_of(row)) != 0) return -1;
+    if (const Fault fault = write(row.reg, bytes_of(row))) return fault;
     if (row.wait_ms > 0) delay_ms(row.wait_ms);
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-int write_demod_rows(Transport& bus, std::span<const RegRow> rows) {
+Fault write_demod_rows(Transport& bus, std::span<const RegRow> rows) {
   return apply_rows(rows, [&](uint8_t reg, std::span<const uint8_t> bytes) {
     return bus.demod_write_regs(reg, bytes);
   });
 }
 
-int write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
-                     std::span<const RegRow> rows) {
+Fault write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
+                       std::span<const RegRow> rows) {
   return apply_rows(rows, [&](uint8_t reg, std::span<const uint8_t> bytes) {
     return bus.tuner_write_regs(tuner, direct, reg, bytes);
   });

@@ -18,9 +18,9 @@ struct RegRow {
 };
 
 // Each row in order, nothing merged or skipped (registers written twice are written twice);
-// stops at the first failure, whose line is printed. 0 or -1.
-int write_demod_rows(Transport& bus, std::span<const RegRow> rows);
-int write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
-                     std::span<const RegRow> rows);
+// stops at the first failure and gives its fault.
+Fault write_demod_rows(Transport& bus, std::span<const RegRow> rows);
+Fault write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
+                       std::span<const RegRow> rows);
 
 }  // namespace demodctl

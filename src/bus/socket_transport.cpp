@@ -17,47 +17,48 @@ constexpr int kPeriodBurst = 100;
 
 }  // namespace
 
-int SocketTransport::open_connection() {
+Fault SocketTransport::open_connection() {
   // Neither result is examined: an unreachable server shows at the first register call.
   calc_.init_sock(demod().host.c_str(), demod().port);
   calc_.set_i2c_speed(demod().channel, demod().speed);
-  return 0;
+  return {};
 }
 
 void SocketTransport::close_connection() { calc_.deinit_sock(); }
 
 // A failed read leaves zeros, never what the call may have left behind.
-int SocketTransport::read(int channel, int address, int reg, std::span<uint8_t> out) {
+Fault SocketTransport::read(int channel, int address, int reg, std::span<uint8_t> out) {
   const int rc = calc_.read_reg_multi(channel, address, reg, kRegAddrLen, out.data(),
                                       static_cast<int>(out.size()));
-  if (rc == 0) return 0;
+  if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return report_bus_failure();
+  return Failure::no_connection;
 }
 
-int SocketTransport::write(int channel, int address, int reg, std::span<const uint8_t> data) {
+Fault SocketTransport::write(int channel, int address, int reg, std::span<const uint8_t> data) {
   const int rc = calc_.write_reg_multi(channel, address, reg, kRegAddrLen, data.data(),
                                        static_cast<int>(data.size()));
-  return rc == 0 ? 0 : report_bus_failure();
+  if (rc == 0) return {};
+  return Failure::no_connection;
 }
 
-int SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+Fault SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
   return read(demod().channel, demod().address, reg, out);
 }
 
-int SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+Fault SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
   return write(demod().channel, demod().address, reg, data);
 }
 
-int SocketTransport::read_identity(Identity& id) { return demod_read_regs(kRegIdentity, id); }
+Fault SocketTransport::read_identity(Identity& id) { return demod_read_regs(kRegIdentity, id); }
 
-int SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Fault SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   const int rc =
       calc_.read_reg_period(demod().channel, demod().address, reg, kRegAddrLen, out.data(),
                             kPeriodItemLen, static_cast<int>(out.size()), kPeriodBurst);
-  if (rc == 0) return 0;
+  if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return report_bus_failure();
+  return Failure::no_connection;
 }
 
 void SocketTransport::set_speed(const I2cDevice& device) {
@@ -66,25 +67,27 @@ void SocketTransport::set_speed(const I2cDevice& device) {
 
 // Through the repeater the tuner is reached one byte per opening: open the repeater, transfer
 // byte i (on the demodulator's channel, to the tuner's address), pause.
-int SocketTransport::through_repeater(size_t count, const std::function<int(size_t)>& transfer) {
+Fault SocketTransport::through_repeater(size_t count,
+                                        const std::function<Fault(size_t)>& transfer) {
   for (size_t i = 0; i < count; ++i) {
-    if (demod_write_reg(*this, kRegRepeater, kRepeaterOpen) != 0 || transfer(i) != 0) return -1;
+    if (const Fault fault = demod_write_reg(*this, kRegRepeater, kRepeaterOpen)) return fault;
+    if (const Fault fault = transfer(i)) return fault;
     delay_ms(kRepeaterPauseMs);
   }
-  return 0;
+  return {};
 }
 
 // Direct: one call on the tuner's own channel.
-int SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                     std::span<uint8_t> out) {
+Fault SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                       std::span<uint8_t> out) {
   if (direct) return read(tuner.channel, tuner.address, reg, out);
   return through_repeater(out.size(), [&](size_t i) {
     return read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1));
   });
 }
 
-int SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                      std::span<const uint8_t> data) {
+Fault SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                        std::span<const uint8_t> data) {
   if (direct) return write(tuner.channel, tuner.address, reg, data);
   return through_repeater(data.size(), [&](size_t i) {
     return write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1));

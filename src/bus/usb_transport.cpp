@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "bus/transport_values.h"
-#include "cli/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -12,15 +11,18 @@ namespace {
 constexpr int kOpenFailed = -1;  // USBIO_OpenDevice's "no bridge"
 constexpr int kNotDone = 0;      // USBIO_StreamI2C's "transfer failed"
 
+// A transaction the bridge did not do is a refused transfer.
+Fault done(bool transferred) {
+  if (transferred) return {};
+  return Failure::no_connection;
+}
+
 }  // namespace
 
-int UsbTransport::open_connection() {
-  if (usbio_.open_device(kBridgeIndex) == kOpenFailed) {
-    print_result(kMsgOpenError, -1);
-    return -1;
-  }
+Fault UsbTransport::open_connection() {
+  if (usbio_.open_device(kBridgeIndex) == kOpenFailed) return Failure::open_error;
   usbio_.set_stream(kBridgeIndex, demod().speed);  // result not examined
-  return 0;
+  return {};
 }
 
 void UsbTransport::close_connection() { usbio_.close_device(kBridgeIndex); }
@@ -44,30 +46,30 @@ bool UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data
                            &unused) != kNotDone;
 }
 
-int UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
-  return read(demod().address, reg, out) ? 0 : report_bus_failure();
+Fault UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+  return done(read(demod().address, reg, out));
 }
 
-int UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
-  return write(demod().address, reg, data) ? 0 : report_bus_failure();
+Fault UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+  return done(write(demod().address, reg, data));
 }
 
-int UsbTransport::read_identity(Identity& id) {
-  if (read(demod().address, kRegIdentity, id)) return 0;
+Fault UsbTransport::read_identity(Identity& id) {
+  if (read(demod().address, kRegIdentity, id)) return {};
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
-  if (usbio_.last_result() == I2cResult::nack) return 0;
-  return report_bus_failure();
+  if (usbio_.last_result() == I2cResult::nack) return {};
+  return Failure::no_connection;
 }
 
-int UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Fault UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   for (size_t i = 0; i < out.size(); ++i) {
     if (!read(demod().address, reg, out.subspan(i, 1))) {
       std::fill(out.begin(), out.end(), uint8_t{0});
-      return report_bus_failure();
+      return Failure::no_connection;
     }
   }
-  return 0;
+  return {};
 }
 
 void UsbTransport::set_speed(const I2cDevice&) {}
@@ -78,16 +80,16 @@ bool UsbTransport::open_repeater() {
   return write(demod().address, kRegRepeater, opening);
 }
 
-int UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                  std::span<uint8_t> out) {
-  if (!direct && !open_repeater()) return report_bus_failure();
-  return read(tuner.address, reg, out) ? 0 : report_bus_failure();
+Fault UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                    std::span<uint8_t> out) {
+  if (!direct && !open_repeater()) return Failure::no_connection;
+  return done(read(tuner.address, reg, out));
 }
 
-int UsbTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                   std::span<const uint8_t> data) {
-  if (!direct && !open_repeater()) return report_bus_failure();
-  return write(tuner.address, reg, data) ? 0 : report_bus_failure();
+Fault UsbTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                     std::span<const uint8_t> data) {
+  if (!direct && !open_repeater()) return Failure::no_connection;
+  return done(write(tuner.address, reg, data));
 }
 
 }  // namespace demodctl

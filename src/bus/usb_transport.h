@@ -12,17 +12,17 @@ class UsbTransport : public Transport {
  public:
   UsbTransport(const I2cDevice& demod, UsbioBackend& usbio) : Transport(demod), usbio_(usbio) {}
 
-  int open_connection() override;
+  Fault open_connection() override;
   void close_connection() override;
-  int demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
-  int demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
-  int read_identity(Identity& id) override;
-  int read_period(uint8_t reg, std::span<uint8_t> out) override;
+  Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
+  Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
+  Fault read_identity(Identity& id) override;
+  Fault read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
-  int tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                      std::span<uint8_t> out) override;
-  int tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                       std::span<const uint8_t> data) override;
+  Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                        std::span<uint8_t> out) override;
+  Fault tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                         std::span<const uint8_t> data) override;
 
  private:
   // START addr+W reg  Sr addr+R out...  STOP. True when the bridge did it.

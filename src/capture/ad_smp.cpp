@@ -1,4 +1,5 @@
-// ad_smp: identity check, the capture, the sample file.
+// ad_smp: after the identity check (an absent chip: nothing captured, an earlier sample file
+// untouched), the capture and the sample file.
 #include "capture/capture.h"
 #include "capture/capture_commands.h"
 #include "capture/sample_file.h"
@@ -6,29 +7,16 @@
 
 namespace demodctl {
 
-int32_t ad_smp(Transport& bus, CommandArgs args) {
-  if (bus.open_connection() != 0) return -1;
+Outcome ad_smp(Transport& bus, const Invocation& command) {
   const SampleFormat format =
-      to_int(args[0]) == 1 ? SampleFormat::eight_bit : SampleFormat::nine_bit;
-  Identity id{};
-  const ChipId chip = check_chip_id(bus, id);
-  if (chip == ChipId::failed) return -1;
-  if (chip == ChipId::absent) {  // nothing captured, an earlier sample file untouched
-    print_result(kMsgChipAbsent, 1);
-    bus.close_connection();
-    return 0;
-  }
-  if (run_capture(bus, format) != 0) return -1;
+      to_int(command.args[0]) == 1 ? SampleFormat::eight_bit : SampleFormat::nine_bit;
+  if (const Fault fault = run_capture(bus, format)) return *fault;
   SampleFile file;
-  if (!file.create()) return report_file_failure();
+  if (!file.create()) return Failure::file;
   CaptureBuffer capture{};
-  if (fetch_capture(bus, capture) != 0) return -1;
-  if (!file.write(decode_capture(capture, format)) || !file.commit()) {
-    return report_file_failure();
-  }
-  print_result(kMsgOk, 0);
-  bus.close_connection();
-  return 0;
+  if (const Fault fault = fetch_capture(bus, capture)) return *fault;
+  if (!file.write(decode_capture(capture, format)) || !file.commit()) return Failure::file;
+  return Reply{kMsgOk, 0};
 }
 
 }  // namespace demodctl

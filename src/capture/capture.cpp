@@ -34,29 +34,31 @@ constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};
 
 }  // namespace
 
-int run_capture(Transport& bus, SampleFormat format) {
+Fault run_capture(Transport& bus, SampleFormat format) {
   const uint8_t format_value = format == SampleFormat::eight_bit ? 0x7C : 0x30;
   const RegRow format_row[] = {{kRegFormat, {format_value}}};
-  if (write_demod_rows(bus, kWindow) != 0 || write_demod_rows(bus, format_row) != 0 ||
-      write_demod_rows(bus, kTable) != 0) {
-    return -1;
+  for (const std::span<const RegRow> rows :
+       {std::span<const RegRow>(kWindow), {format_row}, {kTable}}) {
+    if (const Fault fault = write_demod_rows(bus, rows)) return fault;
   }
   // Ready: bit 7 of the second byte of 0x37..0x38; the first byte does not count.
   std::array<uint8_t, 2> agc{};
-  if (poll_register(bus, {kRegAgc, kPollMs, PollOrder::wait_then_read}, agc,
-                    [](std::span<const uint8_t> b) { return (b[1] & kReadyFlag) != 0; }) != 0) {
-    return -1;
+  if (const Fault fault =
+          poll_register(bus, {kRegAgc, kPollMs, PollOrder::wait_then_read}, agc,
+                        [](std::span<const uint8_t> b) { return (b[1] & kReadyFlag) != 0; })) {
+    return fault;
   }
-  if (write_demod_rows(bus, kStart) != 0) return -1;
+  if (const Fault fault = write_demod_rows(bus, kStart)) return fault;
   uint8_t control = 0;
-  if (poll_register(bus, {kRegControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
-                    [](std::span<const uint8_t> b) { return b[0] >= kCompleteFrom; }) != 0) {
-    return -1;
+  if (const Fault fault = poll_register(
+          bus, {kRegControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
+          [](std::span<const uint8_t> b) { return b[0] >= kCompleteFrom; })) {
+    return fault;
   }
   return write_demod_rows(bus, kStop);
 }
 
-int fetch_capture(Transport& bus, CaptureBuffer& capture) {
+Fault fetch_capture(Transport& bus, CaptureBuffer& capture) {
   return bus.read_period(kRegData, capture);
 }
 

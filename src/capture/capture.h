@@ -8,9 +8,9 @@
 namespace demodctl {
 
 // The configuration writes (register 0x2F selects the format), the two bounded waits and the
-// pauses around the start. 0, or -1 with its line printed.
-int run_capture(Transport& bus, SampleFormat format);
-// The 8192 bytes of the data port 0xEF. 0, or -1 with its line printed.
-int fetch_capture(Transport& bus, CaptureBuffer& capture);
+// pauses around the start. The fault of the first step that failed, none when all went through.
+Fault run_capture(Transport& bus, SampleFormat format);
+// The 8192 bytes of the data port 0xEF.
+Fault fetch_capture(Transport& bus, CaptureBuffer& capture);
 
 }  // namespace demodctl

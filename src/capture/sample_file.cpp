@@ -3,14 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "cli/result_line.h"
-
 namespace demodctl {
-
-int report_file_failure() {
-  print_result(kMsgFileError, -1);
-  return -1;
-}
 
 SampleFile::~SampleFile() {
   if (file_ != nullptr) std::fclose(file_);

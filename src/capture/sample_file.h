@@ -37,7 +37,4 @@ class SampleFile {
   bool failed_ = false;
 };
 
-// Prints "err file,failed" with -1 and gives -1.
-int report_file_failure();
-
 }  // namespace demodctl

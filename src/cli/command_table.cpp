@@ -4,39 +4,48 @@
 
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
+#include "cli/result_line.h"
 #include "demod/demod_commands.h"
+#include "measure/formulas.h"
 #include "measure/measure_commands.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl {
 namespace {
 
+constexpr Frame kNone = Frame::none;
+constexpr Frame kIdentity = Frame::identity;
+constexpr AbsentReply kChipAbsent = {kMsgChipAbsent, 1};
+
 // Compared in this order; the unknown-name status comes from the last row.
 constexpr Command kCommands[] = {
-    {"print_conn", print_conn, false, 0},
-    {"on_line", on_line, true, 0},
-    {"agc_ok", agc_ok, true, 0},
-    {"cbs_ok", cbs_ok, true, 0},
-    {"tr_ok", tr_ok, true, 0},
-    {"sync_ok", sync_ok, true, 0},
-    {"cr_ok", cr_ok, true, 0},
-    {"fec_ok", fec_ok, true, 0},
-    {"chip_init", chip_init, true, 0},
-    {"hot_rst", hot_rst, true, 0},
-    {"dvb_standard", dvb_standard, true, 0},
-    {"ad_smp", ad_smp, true, 1, 1},  // capture_mode; left out, the name there reads as 0
-    {"sig_str", sig_str, true, 0},
-    {"cn_read", cn_read, true, 0},
-    {"ber_calc", ber_calc, true, 0},
-    {"lock_time", lock_time, true, 0},
-    {"carrier_err", carrier_err, true, 0},
-    {"symbol_err", symbol_err, true, 0},
-    {"fft_print", fft_print, true, 0},
-    {"tuner_set", tuner_set, true, 5, 0, true},  // tuner channel (socket), address, type, freq, bw
+    {"print_conn", print_conn, kNone},
+    {"on_line", on_line, kIdentity, {kMsgOkComma, 0}},
+    {"agc_ok", agc_ok},
+    {"cbs_ok", cbs_ok},
+    {"tr_ok", tr_ok},
+    {"sync_ok", sync_ok},
+    {"cr_ok", cr_ok},
+    {"fec_ok", fec_ok},
+    {"chip_init", chip_init, kIdentity, kChipAbsent},
+    {"hot_rst", hot_rst, kIdentity, kChipAbsent},
+    {"dvb_standard", dvb_standard},
+    // capture_mode; left out, the name there reads as 0
+    {"ad_smp", ad_smp, kIdentity, kChipAbsent, 1, 1},
+    {"sig_str", sig_str, kIdentity, {kMsgOk, 0}},  // an absent chip has strength 0
+    {"cn_read", cn_read, kIdentity, {kMsgOk, static_cast<double>(kNoCnEstimate)}},  // -10.000000
+    {"ber_calc", ber_calc},
+    {"lock_time", lock_time},
+    {"carrier_err", carrier_err},
+    {"symbol_err", symbol_err},
+    {"fft_print", fft_print},
+    // tuner channel (socket), address, type, freq, bw
+    {"tuner_set", tuner_set, kIdentity, kChipAbsent, 5, 0, true, tuner_set_prepare},
 };
 
 static_assert(std::ranges::all_of(kCommands, [](const Command& c) {
-  return c.optional_own >= 0 && c.optional_own <= c.own_args && c.optional_own <= kNameAndFlag;
+  return c.optional_own >= 0 && c.optional_own <= c.own_args && c.optional_own <= kNameAndFlag &&
+         (c.frame == Frame::identity) == (c.absent.message != nullptr);
 }));
 
 }  // namespace

@@ -1,30 +1,48 @@
-// The command table: names compared in table order, and their handlers.
+// The command table: names compared in table order, their handlers, and the frame the runner
+// puts around each (cli/runner.h).
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <variant>
 
 #include "bus/transport.h"
-#include "cli/numbers.h"
+#include "cli/outcome.h"
 
 namespace demodctl {
 
-// Every handler: the run's transport (not yet open) and the command's own arguments -> exit status.
-using Handler = int32_t (*)(Transport& bus, CommandArgs args);
+// Every handler: the run's transport (open, unless the frame is none) and the command line.
+using Handler = Outcome (*)(Transport& bus, const Invocation& command);
+// A step of a command between the open and the identity check.
+using Prepare = void (*)(Transport& bus, const Invocation& command);
 
 // The command name and the transport flag, the last two arguments of every command line.
 inline constexpr int kNameAndFlag = 2;
 
+enum class Frame : uint8_t {
+  none,        // reads no transport position and opens nothing (print_conn)
+  connection,  // open; handler; the line; close after a reply
+  identity,    // open; the chip's identity; handler (a present chip only); the line; close
+};
+
+// The reply of a command whose identity check finds no chip: nothing more is sent.
+struct AbsentReply {
+  const char* message = nullptr;
+  std::variant<int32_t, double> value;
+};
+
 struct Command {
   const char* name;
-  Handler handler;      // nullptr: not available in this build
-  bool uses_transport;  // reads the transport positions (all but print_conn)
-  int own_args;         // positions read after the transport positions
+  Handler handler;  // nullptr: not available in this build
+  Frame frame = Frame::connection;
+  AbsentReply absent{};  // Frame::identity
+  int own_args = 0;      // positions read after the transport positions
   // Of those, how many at the end may be left out: their positions then hold the command name
   // (and the flag), read like any other text. At most kNameAndFlag, so every position read
   // stays on the command line.
   int optional_own = 0;
-  bool names_tuner = false;  // own args 0 and 1 are the tuner's channel and address
+  bool names_tuner = false;   // own args 0 and 1 are the tuner's channel and address
+  Prepare prepare = nullptr;  // after the open, before the identity check
 };
 
 std::span<const Command> command_table();

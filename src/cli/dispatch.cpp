@@ -7,6 +7,7 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/numbers.h"
+#include "cli/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -50,26 +51,35 @@ int transport_positions(int32_t mode) { return mode != 0 ? kSocketPositions : kU
 
 // The positions the command line must hold before the command name for the selected transport:
 // the transport's and the command's own, but for those it may leave out.
-int required_positions(const Command& c) {
-  if (!c.uses_transport) return 0;
-  return transport_positions(TransportMode) + c.own_args - c.optional_own;
+int required_positions(const Command& c, int32_t mode) {
+  if (c.frame == Frame::none) return 0;
+  return transport_positions(mode) + c.own_args - c.optional_own;
 }
 
-int32_t run(const Command& c, int argc, char** argv, Platform& platform) {
+// The command line of a run, parsed once; argv holds every position the row reads.
+Invocation parse_invocation(const Command& c, int32_t mode, int argc, char** argv) {
+  Invocation command;
+  command.TransportMode = mode;
+  if (c.frame == Frame::none) return command;
+  const int first_own = transport_positions(mode) + 1;
+  command.args = CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own));
+  command.demod_device = parse_demod_device(mode, argv);
+  if (c.names_tuner)
+    command.tuner_device = parse_tuner_device(mode, command.demod_device, command.args);
+  return command;
+}
+
+int32_t run(const Command& c, int32_t mode, int argc, char** argv, TransportLibraries& libraries,
+            const Printer& print) {
   if (c.handler == nullptr) {
     std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
     return kUsageStatus;
   }
   // argv[0] is the program path; the name and the flag follow the required positions.
-  if (argc < 1 + required_positions(c) + kNameAndFlag) return usage();
-  const int first_own = transport_positions(TransportMode) + 1;
-  const CommandArgs own = c.uses_transport
-                              ? CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own))
-                              : CommandArgs();
-  if (c.uses_transport) demod_device = parse_demod_device(TransportMode, argv);
-  if (c.names_tuner) tuner_device = parse_tuner_device(TransportMode, demod_device, own);
-  const std::unique_ptr<Transport> bus = make_transport(TransportMode, demod_device, platform);
-  return c.handler(*bus, own);
+  if (argc < 1 + required_positions(c, mode) + kNameAndFlag) return usage();
+  const Invocation command = parse_invocation(c, mode, argc, argv);
+  const std::unique_ptr<Transport> bus = make_transport(mode, command.demod_device, libraries);
+  return exit_status(run_command(c, *bus, command, print));
 }
 
 }  // namespace
@@ -97,12 +107,12 @@ I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs o
 }
 
 std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
-                                          Platform& platform) {
-  if (mode != 0) return std::make_unique<SocketTransport>(demod, platform.calc());
-  return std::make_unique<UsbTransport>(demod, platform.usbio());
+                                          TransportLibraries& libraries) {
+  if (mode != 0) return std::make_unique<SocketTransport>(demod, libraries.register_server());
+  return std::make_unique<UsbTransport>(demod, libraries.usbio());
 }
 
-int32_t dispatch(int argc, char** argv, Platform& platform) {
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return help();
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("demodctl %s\n", DEMODCTL_VERSION);
@@ -110,13 +120,13 @@ int32_t dispatch(int argc, char** argv, Platform& platform) {
   }
   if (argc < 3) return usage();
 
-  TransportMode = to_int(argv[argc - 1]);
+  const int32_t mode = to_int(argv[argc - 1]);
   const char* name = argv[argc - 2];
 
   int32_t last = 0;
   for (const Command& c : command_table()) {
     last = compare_names(c.name, name);
-    if (last == 0) return run(c, argc, argv, platform);
+    if (last == 0) return run(c, mode, argc, argv, libraries, print);
   }
   return last;  // never 0: no name matched
 }

@@ -1,27 +1,17 @@
-// The front end: transport flag, command lookup, the device record and the one transport of the
-// run, dispatch.
+// The front end: transport flag, command lookup, the command line parsed into one Invocation, the
+// one transport of the run, dispatch to the runner.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "bus/calc_api.h"
 #include "bus/i2c_device.h"
 #include "bus/transport.h"
-#include "bus/usbio_api.h"
+#include "bus/transport_libraries.h"
 #include "cli/numbers.h"
+#include "cli/runner.h"
 
 namespace demodctl {
-
-// How this program reaches the two transports' libraries: the real register-server client and
-// USB bridge (cli/platform.h), or recording doubles in tests. Each is asked for only when its
-// transport is chosen.
-class Platform {
- public:
-  virtual ~Platform() = default;
-  virtual CalcBackend& calc() = 0;
-  virtual UsbioBackend& usbio() = 0;
-};
 
 // Argument positions of the transport's own values (0 is the program path).
 inline constexpr int kSocketPositions = 5;  // host, port, channel, speed, address
@@ -38,11 +28,14 @@ I2cDevice parse_demod_device(int32_t mode, char** argv);
 I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs own);
 
 // The transport the flag selects: the only place the choice is made.
-std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod, Platform& platform);
+std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
+                                          TransportLibraries& libraries);
 
-// Runs one command line; the result is the process exit status.
-// Too short a command line prints a one-line usage on stderr and gives 2.
-int32_t dispatch(int argc, char** argv, Platform& platform);
+// Runs one command line; the result is the process exit status (0 after a reply, -1 after a
+// failure). The command's one result line goes to `print`. Too short a command line prints a
+// one-line usage on stderr and gives 2.
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries,
+                 const Printer& print = print_result_line);
 
 // The exit status once standard output is flushed: 255 when it could not be written (a full
 // disk, a closed pipe), whatever the command returned.

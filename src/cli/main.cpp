@@ -1,5 +1,5 @@
 #include "cli/dispatch.h"
-#include "cli/platform.h"
+#include "cli/real_transport_libraries.h"
 #include "files/standard_descriptors.h"
 
 namespace {
@@ -15,6 +15,6 @@ int main(int argc, char** argv) {
   // on, nothing is run at all.
   const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
   if (!standard.usable || standard.output_closed) return kNoOutputStatus;
-  demodctl::RealPlatform platform;
-  return demodctl::finish_output(demodctl::dispatch(argc, argv, platform));
+  demodctl::RealTransportLibraries libraries;
+  return demodctl::finish_output(demodctl::dispatch(argc, argv, libraries));
 }

@@ -5,13 +5,9 @@
 namespace demodctl {
 
 // "ok" with 1 for the register server, "ok," with 0 for the USB bridge.
-int32_t print_conn(Transport&, CommandArgs) {
-  if (TransportMode != 0) {
-    print_result(kMsgOk, 1);
-  } else {
-    print_result(kMsgOkComma, 0);
-  }
-  return 0;
+Outcome print_conn(Transport&, const Invocation& command) {
+  if (command.TransportMode != 0) return Reply{kMsgOk, 1};
+  return Reply{kMsgOkComma, 0};
 }
 
 }  // namespace demodctl

@@ -1,13 +1,11 @@
 // print_conn: reports which transport the flag selects; opens no connection.
 #pragma once
 
-#include <cstdint>
-
 #include "bus/transport.h"
-#include "cli/numbers.h"
+#include "cli/outcome.h"
 
 namespace demodctl {
 
-int32_t print_conn(Transport& bus, CommandArgs args);
+Outcome print_conn(Transport& bus, const Invocation& command);
 
 }  // namespace demodctl

@@ -1,28 +1,60 @@
 #include "cli/result_line.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace demodctl {
+namespace {
 
-void print_result(const char* message, int value) {
-  std::printf("error=%s,return=%d", message, value);
-  std::fflush(stdout);
+constexpr int32_t kFailureValue = -1;
+
+const char* failure_message(Failure failure) {
+  switch (failure) {
+    case Failure::open_error:
+      return kMsgOpenError;
+    case Failure::timeout:
+      return kMsgTimeout;
+    case Failure::file:
+      return kMsgFileError;
+    case Failure::no_connection:
+      break;
+  }
+  return kMsgNoConnection;
 }
 
-void print_result_text(const char* message, const char* text) {
-  std::printf("error=%s,return=%s", message, text);
-  std::fflush(stdout);
+// printf's conversion of one value ("%d", "%f", "%s"), appended to `line`.
+template <typename T>
+void append(std::string& line, const char* format, T value) {
+  char text[512];  // "%f" of the largest double is 316 characters
+  const int n = std::snprintf(text, sizeof text, format, value);
+  if (n > 0) line.append(text, std::min(static_cast<size_t>(n), sizeof text - 1));
 }
 
-void print_result_real(const char* message, double value) {
-  std::printf("error=%s,return=%f", message, value);
-  std::fflush(stdout);
+struct ValueText {
+  std::string& line;
+  void operator()(int32_t v) const { append(line, "%d", v); }
+  void operator()(double v) const { append(line, "%f", v); }
+  void operator()(const std::string& text) const { line += text; }
+  void operator()(const SamplePairList& pairs) const {
+    for (const auto& [first, second] : pairs) {
+      append(line, "{%d,", first);
+      append(line, "%d}#", second);
+    }
+  }
+};
+
+}  // namespace
+
+std::string result_line(const Outcome& outcome) {
+  if (const auto* failure = std::get_if<Failure>(&outcome)) {
+    return std::string("error=") + failure_message(*failure) + ",return=-1";
+  }
+  const auto& reply = std::get<Reply>(outcome);
+  std::string line = std::string("error=") + reply.message + ",return=";
+  std::visit(ValueText{line}, reply.value);
+  return line;
 }
 
-void print_result_pairs(const char* message, std::span<const std::pair<int, int>> pairs) {
-  std::printf("error=%s,return=", message);
-  for (const auto& [first, second] : pairs) std::printf("{%d,%d}#", first, second);
-  std::fflush(stdout);
-}
+int32_t exit_status(const Outcome& outcome) { return failed(outcome) ? kFailureValue : 0; }
 
 }  // namespace demodctl

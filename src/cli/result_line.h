@@ -1,10 +1,11 @@
-// The result line: the one way any command reports on standard output.
-// Four formats, never followed by a newline; several lines of one run follow
-// each other on one output line. Each line is flushed as it is printed.
+// The result line: how an outcome reads on standard output, "error=MESSAGE,return=VALUE" with no
+// newline, and the exit status it gives. Formatting only: the front end prints the line, once.
 #pragma once
 
-#include <span>
-#include <utility>
+#include <cstdint>
+#include <string>
+
+#include "cli/outcome.h"
 
 namespace demodctl {
 
@@ -19,13 +20,10 @@ inline constexpr const char* kMsgTimeout = "err timeout,failed";
 // The sample file could not be created or written.
 inline constexpr const char* kMsgFileError = "err file,failed";
 
-// "error=%s,return=%d"
-void print_result(const char* message, int value);
-// "error=%s,return=%s"
-void print_result_text(const char* message, const char* text);
-// "error=%s,return=%f"
-void print_result_real(const char* message, double value);
-// "error=%s,return=" then "{%d,%d}#" per pair
-void print_result_pairs(const char* message, std::span<const std::pair<int, int>> pairs);
+// A reply prints its value; a failure its message with -1.
+std::string result_line(const Outcome& outcome);
+
+// 0 for a reply (the command ran to its end), -1 after a failure (a shell shows 255).
+int32_t exit_status(const Outcome& outcome);
 
 }  // namespace demodctl

@@ -1,6 +1,7 @@
 // chip_init: identity check, then the fixed start-up sequence.
+#include "bus/reg_rows.h"
+#include "cli/result_line.h"
 #include "demod/demod_commands.h"
-#include "demod/sequence_command.h"
 
 namespace demodctl {
 namespace {
@@ -22,6 +23,9 @@ constexpr RegRow kChipInit[] = {
 
 }  // namespace
 
-int32_t chip_init(Transport& bus, CommandArgs) { return run_write_sequence(bus, kChipInit); }
+Outcome chip_init(Transport& bus, const Invocation&) {
+  if (const Fault fault = write_demod_rows(bus, kChipInit)) return *fault;
+  return Reply{kMsgOk, 1};
+}
 
 }  // namespace demodctl

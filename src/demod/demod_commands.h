@@ -1,24 +1,23 @@
 // The demodulator status and control commands: link probes, initialisation, hot reset, mode
-// report. Each takes the run's transport (not yet open) and returns the exit status.
+// report. Each runs on the open connection the front end hands it (after the identity check
+// where its row asks for one) and returns its outcome.
 #pragma once
 
-#include <cstdint>
-
 #include "bus/transport.h"
-#include "cli/numbers.h"
+#include "cli/outcome.h"
 
 namespace demodctl {
 
-int32_t on_line(Transport& bus, CommandArgs args);
-int32_t agc_ok(Transport& bus, CommandArgs args);
-int32_t cbs_ok(Transport& bus, CommandArgs args);
-int32_t tr_ok(Transport& bus, CommandArgs args);
-int32_t sync_ok(Transport& bus, CommandArgs args);
-int32_t cr_ok(Transport& bus, CommandArgs args);
-int32_t fec_ok(Transport& bus, CommandArgs args);
+Outcome on_line(Transport& bus, const Invocation& command);
+Outcome agc_ok(Transport& bus, const Invocation& command);
+Outcome cbs_ok(Transport& bus, const Invocation& command);
+Outcome tr_ok(Transport& bus, const Invocation& command);
+Outcome sync_ok(Transport& bus, const Invocation& command);
+Outcome cr_ok(Transport& bus, const Invocation& command);
+Outcome fec_ok(Transport& bus, const Invocation& command);
 
-int32_t chip_init(Transport& bus, CommandArgs args);
-int32_t hot_rst(Transport& bus, CommandArgs args);
-int32_t dvb_standard(Transport& bus, CommandArgs args);
+Outcome chip_init(Transport& bus, const Invocation& command);
+Outcome hot_rst(Transport& bus, const Invocation& command);
+Outcome dvb_standard(Transport& bus, const Invocation& command);
 
 }  // namespace demodctl

@@ -1,6 +1,7 @@
 // dvb_standard: the received standard and transmission mode, as text.
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "cli/result_line.h"
 #include "demod/demod_commands.h"
@@ -38,7 +39,7 @@ class Report {
   size_t len_ = 0;
 };
 
-// One register byte; false after a failure (its line already printed).
+// One register byte; false after a refused read.
 bool read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
   const auto byte = demod_read_reg(bus, reg);
   if (byte) value = *byte;
@@ -50,7 +51,7 @@ bool build_report(Transport& bus, Report& report) {
   uint8_t lock = 0;
   if (!read_byte(bus, kRegLockStatus, lock)) return false;
   if ((lock & kLockFec) == 0) {
-    report << "unkown standard!";
+    report << "unkown standard!";  // "unkown": the exact output
     return true;
   }
   if ((lock & kLockSync) != 0) {  // DVB-S2
@@ -83,13 +84,10 @@ bool build_report(Transport& bus, Report& report) {
 
 }  // namespace
 
-int32_t dvb_standard(Transport& bus, CommandArgs) {
-  if (bus.open_connection() != 0) return -1;
+Outcome dvb_standard(Transport& bus, const Invocation&) {
   Report report;
-  if (!build_report(bus, report)) return -1;
-  print_result_text(kMsgOk, report.c_str());
-  bus.close_connection();
-  return 0;
+  if (!build_report(bus, report)) return Failure::no_connection;
+  return Reply{kMsgOk, std::string(report.c_str())};
 }
 
 }  // namespace demodctl

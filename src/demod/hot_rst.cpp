@@ -1,6 +1,7 @@
 // hot_rst: identity check, then the two-step reset through register 0x2E.
+#include "bus/reg_rows.h"
+#include "cli/result_line.h"
 #include "demod/demod_commands.h"
-#include "demod/sequence_command.h"
 
 namespace demodctl {
 namespace {
@@ -13,6 +14,9 @@ constexpr RegRow kHotReset[] = {
 
 }  // namespace
 
-int32_t hot_rst(Transport& bus, CommandArgs) { return run_write_sequence(bus, kHotReset); }
+Outcome hot_rst(Transport& bus, const Invocation&) {
+  if (const Fault fault = write_demod_rows(bus, kHotReset)) return *fault;
+  return Reply{kMsgOk, 1};
+}
 
 }  // namespace demodctl

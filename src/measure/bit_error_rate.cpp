@@ -71,7 +71,7 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
 BerReading read_bit_error_rate(Transport& bus) {
   BerReading r;
   if (!read_fec_lock(bus, r)) return r;
-  if (bus.demod_read_regs(kRegErrorCount, r.error_count) != 0) return r;
+  if (bus.demod_read_regs(kRegErrorCount, r.error_count)) return r;
   const bool dvbs2 = (r.lock_status & kLockSync) != 0;
   std::array<uint8_t, 2> regs{};
   const bool read = read_each(bus, std::array{kRegWindow, dvbs2 ? kRegPls : kRegFecMode}, regs);

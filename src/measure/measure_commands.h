@@ -1,20 +1,18 @@
 // The signal measurement commands: strength, C/N, bit error rate, lock time, carrier and
-// symbol-rate offsets. Each takes the run's transport (not yet open), opens it, takes its reading
-// (measure/measurements.h), prints it as one result line, closes, and returns the exit status.
+// symbol-rate offsets. Each takes its reading (measure/measurements.h) on the open connection
+// the front end hands it and returns it as its outcome.
 #pragma once
 
-#include <cstdint>
-
 #include "bus/transport.h"
-#include "cli/numbers.h"
+#include "cli/outcome.h"
 
 namespace demodctl {
 
-int32_t sig_str(Transport& bus, CommandArgs args);
-int32_t cn_read(Transport& bus, CommandArgs args);
-int32_t ber_calc(Transport& bus, CommandArgs args);
-int32_t lock_time(Transport& bus, CommandArgs args);
-int32_t carrier_err(Transport& bus, CommandArgs args);
-int32_t symbol_err(Transport& bus, CommandArgs args);
+Outcome sig_str(Transport& bus, const Invocation& command);
+Outcome cn_read(Transport& bus, const Invocation& command);
+Outcome ber_calc(Transport& bus, const Invocation& command);
+Outcome lock_time(Transport& bus, const Invocation& command);
+Outcome carrier_err(Transport& bus, const Invocation& command);
+Outcome symbol_err(Transport& bus, const Invocation& command);
 
 }  // namespace demodctl

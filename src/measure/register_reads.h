@@ -11,8 +11,8 @@
 
 namespace demodctl {
 
-// Each register by a read of its own, in order; false at the first refused read (its line is
-// printed and nothing after it is read; `out` keeps the bytes read before it).
+// Each register by a read of its own, in order; false at the first refused read (nothing after it
+// is read; `out` keeps the bytes read before it).
 template <std::size_t N>
 bool read_each(Transport& bus, const std::array<uint8_t, N>& regs, std::array<uint8_t, N>& out) {
   for (std::size_t i = 0; i < N; ++i) {
@@ -24,7 +24,7 @@ bool read_each(Transport& bus, const std::array<uint8_t, N>& regs, std::array<ui
 }
 
 // Reads the lock status into the reading; true when the FEC is locked and the measurement goes
-// on, false when the reading is settled (no lock, or a refused read: `failed`).
+// on, false when the reading is settled (no lock, or a refused read: `no_connection`).
 template <typename Reading>
 bool read_fec_lock(Transport& bus, Reading& reading) {
   const auto status = demod_read_reg(bus, kRegLockStatus);

@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint8_t kRegAgcLow = 0x37;  // 0x38 follows: ready flag and level bits 11..8
 // The ready poll reads, then waits this long, then tests; it gives up at the poll's deadline
-// (kPollBoundMs of wall time) with "err timeout,failed".
+// (kPollBoundMs of wall time) with Failure::timeout.
 constexpr int kAgcPollMs = 2;
 
 // The input level is piecewise linear in the AGC level: from `from` on, level = base - slope x
@@ -56,7 +56,10 @@ int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
 StrengthReading read_signal_strength(Transport& bus) {
   StrengthReading r;
   const auto ready = [](std::span<const uint8_t> bytes) { return (bytes[1] & kAgcReady) != 0; };
-  if (poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready) != 0) {
+  const Fault fault =
+      poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready);
+  if (fault) {
+    r.measured = *fault == Failure::timeout ? Measured::timeout : Measured::no_connection;
     return r;
   }
   r.strength = signal_strength(r.agc[0], r.agc[1]);

@@ -1,6 +1,6 @@
 // The tuner type 0 driver: a fractional-N synthesizer on a 27 MHz reference and a baseband
 // filter. Only tuner register writes, through the transport's tuner access, and waits. Both
-// operations return 0, or -1 once a tuner write has failed (its failure line printed).
+// operations return the fault of the first tuner write that failed (none when all went through).
 #pragma once
 
 #include <array>
@@ -10,9 +10,9 @@
 
 namespace demodctl {
 
-int tuner0_init(Transport& bus, const I2cDevice& tuner, bool direct);
-int tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz, const I2cDevice& tuner,
-               bool direct);
+Fault tuner0_init(Transport& bus, const I2cDevice& tuner, bool direct);
+Fault tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz, const I2cDevice& tuner,
+                 bool direct);
 
 // The synthesizer bytes of registers 0x00..0x03 and the filter byte of register 0x05.
 std::array<uint8_t, 4> tuner0_synth_bytes(int32_t freq_mhz);

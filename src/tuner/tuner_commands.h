@@ -1,16 +1,19 @@
 // The tuner command: programs the tuner behind the demodulator to a frequency and bandwidth.
 #pragma once
 
-#include <cstdint>
-
 #include "bus/transport.h"
-#include "cli/numbers.h"
+#include "cli/outcome.h"
 
 namespace demodctl {
 
 // Own arguments: tuner channel (register server only), tuner address, tuner type (0: type 0
-// driver, 1: RDA5815, other: none), frequency and bandwidth in MHz. The front end has filled
-// tuner_device from the first two.
-int32_t tuner_set(Transport& bus, CommandArgs args);
+// driver, 1: RDA5815, other: none), frequency and bandwidth in MHz; the front end has made
+// command.tuner_device of the first two.
+//
+// Before the identity check, on the open connection: starts the debug log and sets the tuner's
+// channel speed (on the register server).
+void tuner_set_prepare(Transport& bus, const Invocation& command);
+// After it, with the chip present: the driver's start-up and setting.
+Outcome tuner_set(Transport& bus, const Invocation& command);
 
 }  // namespace demodctl

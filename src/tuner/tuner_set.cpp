@@ -16,57 +16,63 @@ constexpr int32_t kTunerRda5815 = 1;
 // Identity bytes of a board whose tuner is wired to the bus directly, not behind the repeater.
 constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
-// Reads 0x33 and writes it back with bit 1 set, the other bits as read. 0 or -1.
-int set_tuner_control(Transport& bus) {
+// Own arguments 2..4: the tuner type, its frequency and bandwidth in MHz.
+struct TunerRequest {
+  int32_t type;
+  int32_t freq_mhz;
+  int32_t bw_mhz;
+};
+TunerRequest tuner_request(CommandArgs args) {
+  return {to_int(args[2]), to_int(args[3]), to_int(args[4])};
+}
+
+// Reads 0x33 and writes it back with bit 1 set, the other bits as read.
+Fault set_tuner_control(Transport& bus) {
   const auto value = demod_read_reg(bus, kRegTunerControl);
-  if (!value) return -1;
+  if (!value) return Failure::no_connection;
   return demod_write_reg(bus, kRegTunerControl, static_cast<uint8_t>(*value | kTunerControlBit));
 }
 
-// The driver of the tuner type: start-up, 0x33, setting. 0 or -1.
-int drive_tuner(Transport& bus, int32_t type, int32_t freq, int32_t bw, bool tuner_direct) {
-  if (type == kTunerType0) {
-    if (tuner0_init(bus, tuner_device, tuner_direct) != 0) return -1;
-    if (set_tuner_control(bus) != 0) return -1;
-    return tuner0_set(bus, freq, bw / 2, tuner_device, tuner_direct);
+// The driver of the tuner type: start-up, 0x33, setting.
+Fault drive_tuner(Transport& bus, const I2cDevice& tuner, const TunerRequest& request,
+                  bool tuner_direct) {
+  if (request.type == kTunerType0) {
+    if (const Fault fault = tuner0_init(bus, tuner, tuner_direct)) return fault;
+    if (const Fault fault = set_tuner_control(bus)) return fault;
+    return tuner0_set(bus, request.freq_mhz, request.bw_mhz / 2, tuner, tuner_direct);
   }
-  if (type == kTunerRda5815) {
-    if (rda5815_init(bus, tuner_device, tuner_direct) != 0) return -1;
+  if (request.type == kTunerRda5815) {
+    if (const Fault fault = rda5815_init(bus, tuner, tuner_direct)) return fault;
     debug_log_printf("rda5815_init ends\n");
-    if (set_tuner_control(bus) != 0) return -1;
-    if (rda5815_set(bus, freq, bw, tuner_device, tuner_direct) != 0) return -1;
+    if (const Fault fault = set_tuner_control(bus)) return fault;
+    if (const Fault fault =
+            rda5815_set(bus, request.freq_mhz, request.bw_mhz, tuner, tuner_direct)) {
+      return fault;
+    }
     debug_log_printf("rda5815_set ends\n");
   }
-  return 0;  // any other type: no driver, 0x33 left alone
+  return {};  // any other type: no driver, 0x33 left alone
 }
 
 }  // namespace
 
-int32_t tuner_set(Transport& bus, CommandArgs args) {
-  if (bus.open_connection() != 0) return -1;
+// "begining": the log's exact text. With no chip the log keeps its two lines and is closed at exit.
+void tuner_set_prepare(Transport& bus, const Invocation& command) {
   debug_log_open("w+");  // a log that cannot be opened is skipped; the result does not depend on it
   debug_log_banner("tuner_set begining!");
-  const int32_t type = to_int(args[2]);
-  const int32_t freq = to_int(args[3]);
-  const int32_t bw = to_int(args[4]);
-  bus.set_speed(tuner_device);  // the tuner's channel on the register server
-  debug_log_printf("tuner_type=%d,freq=%d,bw=%d\n", type, freq, bw);
+  const TunerRequest request = tuner_request(command.args);
+  bus.set_speed(command.tuner_device);  // the tuner's channel on the register server
+  debug_log_printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
+}
 
-  Identity id{};
-  const ChipId chip = check_chip_id(bus, id);
-  if (chip == ChipId::failed) return -1;
-  if (chip == ChipId::absent) {  // the log keeps its two lines and is closed at exit
-    print_result(kMsgChipAbsent, 1);
-    bus.close_connection();
-    return 0;
-  }
-  const bool tuner_direct = id == kDirectTunerId;
-  if (drive_tuner(bus, type, freq, bw, tuner_direct) != 0) return -1;
+Outcome tuner_set(Transport& bus, const Invocation& command) {
+  const bool tuner_direct = bus.identity() == kDirectTunerId;
+  const Fault fault =
+      drive_tuner(bus, command.tuner_device, tuner_request(command.args), tuner_direct);
+  if (fault) return *fault;  // the log keeps the lines written before
   debug_log_banner("tuner_set ends!");
   debug_log_close();
-  print_result(kMsgOk, 0);
-  bus.close_connection();
-  return 0;
+  return Reply{kMsgOk, 0};
 }
 
 }  // namespace demodctl

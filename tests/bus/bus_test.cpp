@@ -31,13 +31,15 @@ namespace {
 const I2cDevice kTunerSock{"127.0.0.1", 5000, 3, 400, 192};
 const I2cDevice kTunerUsb{"", 0, 0, 100, 0xC0};
 const uint8_t kData[3] = {0xA1, 0xB2, 0xC3};
-const std::string kFailLine = "error=err no connection,failed,return=-1";
+const Fault kDone{};
+const Fault kRefused = Failure::no_connection;
 
 // The demodulator at 464 (the address goes on whole to the server, as 464 & 0xFF = 0xD0 on the
 // bridge), channel 2.
 std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
   if (socket)
-    return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464}, p.calc());
+    return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
+                                             p.register_server());
   return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usbio());
 }
 
@@ -47,10 +49,10 @@ TEST(Transport, EveryOperationIsTheseCalls) {
     p.set(0xEF, {0x5A}, socket ? 464 : 0xD0);
     auto bus = transport(p, socket);
     std::vector<uint8_t> buf(3);
-    EXPECT_EQ(bus->open_connection(), 0);
-    EXPECT_EQ(bus->demod_read_regs(0x6C, std::span(buf).first(2)), 0);
-    EXPECT_EQ(bus->demod_write_regs(0x10, kData), 0);
-    EXPECT_EQ(bus->read_period(0xEF, buf), 0);
+    EXPECT_EQ(bus->open_connection(), kDone);
+    EXPECT_EQ(bus->demod_read_regs(0x6C, std::span(buf).first(2)), kDone);
+    EXPECT_EQ(bus->demod_write_regs(0x10, kData), kDone);
+    EXPECT_EQ(bus->read_period(0xEF, buf), kDone);
     EXPECT_EQ(buf, std::vector<uint8_t>(3, 0x5A));
     bus->set_speed(kTunerSock);
     bus->close_connection();
@@ -66,7 +68,7 @@ TEST(Transport, EveryOperationIsTheseCalls) {
   }
 }
 
-// A refused transfer prints the failure line once and gives -1, on both transports; a refused
+// A refused transfer is Failure::no_connection on both transports (nothing printed); a refused
 // read leaves zeros, never what the library scribbled. Only the bridge's identity read turns a
 // silent chip into zeros (absent).
 TEST(Transport, RefusedTransfersAreFailures) {
@@ -76,14 +78,14 @@ TEST(Transport, RefusedTransfersAreFailures) {
     auto bus = transport(p, socket);
     std::vector<uint8_t> read{1, 2}, period{1, 2};
     Identity id{9, 9, 9, 9};
-    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->demod_read_regs(0x2C, read), -1); }), kFailLine);
-    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->demod_write_regs(0x2C, kData), -1); }), kFailLine);
-    EXPECT_EQ(captured([&] { EXPECT_EQ(bus->read_period(0xEF, period), -1); }), kFailLine);
-    EXPECT_EQ(captured([&] { EXPECT_FALSE(demod_read_reg(*bus, 0x2C)); }), kFailLine);
-    EXPECT_EQ(captured([&] {
-                EXPECT_EQ(check_chip_id(*bus, id), socket ? ChipId::failed : ChipId::absent);
-              }),
-              socket ? kFailLine : "");
+    const std::string out = captured([&] {
+      EXPECT_EQ(bus->demod_read_regs(0x2C, read), kRefused);
+      EXPECT_EQ(bus->demod_write_regs(0x2C, kData), kRefused);
+      EXPECT_EQ(bus->read_period(0xEF, period), kRefused);
+      EXPECT_FALSE(demod_read_reg(*bus, 0x2C));
+      EXPECT_EQ(bus->read_identity(id), socket ? kRefused : kDone);
+    });
+    EXPECT_EQ(out, "");
     EXPECT_EQ(read, (std::vector<uint8_t>{0, 0}));
     EXPECT_EQ(period, (std::vector<uint8_t>{0, 0}));
     EXPECT_EQ(id, (Identity{0, 0, 0, 0}));
@@ -117,13 +119,9 @@ TEST(Transport, TunerAccessExactCalls) {
     auto bus = transport(p, socket);
     const I2cDevice& tuner = socket ? kTunerSock : kTunerUsb;
     std::vector<uint8_t> buf(3);
-    int rc = 0;
-    const std::string out = captured([&] {
-      rc = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
-                 : bus->tuner_read_regs(tuner, direct, 0x10, buf);
-    });
-    EXPECT_EQ(rc, fail_at != 0 ? -1 : 0) << calls;
-    EXPECT_EQ(out, fail_at != 0 ? kFailLine : "") << calls;
+    const Fault fault = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
+                              : bus->tuner_read_regs(tuner, direct, 0x10, buf);
+    EXPECT_EQ(fault, fail_at != 0 ? kRefused : kDone) << calls;
     EXPECT_EQ(p.calls, split(calls));
   }
 }
@@ -151,11 +149,8 @@ TEST(Poll, EndsAtItsDeadlineWhateverTheReadsCost) {
     p.transfer_ms = std::chrono::milliseconds(100);
     auto bus = transport(p, true);
     std::array<uint8_t, 1> flag{};
-    int rc = 0;
-    const std::string out = captured([&] {
-      rc = poll_register(*bus, {0x38, interval_ms, order}, flag,
-                         [](std::span<const uint8_t> b) { return b[0] != 0; });
-    });
+    const Fault fault = poll_register(*bus, {0x38, interval_ms, order}, flag,
+                                      [](std::span<const uint8_t> b) { return b[0] != 0; });
     const std::string read = "ReadregMulti(2,464,0x38,1,1)";
     const std::string wait = fmt("delay(%d)", interval_ms);
     Calls calls = {read};
@@ -164,8 +159,7 @@ TEST(Poll, EndsAtItsDeadlineWhateverTheReadsCost) {
       calls.push_back(read_first ? read : wait);
       calls.push_back(read_first ? wait : read);
     }
-    EXPECT_EQ(rc, -1);
-    EXPECT_EQ(out, "error=err timeout,failed,return=-1");
+    EXPECT_EQ(fault, Failure::timeout);
     EXPECT_EQ(p.calls, calls) << interval_ms;
   }
 }

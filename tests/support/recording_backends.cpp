@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <sstream>
 
+#include "cli/dispatch.h"
+#include "cli/result_line.h"
+
 namespace demodctl::testing {
 Calls split(const std::string& text) {
   Calls out;
@@ -88,10 +91,22 @@ RunResult run_cli(TestPlatform& platform, std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<Outcome> outcomes;
   ::testing::internal::CaptureStdout();
-  const int status = dispatch(static_cast<int>(args.size()), argv.data(), platform);
+  const int status = dispatch(static_cast<int>(args.size()), argv.data(), platform,
+                              [&](const Outcome& outcome) { outcomes.push_back(outcome); });
   std::fflush(stdout);
-  return {status, ::testing::internal::GetCapturedStdout()};
+  RunResult r{status, ::testing::internal::GetCapturedStdout()};
+  // A command writes nothing itself: its one line is the outcome it returns.
+  if (!outcomes.empty()) {
+    EXPECT_EQ(r.out, "") << "written beside the outcome";
+    EXPECT_EQ(outcomes.size(), 1U) << "one line per run";
+  }
+  for (const Outcome& outcome : outcomes) {
+    r.out += result_line(outcome);
+    EXPECT_EQ(r.status, exit_status(outcome));
+  }
+  return r;
 }
 
 std::vector<std::string> command_line(bool socket, std::vector<std::string> command) {

@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "bus/calc_api.h"
 #include "bus/delay.h"
+#include "bus/register_server_calls.h"
+#include "bus/transport_libraries.h"
 #include "bus/usbio_api.h"
-#include "cli/dispatch.h"
 #include "server/bus_backend.h"
 
 namespace demodctl::testing {
@@ -34,10 +34,10 @@ std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
 // While it lives it is also the clock: delay_ms is recorded as "delay(N)" and moves its time on
 // by N ms, as every register transfer does by transfer_ms.
-struct TestPlatform : Platform, CalcBackend, UsbioBackend, WaitClock {
+struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, WaitClock {
   TestPlatform();
   ~TestPlatform() override;
-  CalcBackend& calc() override { return *this; }
+  RegisterServerCalls& register_server() override { return *this; }
   UsbioBackend& usbio() override { return *this; }
   void set(int reg, const std::vector<uint8_t>& bytes, int address = 0xD0);
 
@@ -94,7 +94,7 @@ struct TestPlatform : Platform, CalcBackend, UsbioBackend, WaitClock {
 
 struct RunResult {
   int status;
-  std::string out;  // standard output
+  std::string out;  // standard output (help, version), or the result line of the returned outcome
 };
 RunResult run_cli(TestPlatform& platform, std::vector<std::string> args);
 

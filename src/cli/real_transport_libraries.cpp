@@ -1,4 +1,4 @@
-#include "cli/platform.h"
+#include "cli/real_transport_libraries.h"
 
 #include <cstdlib>
 
@@ -6,12 +6,12 @@
 
 namespace demodctl {
 
-CalcBackend& RealPlatform::calc() {
+RegisterServerCalls& RealTransportLibraries::register_server() {
   if (!client_) client_ = std::make_unique<RegClient>();
   return *client_;
 }
 
-UsbioBackend& RealPlatform::usbio() {
+UsbioBackend& RealTransportLibraries::usbio() {
   if (!bridge_) {
     bridge_ = std::make_unique<UsbBridge>([](std::string* error) {
       return open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), "/sys", error);

@@ -17,9 +17,9 @@
 
 namespace demodctl {
 
-class CalcBackend {
+class RegisterServerCalls {
  public:
-  virtual ~CalcBackend() = default;
+  virtual ~RegisterServerCalls() = default;
   // Opens the connection to the register server used by the following calls.
   virtual int init_sock(const char* host, int port) = 0;
   // Sets the I2C speed value (kHz) of a channel.

@@ -1,4 +1,4 @@
-// The real platform of the program: regserver's TCP client for the socket transport, and the
+// The program's transport libraries: regserver's TCP client for the socket transport, and the
 // USB bridge on the bus DEMODCTL_I2C_BUS names (an i2c-dev adapter or the in-process simulated
 // board). Each is made only when its transport is chosen.
 #pragma once
@@ -6,14 +6,14 @@
 #include <memory>
 
 #include "bus/reg_client.h"
+#include "bus/transport_libraries.h"
 #include "bus/usb_bridge.h"
-#include "cli/dispatch.h"
 
 namespace demodctl {
 
-class RealPlatform : public Platform {
+class RealTransportLibraries : public TransportLibraries {
  public:
-  CalcBackend& calc() override;
+  RegisterServerCalls& register_server() override;
   UsbioBackend& usbio() override;
 
  private:

@@ -1,0 +1,18 @@
+// How the program reaches the two transports' libraries: the register-server client and the USB
+// bridge (the program's own, or recording doubles in tests). Each is asked for only when its
+// transport is chosen.
+#pragma once
+
+#include "bus/register_server_calls.h"
+#include "bus/usbio_api.h"
+
+namespace demodctl {
+
+class TransportLibraries {
+ public:
+  virtual ~TransportLibraries() = default;
+  virtual RegisterServerCalls& register_server() = 0;
+  virtual UsbioBackend& usbio() = 0;
+};
+
+}  // namespace demodctl

@@ -1,0 +1,43 @@
+#include "cli/runner.h"
+
+#include <cstdio>
+#include <string>
+
+#include "cli/result_line.h"
+
+namespace demodctl {
+namespace {
+
+Outcome absent_reply(const AbsentReply& absent) {
+  return Reply{absent.message, std::visit([](auto v) { return ReplyValue(v); }, absent.value)};
+}
+
+// Open, identity check, handler: the outcome to print.
+Outcome framed_outcome(const Command& c, Transport& bus, const Invocation& command) {
+  if (c.frame == Frame::none) return c.handler(bus, command);
+  if (const Fault fault = bus.open_connection()) return *fault;
+  if (c.prepare != nullptr) c.prepare(bus, command);
+  if (c.frame == Frame::identity) {
+    if (const Fault fault = bus.read_chip_identity()) return *fault;
+    if (!chip_present(bus.identity())) return absent_reply(c.absent);
+  }
+  return c.handler(bus, command);
+}
+
+}  // namespace
+
+void print_result_line(const Outcome& outcome) {
+  const std::string line = result_line(outcome);
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
+                    const Printer& print) {
+  Outcome outcome = framed_outcome(c, bus, command);
+  print(outcome);
+  if (c.frame != Frame::none && !failed(outcome)) bus.close_connection();
+  return outcome;
+}
+
+}  // namespace demodctl

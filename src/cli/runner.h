@@ -1,0 +1,25 @@
+// The runner: the one frame around every command. In this order: open the connection, check the
+// chip's identity (where the row asks for it), run the handler, print the one result line, close.
+//
+// After a failure nothing more is sent and the connection is not closed (the debug log keeps the
+// lines written before it); an absent chip gives the row's reply and is closed like any reply.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "cli/command_table.h"
+
+namespace demodctl {
+
+// Where the one line goes: standard output (print_result_line), or a test's record.
+using Printer = std::function<void(const Outcome&)>;
+
+// Prints the outcome's result line to standard output, once, and flushes it.
+void print_result_line(const Outcome& outcome);
+
+// Runs the row's frame and handler on `bus`; `print` is called once, before the close.
+Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
+                    const Printer& print);
+
+}  // namespace demodctl
