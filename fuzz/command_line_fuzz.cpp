@@ -25,7 +25,7 @@
 
 #include "bus/delay.h"
 #include "capture/sample_file.h"
-#include "cli/debug_log.h"
+#include "output/debug_log.h"
 #include "cli/dispatch.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/numbers.h"
+#include "output/numbers.h"
 
 namespace demodctl {
 

@@ -14,7 +14,7 @@
 #include <span>
 
 #include "bus/i2c_device.h"
-#include "cli/outcome.h"
+#include "output/outcome.h"
 
 namespace demodctl {
 

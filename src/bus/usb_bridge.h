@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "bus/i2c_bus.h"
-#include "bus/trace_log.h"
+#include "i2c/i2c_bus.h"
+#include "i2c/trace_log.h"
 #include "bus/usbio_api.h"
 
 namespace demodctl {

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "bus/i2c_bus.h"
+#include "i2c/i2c_bus.h"
 
 namespace demodctl {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "cli/outcome.h"
+#include "output/outcome.h"
 
 namespace demodctl {
 

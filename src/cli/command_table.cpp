@@ -4,7 +4,7 @@
 
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
-#include "cli/result_line.h"
+#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "measure/formulas.h"
 #include "measure/measure_commands.h"

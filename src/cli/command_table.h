@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "bus/transport.h"
-#include "cli/outcome.h"
+#include "output/outcome.h"
 
 namespace demodctl {
 

@@ -6,8 +6,8 @@
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
-#include "cli/numbers.h"
-#include "cli/result_line.h"
+#include "output/numbers.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {

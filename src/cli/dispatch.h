@@ -8,7 +8,7 @@
 #include "bus/i2c_device.h"
 #include "bus/transport.h"
 #include "bus/transport_libraries.h"
-#include "cli/numbers.h"
+#include "output/numbers.h"
 #include "cli/runner.h"
 
 namespace demodctl {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/result_line.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {

@@ -1,6 +1,6 @@
 // chip_init: identity check, then the fixed start-up sequence.
 #include "bus/reg_rows.h"
-#include "cli/result_line.h"
+#include "output/result_line.h"
 #include "demod/demod_commands.h"
 
 namespace demodctl {

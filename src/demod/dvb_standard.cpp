@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/result_line.h"
+#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "demod/lock_status.h"
 #include "demod/mode_tables.h"

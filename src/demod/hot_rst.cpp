@@ -1,6 +1,6 @@
 // hot_rst: identity check, then the two-step reset through register 0x2E.
 #include "bus/reg_rows.h"
-#include "cli/result_line.h"
+#include "output/result_line.h"
 #include "demod/demod_commands.h"
 
 namespace demodctl {

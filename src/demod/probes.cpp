@@ -1,5 +1,5 @@
 // Link status probes: chip identity and the six lock-status flags.
-#include "cli/result_line.h"
+#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "demod/lock_status.h"
 

@@ -2,8 +2,8 @@
 // command. A refused transfer (or a flag that never came) is the outcome.
 #include "measure/measure_commands.h"
 
-#include "cli/debug_log.h"
-#include "cli/result_line.h"
+#include "output/debug_log.h"
+#include "output/result_line.h"
 #include "measure/measurements.h"
 
 namespace demodctl {

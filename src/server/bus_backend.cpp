@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "bus/trace_log.h"
+#include "i2c/trace_log.h"
 #include "sim/sim_board.h"
 
 namespace demodctl {

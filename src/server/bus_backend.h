@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "bus/i2c_bus.h"
-#include "bus/i2c_dev_bus.h"
+#include "i2c/i2c_bus.h"
+#include "i2cdev/i2c_dev_bus.h"
 
 namespace demodctl {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bus/trace_log.h"
+#include "i2c/trace_log.h"
 #include "files/standard_descriptors.h"
 #include "server/bus_backend.h"
 #include "server/options.h"

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "bus/i2c_bus.h"
+#include "i2c/i2c_bus.h"
 #include "protocol/wire.h"
 #include "server/bus_backend.h"
 

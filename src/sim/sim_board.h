@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bus/i2c_bus.h"
+#include "i2c/i2c_bus.h"
 
 namespace demodctl {
 

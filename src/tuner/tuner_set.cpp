@@ -1,7 +1,7 @@
 // tuner_set: identity check, then the chosen tuner driver's start-up and setting, with the
 // demodulator's register 0x33 bit 1 set between the two; progress goes to the debug log.
-#include "cli/debug_log.h"
-#include "cli/result_line.h"
+#include "output/debug_log.h"
+#include "output/result_line.h"
 #include "tuner/rda5815.h"
 #include "tuner/tuner0.h"
 #include "tuner/tuner_commands.h"

@@ -15,12 +15,12 @@
 #include <tuple>
 
 #include "bus/delay.h"
-#include "bus/i2c_dev_bus.h"
+#include "i2cdev/i2c_dev_bus.h"
 #include "bus/poll.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
-#include "cli/bus_choice.h"
+#include "app/bus_choice.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"

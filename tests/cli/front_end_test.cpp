@@ -1,7 +1,7 @@
 // The front end: command-line numbers, print_conn, unknown names and short command lines, help.
 #include <gtest/gtest.h>
 
-#include "cli/numbers.h"
+#include "output/numbers.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 

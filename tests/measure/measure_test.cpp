@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "bus/socket_transport.h"
-#include "cli/debug_log.h"
+#include "output/debug_log.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
 #include "support/process.h"

@@ -1,5 +1,5 @@
 // Linux i2c-dev adapter: one I2C_RDWR ioctl per transaction.
-#include "bus/i2c_dev_bus.h"
+#include "i2cdev/i2c_dev_bus.h"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "bus/i2c_bus.h"
+#include "i2c/i2c_bus.h"
 
 namespace demodctl {
 

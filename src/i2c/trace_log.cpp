@@ -1,4 +1,4 @@
-#include "bus/trace_log.h"
+#include "i2c/trace_log.h"
 
 #include <errno.h>  // program_invocation_short_name
 #include <poll.h>

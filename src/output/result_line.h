@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/outcome.h"
+#include "output/outcome.h"
 
 namespace demodctl {
 

@@ -1,8 +1,8 @@
-#include "cli/real_transport_libraries.h"
+#include "app/real_transport_libraries.h"
 
 #include <cstdlib>
 
-#include "cli/bus_choice.h"
+#include "app/bus_choice.h"
 
 namespace demodctl {
 

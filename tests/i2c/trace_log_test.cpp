@@ -1,5 +1,5 @@
 // The exact JSON Lines the bus trace writes, and where it refuses to write them.
-#include "bus/trace_log.h"
+#include "i2c/trace_log.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

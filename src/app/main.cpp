@@ -1,5 +1,5 @@
 #include "cli/dispatch.h"
-#include "cli/real_transport_libraries.h"
+#include "app/real_transport_libraries.h"
 #include "files/standard_descriptors.h"
 
 namespace {

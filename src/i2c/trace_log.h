@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "bus/i2c_bus.h"
+#include "i2c/i2c_bus.h"
 
 namespace demodctl {
 

@@ -1,8 +1,8 @@
-#include "cli/bus_choice.h"
+#include "app/bus_choice.h"
 
 #include <string_view>
 
-#include "bus/i2c_dev_bus.h"
+#include "i2cdev/i2c_dev_bus.h"
 #include "sim/sim_board.h"
 
 namespace demodctl {

@@ -1,4 +1,4 @@
-#include "cli/numbers.h"
+#include "output/numbers.h"
 
 #include <limits>
 

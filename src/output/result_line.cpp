@@ -1,4 +1,4 @@
-#include "cli/result_line.h"
+#include "output/result_line.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -19,7 +19,7 @@
 #include <system_error>
 #include <vector>
 
-#include "bus/i2c_dev_bus.h"
+#include "i2cdev/i2c_dev_bus.h"
 
 namespace demodctl {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/debug_log.h"
+#include "output/debug_log.h"
 
 #include <unistd.h>
 
