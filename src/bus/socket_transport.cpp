@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "bus/delay.h"
-#include "bus/transport_values.h"
 
 namespace demodctl {
 namespace {
 
+constexpr int kRegAddrLen = 1;  // register addresses are one byte wide
 // Through the repeater the server reaches the tuner one byte per opening; each byte is followed
 // by this pause.
 constexpr int kRepeaterPauseMs = 2;

@@ -1,5 +1,5 @@
 // The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
-// board, whichever the program's assembly hands it (see cli/bus_choice.h), optionally traced to
+// board, whichever the program's assembly hands it (see app/bus_choice.h), optionally traced to
 // the file named by DEMODCTL_I2C_TRACE. Only device index 0 exists.
 #pragma once
 

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "bus/transport_values.h"
-
 namespace demodctl {
 namespace {
 
+constexpr int kBridgeIndex = 0;  // the USB bridge is always device index 0
 constexpr int kOpenFailed = -1;  // USBIO_OpenDevice's "no bridge"
 constexpr int kNotDone = 0;      // USBIO_StreamI2C's "transfer failed"
+
+// Bridge transactions carry the address and register as their low 8 bits.
+uint8_t low8(int v) { return static_cast<uint8_t>(v & 0xFF); }
 
 // A transaction the bridge did not do is a refused transfer.
 Fault done(bool transferred) {

@@ -18,9 +18,10 @@ void report_skipped_log(const std::string& reason) {
   std::fprintf(stderr, "demodctl: debug log: %s: %s\n", kDebugLogName, reason.c_str());
 }
 
-}  // namespace
-
+// The one log of the process; nullptr while none is open.
 std::FILE* debug_log = nullptr;
+
+}  // namespace
 
 bool debug_log_open(const char* mode) {
   debug_log_close();

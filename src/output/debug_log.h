@@ -12,9 +12,6 @@ namespace demodctl {
 
 inline constexpr const char* kDebugLogName = "qv_debug_file";
 
-// The program-wide handle; nullptr while no log is open.
-extern std::FILE* debug_log;
-
 // mode "w+" starts a new log, "a" appends. Returns false when it cannot be opened.
 bool debug_log_open(const char* mode);
 // printf-style line(s); nothing when no log is open.
