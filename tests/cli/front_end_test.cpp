@@ -53,14 +53,5 @@ TEST(FrontEnd, UnknownNamesAndShortLines) {
   EXPECT_TRUE(p.calls.empty());
 }
 
-TEST(FrontEnd, HelpAndVersionGoToStdout) {
-  for (const char* flag : {"--help", "--version"}) {
-    TestPlatform p;
-    const RunResult r = run_cli(p, {flag});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("demodctl"), std::string::npos);
-  }
-}
-
 }  // namespace
 }  // namespace demodctl::testing

@@ -327,6 +327,19 @@ TEST(Signal, RegistersOfTheSignal) {
   }
 }
 
+// The lock time in 10 ms units, rounded half up, spread over the five fields of 0x29..0x2B.
+TEST(Signal, LockTimeRoundedToTenMilliseconds) {
+  const std::pair<int, Bytes> cases[] = {
+      {4, {0x00, 0x00, 0x00}},   {5, {0x01, 0x00, 0x00}},    {274, {0x66, 0x55, 0x14}},
+      {275, {0x66, 0x56, 0x14}}, {1704, {0xFF, 0xFF, 0xFB}}, {1705, {0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& [ms, bytes] : cases) {
+    auto board = board_from(R"({"signal": {"lock_time_ms": )" + std::to_string(ms) + "}}");
+    ASSERT_TRUE(board);
+    EXPECT_EQ(read(*board, kDemod, 0x29, 3), bytes) << ms;
+  }
+}
+
 // The ready flag shows after agc_settle_reads reads of 0x37, and again after a restart.
 TEST(Signal, AgcReadyFlagAfterSettleReads) {
   const auto high_bytes = [](SimBoard& board, int n) {
