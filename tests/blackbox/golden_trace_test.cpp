@@ -73,6 +73,7 @@ TEST(GoldenTraces, EveryCommandOnBothTransports) {
       const ScratchDir cwd;  // for the files the commands write
       const BoardRun run = run_on_board(via, std::string(SCENARIO_DIR) + "/" + c.scenario + ".json",
                                         c.own, c.command, cwd.path);
+      EXPECT_EQ(run.result.err, "") << c.name << " " << name;
       const std::string text = header(c, name, run.result) + run.trace;
       const std::string path = std::string(GOLDEN_DIR) + "/" + c.name + "." + name + ".txt";
       if (update) {

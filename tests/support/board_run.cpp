@@ -1,6 +1,7 @@
 #include "support/board_run.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 namespace demodctl::testing {
@@ -79,23 +80,20 @@ BoardRun run_on_board(Via via, const std::string& scenario, const std::vector<st
                       const std::vector<std::string>& env) {
   const ScratchDir traces;
   const std::string trace = traces.path + "/trace.jsonl";
+  std::optional<ServerProcess> server;
   std::vector<std::string> args = {"100", "208"};
   std::vector<std::string> run_env = env;
-  BoardRun run;
   if (via == Via::socket) {
-    ServerProcess server({"--scenario", scenario, "--trace", trace});
-    if (!server.ready()) return run;
-    args = {"127.0.0.1", server.port_text(), "0", "100", "208"};
-    args.insert(args.end(), own.begin(), own.end());
-    args.insert(args.end(), {command, "1"});
-    run.result = demodctl(args, run_env, cwd);
+    server.emplace(std::vector<std::string>{"--scenario", scenario, "--trace", trace});
+    args = {"127.0.0.1", server->port_text(), "0", "100", "208"};
   } else {
     run_env.insert(run_env.end(),
                    {"DEMODCTL_I2C_BUS=sim:" + scenario, "DEMODCTL_I2C_TRACE=" + trace});
-    args.insert(args.end(), own.begin(), own.end());
-    args.insert(args.end(), {command, "0"});
-    run.result = demodctl(args, run_env, cwd);
   }
+  args.insert(args.end(), own.begin(), own.end());
+  args.insert(args.end(), {command, via == Via::socket ? "1" : "0"});
+  BoardRun run{demodctl(args, run_env, cwd), ""};
+  server.reset();  // its trace complete
   run.trace = compact_trace(read_file(trace));
   return run;
 }
