@@ -1,8 +1,9 @@
-// Sample decoding, then the capture commands: the exact sequence, the sample file and the listing,
+// Sample decoding, then the capture commands: where the waits end, the sample file and the listing,
 // and every way a capture can fail without losing an earlier sample file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "capture/samples.h"
@@ -28,8 +29,8 @@ TEST(Samples, WordsDecodeToPairs) {
   // and b3 unused), (-204, 137) and (0, 1) in the 9-bit format (b2 bits 7..2 and b3 unused).
 }
 
-// The ready flag rises at the second read, the completion flag at the second read (the bus
-// operations of a capture: tests/golden).
+// The ready flag rises at the second read (0x7F, then 0x80), the completion flag at the second
+// read (0x3F, then 0x80 alone); the bus operations of a capture: tests/golden.
 void script_waits(TestPlatform& p) {
   p.script[{0xD0, 0x37}] = {0xFF, 0xFF};  // the first byte never counts
   p.script[{0xD0, 0x38}] = {0x7F, 0x80};
@@ -44,6 +45,9 @@ TEST(Capture, AdSmpOnTheServerAndFftPrintOnTheBridge) {
     // Two words: (-121, -1) and (120, 0) in the 8-bit format, then zeros.
     p.script[{0xD0, 0xEF}] = {0xF0, 0x7F, 0x08, 0x00, 0x0F, 0x80, 0x07, 0xFF};
     EXPECT_EQ(run_cli(p, command_line(true, {"1", "ad_smp"})).out, "error=ok,return=0");
+    for (const char* poll : {"ReadregMulti(0,208,0x37,1,2)", "ReadregMulti(0,208,0xEA,1,1)"}) {
+      EXPECT_EQ(std::count(p.calls.begin(), p.calls.end(), poll), 2) << poll;
+    }
     std::string lines = "Column:2\n-121,-1\n120,0\n";
     for (int n = 2; n < 2048; ++n) lines += "0,0\n";
     EXPECT_EQ(read_file(dir + "/qv_ad_smp"), lines);
