@@ -179,6 +179,13 @@ TEST(Demodctl, BridgeThatIsNotAnAdapter) {
   }
 }
 
+// This machine's adapters (often none): a listing, never the usage of a short command line.
+TEST(Demodctl, ListBusesIsNoCommandLine) {
+  const ProcResult r = demodctl({"--list-buses"}, {});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty() || r.out.starts_with("i2c-")) << r.out;
+}
+
 TEST(Demodctl, OutputThatCannotBeWrittenIsAFailure) {
   const ProcResult r = run_process(
       {"/bin/sh", "-c", std::string("exec '") + DEMODCTL_BIN + "' 100 208 fec_ok 0 >/dev/full"},
