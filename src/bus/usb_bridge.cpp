@@ -19,10 +19,6 @@ constexpr int kOpened = 0;
 constexpr int kCallFailed = 0;
 constexpr int kCallDone = 1;
 
-}  // namespace
-
-void report_open_failure(const std::string& reason) { say_why("USB bridge: " + reason); }
-
 // "USB bridge: read 0xD2 register 0x2C: no acknowledge": which message the bus did not carry.
 void report_transfer_failure(uint8_t address_byte, std::span<const uint8_t> tx, bool reads,
                              I2cResult result) {
@@ -34,6 +30,10 @@ void report_transfer_failure(uint8_t address_byte, std::span<const uint8_t> tx, 
                                    : ": transfer failed (the adapter could not carry it)";
   say_why(why);
 }
+
+}  // namespace
+
+void report_open_failure(const std::string& reason) { say_why("USB bridge: " + reason); }
 
 UsbBridge::UsbBridge(BusOpener opener) : opener_(std::move(opener)) {}
 
