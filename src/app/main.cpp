@@ -1,5 +1,8 @@
-#include "cli/dispatch.h"
+#include <cstring>
+
+#include "app/bus_choice.h"
 #include "app/real_transport_libraries.h"
+#include "cli/dispatch.h"
 #include "files/standard_descriptors.h"
 
 namespace {
@@ -15,6 +18,11 @@ int main(int argc, char** argv) {
   // on, nothing is run at all.
   const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
   if (!standard.usable || standard.output_closed) return kNoOutputStatus;
+  // The adapter listing reads sysfs, which is the program's assembly's business, not a command's;
+  // no command line of two arguments is one (a command needs its name and the flag after it).
+  if (argc == 2 && std::strcmp(argv[1], "--list-buses") == 0) {
+    return demodctl::finish_output(demodctl::list_buses());
+  }
   demodctl::RealTransportLibraries libraries;
   return demodctl::finish_output(demodctl::dispatch(argc, argv, libraries));
 }
