@@ -88,7 +88,9 @@ class Board : public demodctl::Platform,
   // wbuf[0] is the address byte, wbuf[1] the register, the rest data written from it.
   int stream_i2c(int, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override {
+    last_ = demodctl::I2cResult::failed;
     if (next_fails() || write_len < 1) return kUsbFailed;
+    last_ = demodctl::I2cResult::ok;
     const int address = write_buf[0] & 0xFE;
     if (write_len >= 2) pointer_[address] = write_buf[1];
     int& reg = pointer_[address];
@@ -97,6 +99,7 @@ class Board : public demodctl::Platform,
     return kUsbDone;
   }
   int close_device(int) override { return kUsbDone; }
+  demodctl::I2cResult last_result() const override { return last_; }
 
  private:
   uint8_t& at(int address, int reg) {
@@ -136,6 +139,7 @@ class Board : public demodctl::Platform,
 
   uint8_t setup_;
   int fail_at_;
+  demodctl::I2cResult last_ = demodctl::I2cResult::failed;
   int transfers_ = 0;
   std::map<int, std::array<uint8_t, 256>> memory_;
   std::map<int, int> pointer_;
