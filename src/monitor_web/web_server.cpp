@@ -4,6 +4,7 @@
 #include "monitor_web/web_server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <httplib.h>
 
 #include <algorithm>
@@ -16,10 +17,10 @@
 #include <thread>
 
 #include "files/safe_open.h"
+#include "monitor/json_records.h"
 #include "monitor_web/event_queue.h"
 #include "monitor_web/metrics_text.h"
 #include "monitor_web/page_text.h"
-#include "monitor_web/record_json.h"
 #include "net/allow_list.h"
 
 namespace demodctl::monitor {
@@ -43,6 +44,9 @@ constexpr size_t kMaxStreams = 8;
 constexpr size_t kStreamQueueCapacity = 256;
 // A silent stream sends a comment this often, so a client that went away is noticed.
 constexpr auto kStreamKeepAlive = 15s;
+// What the kernel holds for one client (accepted sockets inherit the listener's size): a client
+// that stopped reading is then held back by its bounded queue, not by megabytes of socket buffer.
+constexpr int kSendBufferBytes = 256 << 10;
 // How long start() waits for the listening thread to run.
 constexpr auto kStartBound = 2s;
 constexpr auto kStartPoll = 1ms;
@@ -130,10 +134,7 @@ class HttpWebServer final : public WebServer {
   void stop() override {
     if (stopped_.exchange(true)) return;
     if (subscription_ >= 0) feed_.unsubscribe(subscription_);
-    {
-      std::lock_guard lock(streams_mutex_);
-      for (const auto& queue : streams_) queue->close();
-    }
+    streams_->close_all();
     if (thread_.joinable()) {
       http_.stop();
       thread_.join();
@@ -156,6 +157,10 @@ class HttpWebServer final : public WebServer {
     http_.set_write_timeout(kWriteTimeoutSec);
     http_.set_keep_alive_timeout(kKeepAliveSec);
     http_.set_payload_max_length(kMaxBodyBytes);
+    http_.set_socket_options([](int sock) {
+      httplib::default_socket_options(sock);
+      setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    });
     http_.set_default_headers(
         {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}});
     http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -192,21 +197,15 @@ class HttpWebServer final : public WebServer {
     nlohmann::json boards = nlohmann::json::array();
     for (const std::string& name : feed_.boards()) {
       nlohmann::json history = nlohmann::json::array();
-      for (const BoardSample& s : feed_.history(name, kStateHistory))
-        history.push_back(sample_json(s));
+      for (const BoardSample& s : feed_.history(name, kStateHistory)) history.push_back(to_json(s));
       nlohmann::json events = nlohmann::json::array();
-      for (const BoardEvent& e : feed_.events(name)) events.push_back(event_json(e));
-      const BoardCounters counters = feed_.counters(name);
+      for (const BoardEvent& e : feed_.events(name)) events.push_back(to_json(e));
       const std::optional<CaptureRecord> capture = feed_.latest_capture(name);
       boards.push_back({{"name", name},
-                        {"counters",
-                         {{"samples", counters.samples},
-                          {"failures", counters.failures},
-                          {"lock_losses", counters.lock_losses},
-                          {"longest_outage_ms", counters.longest_outage.count()}}},
+                        {"counters", to_json(name, feed_.counters(name))},
                         {"history", std::move(history)},
                         {"events", std::move(events)},
-                        {"capture", capture ? capture_json(*capture) : nlohmann::json(nullptr)}});
+                        {"capture", capture ? to_json(*capture) : nlohmann::json(nullptr)}});
     }
     return {{"captures_allowed", options_.captures_allowed}, {"boards", std::move(boards)}};
   }
@@ -231,14 +230,10 @@ class HttpWebServer final : public WebServer {
   }
 
   void stream(httplib::Response& res) {
-    auto queue = std::make_shared<EventQueue>(kStreamQueueCapacity);
-    {
-      std::lock_guard lock(streams_mutex_);
-      if (stopped_ || streams_.size() >= kMaxStreams) {
-        text_reply(res, kUnavailable, "too many event streams");
-        return;
-      }
-      streams_.push_back(queue);
+    const std::shared_ptr<EventQueue> queue = streams_->open();
+    if (!queue) {
+      text_reply(res, kUnavailable, "too many event streams");
+      return;
     }
     // The client reconnects a second after a drop instead of the browsers' default three.
     auto first = std::make_shared<bool>(true);
@@ -261,36 +256,18 @@ class HttpWebServer final : public WebServer {
           }
           return true;
         },
-        [this, queue](bool) {
-          queue->close();
-          std::lock_guard lock(streams_mutex_);
-          std::erase(streams_, queue);
-        });
+        [streams = streams_, queue](bool) { streams->forget(queue); });
   }
 
-  void publish(std::string_view name, const nlohmann::json& data) {
-    std::lock_guard lock(streams_mutex_);
-    if (streams_.empty()) return;
-    const std::string message = stream_message(name, data);
-    for (const auto& queue : streams_) queue->push(message);
-  }
-
-  bool has_streams() {
-    std::lock_guard lock(streams_mutex_);
-    return !streams_.empty();
-  }
-
+  // Each record is turned into its message once, and only while a stream is open.
   MonitorFeed::Listener listener() {
+    auto publish = [streams = streams_](std::string_view name, const auto& record) {
+      if (!streams->empty()) streams->publish(stream_message(name, to_json(record)));
+    };
     return {
-        [this](const BoardSample& s) {
-          if (has_streams()) publish("sample", sample_json(s));
-        },
-        [this](const BoardEvent& e) {
-          if (has_streams()) publish("event", event_json(e));
-        },
-        [this](const CaptureRecord& c) {
-          if (has_streams()) publish("capture", capture_json(c));
-        },
+        [publish](const BoardSample& s) { publish("sample", s); },
+        [publish](const BoardEvent& e) { publish("event", e); },
+        [publish](const CaptureRecord& c) { publish("capture", c); },
     };
   }
 
@@ -303,8 +280,8 @@ class HttpWebServer final : public WebServer {
   uint16_t port_ = 0;
   int subscription_ = -1;
   std::atomic<bool> stopped_{false};
-  std::mutex streams_mutex_;
-  std::vector<std::shared_ptr<EventQueue>> streams_;
+  const std::shared_ptr<EventStreams> streams_ =
+      std::make_shared<EventStreams>(kMaxStreams, kStreamQueueCapacity);
 };
 
 }  // namespace
