@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "bus/verbose.h"
 
 namespace demodctl {
 namespace {
@@ -47,10 +50,27 @@ bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadli
 
 int status_result(Status status) { return static_cast<int>(status); }
 
-// The register fields of a request; false when a value cannot be encoded.
+// The client's own outcomes, beside the server's status names.
+constexpr std::string_view kOutcomeOk = "OK";
+constexpr std::string_view kTimedOut = "TIMEOUT";
+constexpr std::string_view kClosed = "CLOSED";
+constexpr std::string_view kMalformed = "MALFORMED";
+constexpr std::string_view kNotConnected = "NOT_CONNECTED";
+constexpr std::string_view kNotSent = "NOT_SENT";
+
+// The name of an operation in the trace.
+std::string_view trace_op(Opcode op) {
+  return op == Opcode::kWrite ? "write" : op == Opcode::kReadPeriod ? "read_period" : "read";
+}
+
+// The register fields of a request; false when a value cannot be encoded (the channel and the
+// address are kept all the same, for the reason given).
 bool make_target(int channel, int address, int reg, int reg_len, wire::RegTarget& target) {
+  target.channel = channel;
+  target.address = address;
   if (!fits_u16(reg) || !fits_u8(reg_len)) return false;
-  target = {channel, address, static_cast<uint16_t>(reg), static_cast<uint8_t>(reg_len)};
+  target.reg = static_cast<uint16_t>(reg);
+  target.reg_len = static_cast<uint8_t>(reg_len);
   return true;
 }
 
@@ -74,33 +94,71 @@ int RegClient::abandon() {
   return kClientTransportError;
 }
 
+int RegClient::fail(std::string_view outcome) {
+  outcome_ = outcome;
+  return abandon();
+}
+
 int RegClient::init_sock(const char* host, int port) {
   abandon();
   next_seq_ = 0;  // HELLO goes out with seq 0, the seq of a BUSY refusal
-  if (host == nullptr || port <= 0 || port > kMaxPort) return kClientTransportError;
+  host_ = host != nullptr ? host : "";
+  port_ = port;
+  if (!trace_) {
+    if (const char* path = trace_path_from_env(); path != nullptr) {
+      std::string error;
+      trace_ = TraceLog::create(path, &error, TraceSource::socket);
+      if (!trace_) {
+        say_why(error);  // no connection without the trace that was asked for
+        return kClientTransportError;
+      }
+    }
+  }
+  if (host == nullptr || port <= 0 || port > kMaxPort) {
+    say_connect_failure("not a port number");
+    return kClientTransportError;
+  }
   const auto timeout = net_timeout_from_env();
-  if (connect_to(host, port, Clock::now() + timeout) != 0) return kClientTransportError;
+  if (connect_to(host, port, timeout) != 0) return kClientTransportError;
   return hello(timeout);
 }
 
-int RegClient::connect_to(const char* host, int port, Clock::time_point deadline) {
+void RegClient::say_connect_failure(const std::string& reason) const {
+  say_why("register server " + host_ + " port " + std::to_string(port_) + ": connect: " + reason);
+}
+
+int RegClient::connect_to(const char* host, int port, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  if (::getaddrinfo(host, service.c_str(), &hints, &found) != 0) return kClientTransportError;
+  if (const int rc = ::getaddrinfo(host, service.c_str(), &hints, &found); rc != 0) {
+    say_connect_failure(std::string("cannot resolve the host: ") + ::gai_strerror(rc));
+    return kClientTransportError;
+  }
+  std::string why = "no address to try";
   for (addrinfo* ai = found; ai != nullptr && fd_ < 0; ai = ai->ai_next) {
     const int fd =
         ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      why = std::strerror(errno);
+      continue;
+    }
     bool ok = ::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-    if (!ok && errno == EINPROGRESS && wait_for(fd, POLLOUT, deadline)) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    int err = errno;
+    if (!ok && err == EINPROGRESS) {
+      if (wait_for(fd, POLLOUT, deadline)) {
+        socklen_t len = sizeof err;
+        ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+      } else {
+        err = ETIMEDOUT;
+      }
     }
     if (!ok) {
+      why = err == ETIMEDOUT ? "no answer within " + std::to_string(timeout.count()) + " ms"
+                             : std::strerror(err);
       ::close(fd);
       continue;
     }
@@ -109,7 +167,9 @@ int RegClient::connect_to(const char* host, int port, Clock::time_point deadline
     fd_ = fd;
   }
   ::freeaddrinfo(found);
-  return fd_ >= 0 ? 0 : kClientTransportError;
+  if (fd_ >= 0) return 0;
+  say_connect_failure(why);
+  return kClientTransportError;
 }
 
 int RegClient::hello(std::chrono::milliseconds timeout) {
@@ -117,20 +177,19 @@ int RegClient::hello(std::chrono::milliseconds timeout) {
   q.op = Opcode::kHello;
   q.version = wire::kVersion;
   std::vector<uint8_t> body(wire::kHelloReplyBodySize);
-  const int rc = transact(q, body, timeout);
-  if (rc != 0) {
-    abandon();
-    return rc;  // e.g. BUSY: the server is full
+  int rc = transact(q, body, timeout);
+  if (rc == 0) {
+    const bool same_magic =
+        std::equal(std::begin(wire::kMagic), std::end(wire::kMagic), body.begin());
+    if (!same_magic || wire::get_u16(body.data() + sizeof wire::kMagic) != wire::kVersion) {
+      rc = fail(kMalformed);
+    }
   }
-  const bool same_magic =
-      std::equal(std::begin(wire::kMagic), std::end(wire::kMagic), body.begin());
-  if (!same_magic || wire::get_u16(body.data() + sizeof wire::kMagic) != wire::kVersion) {
-    return abandon();
-  }
-  return 0;
+  if (rc != 0) abandon();  // e.g. BUSY: the server is full
+  return finish(q, {}, rc);
 }
 
-bool RegClient::send_all(std::span<const uint8_t> bytes, Clock::time_point deadline) {
+RegClient::Io RegClient::send_all(std::span<const uint8_t> bytes, Clock::time_point deadline) {
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n > 0) {
@@ -138,15 +197,16 @@ bool RegClient::send_all(std::span<const uint8_t> bytes, Clock::time_point deadl
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!wait_for(fd_, POLLOUT, deadline)) return false;
+      if (!wait_for(fd_, POLLOUT, deadline)) return Io::timed_out;
     } else {
-      return false;
+      lost_errno_ = n < 0 ? errno : 0;
+      return Io::lost;
     }
   }
-  return true;
+  return Io::done;
 }
 
-bool RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline) {
+RegClient::Io RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline) {
   while (n > 0) {
     const ssize_t got = ::recv(fd_, dst, n, 0);
     if (got > 0) {
@@ -155,40 +215,111 @@ bool RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline) {
     } else if (got < 0 && errno == EINTR) {
       continue;
     } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!wait_for(fd_, POLLIN, deadline)) return false;
+      if (!wait_for(fd_, POLLIN, deadline)) return Io::timed_out;
     } else {
-      return false;  // closed by the server, or an error
+      lost_errno_ = got < 0 ? errno : 0;  // 0: closed by the server
+      return Io::lost;
     }
   }
-  return true;
+  return Io::done;
 }
 
-int RegClient::transact(wire::Request q, std::span<uint8_t> out,
+int RegClient::transact(wire::Request& q, std::span<uint8_t> out,
                         std::chrono::milliseconds timeout) {
-  if (fd_ < 0) return kClientTransportError;
+  waited_ = timeout;
+  if (fd_ < 0) return fail(kNotConnected);
   q.seq = next_seq_++;
   const auto deadline = Clock::now() + timeout;
-  if (!send_all(wire::encode_request(q), deadline)) return abandon();
-
+  const auto io_failure = [&](Io io) { return fail(io == Io::timed_out ? kTimedOut : kClosed); };
+  if (const Io io = send_all(wire::encode_request(q), deadline); io != Io::done) {
+    return io_failure(io);
+  }
   std::vector<uint8_t> frame(wire::kLengthFieldSize);
-  if (!recv_exact(frame.data(), frame.size(), deadline)) return abandon();
+  if (const Io io = recv_exact(frame.data(), frame.size(), deadline); io != Io::done) {
+    return io_failure(io);
+  }
   const uint16_t length = wire::get_u16(frame.data());
-  if (length < wire::kHeaderSize) return abandon();
+  if (length < wire::kHeaderSize) return fail(kMalformed);
   frame.resize(wire::kLengthFieldSize + length);
-  if (!recv_exact(frame.data() + wire::kLengthFieldSize, length, deadline)) return abandon();
+  if (const Io io = recv_exact(frame.data() + wire::kLengthFieldSize, length, deadline);
+      io != Io::done) {
+    return io_failure(io);
+  }
 
   const auto reply = wire::decode_reply(frame);
-  if (!reply) return abandon();
+  if (!reply) return fail(kMalformed);
   const auto expected_op = static_cast<uint8_t>(static_cast<uint8_t>(q.op) | wire::kReplyFlag);
-  if (reply->opcode != expected_op || reply->seq != q.seq) return abandon();
+  if (reply->opcode != expected_op || reply->seq != q.seq) return fail(kMalformed);
+  outcome_ = wire::status_name(reply->status);
   if (reply->status == Status::kBusy || reply->status == Status::kBadVersion) {
     abandon();  // the server ends the connection after these
     return status_result(reply->status);
   }
   if (reply->status != Status::kOk) return status_result(reply->status);
-  if (reply->body.size() != out.size()) return abandon();
+  if (reply->body.size() != out.size()) return fail(kMalformed);
   std::copy(reply->body.begin(), reply->body.end(), out.begin());
   return 0;
+}
+
+int RegClient::not_sent(const wire::Request& q, int rc) {
+  outcome_ = kNotSent;
+  return finish(q, {}, rc);
+}
+
+int RegClient::finish(const wire::Request& q, std::span<const uint8_t> read, int rc) {
+  if (rc == 0) outcome_ = kOutcomeOk;
+  if (trace_ && q.op == Opcode::kSetSpeed) {
+    trace_->speed(q.channel, q.speed, rc == 0, outcome_);
+  } else if (trace_ && q.op != Opcode::kHello) {
+    const size_t read_len = q.op == Opcode::kRead         ? q.count
+                            : q.op == Opcode::kReadPeriod ? q.total
+                                                          : 0;
+    trace_->operation({.op = trace_op(q.op),
+                       .channel = q.target.channel,
+                       .address = q.target.address,
+                       .reg = q.target.reg,
+                       .written = q.data,
+                       .read = read,
+                       .read_len = read_len,
+                       .ok = rc == 0,
+                       .status = outcome_});
+  }
+  // A call on a connection already lost adds nothing: its cause was said when it was lost.
+  if (rc != 0 && outcome_ != kNotConnected) {
+    say_why("register server " + host_ + " port " + std::to_string(port_) + ": " + describe(q) +
+            ": " + cause());
+  }
+  return rc;
+}
+
+std::string RegClient::describe(const wire::Request& q) {
+  const std::string on_channel = " on channel ";
+  switch (q.op) {
+    case Opcode::kHello:
+      return "HELLO";
+    case Opcode::kSetSpeed:
+      return "SET_SPEED " + std::to_string(q.speed) + on_channel + std::to_string(q.channel);
+    case Opcode::kRead:
+    case Opcode::kWrite:
+    case Opcode::kReadPeriod:
+      break;
+  }
+  const std::string name = q.op == Opcode::kWrite        ? "WRITE "
+                           : q.op == Opcode::kReadPeriod ? "READ_PERIOD "
+                                                         : "READ ";
+  return name + hex_text(q.target.address) + " register " + hex_text(q.target.reg) + on_channel +
+         std::to_string(q.target.channel);
+}
+
+std::string RegClient::cause() const {
+  if (outcome_ == kTimedOut) return "no reply within " + std::to_string(waited_.count()) + " ms";
+  if (outcome_ == kClosed) {
+    return lost_errno_ == 0 ? "the server closed the connection"
+                            : std::string("connection lost: ") + std::strerror(lost_errno_);
+  }
+  if (outcome_ == kMalformed) return "not a reply of this protocol";
+  if (outcome_ == kNotSent) return "not sent: a value the protocol cannot carry";
+  return std::string(outcome_);  // the server's status name, as docs/protocol.md gives it
 }
 
 int RegClient::set_i2c_speed(int channel, int speed) {
@@ -196,7 +327,7 @@ int RegClient::set_i2c_speed(int channel, int speed) {
   q.op = Opcode::kSetSpeed;
   q.channel = channel;
   q.speed = speed;
-  return transact(q, {}, net_timeout_from_env());
+  return finish(q, {}, transact(q, {}, net_timeout_from_env()));
 }
 
 int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -205,14 +336,14 @@ int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, ui
   q.op = Opcode::kRead;
   if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
       (buf == nullptr && count > 0)) {
-    return kClientTransportError;
+    return not_sent(q, kClientTransportError);
   }
-  if (count > wire::kMaxReadCount) return status_result(Status::kTooLarge);
+  if (count > wire::kMaxReadCount) return not_sent(q, status_result(Status::kTooLarge));
   q.count = static_cast<uint16_t>(count);
   std::vector<uint8_t> data(q.count);
   const int rc = transact(q, data, net_timeout_from_env());
   if (rc == 0) std::copy(data.begin(), data.end(), buf);
-  return rc;
+  return finish(q, data, rc);
 }
 
 int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
@@ -221,13 +352,13 @@ int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, c
   q.op = Opcode::kWrite;
   if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
       (data == nullptr && count > 0)) {
-    return kClientTransportError;
+    return not_sent(q, kClientTransportError);
   }
   // A larger frame would break the request size limit and cost the connection.
-  if (count > wire::kMaxWriteCount) return status_result(Status::kTooLarge);
+  if (count > wire::kMaxWriteCount) return not_sent(q, status_result(Status::kTooLarge));
   q.count = static_cast<uint16_t>(count);
   if (count > 0) q.data.assign(data, data + count);
-  return transact(q, {}, net_timeout_from_env());
+  return finish(q, {}, transact(q, {}, net_timeout_from_env()));
 }
 
 int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -236,9 +367,11 @@ int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, u
   q.op = Opcode::kReadPeriod;
   if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(item_len) ||
       !fits_u16(burst) || total < 0 || (buf == nullptr && total > 0)) {
-    return kClientTransportError;
+    return not_sent(q, kClientTransportError);
   }
-  if (static_cast<uint32_t>(total) > wire::kMaxPeriodTotal) return status_result(Status::kTooLarge);
+  if (static_cast<uint32_t>(total) > wire::kMaxPeriodTotal) {
+    return not_sent(q, status_result(Status::kTooLarge));
+  }
   q.item_len = static_cast<uint16_t>(item_len);
   q.total = static_cast<uint32_t>(total);
   q.burst = static_cast<uint16_t>(burst);
@@ -247,7 +380,7 @@ int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, u
   std::vector<uint8_t> data(q.total);
   const int rc = transact(q, data, timeout);
   if (rc == 0) std::copy(data.begin(), data.end(), buf);
-  return rc;
+  return finish(q, data, rc);
 }
 
 int RegClient::deinit_sock() {

@@ -4,14 +4,23 @@
 // DEMODCTL_NET_TIMEOUT_MS). Results: 0 on success; -1 when there is no connection or the
 // transport failed (timeout, closed, malformed reply; the connection is then abandoned so no
 // late reply can be taken for a later request); otherwise the server's nonzero status code
-// (wire::Status), the connection staying usable. Never writes to stdout or stderr.
+// (wire::Status), the connection staying usable. Never writes to standard output. Under
+// DEMODCTL_VERBOSE every failure is named on standard error where it happens (bus/verbose.h): the
+// connection that could not be made and why, the request with its channel, address and register
+// and the status the server answered, or the timeout it ran into; a call made after the connection
+// was lost adds nothing. With DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE) each register and speed call
+// is one trace line (bus/trace_log.h); a trace that cannot be opened fails init_sock.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "bus/calc_api.h"
+#include "bus/trace_log.h"
 #include "protocol/wire.h"
 
 namespace demodctl {
@@ -43,17 +52,37 @@ class RegClient : public CalcBackend {
 
  private:
   using Clock = std::chrono::steady_clock;
-  int connect_to(const char* host, int port, Clock::time_point deadline);
+  enum class Io { done, timed_out, lost };
+
+  int connect_to(const char* host, int port, std::chrono::milliseconds timeout);
   // Sends the request and waits for its reply; on OK its body must be exactly out.size() bytes
-  // and is copied to out.
-  int transact(wire::Request request, std::span<uint8_t> out, std::chrono::milliseconds timeout);
+  // and is copied to out. Sets outcome_.
+  int transact(wire::Request& request, std::span<uint8_t> out, std::chrono::milliseconds timeout);
   int hello(std::chrono::milliseconds timeout);
-  bool send_all(std::span<const uint8_t> bytes, Clock::time_point deadline);
-  bool recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline);
+  Io send_all(std::span<const uint8_t> bytes, Clock::time_point deadline);
+  Io recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline);
+  // The connection is given up for the reason `outcome`; gives kClientTransportError.
+  int fail(std::string_view outcome);
   int abandon();
+  // A request refused before it was sent (a value the protocol cannot carry): its result `rc`.
+  int not_sent(const wire::Request& request, int rc);
+  // Traces the request and, when rc is not 0, says why; gives rc.
+  int finish(const wire::Request& request, std::span<const uint8_t> read, int rc);
+  // "READ 0xD0 register 0x6C on channel 0", and what became of it.
+  static std::string describe(const wire::Request& request);
+  std::string cause() const;
+  void say_connect_failure(const std::string& reason) const;
 
   int fd_ = -1;
   uint16_t next_seq_ = 0;
+  std::string host_;
+  int port_ = 0;
+  std::unique_ptr<TraceLog> trace_;
+  // What became of the last request: "OK", the server's status name, or the client's own
+  // "TIMEOUT", "CLOSED", "MALFORMED", "NOT_CONNECTED" or "NOT_SENT" (the trace's status).
+  std::string_view outcome_ = "OK";
+  std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
+  int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
 };
 
 }  // namespace demodctl

@@ -2,10 +2,11 @@
 
 #include <errno.h>  // program_invocation_short_name
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "files/safe_open.h"
 
@@ -22,12 +23,8 @@ constexpr mode_t kTraceFileMode = 0600;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kNibbleBits = 4;
 constexpr uint8_t kNibbleMask = 0x0F;
-
-// "0xD0"
-std::string hex_byte(uint8_t value) {
-  const char text[] = {'0', 'x', kHexDigits[value >> kNibbleBits], kHexDigits[value & kNibbleMask]};
-  return std::string(text, sizeof text);
-}
+constexpr long long kMicrosecondsPerSecond = 1000000;
+constexpr long long kNanosecondsPerMicrosecond = 1000;
 
 // "10 01 36 31"
 std::string hex_pairs(std::span<const uint8_t> bytes) {
@@ -41,6 +38,39 @@ std::string hex_pairs(std::span<const uint8_t> bytes) {
   return out;
 }
 
+std::string_view transport_name(TraceSource source) {
+  switch (source) {
+    case TraceSource::socket:
+      return "socket";
+    case TraceSource::usb:
+      return "usb";
+    case TraceSource::regserver:
+      break;
+  }
+  return "regserver";
+}
+
+std::string_view i2c_status(I2cResult result) {
+  switch (result) {
+    case I2cResult::ok:
+      return "OK";
+    case I2cResult::nack:
+      return "NACK";
+    case I2cResult::failed:
+      break;
+  }
+  return "FAILED";
+}
+
+// CLOCK_MONOTONIC in microseconds: one clock for every process of the machine, so the tool's
+// trace and regserver's interleave by it.
+long long monotonic_us() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * kMicrosecondsPerSecond +
+         now.tv_nsec / kNanosecondsPerMicrosecond;
+}
+
 bool writable_within_bound(int fd) {
   pollfd p{fd, POLLOUT, 0};
   return ::poll(&p, 1, kWriteBoundMs) > 0 && (p.revents & POLLOUT) != 0;
@@ -48,12 +78,31 @@ bool writable_within_bound(int fd) {
 
 }  // namespace
 
-std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string* error) {
+const char* trace_path_from_env() {
+  for (const char* name : {kBusTraceEnvVar, kI2cTraceEnvVar}) {
+    const char* path = std::getenv(name);
+    if (path != nullptr && *path != '\0') return path;
+  }
+  return nullptr;
+}
+
+std::string hex_text(long value) {
+  const unsigned long magnitude =
+      value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+  std::string digits;
+  for (unsigned long rest = magnitude; rest != 0 || digits.size() < 2; rest >>= kNibbleBits) {
+    digits.insert(digits.begin(), kHexDigits[rest & kNibbleMask]);
+  }
+  return (value < 0 ? "-0x" : "0x") + digits;
+}
+
+std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string* error,
+                                           TraceSource source) {
   const auto refuse = [&](const std::string& why) {
     if (error != nullptr) *error = path + ": cannot open trace: " + why;
     return std::unique_ptr<TraceLog>();
   };
-  if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-"));
+  if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-", source));
   // A regular file (created private, or emptied) or a character device such as /dev/null.
   const FileRule rule{.access = O_WRONLY | O_CREAT,
                       .truncate = true,
@@ -62,50 +111,68 @@ std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string*
   std::string why;
   const int fd = open_file(path, rule, &why);
   if (fd < 0) return refuse(why);
-  return std::unique_ptr<TraceLog>(new TraceLog(fd, path));
+  return std::unique_ptr<TraceLog>(new TraceLog(fd, path, source));
 }
 
-TraceLog::TraceLog(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+TraceLog::TraceLog(int fd, std::string path, TraceSource source)
+    : fd_(fd), path_(std::move(path)), source_(source) {}
 
 TraceLog::~TraceLog() {
   if (fd_ != kStandardError) ::close(fd_);
 }
 
 // Lines are built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
-void TraceLog::transfer(int channel, uint8_t address, std::span<const uint8_t> tx,
-                        std::span<const uint8_t> rx, bool ok) {
-  const bool is_read = !rx.empty();
+// The first fields are those of the I2C trace as it always was; the later ones were added after.
+void TraceLog::operation(const TraceOp& op) {
+  const bool is_read = op.read_len > 0;
   std::string line = "{\"seq\":";
   line.append(std::to_string(++seq_))
-      .append(is_read ? ",\"op\":\"read\"" : ",\"op\":\"write\"")
-      .append(",\"channel\":")
-      .append(std::to_string(channel))
+      .append(",\"op\":\"")
+      .append(op.op)
+      .append("\",\"channel\":")
+      .append(std::to_string(op.channel))
       .append(",\"address\":\"")
-      .append(hex_byte(address))
+      .append(hex_text(op.address))
       .append("\",\"reg\":");
-  if (tx.empty()) {
-    line.append("null");
+  if (op.reg) {
+    line.append("\"").append(hex_text(*op.reg)).append("\"");
   } else {
-    line.append("\"").append(hex_byte(tx[0])).append("\"");
+    line.append("null");
   }
   // A failed read has read nothing; a failed write still shows what it tried to write.
-  std::span<const uint8_t> bytes =
-      is_read ? (ok ? rx : std::span<const uint8_t>()) : (tx.empty() ? tx : tx.subspan(1));
+  const std::span<const uint8_t> bytes =
+      is_read ? (op.ok ? op.read : op.read.first(0)) : op.written;
   line.append(",\"bytes\":\"")
       .append(hex_pairs(bytes))
-      .append(ok ? "\",\"result\":\"ok\"}" : "\",\"result\":\"nack\"}");
+      .append(op.ok ? "\",\"result\":\"ok\"" : "\",\"result\":\"nack\"")
+      .append(",\"written\":")
+      .append(std::to_string(op.written.size()))
+      .append(",\"read\":")
+      .append(std::to_string(op.read_len));
+  append_tail(line, op.status);
   write_line(std::move(line));
 }
 
-void TraceLog::speed(int channel, int speed, bool ok) {
+void TraceLog::speed(int channel, int speed, bool ok, std::string_view status) {
   std::string line = "{\"seq\":";
   line.append(std::to_string(++seq_))
       .append(",\"op\":\"speed\",\"channel\":")
       .append(std::to_string(channel))
       .append(",\"speed\":")
       .append(std::to_string(speed))
-      .append(ok ? ",\"result\":\"ok\"}" : ",\"result\":\"nack\"}");
+      .append(ok ? ",\"result\":\"ok\"" : ",\"result\":\"nack\"");
+  append_tail(line, !status.empty() ? status : (ok ? "OK" : "FAILED"));
   write_line(std::move(line));
+}
+
+void TraceLog::append_tail(std::string& line, std::string_view status) const {
+  line.append(",\"status\":\"")
+      .append(status)
+      .append("\",\"transport\":\"")
+      .append(transport_name(source_))
+      .append("\",\"t_us\":")
+      .append(std::to_string(monotonic_us()))
+      .append("}");
 }
 
 void TraceLog::write_line(std::string line) {
@@ -136,11 +203,20 @@ void TraceLog::write_line(std::string line) {
   }
 }
 
-// The trace line says only whether the transaction was done: a NACK and a failure are both
-// traced "nack", as they always were, and the caller still gets which one it was.
+// "result" says only whether the transaction was done (a NACK and a failure are both "nack", as
+// they always were); "status" tells them apart.
 I2cResult TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
   const I2cResult result = inner_.transfer(addr7, tx, rx);
-  log_.transfer(channel_, static_cast<uint8_t>(addr7 << 1), tx, rx, result == I2cResult::ok);
+  TraceOp op{.op = rx.empty() ? "write" : "read",
+             .channel = channel_,
+             .address = static_cast<uint8_t>(addr7 << 1),
+             .reg = tx.empty() ? std::nullopt : std::optional<long>(tx[0]),
+             .written = tx.empty() ? tx : tx.subspan(1),
+             .read = rx,
+             .read_len = rx.size(),
+             .ok = result == I2cResult::ok,
+             .status = i2c_status(result)};
+  log_.operation(op);
   return result;
 }
 

@@ -1,16 +1,52 @@
-// JSON Lines trace of bus operations, shared by regserver and the USB bridge.
-// One line per operation, written with one write(2) as it happens, so a killed
-// process leaves a complete trace of what it did.
+// JSON Lines trace of bus operations, one format for regserver's bus, the tool's register-server
+// client (one line per request) and the tool's USB bridge (one line per I2C message). One line per
+// operation, written with one write(2) as it happens, so a killed process leaves a complete trace
+// of what it did. The fields are described in docs/simulator.md ("The bus trace").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "bus/i2c_bus.h"
 
 namespace demodctl {
+
+// The tool's trace file: DEMODCTL_TRACE, or the older DEMODCTL_I2C_TRACE when that one is unset
+// or empty.
+inline constexpr const char* kBusTraceEnvVar = "DEMODCTL_TRACE";
+inline constexpr const char* kI2cTraceEnvVar = "DEMODCTL_I2C_TRACE";
+// The path those variables name, or nullptr when neither names one.
+const char* trace_path_from_env();
+
+// "0xD0", "0x1D0", "-0x05": how traces and failure reasons show addresses and registers.
+std::string hex_text(long value);
+
+// Who performs the operations a trace shows (its "transport" field).
+enum class TraceSource {
+  regserver,  // "regserver": the server's own I2C transactions
+  socket,     // "socket": the tool's requests to a register server
+  usb,        // "usb": the tool's I2C messages through the USB bridge
+};
+
+// One bus operation as a trace line shows it.
+struct TraceOp {
+  std::string_view op;               // "read", "write" or "read_period"
+  int channel = 0;                   // the register-server channel (0 on the USB bridge)
+  long address = 0;                  // the device address as sent (the 8-bit byte on I2C)
+  std::optional<long> reg;           // none when only the address went out
+  std::span<const uint8_t> written;  // the data written after the register
+  std::span<const uint8_t> read;     // the bytes read; empty when the operation was not done
+  size_t read_len = 0;               // how many bytes the operation reads
+  bool ok = false;
+  // "OK"; on I2C "NACK" or "FAILED"; from a register server its status name ("READ_ONLY"...)
+  // or the client's own "TIMEOUT", "CLOSED", "MALFORMED", "NOT_CONNECTED", "NOT_SENT".
+  std::string_view status;
+};
 
 class TraceLog {
  public:
@@ -18,25 +54,25 @@ class TraceLog {
   // without blocking: a regular file (created with mode 0600, or truncated) or a character
   // device such as /dev/null; a FIFO, socket, directory or link is refused. nullptr and *error
   // (one line) when the trace cannot be opened.
-  static std::unique_ptr<TraceLog> create(const std::string& path, std::string* error);
+  static std::unique_ptr<TraceLog> create(const std::string& path, std::string* error,
+                                          TraceSource source = TraceSource::regserver);
   ~TraceLog();
   TraceLog(const TraceLog&) = delete;
   TraceLog& operator=(const TraceLog&) = delete;
 
-  // One I2C transaction. `address` is the 8-bit address byte (addr7 << 1).
-  // op is "write" when rx is empty, else "read"; reg is tx[0] when present;
-  // bytes are the data written after the register byte, or the bytes read.
-  void transfer(int channel, uint8_t address, std::span<const uint8_t> tx,
-                std::span<const uint8_t> rx, bool ok);
-  // A speed setting of a channel.
-  void speed(int channel, int speed, bool ok);
+  void operation(const TraceOp& op);
+  // A speed setting of a channel; status as in TraceOp (by default what `ok` says).
+  void speed(int channel, int speed, bool ok, std::string_view status = {});
 
  private:
-  TraceLog(int fd, std::string path);
+  TraceLog(int fd, std::string path, TraceSource source);
+  // The fields every line ends with: status, transport, t_us.
+  void append_tail(std::string& line, std::string_view status) const;
   // On the first failed write, one line on standard error; no line is written after it.
   void write_line(std::string line);
   int fd_;
   std::string path_;
+  TraceSource source_;
   bool failed_ = false;
   uint64_t seq_ = 0;
 };

@@ -1,11 +1,11 @@
 #include "bus/usb_bridge.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <utility>
+
+#include "bus/verbose.h"
 
 namespace demodctl {
 namespace {
@@ -19,13 +19,21 @@ constexpr int kOpened = 0;
 constexpr int kCallFailed = 0;
 constexpr int kCallDone = 1;
 
+// "USB bridge: read 0xD2 register 0x2C: no acknowledge": which message the bus did not carry.
+void report_transfer_failure(uint8_t address_byte, std::span<const uint8_t> tx, bool reads,
+                             I2cResult result) {
+  if (!verbose_enabled()) return;
+  std::string why =
+      std::string("USB bridge: ") + (reads ? "read " : "write ") + hex_text(address_byte);
+  if (!tx.empty()) why += " register " + hex_text(tx[0]);
+  why += result == I2cResult::nack ? ": no acknowledge (NACK)"
+                                   : ": transfer failed (the adapter could not carry it)";
+  say_why(why);
+}
+
 }  // namespace
 
-void report_open_failure(const std::string& reason) {
-  const char* verbose = std::getenv("DEMODCTL_VERBOSE");
-  if (verbose == nullptr || *verbose == '\0') return;
-  std::fprintf(stderr, "demodctl: USB bridge: %s\n", reason.c_str());
-}
+void report_open_failure(const std::string& reason) { say_why("USB bridge: " + reason); }
 
 UsbBridge::UsbBridge(BusOpener opener) : opener_(std::move(opener)) {}
 
@@ -41,9 +49,8 @@ int UsbBridge::open_device(int index) {
     report_open_failure(error);
     return kOpenFailed;
   }
-  if (const char* trace_path = std::getenv(kTraceEnvVar);
-      trace_path != nullptr && *trace_path != '\0') {
-    trace_ = TraceLog::create(trace_path, &error);
+  if (const char* trace_path = trace_path_from_env(); trace_path != nullptr) {
+    trace_ = TraceLog::create(trace_path, &error, TraceSource::usb);
     if (!trace_) {
       report_open_failure(error);
       return kOpenFailed;
@@ -83,6 +90,7 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   const std::span<uint8_t> rx(read_buf, static_cast<size_t>(read_len));
   last_result_ = bus_->transfer(addr7, tx, rx);
   if (last_result_ == I2cResult::ok) return kCallDone;
+  report_transfer_failure(write_buf[0], tx, read_len > 0, last_result_);
   // Whatever a failed transfer left in the buffer, the caller sees zeros.
   std::fill(rx.begin(), rx.end(), uint8_t{0});
   return kCallFailed;

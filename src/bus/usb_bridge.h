@@ -1,6 +1,8 @@
 // The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
 // board, whichever the program's assembly hands it (see cli/bus_choice.h), optionally traced to
-// the file named by DEMODCTL_I2C_TRACE. Only device index 0 exists.
+// the file named by DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE), one line per I2C message. Under
+// DEMODCTL_VERBOSE a message the bus did not carry is named on standard error (bus/verbose.h).
+// Only device index 0 exists.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,8 @@
 
 namespace demodctl {
 
-inline constexpr const char* kTraceEnvVar = "DEMODCTL_I2C_TRACE";
+// The bridge's older trace variable, still read (see trace_path_from_env).
+inline constexpr const char* kTraceEnvVar = kI2cTraceEnvVar;
 
 // Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
 using BusOpener = std::function<std::unique_ptr<I2cBus>(std::string* error)>;
@@ -34,8 +37,11 @@ class UsbBridge : public UsbioBackend {
   int set_stream(int index, int mode) override;
   // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written, then read_len
   // bytes are read with a repeated start. The receive buffer is zeroed first, so a failed
-  // transfer reads as zeros. Nonzero when the transfer was done; last_result() then tells a NACK
-  // from a failure (a call refused before the bus, on a bad argument or a closed bridge, failed).
+  // transfer reads as zeros (and is named under DEMODCTL_VERBOSE: the address, the register and
+  // whether it was a NACK; an identity read that is not acknowledged is named as well, though the
+  // caller takes it for an absent chip). Nonzero when the transfer was done; last_result() then
+  // tells a NACK from a failure (a call refused before the bus, on a bad argument or a closed
+  // bridge, failed).
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int index) override;
