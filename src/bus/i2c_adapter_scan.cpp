@@ -11,6 +11,10 @@
 //     USB device directory (and no other kind of device) has.
 // Links that cannot be resolved, or that lead out of the sysfs tree, are skipped. Among the USB
 // adapters the one with the lowest number N (compared as a number, so i2c-9 beats i2c-10) wins.
+//
+// For the listing, each adapter's name is its entry's `name` attribute (what `i2cdetect -l`
+// shows), and its USB vendor:product are the `idVendor` and `idProduct` of the nearest USB device
+// directory above its node.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "bus/i2c_dev_bus.h"
+#include "files/safe_open.h"
 
 namespace demodctl {
 namespace {
@@ -30,6 +35,10 @@ constexpr std::string_view kAdapterPrefix = "i2c-";
 constexpr std::string_view kUsbBusPrefix = "usb";
 // Adapter numbers above this are not real; it also keeps the parse from overflowing.
 constexpr uint32_t kMaxAdapterNumber = 1'000'000;
+// The kernel keeps an adapter's name in 48 bytes; anything much longer is not a name.
+constexpr std::size_t kMaxNameBytes = 256;
+// idVendor and idProduct hold four lower-case hex digits and a newline.
+constexpr std::size_t kUsbIdDigits = 4;
 
 bool all_digits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
@@ -71,15 +80,43 @@ bool runs_through_usb(const fs::path& node, const fs::path& root) {
   return false;
 }
 
-struct Adapter {
-  uint32_t number;
-  fs::path node;  // resolved device node
-};
+// A sysfs attribute's text without its trailing newline; nothing when it cannot be read.
+std::optional<std::string> read_attribute(const fs::path& file, std::size_t max_bytes) {
+  std::string text;
+  std::string reason;
+  if (!read_small_file(file.native(), max_bytes, &text, &reason)) return std::nullopt;
+  if (text.ends_with('\n')) text.pop_back();
+  return text;
+}
+
+// One of the two halves of a USB id: exactly four hex digits.
+std::optional<std::string> usb_id_half(const fs::path& file) {
+  auto text = read_attribute(file, kUsbIdDigits + 1);
+  const bool hex =
+      text && text->size() == kUsbIdDigits && std::all_of(text->begin(), text->end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+      });
+  return hex ? text : std::nullopt;
+}
+
+// "vvvv:pppp" of the nearest USB device directory above `node`, staying below `root`; "" when
+// there is none or its ids do not read as such.
+std::string usb_id_above(const fs::path& node, const fs::path& root) {
+  std::error_code ec;
+  for (fs::path dir = node; dir != root && is_below(dir, root); dir = dir.parent_path()) {
+    if (!fs::is_regular_file(dir / "idVendor", ec)) continue;
+    const auto vendor = usb_id_half(dir / "idVendor");
+    const auto product = usb_id_half(dir / "idProduct");
+    return vendor && product ? *vendor + ":" + *product : "";
+  }
+  return "";
+}
 
 // Adapters listed in `dir`; `link` is the entry below each i2c-N entry that
 // leads to the device node ("" when the entry itself is the link).
-std::vector<Adapter> list_adapters(const fs::path& dir, std::string_view link) {
-  std::vector<Adapter> adapters;
+std::vector<I2cAdapter> list_adapters(const fs::path& dir, std::string_view link,
+                                      const fs::path& root) {
+  std::vector<I2cAdapter> adapters;
   std::error_code ec;
   fs::directory_iterator it(dir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -89,27 +126,36 @@ std::vector<Adapter> list_adapters(const fs::path& dir, std::string_view link) {
     const fs::path target = link.empty() ? it->path() : it->path() / link;
     const fs::path node = fs::canonical(target, resolve_ec);
     if (resolve_ec) continue;  // broken link
-    adapters.push_back({*number, node});
+    adapters.push_back({*number, read_attribute(it->path() / "name", kMaxNameBytes).value_or(""),
+                        usb_id_above(node, root), runs_through_usb(node, root)});
   }
   return adapters;
 }
 
 }  // namespace
 
-std::optional<std::string> find_usb_i2c_adapter(const std::string& sysfs_root) {
+std::vector<I2cAdapter> scan_i2c_adapters(const std::string& sysfs_root) {
   std::error_code ec;
   const fs::path root = fs::canonical(sysfs_root, ec);
-  if (ec) return std::nullopt;
-  std::vector<Adapter> adapters = list_adapters(root / "class" / "i2c-dev", "device");
-  if (adapters.empty()) adapters = list_adapters(root / "bus" / "i2c" / "devices", "");
+  if (ec) return {};
+  std::vector<I2cAdapter> adapters = list_adapters(root / "class" / "i2c-dev", "device", root);
+  if (adapters.empty()) adapters = list_adapters(root / "bus" / "i2c" / "devices", "", root);
   std::sort(adapters.begin(), adapters.end(),
-            [](const Adapter& a, const Adapter& b) { return a.number < b.number; });
-  for (const Adapter& adapter : adapters) {
-    if (runs_through_usb(adapter.node, root)) {
-      return "/dev/i2c-" + std::to_string(adapter.number);
-    }
+            [](const I2cAdapter& a, const I2cAdapter& b) { return a.number < b.number; });
+  return adapters;
+}
+
+std::optional<std::string> find_usb_i2c_adapter(const std::vector<I2cAdapter>& adapters) {
+  for (const I2cAdapter& adapter : adapters) {
+    if (adapter.on_usb) return i2c_dev_node(adapter.number);
   }
   return std::nullopt;
 }
+
+std::optional<std::string> find_usb_i2c_adapter(const std::string& sysfs_root) {
+  return find_usb_i2c_adapter(scan_i2c_adapters(sysfs_root));
+}
+
+std::string i2c_dev_node(uint32_t number) { return "/dev/i2c-" + std::to_string(number); }
 
 }  // namespace demodctl

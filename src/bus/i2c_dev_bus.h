@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "bus/i2c_bus.h"
 
@@ -45,9 +46,26 @@ class I2cDevBus : public I2cBus {
   int fd_;
 };
 
+// One I2C adapter as sysfs shows it.
+struct I2cAdapter {
+  uint32_t number = 0;  // N of i2c-N
+  std::string name;     // as `i2cdetect -l` shows it, without the newline; "" when unreadable
+  std::string usb_id;   // "vvvv:pppp" of the USB device it hangs off; "" when none
+  bool on_usb = false;  // its device path runs through a USB device
+
+  bool operator==(const I2cAdapter&) const = default;
+};
+
+// Every I2C adapter under <sysfs_root>/class/i2c-dev (or, on kernels without that class,
+// <sysfs_root>/bus/i2c/devices), sorted by number. sysfs_root is "/sys" except in tests.
+std::vector<I2cAdapter> scan_i2c_adapters(const std::string& sysfs_root = "/sys");
+
 // The lowest-numbered I2C adapter whose sysfs device path runs through a USB
-// device, as "/dev/i2c-N"; nothing when there is none. sysfs_root is
-// "/sys" except in tests.
+// device, as "/dev/i2c-N"; nothing when there is none.
+std::optional<std::string> find_usb_i2c_adapter(const std::vector<I2cAdapter>& adapters);
 std::optional<std::string> find_usb_i2c_adapter(const std::string& sysfs_root = "/sys");
+
+// "/dev/i2c-N", the i2c-dev node of adapter N.
+std::string i2c_dev_node(uint32_t number);
 
 }  // namespace demodctl

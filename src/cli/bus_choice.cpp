@@ -1,6 +1,11 @@
 #include "cli/bus_choice.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "bus/i2c_dev_bus.h"
 #include "sim/sim_board.h"
@@ -10,6 +15,13 @@ namespace {
 
 constexpr std::string_view kSimName = "sim";
 constexpr std::string_view kSimScenarioPrefix = "sim:";
+// i2c-tools name adapter N as "N" or "i2c-N"; more digits than this is no adapter the kernel makes.
+constexpr std::string_view kAdapterPrefix = "i2c-";
+constexpr std::size_t kMaxNumberDigits = 6;
+constexpr const char* kSysfsRoot = "/sys";
+// What the listing shows where a field has no value.
+constexpr std::string_view kNoValue = "-";
+constexpr std::string_view kChosenMark = "\t*";
 
 // The simulated board in this process. A dropped connection here is an unplugged bridge: the
 // transfer that hits it and every later one fail (a failure, never a NACK: nothing is known
@@ -34,6 +46,87 @@ std::unique_ptr<I2cBus> in_process(std::unique_ptr<SimBoard> board) {
   return std::make_unique<InProcessBoard>(std::move(board));
 }
 
+bool all_digits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+// Adapter `digits` (all decimal digits) as the node the kernel gives it; leading zeros are
+// allowed, as i2c-tools allow them.
+BusChoice numbered_adapter(std::string_view digits, std::string_view text) {
+  if (digits.size() > kMaxNumberDigits) return {BusChoice::Kind::kBadNumber, std::string(text)};
+  uint32_t number = 0;
+  for (const char c : digits) number = number * 10 + static_cast<uint32_t>(c - '0');
+  return {BusChoice::Kind::kDeviceNode, i2c_dev_node(number)};
+}
+
+// `text` fit for one line: control characters (a tab, a newline) become '?'.
+std::string printable(std::string_view text) {
+  std::string line(text);
+  std::replace_if(
+      line.begin(), line.end(),
+      [](char c) { return std::iscntrl(static_cast<unsigned char>(c)) != 0; }, '?');
+  return line;
+}
+
+// `text` in single quotes, fit for one line.
+std::string quoted(std::string_view text) {
+  std::string line = "'";
+  line += printable(text);
+  line += '\'';
+  return line;
+}
+
+// The node of the one adapter called `name`; nothing and *error when none or several are.
+std::optional<std::string> node_named(const std::string& name,
+                                      const std::vector<I2cAdapter>& adapters, std::string* error) {
+  std::vector<uint32_t> numbers;
+  for (const I2cAdapter& adapter : adapters) {
+    if (adapter.name == name) numbers.push_back(adapter.number);
+  }
+  if (numbers.size() == 1) return i2c_dev_node(numbers.front());
+  if (numbers.empty()) {
+    *error = std::string("no I2C adapter named ") + quoted(name);
+    return std::nullopt;
+  }
+  std::string list;
+  for (const uint32_t number : numbers) {
+    if (!list.empty()) list += ", ";
+    list += std::string(kAdapterPrefix) + std::to_string(number);
+  }
+  *error = std::string("several adapters are named ") + quoted(name) + ": " + list +
+           "; name one by number";
+  return std::nullopt;
+}
+
+// chosen_node over adapters already scanned (they matter only to auto-detection and names).
+std::optional<std::string> node_among(const BusChoice& choice,
+                                      const std::vector<I2cAdapter>& adapters,
+                                      const std::string& sysfs_root, std::string* error) {
+  switch (choice.kind) {
+    case BusChoice::Kind::kSimDefault:
+    case BusChoice::Kind::kSimScenario:
+      return std::nullopt;
+    case BusChoice::Kind::kDeviceNode:
+      return choice.target;
+    case BusChoice::Kind::kAdapterName:
+      return node_named(choice.target, adapters, error);
+    case BusChoice::Kind::kBadNumber:
+      *error = quoted(choice.target) + " is not an I2C adapter number (at most " +
+               std::to_string(kMaxNumberDigits) + " digits)";
+      return std::nullopt;
+    case BusChoice::Kind::kAutoDetect:
+      break;
+  }
+  auto node = find_usb_i2c_adapter(adapters);
+  if (!node) {
+    *error = "no USB I2C adapter under " + sysfs_root + "/class/i2c-dev (set " +
+             std::string(kBusEnvVar) + ")";
+  }
+  return node;
+}
+
 }  // namespace
 
 BusChoice parse_bus_choice(const char* value) {
@@ -44,7 +137,20 @@ BusChoice parse_bus_choice(const char* value) {
   if (text.starts_with(kSimScenarioPrefix)) {
     return {Kind::kSimScenario, std::string(text.substr(kSimScenarioPrefix.size()))};
   }
-  return {Kind::kDeviceNode, std::string(text)};
+  if (text.find('/') != std::string_view::npos) return {Kind::kDeviceNode, std::string(text)};
+  if (all_digits(text)) return numbered_adapter(text, text);
+  if (text.starts_with(kAdapterPrefix) && all_digits(text.substr(kAdapterPrefix.size()))) {
+    return numbered_adapter(text.substr(kAdapterPrefix.size()), text);
+  }
+  return {Kind::kAdapterName, std::string(text)};
+}
+
+std::optional<std::string> chosen_node(const BusChoice& choice, const std::string& sysfs_root,
+                                       std::string* error) {
+  const bool looks_up =
+      choice.kind == BusChoice::Kind::kAutoDetect || choice.kind == BusChoice::Kind::kAdapterName;
+  return node_among(choice, looks_up ? scan_i2c_adapters(sysfs_root) : std::vector<I2cAdapter>{},
+                    sysfs_root, error);
 }
 
 std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::string& sysfs_root,
@@ -53,19 +159,42 @@ std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::stri
     case BusChoice::Kind::kSimDefault:
       return in_process(SimBoard::make_default());
     case BusChoice::Kind::kSimScenario:
-      return in_process(SimBoard::from_file(choice.path, error));
-    case BusChoice::Kind::kDeviceNode:
-      return I2cDevBus::open(choice.path, error);
-    case BusChoice::Kind::kAutoDetect:
+      return in_process(SimBoard::from_file(choice.target, error));
+    default:
       break;
   }
-  const auto node = find_usb_i2c_adapter(sysfs_root);
-  if (!node) {
-    *error = "no USB I2C adapter under " + sysfs_root + "/class/i2c-dev (set " +
-             std::string(kBusEnvVar) + ")";
-    return nullptr;
-  }
+  const auto node = chosen_node(choice, sysfs_root, error);
+  if (!node) return nullptr;
   return I2cDevBus::open(*node, error);
+}
+
+std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::string* note) {
+  const std::vector<I2cAdapter> adapters = scan_i2c_adapters(sysfs_root);
+  if (adapters.empty()) {
+    *note = "no I2C adapters under " + sysfs_root + "/class/i2c-dev (is i2c-dev loaded?)";
+    return "";
+  }
+  std::string error;
+  const auto chosen = node_among(parse_bus_choice(bus_value), adapters, sysfs_root, &error);
+  *note = error;
+  std::string text;
+  for (const I2cAdapter& adapter : adapters) {
+    text += std::string(kAdapterPrefix) + std::to_string(adapter.number) + '\t';
+    text += adapter.name.empty() ? std::string(kNoValue) : printable(adapter.name);
+    text += '\t';
+    text += adapter.usb_id.empty() ? kNoValue : adapter.usb_id;
+    if (chosen == i2c_dev_node(adapter.number)) text += kChosenMark;
+    text += '\n';
+  }
+  return text;
+}
+
+int32_t list_buses() {
+  std::string note;
+  const std::string text = bus_list(kSysfsRoot, std::getenv(kBusEnvVar), &note);
+  std::fputs(text.c_str(), stdout);
+  if (!note.empty()) std::fprintf(stderr, "demodctl: %s\n", note.c_str());
+  return 0;
 }
 
 }  // namespace demodctl

@@ -1,3 +1,6 @@
+#include <cstring>
+
+#include "cli/bus_choice.h"
 #include "cli/dispatch.h"
 #include "cli/platform.h"
 #include "files/standard_descriptors.h"
@@ -15,6 +18,11 @@ int main(int argc, char** argv) {
   // on, nothing is run at all.
   const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
   if (!standard.usable || standard.output_closed) return kNoOutputStatus;
+  // The adapter listing reads sysfs, which is the program's assembly's business, not a command's;
+  // no command line of two arguments is one (a command needs its name and the flag after it).
+  if (argc == 2 && std::strcmp(argv[1], "--list-buses") == 0) {
+    return demodctl::finish_output(demodctl::list_buses());
+  }
   demodctl::RealPlatform platform;
   return demodctl::finish_output(demodctl::dispatch(argc, argv, platform));
 }

@@ -131,7 +131,7 @@ TEST(Transport, TunerAccessExactCalls) {
 TEST(Delay, NeverEndsEarlyOnTheRealClock) {
   using Clock = std::chrono::steady_clock;
   for (int i = 0; i < 20; ++i) {
-    for (const int ms : {0, 1, 2}) {
+    for (const int ms : {1, 2}) {
       const auto start = Clock::now();
       delay_ms(ms);
       EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms));

@@ -80,21 +80,26 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
   }
 }
 
-// Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8).
+// Counts over the server's limits are refused before anything is sent (TOO_LARGE, 8); counts at
+// the limits are sent.
 TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
   ScriptedServer server([](const Bytes& q) {
-    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(q[2] == 0x03 ? 256 : 0));
+    const size_t body = q[2] == 0x03 ? 256 : q[2] == 0x05 ? 65531 : 0;  // READ, READ_PERIOD
+    return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(body));
   });
   RegClient client;
   ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
-  std::vector<uint8_t> buf(300);
+  std::vector<uint8_t> buf(65532);
   EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
   EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
+  EXPECT_EQ(client.read_reg_period(0, 208, 0xEF, 1, buf.data(), 1, 65532, 100), 8);
   EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
   EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
+  EXPECT_EQ(client.read_reg_period(0, 208, 0xEF, 1, buf.data(), 1, 65531, 100), 0);
   client.deinit_sock();
-  ASSERT_EQ(server.requests.size(), 3u);  // HELLO and the two at the limit
+  ASSERT_EQ(server.requests.size(), 4u);  // HELLO and the three at the limit
   EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
+  EXPECT_EQ(server.requests[3], test::period(3, 1, 1, 65531, 100));
 }
 
 }  // namespace

@@ -87,14 +87,5 @@ TEST(FrontEnd, EveryPositionReadMustBeThere) {
   });
 }
 
-TEST(FrontEnd, HelpAndVersionGoToStdout) {
-  for (const char* flag : {"--help", "--version"}) {
-    TestPlatform p;
-    const RunResult r = run_cli(p, {flag});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("demodctl"), std::string::npos);
-  }
-}
-
 }  // namespace
 }  // namespace demodctl::testing

@@ -12,7 +12,6 @@ namespace {
 const std::vector<uint8_t> kPresent = {0x12, 0x34, 0x36, 0x31};
 const std::string kFail = "error=err no connection,failed,return=-1";
 const std::string kAbsent = "error=chip not connected, failed,return=1";
-const std::string kInit = "6C+4 0C=52 00=81 00=01 05=81 05=01 04=04 09=0E 0C=42 0A=5A 0A=4A A8=80";
 
 TEST(Probes, EachReadsItsBitOfTheLockStatus) {
   const char* names[] = {"agc_ok", "cbs_ok", "tr_ok", "sync_ok", "cr_ok", "fec_ok"};
@@ -38,7 +37,6 @@ TEST(Commands, IdentitySequencesAndFailures) {
       {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
       {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
       {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},
-      {"chip_init", false, kPresent, 0, kInit, "error=ok,return=1"},
       {"hot_rst", true, kPresent, 0, "6C+4 2E=01 2E=03", "error=ok,return=1"},
       {"hot_rst", false, {0, 0, 0x36, 0x30}, 0, "6C+4", kAbsent},
       {"fec_ok", false, kPresent, -1, "", "error=err openerror,failed,return=-1"},

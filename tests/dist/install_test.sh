@@ -57,6 +57,7 @@ completion)
     "demodctl 100 208 fec_ok |0 1"
     "demodctl 100 2|"
     "demodctl --v|--version"
+    "demodctl --l|--list-buses"
     "regserver --tr|--trace"
     "regserver --i|--i2c-dev --idle-timeout"
     "regserver --trace -|-"

@@ -47,6 +47,8 @@ TEST(Decode, BadFramesRejectedWithStatus) {
   constexpr uint16_t kSeq = 0x0102;
   const std::tuple<Bytes, Status, bool> cases[] = {
       {{0x02, 0x01}, Status::kTooLarge, true},  // length 513
+      // length 512, the largest a request may have: framing kept, judged on its opcode
+      {frame(0x7F, kSeq, {}, Bytes(508)), Status::kUnknownOp, false},
       {{0x00, 0x03}, Status::kBadFrame, true},  // shorter than the header
       {frame(0x7F, kSeq, {}), Status::kUnknownOp, false},
       {frame(0x01, kSeq, {{0x444D5253, 4}, {1, 2}}, {}, 1), Status::kBadFrame, false},  // status

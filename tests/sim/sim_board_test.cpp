@@ -92,8 +92,7 @@ TEST(SimBoard, RepeaterPassesExactlyOneTunerTransaction) {
 TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
   using Writes = std::vector<std::pair<uint8_t, uint8_t>>;
   const Writes hot_reset = {{0x2E, 0x01}};
-  const Writes start_up = {{0x0C, 0x52}, {0x00, 0x81}, {0x00, 0x01}, {0x05, 0x81}, {0x05, 0x01},
-                           {0x04, 0x04}, {0x09, 0x0E}, {0x0C, 0x42}, {0x0A, 0x5A}, {0x0A, 0x4A}};
+  const Writes start_up = {{0x00, 0x81}};  // the reset pulse of the start-up sequence
   const std::tuple<const char*, Writes, uint8_t, uint8_t, Bytes> cases[] = {
       // scenario, the writes that hold, the restart, the 0x2C reads after it
       {R"({"demod": {"registers": {"0x2C": 63}}})",
@@ -368,6 +367,19 @@ TEST(Signal, RegistersOfTheSignal) {
     auto board = board_from(scenario);
     ASSERT_TRUE(board);
     EXPECT_EQ(signal_registers(*board), registers) << scenario;
+  }
+}
+
+// The lock time in 10 ms units, rounded half up, spread over the five fields of 0x29..0x2B.
+TEST(Signal, LockTimeRoundedToTenMilliseconds) {
+  const std::pair<int, Bytes> cases[] = {
+      {4, {0x00, 0x00, 0x00}},   {5, {0x01, 0x00, 0x00}},    {274, {0x66, 0x55, 0x14}},
+      {275, {0x66, 0x56, 0x14}}, {1704, {0xFF, 0xFF, 0xFB}}, {1705, {0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& [ms, bytes] : cases) {
+    auto board = board_from(R"({"signal": {"lock_time_ms": )" + std::to_string(ms) + "}}");
+    ASSERT_TRUE(board);
+    EXPECT_EQ(read(*board, kDemod, 0x29, 3), bytes) << ms;
   }
 }
 

@@ -1,0 +1,90 @@
+// Golden bus traces: every command that uses the bus, run by the real demodctl on the simulated
+// board over both transports, must make exactly the bus operations kept in
+// tests/golden/CASE.TRANSPORT.txt (the command line and its result, then one line per operation,
+// as support/board_run.h writes them). The files were checked by hand against the register tables
+// of the commands; a changed byte in any table, a lost or added access fails here.
+//
+// After an intended change of a command's bus operations, rewrite the files and review the diff:
+//   UPDATE_GOLDEN=1 ctest --test-dir build -R GoldenTraces
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "support/board_run.h"
+#include "support/temp_dir.h"
+
+namespace demodctl::testing {
+namespace {
+
+struct GoldenCase {
+  const char* name;      // the file's name before the transport
+  const char* scenario;  // under scenarios/
+  std::vector<std::string> own;
+  const char* command;
+};
+
+// The scenarios lead each command down its longest path: a locked signal of each standard, the
+// tuners behind the repeater and wired directly, both sample formats.
+const GoldenCase kCases[] = {
+    {"on_line", "dvbs2_locked", {}, "on_line"},
+    {"agc_ok", "dvbs2_locked", {}, "agc_ok"},
+    {"cbs_ok", "dvbs2_locked", {}, "cbs_ok"},
+    {"tr_ok", "dvbs2_locked", {}, "tr_ok"},
+    {"sync_ok", "dvbs2_locked", {}, "sync_ok"},
+    {"cr_ok", "dvbs2_locked", {}, "cr_ok"},
+    {"fec_ok", "dvbs2_locked", {}, "fec_ok"},
+    {"chip_init", "dvbs2_locked", {}, "chip_init"},
+    {"hot_rst", "dvbs2_locked", {}, "hot_rst"},
+    {"dvb_standard.dvbs2", "dvbs2_locked", {}, "dvb_standard"},
+    {"dvb_standard.dvbs", "dvbs_locked", {}, "dvb_standard"},
+    {"dvb_standard.directv", "directv_locked", {}, "dvb_standard"},
+    {"sig_str", "dvbs2_locked", {}, "sig_str"},
+    {"cn_read", "dvbs2_locked", {}, "cn_read"},
+    {"ber_calc.dvbs2", "dvbs2_locked", {}, "ber_calc"},
+    {"ber_calc.directv", "directv_locked", {}, "ber_calc"},
+    {"lock_time", "dvbs2_locked", {}, "lock_time"},
+    {"carrier_err", "dvbs2_locked", {}, "carrier_err"},
+    {"symbol_err", "dvbs2_locked", {}, "symbol_err"},
+    {"ad_smp.8bit", "dvbs2_locked", {"1"}, "ad_smp"},
+    {"ad_smp.9bit", "dvbs2_locked", {"0"}, "ad_smp"},
+    {"fft_print", "dvbs2_locked", {}, "fft_print"},
+    // tuner channel, address, type, MHz, bandwidth (the channel is a place holder on the bridge)
+    {"tuner_set.rda5815", "transponders", {"0", "192", "1", "1550", "36"}, "tuner_set"},
+    {"tuner_set.type0", "transponders", {"0", "198", "0", "1210", "36"}, "tuner_set"},
+    {"tuner_set.direct", "direct_tuner", {"0", "192", "1", "950", "30"}, "tuner_set"},
+};
+
+// The first two lines of a golden file: what was run and what it printed (a long output shortened).
+std::string header(const GoldenCase& c, const std::string& via, const ProcResult& r) {
+  std::string line = "# " + via + ", scenarios/" + c.scenario + ".json:";
+  for (const std::string& arg : c.own) line += " " + arg;
+  std::string out = r.out;
+  if (out.size() > 80) {
+    out = out.substr(0, 40) + "... (" + std::to_string(r.out.size()) +
+          " bytes, fnv1a=" + fnv1a_hex(r.out) + ")";
+  }
+  return line + " " + c.command + "\n# -> " + out + " (exit " + std::to_string(r.status) + ")\n";
+}
+
+TEST(GoldenTraces, EveryCommandOnBothTransports) {
+  const bool update = std::getenv("UPDATE_GOLDEN") != nullptr;
+  for (const GoldenCase& c : kCases) {
+    for (const auto& [via, name] : {std::pair{Via::socket, "socket"}, std::pair{Via::usb, "usb"}}) {
+      const TempDir cwd;  // for the files the commands write
+      const BoardRun run = run_on_board(via, std::string(SCENARIO_DIR) + "/" + c.scenario + ".json",
+                                        c.own, c.command, cwd.path());
+      EXPECT_EQ(run.result.err, "") << c.name << " " << name;
+      const std::string text = header(c, name, run.result) + run.trace;
+      const std::string path = std::string(GOLDEN_DIR) + "/" + c.name + "." + name + ".txt";
+      if (update) {
+        EXPECT_TRUE(std::ofstream(path, std::ios::binary) << text) << path;
+      } else {
+        EXPECT_EQ(text, read_file(path)) << path;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace demodctl::testing
