@@ -39,13 +39,12 @@ void FeedStore::publish_sample(const BoardSample& sample) {
     }
     // An outage lasts from the first sample without lock (or connection) to the first with it
     // again; while it lasts, its length so far counts.
-    if (in_service(sample)) {
-      b.outage_since.reset();
-    } else {
-      if (!b.outage_since) b.outage_since = sample.time;
+    if (!in_service(sample) && !b.outage_since) b.outage_since = sample.time;
+    if (b.outage_since) {
       const auto length =
           std::chrono::duration_cast<std::chrono::milliseconds>(sample.time - *b.outage_since);
       b.counters.longest_outage = std::max(b.counters.longest_outage, length);
+      if (in_service(sample)) b.outage_since.reset();
     }
     b.samples.push_back(sample);
     if (b.samples.size() > kHistorySamples) b.samples.pop_front();
