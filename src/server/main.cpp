@@ -8,6 +8,7 @@
 #include "bus/trace_log.h"
 #include "files/standard_descriptors.h"
 #include "server/bus_backend.h"
+#include "server/listen_addresses.h"
 #include "server/options.h"
 #include "server/server.h"
 #include "server/socket_activation.h"
@@ -73,8 +74,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<Server> server = Server::create(*serving, config, &error);
   if (!server) return fail(kExitRuntime, "regserver: " + error);
   for (size_t i = 0; i < server->listener_count(); ++i) {
-    std::printf("listening on %s:%u\n", server->address(i).c_str(),
-                static_cast<unsigned>(server->port(i)));
+    std::printf("listening on %s\n",
+                address_port_text(server->address(i), server->port(i)).c_str());
     if (config.allow.empty() && !is_loopback_address(server->address(i))) {
       std::fprintf(stderr,
                    "regserver: warning: listening on %s without --allow: any host that reaches "

@@ -1,7 +1,5 @@
 #include "server/options.h"
 
-#include <arpa/inet.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
@@ -11,6 +9,8 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+
+#include "server/listen_addresses.h"
 
 namespace demodctl {
 namespace {
@@ -33,13 +33,6 @@ ParsedOptions usage_error(const std::string& what) {
   p.exit_status = kExitUsage;
   p.message = "regserver: " + one_line(what);
   return p;
-}
-
-// A numeric IPv4 or IPv6 address (names are not resolved: the server binds exactly this).
-bool is_numeric_address(const std::string& text) {
-  unsigned char scratch[sizeof(struct in6_addr)];
-  return inet_pton(AF_INET, text.c_str(), scratch) == 1 ||
-         inet_pton(AF_INET6, text.c_str(), scratch) == 1;
 }
 
 bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
@@ -102,7 +95,8 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   bool i2c_dev = false;
 
   CLI::App app{"regserver: register server for the demodulator board (TCP)", "regserver"};
-  app.add_option("--listen", o.server.listen, "address to listen on (numeric)")
+  app.add_option("--listen", o.server.listen,
+                 "address or host name to listen on (every address of the name)")
       ->default_val("127.0.0.1");
   app.add_option("--port", port_text, "TCP port (0..65535), 0 for any free port")
       ->type_name("N")
@@ -166,11 +160,10 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
     return not_a_number("--hello-grace", "a number of seconds", number_text(kMinSeconds),
                         number_text(kMaxGraceSeconds), grace_text);
   }
-  if (!is_numeric_address(o.server.listen)) {
-    return usage_error("--listen needs a numeric address, not '" + o.server.listen + "'");
-  }
+  std::string error;
+  o.server.addresses = resolve_listen_addresses(o.server.listen, kResolveBound, &error);
+  if (o.server.addresses.empty()) return usage_error(error);
   for (const std::string& net : allow) {
-    std::string error;
     if (!o.server.allow.add(net, &error)) return usage_error(error);
   }
   if (i2c_dev) o.backend = BackendKind::kI2cDev;

@@ -27,9 +27,11 @@ Outcome reply(const wire::Request& q, Status status, std::span<const uint8_t> bo
   return out;
 }
 
+// A request refused before the bus was touched (failed() turns it into a failed transfer).
 Outcome error_reply(const wire::Request& q, Status status, std::string_view reason) {
   Outcome out;
   out.reply = wire::encode_error_reply(static_cast<uint8_t>(q.op), status, q.seq, reason);
+  out.refused = true;
   return out;
 }
 
@@ -45,14 +47,13 @@ Outcome no_channel(const wire::Request& q) {
 
 Outcome failed(const wire::Request& q, Status status, std::string_view reason) {
   Outcome out = error_reply(q, status, reason);
+  out.refused = false;
   out.bus_failed = true;
   return out;
 }
 
 Outcome read_only_refusal(const wire::Request& q) {
-  Outcome out = error_reply(q, Status::kReadOnly, "server is read-only");
-  out.refused = true;
-  return out;
+  return error_reply(q, Status::kReadOnly, "server is read-only");
 }
 
 Outcome transfer_reply(BusBackend& backend, const wire::Request& q, Status status,

@@ -32,9 +32,9 @@ bool puts_data_on_bus(const wire::Request& request);
 struct Outcome {
   std::vector<uint8_t> reply;
   bool drop = false;
-  // A bus transfer or adapter operation that failed (NACK, IO_ERROR): the server logs it.
+  // A bus transfer or adapter operation that failed (NACK, IO_ERROR), or a request refused before
+  // the bus was touched (READ_ONLY, NO_CHANNEL): the server logs either, as a refusal of the peer.
   bool bus_failed = false;
-  // Refused with READ_ONLY before the bus was touched: the server logs it as a refusal.
   bool refused = false;
 };
 

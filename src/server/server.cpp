@@ -10,6 +10,7 @@
 #include "protocol/wire.h"
 #include "server/asio_include.h"
 #include "server/linger.h"
+#include "server/listen_addresses.h"
 #include "server/server_log.h"
 #include "server/session.h"
 
@@ -21,16 +22,34 @@ namespace {
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 // A refused connection holds its descriptor no longer than this after its reason frame.
 constexpr std::chrono::milliseconds kRefusalLinger{250};
+// With --port 0 and several addresses: new free ports tried before giving up.
+constexpr int kFreePortAttempts = 8;
 
-// "127.0.0.1:40000", "[::1]:40000"
 std::string peer_text(const asio::ip::tcp::endpoint& peer) {
-  const std::string host = peer.address().to_string();
-  return (peer.address().is_v6() ? "[" + host + "]" : host) + ":" + std::to_string(peer.port());
+  return address_port_text(peer.address().to_string(), peer.port());
+}
+
+// "1 connection", "2 connections"
+std::string connections(size_t n) {
+  return std::to_string(n) + (n == 1 ? " connection" : " connections");
 }
 
 bool admitted_by(const AllowList& allow, const asio::ip::address& address) {
   if (address.is_v4()) return allow.admits(address.to_v4().to_bytes());
   return allow.admits(address.to_v6().to_bytes());
+}
+
+// Opens, binds and listens on `endpoint`. `v6_only` when the IPv4 addresses have sockets of their
+// own: an IPv6 wildcard would otherwise claim the port on IPv4 too.
+asio::error_code listen_on(asio::ip::tcp::acceptor& acc, const asio::ip::tcp::endpoint& endpoint,
+                           bool v6_only) {
+  asio::error_code ec;
+  acc.open(endpoint.protocol(), ec);
+  if (!ec) acc.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+  if (!ec && v6_only && endpoint.address().is_v6()) acc.set_option(asio::ip::v6_only(true), ec);
+  if (!ec) acc.bind(endpoint, ec);
+  if (!ec) acc.listen(asio::socket_base::max_listen_connections, ec);
+  return ec;
 }
 
 }  // namespace
@@ -90,14 +109,13 @@ struct Server::Impl : SessionOwner {
     if (ec) return;  // already gone
     const std::string who = peer_text(peer);
     if (!admitted_by(config.allow, peer.address())) {
-      log.refusal(who, "refused " + who + " (not allowed)");
+      log.refusal(who, "refused " + who + ": NOT_ALLOWED");
       refuse(std::move(socket), wire::Status::kNotAllowed,
              "address " + peer.address().to_string() + " not allowed");
       return;
     }
     if (sessions.size() >= config.max_clients) {
-      log.refusal(
-          who, "refused " + who + " (busy, " + std::to_string(sessions.size()) + " connections)");
+      log.refusal(who, "refused " + who + ": BUSY (" + connections(sessions.size()) + ")");
       refuse(std::move(socket), wire::Status::kBusy,
              "too many clients, max " + std::to_string(config.max_clients));
       return;
@@ -120,6 +138,59 @@ struct Server::Impl : SessionOwner {
     socket.non_blocking(true, ignored);
     socket.write_some(asio::buffer(frame), ignored);
     close_gracefully(std::move(socket), kRefusalLinger);
+  }
+
+  // Listens on every configured address on one port. An address of a family the host lacks (no
+  // IPv6 at all, or no ::1) is skipped, with a log line, while another one can be listened on.
+  // With port 0 the first socket's free port is used for all; should that port be taken on
+  // another address, the set is tried again on a new free port.
+  bool listen_on_addresses(std::string* error) {
+    for (int attempt = 0; attempt < kFreePortAttempts; ++attempt) {
+      listeners.clear();
+      std::vector<std::string> skipped;
+      uint16_t port = config.port;
+      bool port_taken = false;
+      for (const std::string& text : config.addresses) {
+        asio::error_code ec;
+        const asio::ip::address address = asio::ip::make_address(text, ec);
+        if (ec) {
+          *error = "bad listen address '" + text + "'";
+          return false;
+        }
+        Listener& l = listeners.emplace_back(io);
+        ec = listen_on(l.acceptor, asio::ip::tcp::endpoint(address, port),
+                       config.addresses.size() > 1);
+        if (!ec) {
+          if (port == 0) port = l.acceptor.local_endpoint(ec).port();
+          continue;
+        }
+        listeners.pop_back();
+        const std::string what =
+            "cannot listen on " + address_port_text(text, port) + ": " + ec.message();
+        if (ec == asio::error::address_in_use && config.port == 0 && port != 0) {
+          port_taken = true;
+          break;
+        }
+        const bool family_missing =
+            ec == asio::error::address_family_not_supported ||
+            ec == asio::error_code(EADDRNOTAVAIL, asio::error::get_system_category());
+        if (!family_missing) {
+          *error = what;
+          return false;
+        }
+        skipped.push_back(what);
+      }
+      if (port_taken) continue;
+      if (listeners.empty()) {
+        *error = skipped.front();
+        return false;
+      }
+      for (const std::string& what : skipped) log.line(what + " (skipped)");
+      return true;
+    }
+    listeners.clear();
+    *error = "cannot find a port free on every address of '" + config.listen + "'";
+    return false;
   }
 
   void shut_down() {
@@ -149,16 +220,6 @@ struct Server::Impl : SessionOwner {
 
 namespace {
 
-// Opens, binds and listens on `endpoint`.
-asio::error_code listen_on(asio::ip::tcp::acceptor& acc, const asio::ip::tcp::endpoint& endpoint) {
-  asio::error_code ec;
-  acc.open(endpoint.protocol(), ec);
-  if (!ec) acc.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acc.bind(endpoint, ec);
-  if (!ec) acc.listen(asio::socket_base::max_listen_connections, ec);
-  return ec;
-}
-
 // Takes over a socket that is already bound and listening.
 asio::error_code adopt(asio::ip::tcp::acceptor& acc, int fd) {
   asio::error_code ec;
@@ -177,20 +238,7 @@ std::unique_ptr<Server> Server::create(BusBackend& backend, const ServerConfig& 
                                        std::string* error) {
   auto impl = std::make_unique<Impl>(backend, config);
   asio::error_code ec;
-  if (config.handed_over.empty()) {
-    const asio::ip::address address = asio::ip::make_address(config.listen, ec);
-    if (ec) {
-      *error = "bad listen address '" + config.listen + "'";
-      return nullptr;
-    }
-    ec = listen_on(impl->listeners.emplace_back(impl->io).acceptor,
-                   asio::ip::tcp::endpoint(address, config.port));
-    if (ec) {
-      *error = "cannot listen on " + config.listen + ":" + std::to_string(config.port) + ": " +
-               ec.message();
-      return nullptr;
-    }
-  }
+  if (config.handed_over.empty() && !impl->listen_on_addresses(error)) return nullptr;
   for (const int fd : config.handed_over) {
     ec = adopt(impl->listeners.emplace_back(impl->io).acceptor, fd);
     if (ec) {

@@ -15,8 +15,9 @@
 namespace demodctl {
 
 struct ServerConfig {
-  std::string listen = "127.0.0.1";
-  uint16_t port = 0;  // 0: any free port
+  std::string listen = "127.0.0.1";                    // as given, for messages
+  std::vector<std::string> addresses = {"127.0.0.1"};  // numeric: what `listen` resolved to
+  uint16_t port = 0;                                   // 0: any free port
   size_t max_clients = 16;
   std::chrono::milliseconds idle_timeout{30000};
   std::chrono::milliseconds hello_grace{3000};  // a connection without HELLO by then is closed
@@ -24,7 +25,7 @@ struct ServerConfig {
   bool read_only = false;                       // requests putting data on the bus: READ_ONLY
   bool quiet = false;                           // no log lines on standard error
   bool handle_signals = false;                  // stop on SIGINT / SIGTERM
-  std::vector<int> handed_over;  // listening sockets to serve instead of binding listen:port
+  std::vector<int> handed_over;  // listening sockets to serve instead of binding addresses:port
 };
 
 // True when `address` (numeric) is a loopback address: listening there admits local peers only.
@@ -32,16 +33,17 @@ bool is_loopback_address(const std::string& address);
 
 class Server {
  public:
-  // Binds and listens (or takes the handed-over sockets); nullptr and *error (one line) when that
-  // fails.
+  // Binds and listens on every address (or takes the handed-over sockets); nullptr and *error
+  // (one line) when that fails. An address of a family the host lacks is skipped (and logged)
+  // while another one can be listened on. With port 0 the first socket's free port is taken
+  // for all of them.
   static std::unique_ptr<Server> create(BusBackend& backend, const ServerConfig& config,
                                         std::string* error);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // How many sockets it listens on (one unless several were handed over), and the bound
-  // address as text and the bound port of each.
+  // How many sockets it listens on, and the bound address as text and the bound port of each.
   size_t listener_count() const;
   std::string address(size_t listener = 0) const;
   uint16_t port(size_t listener = 0) const;

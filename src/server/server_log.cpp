@@ -38,7 +38,10 @@ void ServerLog::line(std::string_view text) {
   if (quiet_) return;
   std::string out = timestamp() + " regserver: ";
   out.append(text);
-  if (dropped_ > 0) out += " (" + std::to_string(dropped_) + " earlier log lines dropped)";
+  if (dropped_ > 0) {
+    out += " (" + std::to_string(dropped_) +
+           (dropped_ == 1 ? " earlier log line dropped)" : " earlier log lines dropped)");
+  }
   out.push_back('\n');
   if (sink_->put(out)) {
     dropped_ = 0;

@@ -3,9 +3,10 @@
 //
 // The log never holds up the event loop: a line the output cannot take at once is dropped and
 // counted, and the next line that gets through ends with " (N earlier log lines dropped)".
-// Refusals of one peer address (not allowed, busy, no HELLO in time, read-only) are logged one per
-// period: the first at once, the later ones in the period only counted, and reported in one
-// summary line when the period ends or just before the peer's next logged refusal.
+// Refusals of one peer address (a connection not allowed or over the cap, no HELLO in time, a
+// request answered with an error status, a failed bus transfer) are logged one per period: the
+// first at once, the later ones in the period only counted, and reported in one summary line
+// when the period ends or just before the peer's next logged refusal.
 #pragma once
 
 #include <chrono>

@@ -1,6 +1,7 @@
 #include "server/session.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -9,23 +10,64 @@
 namespace demodctl {
 namespace {
 
-// "read of channel 0, device 0xD0, register 0x2C failed: NACK", with `verb` "failed" or "refused"
-std::string failure_text(const wire::Request& q, std::span<const uint8_t> reply, const char* verb) {
-  const auto status = reply.size() > 3 ? static_cast<wire::Status>(reply[3]) : wire::Status::kOk;
+const char* op_name(wire::Opcode op) {
+  switch (op) {
+    case wire::Opcode::kHello:
+      return "HELLO";
+    case wire::Opcode::kSetSpeed:
+      return "speed";
+    case wire::Opcode::kRead:
+      return "read";
+    case wire::Opcode::kWrite:
+      return "write";
+    case wire::Opcode::kReadPeriod:
+      return "period read";
+  }
+  return "request";
+}
+
+// "read of channel 0, device 0xD0, register 0x2C failed: NACK", with `verb` "failed" or
+// "refused"; a device address outside the bus's range in decimal ("device 464").
+std::string failure_text(const wire::Request& q, wire::Status status, const char* verb) {
   const std::string name(wire::status_name(status));
   char text[160];
   if (q.op == wire::Opcode::kSetSpeed) {
     std::snprintf(text, sizeof text, "speed %d of channel %d %s: %s", q.speed, q.channel, verb,
                   name.c_str());
+  } else if (q.op == wire::Opcode::kHello) {
+    std::snprintf(text, sizeof text, "HELLO %s: %s", verb, name.c_str());
   } else {
-    const char* op = q.op == wire::Opcode::kWrite  ? "write"
-                     : q.op == wire::Opcode::kRead ? "read"
-                                                   : "period read";
-    std::snprintf(text, sizeof text, "%s of channel %d, device 0x%02X, register 0x%0*X %s: %s", op,
-                  q.target.channel, static_cast<unsigned>(q.target.address & 0xFF),
-                  q.target.reg_len == 2 ? 4 : 2, static_cast<unsigned>(q.target.reg), verb,
-                  name.c_str());
+    char device[16];
+    if (q.target.address >= 0 && q.target.address <= UINT8_MAX) {
+      std::snprintf(device, sizeof device, "0x%02X", static_cast<unsigned>(q.target.address));
+    } else {
+      std::snprintf(device, sizeof device, "%d", q.target.address);
+    }
+    std::snprintf(text, sizeof text, "%s of channel %d, device %s, register 0x%0*X %s: %s",
+                  op_name(q.op), q.target.channel, device, q.target.reg_len == 2 ? 4 : 2,
+                  static_cast<unsigned>(q.target.reg), verb, name.c_str());
   }
+  return text;
+}
+
+wire::Status status_of(std::span<const uint8_t> reply) {
+  return reply.size() > 3 ? static_cast<wire::Status>(reply[3]) : wire::Status::kOk;
+}
+
+// A request the decoder refused: with its target where that was read (BAD_ADDRESS), else its
+// kind and the reason ("read request refused: BAD_PARAM, reg_len must be 1 or 2").
+std::string decode_refusal_text(const wire::DecodeResult& r) {
+  const auto op = static_cast<wire::Opcode>(r.opcode);
+  if (r.status == wire::Status::kBadAddress) {
+    wire::Request q = r.request;
+    q.op = op;
+    return failure_text(q, r.status, "refused");
+  }
+  const bool known = r.status != wire::Status::kUnknownOp;
+  char text[200];
+  std::snprintf(text, sizeof text, "%s request refused: %s, %.*s", known ? op_name(op) : "unknown",
+                std::string(wire::status_name(r.status)).c_str(), static_cast<int>(r.reason.size()),
+                r.reason.data());
   return text;
 }
 
@@ -156,6 +198,7 @@ void Session::serve() {
         close_after_flush("protocol error: " + std::string(r.reason));
         return;
       }
+      log_.refusal(peer_, decode_refusal_text(r) + " (client " + peer_ + ")");
     }
     in_pos_ += r.consumed;
     if (r.outcome == wire::DecodeOutcome::kRequest) handle(r.request);
@@ -177,7 +220,11 @@ void Session::handle(const wire::Request& q) {
     const auto reason =
         admitted == wire::Status::kNeedHello ? "HELLO first" : "unsupported version";
     queue(wire::encode_error_reply(static_cast<uint8_t>(q.op), admitted, q.seq, reason));
-    if (admitted == wire::Status::kBadVersion) close_after_flush("protocol error: bad version");
+    if (admitted == wire::Status::kBadVersion) {
+      close_after_flush("protocol error: bad version");
+    } else {
+      log_.refusal(peer_, failure_text(q, admitted, "refused") + " (client " + peer_ + ")");
+    }
     return;
   }
   if (q.op == wire::Opcode::kHello) greeted_ = true;
@@ -193,11 +240,11 @@ void Session::finish(Outcome outcome, const wire::Request& q) {
     close("dropped by a board fault");  // no reply
     return;
   }
-  if (outcome.bus_failed) {
-    log_.line(failure_text(q, outcome.reply, "failed") + " (client " + peer_ + ")");
-  }
-  if (outcome.refused) {
-    log_.refusal(peer_, failure_text(q, outcome.reply, "refused") + " (client " + peer_ + ")");
+  // Failures count with the refusals: a client hammering an absent device cannot flood the log.
+  if (outcome.bus_failed || outcome.refused) {
+    log_.refusal(peer_, failure_text(q, status_of(outcome.reply),
+                                     outcome.bus_failed ? "failed" : "refused") +
+                            " (client " + peer_ + ")");
   }
   queue(outcome.reply);
 }

@@ -73,6 +73,11 @@ TEST(ServerLog, FullPipeDropsLinesWithoutWaitingAndTheNextLineCountsThem) {
   EXPECT_EQ(drained.find("lost"), std::string::npos);
   log.line("after");
   EXPECT_EQ(pipe.texts(), std::vector<std::string>{"after (1000 earlier log lines dropped)"});
+  fill(pipe);
+  log.line("lost");
+  pipe.drain();
+  log.line("after");
+  EXPECT_EQ(pipe.texts(), std::vector<std::string>{"after (1 earlier log line dropped)"});
 }
 
 TEST(ServerLog, RefusalsOfOnePeerOneLinePerPeriodWithACount) {

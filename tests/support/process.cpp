@@ -123,7 +123,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
   err_path_ = err_dir_.path() + "/stderr";
   pid_ = spawn(argv, {}, "", out_fd, err_fd, err_path_);
   close(err_fd);
-  // Wait (bounded) for "listening on ADDR:PORT\n".
+  // Wait (bounded) for "listening on ADDR:PORT\n" (one per socket; the port is the same).
   std::string line;
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
@@ -135,7 +135,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
     line.append(buf, static_cast<size_t>(n));
   }
   close(out_fd);
-  const auto colon = line.rfind(':');
+  out_ = line;
+  line.erase(std::min(line.find('\n'), line.size()));  // the first socket's line
+  const auto colon = line.rfind(':');                  // "127.0.0.1:PORT", "[::1]:PORT"
   if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
     port_ = std::atoi(line.c_str() + colon + 1);
   }

@@ -45,6 +45,8 @@ class ServerProcess {
   pid_t pid() const { return pid_; }
   // What it wrote on standard error so far.
   std::string err() const;
+  // Its "listening on" lines (those written at once with the first).
+  const std::string& out() const { return out_; }
   // SIGTERM and wait; returns the exit status (or 128+signal).
   int stop();
   void signal(int sig);
@@ -57,6 +59,7 @@ class ServerProcess {
   pid_t pid_ = -1;
   int port_ = 0;
   std::string err_path_;
+  std::string out_;
   int exit_status_ = -1;
 };
 
