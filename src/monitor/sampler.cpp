@@ -77,7 +77,7 @@ void Sampler::run() {
         next_attempt = Clock::now() + retry;
         if (!reported_down) {
           say(target_.name, std::string(ever_up ? "connection lost" : "cannot connect") +
-                                "; retrying every " + seconds_text(retry) + " up to " +
+                                "; retrying after " + seconds_text(retry) + ", doubling up to " +
                                 seconds_text(kLongestRetry));
         }
         reported_down = true;
