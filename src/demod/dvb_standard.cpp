@@ -5,6 +5,7 @@
 #include "cli/result_line.h"
 #include "demod/demod_commands.h"
 #include "demod/lock_status.h"
+#include "demod/mode_report.h"
 #include "demod/mode_tables.h"
 
 namespace demodctl {
@@ -83,11 +84,17 @@ bool build_report(Transport& bus, Report& report) {
 
 }  // namespace
 
+std::optional<std::string> read_mode_report(Transport& bus) {
+  Report report;
+  if (!build_report(bus, report)) return std::nullopt;
+  return std::string(report.c_str());
+}
+
 int32_t dvb_standard(Transport& bus, CommandArgs) {
   if (bus.open_connection() != 0) return -1;
-  Report report;
-  if (!build_report(bus, report)) return -1;
-  print_result_text(kMsgOk, report.c_str());
+  const auto report = read_mode_report(bus);
+  if (!report) return -1;
+  print_result_text(kMsgOk, report->c_str());
   bus.close_connection();
   return 0;
 }
