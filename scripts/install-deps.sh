@@ -10,6 +10,10 @@ packages=(
   nlohmann-json3-dev                     # scenario files, trace lines
   libasio-dev                            # regserver event loop (standalone Asio)
   libcli11-dev                           # regserver options
+  libcpp-httplib-dev                     # demodmon's page, event stream and /metrics
+  libjs-chart.js                         # the charts of demodmon's page, served by demodmon
+  chromium chromium-driver python3-selenium  # the page's test in a headless browser
+  prometheus                             # the /metrics test: a real scrape and PromQL query
   clang libclang-rt-14-dev               # libFuzzer targets of every parser
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark

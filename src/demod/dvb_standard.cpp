@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "demod/lock_status.h"
+#include "demod/mode_report.h"
 #include "demod/mode_tables.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -84,10 +85,17 @@ bool build_report(Transport& bus, Report& report) {
 
 }  // namespace
 
-Outcome dvb_standard(Transport& bus, const Invocation&) {
+Fault read_mode_report(Transport& bus, std::string& text) {
   Report report;
   if (!build_report(bus, report)) return Failure::no_connection;
-  return Reply{kMsgOk, std::string(report.c_str())};
+  text = report.c_str();
+  return {};
+}
+
+Outcome dvb_standard(Transport& bus, const Invocation&) {
+  std::string report;
+  if (const Fault fault = read_mode_report(bus, report)) return *fault;
+  return Reply{kMsgOk, std::move(report)};
 }
 
 }  // namespace demodctl

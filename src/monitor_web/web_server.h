@@ -1,6 +1,7 @@
 // The monitor's web side: the page, its event stream and /metrics, served from the feed.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,17 +11,22 @@
 namespace demodctl::monitor {
 
 struct WebOptions {
-  std::string listen = "127.0.0.1";  // address or host name
+  std::string listen = "127.0.0.1";  // numeric address, or "localhost"
   uint16_t port = 0;                 // 0: any free port
   std::vector<std::string> allow;    // ADDR[/BITS] peers admitted; needed beyond loopback
   bool captures_allowed = false;     // the page may ask for captures
+  // Chart.js as Debian's libjs-chart.js installs it, served as /chart.js; without it the page
+  // still shows lamps, figures and events, and says why the charts are missing.
+  std::string chart_js = "/usr/share/javascript/chart.js/chart.min.js";
 };
 
 class WebServer {
  public:
   virtual ~WebServer() = default;
   // Serves until stop() or destruction; nullptr and *error (one line) when it cannot listen or
-  // the options are refused (a non-loopback address without an allow list).
+  // the options are refused (a non-loopback address without an allow list, an allow entry that is
+  // not a network, a host name other than "localhost": names are not resolved, so starting never
+  // waits on a name server).
   static std::unique_ptr<WebServer> start(const WebOptions& options, MonitorFeed& feed,
                                           std::string* error);
   virtual uint16_t port() const = 0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "server/allow_list.h"
+#include "net/allow_list.h"
 #include "server/bus_backend.h"
 
 namespace demodctl {

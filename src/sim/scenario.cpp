@@ -387,7 +387,7 @@ Scenario read_scenario(const json& root) {
   expect_object(root, "top level");
   check_keys(root, "top level",
              {"description", "demod", "signal", "transponders", "tuners", "channels",
-              "acquisition_reads_per_stage", "faults"});
+              "acquisition_reads_per_stage", "lock_timeline", "faults"});
   if (root.contains("description") && !root["description"].is_string()) {
     throw ScenarioError("description: expected a string");
   }
@@ -433,6 +433,9 @@ Scenario read_scenario(const json& root) {
   if (root.contains("acquisition_reads_per_stage")) {
     scenario.acquisition_reads_per_stage = static_cast<uint32_t>(read_number(
         root["acquisition_reads_per_stage"], "acquisition_reads_per_stage", 0, kMaxReadsPerStage));
+  }
+  if (root.contains("lock_timeline")) {
+    scenario.lock_timeline = read_lock_timeline(root["lock_timeline"]);
   }
   if (root.contains("faults"))
     scenario.faults = read_faults(root["faults"], scenario.demod.address);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/lock_timeline.h"
 #include "sim/random_faults.h"
 #include "sim/signal.h"
 #include "sim/sim_registers.h"
@@ -51,6 +52,8 @@ struct Scenario {
   std::vector<int> channels;
   // 0x2C reads per acquisition stage after a restart; 0 = lock comes back at once.
   uint32_t acquisition_reads_per_stage = 1;
+  // Spans of 0x2C reads during which only some lock flags show (a scripted fade); empty: none.
+  std::vector<LockSpan> lock_timeline;
   // The received signal; its registers are in demod.registers already (explicit register
   // entries win over it). Absent: the registers are exactly what the scenario states.
   std::optional<Signal> signal;

@@ -20,7 +20,8 @@ SimBoard::State::State(const Scenario& scenario)
       signal(scenario.signal),
       transponders(scenario.transponders),
       stated_registers(scenario.stated_registers),
-      lock(scenario.acquisition_reads_per_stage) {
+      lock(scenario.acquisition_reads_per_stage),
+      lock_timeline(scenario.lock_timeline) {
   for (const auto& tuner : scenario.tuners) tuners.push_back(SimDevice{tuner});
   if (scenario.signal) agc_settle_reads = agc_reads_left = scenario.signal->agc_settle_reads;
 }
@@ -108,7 +109,7 @@ void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
 uint8_t SimBoard::State::read(SimDevice& device, uint8_t reg) {
   uint8_t value = device.config.registers[reg];
   if (&device == &demod) {
-    if (reg == kRegLockStatus) value = lock.read(value);
+    if (reg == kRegLockStatus) value = lock_timeline.read(lock.read(value));
     if (reg == kRegCaptureData) value = capture.next_byte();
     // 0xEA shows the complete flag once the capture has taken its time (a few polls).
     if (reg == kRegCaptureControl && (value & kCaptureStartBit) != 0 && capture.poll_complete()) {

@@ -8,6 +8,7 @@
 
 #include "sim/capture_model.h"
 #include "sim/lock_model.h"
+#include "sim/lock_timeline.h"
 #include "sim/random_faults.h"
 #include "sim/scenario.h"
 #include "sim/sim_board.h"
@@ -36,6 +37,7 @@ struct SimBoard::State {
   std::vector<sim::RegisterValue> stated_registers;
   std::optional<sim::Tuning> tuning;
   sim::LockModel lock;
+  sim::LockTimeline lock_timeline;
   sim::CaptureModel capture;
   // The AGC ready flag (0x38 bit 7) reads 0 until this many more reads of 0x37; it starts again
   // from the signal's agc_settle_reads whenever acquisition restarts.

@@ -16,7 +16,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix/usr" >/dev/null
 cd "$prefix/usr"
 units=lib/systemd/system pages=(share/man/man1/demodctl.1.gz share/man/man1/demodctl-plot-capture.1.gz
-  share/man/man8/regserver.8.gz)
+  share/man/man1/demodmon.1.gz share/man/man8/regserver.8.gz)
 if [ "${DEMODCTL_MAN_PAGES:-1}" = 0 ]; then  # the build found no scdoc
   [ "$part" = man ] && skip "scdoc was not found when the build was configured (package scdoc)"
   pages=()
@@ -24,14 +24,15 @@ fi
 
 case $part in
 files)
-  for f in bin/demodctl bin/regserver bin/demodctl-plot-capture "${pages[@]}" \
+  for f in bin/demodctl bin/regserver bin/demodmon bin/demodctl-plot-capture "${pages[@]}" \
     share/bash-completion/completions/demodctl share/bash-completion/completions/regserver \
+    share/bash-completion/completions/demodmon share/doc/demodctl/docs/demodmon.md \
     $units/regserver.service $units/regserver.socket lib/udev/rules.d/60-demodctl-i2c.rules \
     share/doc/demodctl/README.md share/doc/demodctl/copyright share/doc/demodctl/changelog.gz \
     share/doc/demodctl/docs/protocol.md; do
     [ -f "$f" ] || fail "$f not installed"
   done
-  for f in bin/demodctl bin/regserver bin/demodctl-plot-capture; do
+  for f in bin/demodctl bin/regserver bin/demodmon bin/demodctl-plot-capture; do
     [ -x "$f" ] || fail "$f not executable"
   done
   [ "$(bin/regserver --version)" = "$(bin/demodctl --version | sed 's/^demodctl/regserver/')" ] ||
@@ -60,10 +61,12 @@ completion)
     "regserver --tr|--trace"
     "regserver --i|--i2c-dev --idle-timeout"
     "regserver --trace -|-"
+    "demodmon --capture-e|--capture-every"
   )
   bash -c '
     source share/bash-completion/completions/demodctl
     source share/bash-completion/completions/regserver
+    source share/bash-completion/completions/demodmon
     complete -p demodctl | grep -q -- "-F _demodctl demodctl$" || { echo "FAIL: complete -p demodctl"; exit 1; }
     complete -p regserver | grep -q -- "-F _regserver regserver$" || { echo "FAIL: complete -p regserver"; exit 1; }
     for c in "$@"; do

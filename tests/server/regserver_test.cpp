@@ -15,7 +15,7 @@
 
 #include "bus/reg_client.h"
 #include "protocol/wire.h"
-#include "server/allow_list.h"
+#include "net/allow_list.h"
 #include "server/frames.h"
 #include "server/register_ops.h"
 #include "support/process.h"

@@ -111,6 +111,13 @@ TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
        0x03,
        {0x01, 0x01, 0x03, 0x03, 0x07, 0x07, 0x0F}},
       {R"({"signal": {}})", start_up, 0xA8, 0x80, {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
+      // A scripted fade masks the acquisition's flags for its reads (the three held ones count
+      // too), then leaves them.
+      {R"({"signal": {}, "lock_timeline": [{"reads": 5, "lock": 1}, {"reads": 1, "lock": 0}]})",
+       start_up,
+       0xA8,
+       0x80,
+       {0x01, 0x01, 0x00, 0x0F, 0x1F, 0x3F}},
   };
   for (const auto& [scenario, holds, reg, value, after] : cases) {
     auto board = board_from(scenario);
@@ -268,6 +275,10 @@ TEST(Scenario, PrecedenceAndLimits) {
       {R"({"channels": [256]})", false},
       {R"({"acquisition_reads_per_stage": 1000000})", true},
       {R"({"acquisition_reads_per_stage": 1000001})", false},
+      {R"({"lock_timeline": [{"reads": 1000000, "lock": "0x3F"}]})", true},
+      {R"({"lock_timeline": [{"reads": 0, "lock": 0}]})", false},
+      {R"({"lock_timeline": [{"reads": 1, "lock": 64}]})", false},
+      {R"({"lock_timeline": [{"reads": 1}]})", false},
       {R"({"faults": {"fail_ops": [4294967295]}})", true},
       {R"({"faults": {"fail_ops": [4294967296]}})", false},
       {R"({"faults": {"fail_ops": [)" + ones(256) + "]}}", true},

@@ -113,7 +113,10 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& options) {
-  std::vector<std::string> argv = {REGSERVER_BIN, "--port", "0"};
+  std::vector<std::string> argv = {REGSERVER_BIN};
+  if (std::find(options.begin(), options.end(), "--port") == options.end()) {
+    argv.insert(argv.end(), {"--port", "0"});
+  }
   argv.insert(argv.end(), options.begin(), options.end());
   int out_fd = -1;
   int err_fd = -1;
@@ -166,6 +169,51 @@ int ServerProcess::stop() {
   exit_status_ = decode_status(raw);
   pid_ = -1;
   return exit_status_;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& env) {
+  int err_fd = -1;
+  pid_ = spawn(argv, env, "", out_fd_, err_fd, err_dir_.path() + "/stderr");
+  close(err_fd);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0) stop(SIGKILL);
+}
+
+bool BackgroundProcess::wait_for(const std::string& text, size_t from, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (out_.find(text, from) == std::string::npos) {
+    if (out_fd_ < 0 || Clock::now() >= deadline) return false;
+    pollfd p = {out_fd_, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(out_fd_, buf, sizeof buf);
+    if (n <= 0) {
+      close(out_fd_);
+      out_fd_ = -1;
+    } else {
+      out_.append(buf, static_cast<size_t>(n));
+    }
+  }
+  return true;
+}
+
+int BackgroundProcess::stop(int sig) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, sig);
+  // Until the end of output (the pipe closes at exit), bounded; then SIGKILL.
+  wait_for(std::string(1, '\0'), out_.size(), 10000);
+  if (out_fd_ >= 0) {
+    kill(pid_, SIGKILL);
+    close(out_fd_);
+    out_fd_ = -1;
+  }
+  int raw = 0;
+  waitpid(pid_, &raw, 0);
+  pid_ = -1;
+  return decode_status(raw);
 }
 
 std::vector<std::string> ServerProcess::args(const std::string& cmd) const {

@@ -29,7 +29,7 @@ ProcResult run_process(const std::vector<std::string>& argv,
 ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                     const std::string& cwd = "");
 
-// A regserver started with `--port 0` and the given options; stopped (SIGTERM,
+// A regserver started with `--port 0` (unless the options name a port) and the given options; stopped (SIGTERM,
 // then SIGKILL) when destroyed. Its standard error goes to a file in a directory of its own,
 // removed with it.
 class ServerProcess {
@@ -61,6 +61,29 @@ class ServerProcess {
   std::string err_path_;
   std::string out_;
   int exit_status_ = -1;
+};
+
+// A program left running while the test watches its standard output (standard error goes to
+// a file of its own); killed when destroyed.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  // Reads standard output until it holds `text` after what it held at `from` (bounded by
+  // timeout_ms); false when it did not come.
+  bool wait_for(const std::string& text, size_t from = 0, int timeout_ms = 20000);
+  const std::string& out() const { return out_; }
+  // Sends `sig`, reads the rest of the output and waits for the exit (SIGKILL after 10 s).
+  int stop(int sig);
+
+ private:
+  TempDir err_dir_;
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  std::string out_;
 };
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);

@@ -1,4 +1,4 @@
-#include "server/allow_list.h"
+#include "net/allow_list.h"
 
 #include <arpa/inet.h>
 
@@ -31,7 +31,8 @@ bool same_prefix(const uint8_t* a, const uint8_t* b, unsigned bits) {
 
 }  // namespace
 
-bool AllowList::add(const std::string& text, std::string* error) {
+bool AllowList::add(const std::string& text, std::string* error, std::string_view option) {
+  const std::string name(option);
   const auto slash = text.find('/');
   const std::string host = text.substr(0, slash);
   Net net;
@@ -40,7 +41,7 @@ bool AllowList::add(const std::string& text, std::string* error) {
   } else if (inet_pton(AF_INET6, host.c_str(), net.bytes.data()) == 1) {
     net.size = kV6Size;
   } else {
-    *error = "--allow needs a numeric address, not '" + host + "'";
+    *error = name + " needs a numeric address, not '" + host + "'";
     return false;
   }
   const auto max_bits = static_cast<unsigned>(net.size * kBitsPerByte);
@@ -50,7 +51,7 @@ bool AllowList::add(const std::string& text, std::string* error) {
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(first, last, net.bits);
     if (first == last || ec != std::errc() || end != last || net.bits > max_bits) {
-      *error = "--allow '" + text + "': the prefix length must be 0.." + std::to_string(max_bits);
+      *error = name + " '" + text + "': the prefix length must be 0.." + std::to_string(max_bits);
       return false;
     }
   }
@@ -58,7 +59,7 @@ bool AllowList::add(const std::string& text, std::string* error) {
   // shorter prefix would reach past the mapped range and has no IPv4 form.
   if (is_v4_mapped({net.bytes.data(), net.size})) {
     if (net.bits < kV4MappedBits) {
-      *error = "--allow '" + text + "': the prefix length of an IPv4-mapped address must be " +
+      *error = name + " '" + text + "': the prefix length of an IPv4-mapped address must be " +
                std::to_string(kV4MappedBits) + ".." + std::to_string(max_bits);
       return false;
     }

@@ -1,0 +1,45 @@
+#include "monitor/board_link.h"
+
+#include "app/bus_choice.h"
+#include "bus/socket_transport.h"
+#include "bus/usb_transport.h"
+
+namespace demodctl::monitor {
+namespace {
+
+constexpr const char* kSysfsRoot = "/sys";
+
+}  // namespace
+
+BoardLink::BoardLink(const BoardTarget& target) {
+  if (target.usb) {
+    const std::string bus = target.bus;
+    bridge_ = std::make_unique<UsbBridge>([bus](std::string* error) {
+      return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot, error);
+    });
+    transport_ = std::make_unique<UsbTransport>(target.device, *bridge_);
+  } else {
+    client_ = std::make_unique<RegClient>();
+    transport_ = std::make_unique<SocketTransport>(target.device, *client_);
+  }
+}
+
+BoardLink::~BoardLink() { close(); }
+
+bool BoardLink::open() {
+  close();
+  open_ = !transport_->open_connection();
+  return up();
+}
+
+void BoardLink::close() {
+  if (open_) transport_->close_connection();
+  open_ = false;
+}
+
+bool BoardLink::up() const {
+  if (!open_) return false;
+  return client_ ? client_->connected() : bridge_->is_open();
+}
+
+}  // namespace demodctl::monitor

@@ -1,0 +1,154 @@
+#include "monitor/board_target.h"
+
+#include <charconv>
+#include <cstdint>
+
+namespace demodctl::monitor {
+namespace {
+
+// Ranges the numbers of a target must lie in.
+constexpr int64_t kMaxPort = 65535;
+constexpr int64_t kMaxChannel = 255;
+constexpr int64_t kMaxSpeed = 1000000;
+constexpr int64_t kMaxAddress = 255;
+constexpr size_t kMaxNameLength = 64;
+constexpr size_t kSocketWords = 6;  // HOST PORT CHANNEL SPEED ADDRESS FLAG
+constexpr size_t kUsbWords = 3;     // SPEED ADDRESS 0
+
+// A decimal number, all of `text`, within lo..hi.
+std::optional<int32_t> number(std::string_view text, int64_t lo, int64_t hi) {
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lo ||
+      value > hi) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(value);
+}
+
+bool fail(std::string* error, std::string message) {
+  *error = std::move(message);
+  return false;
+}
+
+bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
+                std::string* error) {
+  const auto value = number(text, lo, hi);
+  if (!value) {
+    return fail(error, std::string(what) + " '" + std::string(text) + "' is not a number from " +
+                           std::to_string(lo) + " to " + std::to_string(hi));
+  }
+  out = *value;
+  return true;
+}
+
+bool valid_name(std::string_view name) {
+  if (name.empty() || name.size() > kMaxNameLength) return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// usb:BUS@ADDRESS; the address is after the last '@' (a scenario path may hold one).
+bool parse_usb(std::string_view rest, BoardTarget& target, std::string* error) {
+  const size_t at = rest.rfind('@');
+  if (at == std::string_view::npos) return fail(error, "usb target without @ADDRESS");
+  target.usb = true;
+  target.bus = std::string(rest.substr(0, at));
+  return set_number(rest.substr(at + 1), "address", 0, kMaxAddress, target.device.address, error);
+}
+
+// HOST:PORT/CHANNEL@ADDRESS[,SPEED]
+bool parse_socket(std::string_view text, BoardTarget& target, std::string* error) {
+  std::string_view host;
+  std::string_view rest;
+  if (text.starts_with('[')) {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+      return fail(error, "expected [IPV6]:PORT/CHANNEL@ADDRESS");
+    }
+    host = text.substr(1, close - 1);
+    rest = text.substr(close + 2);
+  } else {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS");
+    host = text.substr(0, colon);
+    rest = text.substr(colon + 1);
+  }
+  const size_t slash = rest.find('/');
+  const size_t at = rest.find('@');
+  if (host.empty() || slash == std::string_view::npos || at == std::string_view::npos ||
+      at < slash) {
+    return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS[,SPEED]");
+  }
+  const size_t comma = rest.find(',', at);
+  I2cDevice& d = target.device;
+  d.host = std::string(host);
+  d.speed = kDefaultSpeed;
+  return set_number(rest.substr(0, slash), "port", 1, kMaxPort, d.port, error) &&
+         set_number(rest.substr(slash + 1, at - slash - 1), "channel", 0, kMaxChannel, d.channel,
+                    error) &&
+         set_number(rest.substr(at + 1, comma == std::string_view::npos ? comma : comma - at - 1),
+                    "address", 0, kMaxAddress, d.address, error) &&
+         (comma == std::string_view::npos ||
+          set_number(rest.substr(comma + 1), "speed", 0, kMaxSpeed, d.speed, error));
+}
+
+}  // namespace
+
+std::optional<BoardTarget> parse_board_option(std::string_view text, std::string* error) {
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    *error = "--board: expected NAME=TARGET";
+    return std::nullopt;
+  }
+  BoardTarget target;
+  target.name = std::string(text.substr(0, equals));
+  if (!valid_name(target.name)) {
+    *error = "--board: a name is 1 to 64 of the characters A-Z a-z 0-9 - _ .";
+    return std::nullopt;
+  }
+  const std::string_view rest = text.substr(equals + 1);
+  std::string problem;
+  const bool ok = rest.starts_with("usb:") ? parse_usb(rest.substr(4), target, &problem)
+                                           : parse_socket(rest, target, &problem);
+  if (!ok) {
+    *error = "--board " + target.name + ": " + problem;
+    return std::nullopt;
+  }
+  return target;
+}
+
+std::optional<BoardTarget> parse_positional(std::span<const std::string> words,
+                                            const std::string& default_bus, std::string* error) {
+  BoardTarget target;
+  target.name = kPositionalBoardName;
+  I2cDevice& d = target.device;
+  bool ok = false;
+  if (words.size() == kSocketWords && words.back() != "0") {
+    d.host = words[0];
+    ok = !d.host.empty() && set_number(words[1], "port", 1, kMaxPort, d.port, error) &&
+         set_number(words[2], "channel", 0, kMaxChannel, d.channel, error) &&
+         set_number(words[3], "speed", 0, kMaxSpeed, d.speed, error) &&
+         set_number(words[4], "address", 0, kMaxAddress, d.address, error) &&
+         number(words[5], INT32_MIN, INT32_MAX).has_value();
+    if (d.host.empty()) *error = "empty host";
+  } else if (words.size() == kUsbWords && words.back() == "0") {
+    target.usb = true;
+    target.bus = default_bus;
+    ok = set_number(words[0], "speed", 0, kMaxSpeed, d.speed, error) &&
+         set_number(words[1], "address", 0, kMaxAddress, d.address, error);
+  } else {
+    *error = "expected HOST PORT CHANNEL SPEED ADDRESS 1, SPEED ADDRESS 0, or --board";
+  }
+  if (!ok) {
+    if (error->empty()) *error = "the last word (the transport flag) is not a number";
+    return std::nullopt;
+  }
+  return target;
+}
+
+}  // namespace demodctl::monitor

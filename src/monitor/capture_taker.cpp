@@ -1,0 +1,49 @@
+#include "monitor/capture_taker.h"
+
+#include <algorithm>
+
+#include "capture/capture.h"
+#include "demod/lock_status.h"
+#include "monitor/json_records.h"
+#include "monitor/mer.h"
+#include "monitor/sample_reader.h"
+#include "monitor/sigmf_writer.h"
+
+namespace demodctl::monitor {
+namespace {
+
+constexpr uint8_t kRegPls = 0x5C;
+
+// "a-20261207T045335123Z": the board and the time without the characters file names dislike.
+std::string recording_name(const std::string& board, WallTime time) {
+  std::string stamp = rfc3339_utc(time);
+  std::erase_if(stamp, [](char c) { return c == '-' || c == ':' || c == '.'; });
+  return board + "-" + stamp;
+}
+
+}  // namespace
+
+std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
+                                          const std::string& dir, std::string* error) {
+  CaptureBuffer buffer{};
+  if (run_capture(bus, SampleFormat::nine_bit) || fetch_capture(bus, buffer)) {
+    return std::nullopt;
+  }
+  CaptureRecord record;
+  record.board = context.board;
+  record.time = std::chrono::system_clock::now();
+  record.mode = context.mode;
+  const SamplePairs pairs = decode_capture(buffer, SampleFormat::nine_bit);
+  record.pairs.assign(pairs.begin(), pairs.end());
+  if (context.connected && (context.lock_status & kLockFec) != 0) {
+    const auto c = constellation_for(context.lock_status, recorded(context, kRegPls).value_or(0));
+    record.mer_db = mer_db(record.pairs, c);
+  }
+  if (!dir.empty()) {
+    const std::string base = dir + "/" + recording_name(record.board, record.time);
+    if (write_sigmf(base, record, context, error)) record.sigmf_base = base;
+  }
+  return record;
+}
+
+}  // namespace demodctl::monitor

@@ -1,0 +1,21 @@
+// A capture of a board on its open connection, with the constellation's MER and, given a
+// directory, its SigMF recording. The only writes the monitor makes to a board are the capture
+// unit's.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "bus/transport.h"
+#include "monitor/monitor_feed.h"
+
+namespace demodctl::monitor {
+
+// Runs the capture (9-bit samples), fetches and decodes it; the MER is computed with FEC lock,
+// against the constellation of the mode in `context` (the board's latest sample). Nothing when a
+// transfer was refused. With a non-empty `dir` the recording is written there as
+// BOARD-YYYYMMDDTHHMMSSmmmZ; a write failure goes to *error and leaves sigmf_base empty.
+std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
+                                          const std::string& dir, std::string* error);
+
+}  // namespace demodctl::monitor

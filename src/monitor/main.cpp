@@ -1,0 +1,112 @@
+// demodmon: samples one board or a rack of boards every interval on open connections and shows
+// lock, signal and constellation in the terminal, as JSON lines, and (--http) on a web page and
+// /metrics.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bus/reg_client.h"
+#include "app/bus_choice.h"
+#include "monitor/feed_store.h"
+#include "monitor/options.h"
+#include "monitor/sampler.h"
+#include "monitor/terminal_lines.h"
+#include "monitor_web/web_server.h"
+
+namespace {
+
+using namespace demodctl;
+using namespace demodctl::monitor;
+
+constexpr int kExitFailure = 1;
+// How often the main thread looks whether every sampler has taken its --count samples.
+constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
+constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
+
+// A reply that takes longer than the interval would hold back that board's next sample, so unless
+// DEMODCTL_NET_TIMEOUT_MS says otherwise the client waits at most one interval (and never longer
+// than its own default).
+void bound_reply_timeout(std::chrono::milliseconds interval) {
+  if (std::getenv(kNetTimeoutVar) != nullptr) return;
+  const auto timeout = std::min(interval, kDefaultNetTimeout);
+  setenv(kNetTimeoutVar, std::to_string(timeout.count()).c_str(), 1);
+}
+
+bool all_finished(const std::vector<std::unique_ptr<Sampler>>& samplers) {
+  for (const auto& s : samplers) {
+    if (!s->finished()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* bus = std::getenv(kBusEnvVar);
+  const ParsedMonitorOptions parsed = parse_monitor_options(argc, argv, bus != nullptr ? bus : "");
+  if (!parsed.options) {
+    std::fputs(parsed.message.c_str(), parsed.exit_status == 0 ? stdout : stderr);
+    if (parsed.exit_status != 0) std::fputc('\n', stderr);
+    return parsed.exit_status;
+  }
+  const MonitorOptions& o = *parsed.options;
+  bound_reply_timeout(o.interval);
+
+  // SIGINT and SIGTERM are taken by the main thread alone (blocked before any thread starts, so
+  // every thread inherits the mask) and end the run with its summary.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::vector<std::string> names;
+  for (const auto& b : o.boards) names.push_back(b.name);
+  FeedStore feed(names);
+  LinePrinter printer(stdout, o.json);
+  feed.subscribe({[&](const BoardSample& s) { printer.sample(s); },
+                  [&](const BoardEvent& e) { printer.event(e); },
+                  [&](const CaptureRecord& c) { printer.capture(c); }});
+
+  std::unique_ptr<WebServer> web;
+  if (o.http) {
+    WebOptions w;
+    w.listen = o.http->listen;
+    w.port = o.http->port;
+    w.allow = o.http->allow;
+    w.captures_allowed = o.http->captures_allowed;
+    std::string error;
+    web = WebServer::start(w, feed, &error);
+    if (!web) {
+      std::fprintf(stderr, "demodmon: --http: %s\n", error.c_str());
+      return kExitFailure;
+    }
+    std::fprintf(stderr, "demodmon: serving http://%s:%u/\n", w.listen.c_str(), web->port());
+  }
+
+  SamplerOptions so;
+  so.interval = o.interval;
+  so.count = o.count;
+  so.capture_every = o.capture_every;
+  so.capture_dir = o.capture_dir;
+  std::vector<std::unique_ptr<Sampler>> samplers;
+  for (const auto& b : o.boards) {
+    samplers.push_back(std::make_unique<Sampler>(b, so, feed));
+    samplers.back()->start();
+  }
+
+  const timespec watch{0, kWatchNanoseconds};
+  while (!all_finished(samplers)) {
+    if (sigtimedwait(&stop_signals, nullptr, &watch) > 0) break;
+  }
+  for (auto& s : samplers) s->stop();
+  for (auto& s : samplers) s->join();
+  if (web) web->stop();
+  for (const auto& name : names) printer.summary(name, feed.counters(name));
+  return 0;
+}

@@ -1,0 +1,174 @@
+#include "monitor/options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <set>
+
+namespace demodctl::monitor {
+namespace {
+
+// Bounds of the numbers: an interval below 10 ms would only measure the bus; above an hour is a
+// typo. Counts are bounded where a 64-bit tick count cannot overflow.
+constexpr uint64_t kMinIntervalMs = 10;
+constexpr uint64_t kMaxIntervalMs = 3600 * 1000;
+constexpr uint64_t kMaxCount = 1000000000000;
+constexpr uint64_t kMaxPort = 65535;
+
+std::string one_line(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+ParsedMonitorOptions usage_error(const std::string& what) {
+  ParsedMonitorOptions p;
+  p.exit_status = kExitUsage;
+  p.message = "demodmon: " + one_line(what);
+  return p;
+}
+
+bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// A whole decimal number from min to max: digits only, so no sign, blank, hex, exponent or NaN.
+std::optional<uint64_t> whole_number(std::string_view text, uint64_t min, uint64_t max) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), is_digit)) return std::nullopt;
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string range_error(const char* option, uint64_t min, uint64_t max, const std::string& text) {
+  return std::string(option) + " needs a whole number from " + std::to_string(min) + " to " +
+         std::to_string(max) + ", not '" + text + "'";
+}
+
+// ADDR:PORT, [IPV6]:PORT
+std::optional<HttpOptions> parse_listen(const std::string& text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  std::string host = text.substr(0, colon);
+  if (host.front() == '[') {
+    if (host.size() < 3 || host.back() != ']') return std::nullopt;
+    host = host.substr(1, host.size() - 2);
+  }
+  const auto port = whole_number(std::string_view(text).substr(colon + 1), 0, kMaxPort);
+  if (!port) return std::nullopt;
+  HttpOptions web;
+  web.listen = host;
+  web.port = static_cast<uint16_t>(*port);
+  return web;
+}
+
+}  // namespace
+
+ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
+                                           const std::string& default_bus) {
+  MonitorOptions o;
+  // Numbers are taken as text and checked here: CLI11 would also take hex, exponents, "nan".
+  std::string interval_text = "1000";
+  std::string count_text = "0";
+  std::string capture_every_text = "0";
+  std::string http_text;
+  std::vector<std::string> board_texts;
+  std::vector<std::string> allow;
+  std::vector<std::string> words;
+  bool captures_allowed = false;
+
+  CLI::App app{"demodmon: live lock, signal and constellation of demodulator boards", "demodmon"};
+  app.add_option("--board", board_texts,
+                 "a board: NAME=HOST:PORT/CHANNEL@ADDRESS[,SPEED] or NAME=usb:BUS@ADDRESS "
+                 "(repeatable)")
+      ->type_name("NAME=TARGET")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--interval", interval_text, "milliseconds between samples (10..3600000)")
+      ->type_name("MS")
+      ->capture_default_str();
+  app.add_option("--count", count_text, "samples per board, then stop (0: until stopped)")
+      ->type_name("N")
+      ->capture_default_str();
+  app.add_flag("--json", o.json, "one JSON object per line instead of text");
+  app.add_option("--http", http_text, "serve the page, event stream and /metrics on ADDR:PORT")
+      ->type_name("ADDR:PORT");
+  app.add_option("--http-allow", allow, "admit only web peers in ADDR[/BITS] (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--allow-captures", captures_allowed, "the page may ask for captures");
+  app.add_option("--capture-every", capture_every_text, "a capture every N samples (0: never)")
+      ->type_name("N")
+      ->capture_default_str();
+  app.add_option("--capture-dir", o.capture_dir, "directory of the SigMF recordings")
+      ->type_name("DIR")
+      ->capture_default_str();
+  app.add_option("target", words,
+                 "one board in demodctl's layout: HOST PORT CHANNEL SPEED ADDRESS 1 | SPEED "
+                 "ADDRESS 0");
+  app.set_version_flag("--version", "demodmon " DEMODCTL_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    ParsedMonitorOptions p;
+    p.message = app.help();
+    return p;
+  } catch (const CLI::CallForVersion& e) {
+    ParsedMonitorOptions p;
+    p.message = std::string(e.what()) + "\n";
+    return p;
+  } catch (const CLI::ParseError& e) {
+    return usage_error(e.what());
+  }
+
+  const auto interval = whole_number(interval_text, kMinIntervalMs, kMaxIntervalMs);
+  if (!interval)
+    return usage_error(range_error("--interval", kMinIntervalMs, kMaxIntervalMs, interval_text));
+  o.interval = std::chrono::milliseconds(*interval);
+  const auto count = whole_number(count_text, 0, kMaxCount);
+  if (!count) return usage_error(range_error("--count", 0, kMaxCount, count_text));
+  o.count = *count;
+  const auto every = whole_number(capture_every_text, 0, kMaxCount);
+  if (!every) return usage_error(range_error("--capture-every", 0, kMaxCount, capture_every_text));
+  o.capture_every = *every;
+  if (o.capture_dir.empty()) return usage_error("--capture-dir needs a directory");
+
+  if (!http_text.empty()) {
+    auto web = parse_listen(http_text);
+    if (!web) return usage_error("--http needs ADDR:PORT (PORT 0..65535), not '" + http_text + "'");
+    web->allow = allow;
+    web->captures_allowed = captures_allowed;
+    o.http = web;
+  } else if (!allow.empty() || captures_allowed) {
+    return usage_error("--http-allow and --allow-captures need --http");
+  }
+
+  std::string error;
+  if (!words.empty() && !board_texts.empty()) {
+    return usage_error("give the boards either with --board or in demodctl's layout, not both");
+  }
+  if (!words.empty()) {
+    auto target = parse_positional(words, default_bus, &error);
+    if (!target) return usage_error(error);
+    o.boards.push_back(std::move(*target));
+  }
+  std::set<std::string> names;
+  for (const auto& text : board_texts) {
+    auto target = parse_board_option(text, &error);
+    if (!target) return usage_error(error);
+    if (!names.insert(target->name).second) {
+      return usage_error("--board " + target->name + " given twice");
+    }
+    o.boards.push_back(std::move(*target));
+  }
+  if (o.boards.empty()) {
+    return usage_error("no board: give --board NAME=TARGET or demodctl's layout (see --help)");
+  }
+  ParsedMonitorOptions p;
+  p.options = std::move(o);
+  return p;
+}
+
+}  // namespace demodctl::monitor

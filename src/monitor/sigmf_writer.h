@@ -1,0 +1,21 @@
+// A capture as a SigMF recording: BASE.sigmf-data (interleaved I, Q as little-endian signed 16-bit
+// integers, "ci16_le", as the plot tool exports) and BASE.sigmf-meta (JSON), with the
+// demodulator's state at the moment of the capture as annotations over the whole recording.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "monitor/monitor_feed.h"
+
+namespace demodctl::monitor {
+
+// The metadata document (pure): global, one capture segment, one annotation carrying board,
+// time, mode report, lock stages, C/N and MER.
+nlohmann::json sigmf_meta(const CaptureRecord& capture, const BoardSample& context);
+
+// Writes both files (never through a symbolic link); false and *error (one line) on failure.
+bool write_sigmf(const std::string& base, const CaptureRecord& capture, const BoardSample& context,
+                 std::string* error);
+
+}  // namespace demodctl::monitor

@@ -1,0 +1,180 @@
+#include "monitor_web/web_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "monitor_web/fake_feed.h"
+
+namespace demodctl::monitor {
+namespace {
+
+constexpr int kReplyWaitSec = 10;  // bound on every read of a test client
+
+// A client socket on 127.0.0.1:port whose reads give up after kReplyWaitSec.
+int connect_to(uint16_t port, int receive_buffer = 0) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  const timeval wait{kReplyWaitSec, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until `until` appears, the peer closes, a read times out or `max` bytes came.
+std::string read_reply(int fd, std::string_view until = {}, size_t max = 1 << 16) {
+  std::string got;
+  std::vector<char> chunk(1 << 16);
+  size_t searched = 0;  // `until` does not start before this offset
+  while (got.size() < max) {
+    const ssize_t n = recv(fd, chunk.data(), chunk.size(), 0);
+    if (n <= 0) break;
+    got.append(chunk.data(), static_cast<size_t>(n));
+    if (until.empty() || got.find(until, searched) != std::string::npos) break;
+    searched = got.size() - std::min(got.size(), until.size());
+  }
+  return got;
+}
+
+// Sends raw request bytes on a fresh connection; returns the reply's status line.
+std::string status_of(uint16_t port, const std::string& request) {
+  const int fd = connect_to(port);
+  if (fd < 0) return "no connection";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const std::string reply = read_reply(fd, "\r\n");
+  close(fd);
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+struct Served {
+  explicit Served(WebOptions options) {
+    std::string error;
+    server = WebServer::start(options, feed, &error);
+    EXPECT_TRUE(server) << error;
+  }
+  testing::FakeFeed feed{{"a", "b"}};
+  std::unique_ptr<WebServer> server;
+};
+
+struct RequestCase {
+  const char* what;
+  bool captures_allowed;
+  std::string request;
+  const char* status;
+};
+
+TEST(WebServer, RequestsAndTheirStatus) {
+  const std::string long_text(9000, 'x');  // past the 8 KiB bound of a request line or header
+  const RequestCase cases[] = {
+      {"the page", false, "GET / HTTP/1.1\r\nHost: h\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"oversized request line", false, "GET /" + long_text + " HTTP/1.1\r\nHost: h\r\n\r\n",
+       "HTTP/1.1 414 URI Too Long"},
+      {"oversized header", false, "GET / HTTP/1.1\r\nHost: h\r\nX: " + long_text + "\r\n\r\n",
+       "HTTP/1.1 400 Bad Request"},
+      {"malformed request", false, "GARBAGE\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+      {"body past the bound", true,
+       "POST /api/capture?board=a HTTP/1.1\r\nHost: h\r\nContent-Length: 9000\r\n\r\n" + long_text,
+       "HTTP/1.1 413 Payload Too Large"},
+      {"capture without the option", false,
+       "POST /api/capture?board=a HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n",
+       "HTTP/1.1 403 Forbidden"},
+      {"capture from another site", true,
+       "POST /api/capture?board=a HTTP/1.1\r\nHost: h\r\nOrigin: http://evil\r\n"
+       "Content-Length: 0\r\n\r\n",
+       "HTTP/1.1 403 Forbidden"},
+      {"capture of an unknown board", true,
+       "POST /api/capture?board=zz HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n",
+       "HTTP/1.1 404 Not Found"},
+      {"capture", true,
+       "POST /api/capture?board=b HTTP/1.1\r\nHost: h\r\nOrigin: http://h\r\n"
+       "Content-Length: 0\r\n\r\n",
+       "HTTP/1.1 202 Accepted"},
+  };
+  for (const RequestCase& c : cases) {
+    WebOptions options;
+    options.captures_allowed = c.captures_allowed;
+    Served served(options);
+    ASSERT_TRUE(served.server);
+    EXPECT_EQ(status_of(served.server->port(), c.request), c.status) << c.what;
+    const bool accepted = std::string_view(c.status).find("202") != std::string_view::npos;
+    EXPECT_EQ(served.feed.take_capture_requests(),
+              accepted ? std::vector<std::string>{"b"} : std::vector<std::string>{})
+        << c.what;
+  }
+}
+
+TEST(WebServer, PeersOutsideTheAllowListGet403) {
+  WebOptions options;
+  options.allow = {"192.0.2.0/24"};
+  Served served(options);
+  ASSERT_TRUE(served.server);
+  EXPECT_EQ(status_of(served.server->port(), "GET /metrics HTTP/1.1\r\nHost: h\r\n\r\n"),
+            "HTTP/1.1 403 Forbidden");
+}
+
+TEST(WebServer, RefusedOptions) {
+  const struct {
+    const char* listen;
+    std::vector<std::string> allow;
+    const char* error;
+  } cases[] = {
+      {"0.0.0.0", {}, "--http 0.0.0.0 listens beyond loopback: name the peers with --http-allow"},
+      {"lab.example",
+       {"10.0.0.0/8"},
+       "--http needs a numeric address or localhost, not 'lab.example'"},
+      {"127.0.0.1", {"bogus"}, "--http-allow needs a numeric address, not 'bogus'"},
+  };
+  for (const auto& c : cases) {
+    testing::FakeFeed feed({"a"});
+    WebOptions options;
+    options.listen = c.listen;
+    options.allow = c.allow;
+    std::string error;
+    EXPECT_FALSE(WebServer::start(options, feed, &error)) << c.listen;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+// A stream client that stops reading costs the publisher nothing: publishing goes on (a blocked
+// publisher would hang here), the client's queue overflows, and once it reads again it is told to
+// resync.
+TEST(WebServer, SilentStreamClientNeverBlocksPublishing) {
+  Served served(WebOptions{});
+  ASSERT_TRUE(served.server);
+  const int fd = connect_to(served.server->port());
+  ASSERT_GE(fd, 0);
+  const std::string request = "GET /events HTTP/1.1\r\nHost: h\r\n\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  ASSERT_NE(read_reply(fd, "retry: 1000").find("text/event-stream"), std::string::npos);
+
+  constexpr int kSamples = 400;             // far more than a stream client may have queued
+  constexpr size_t kBigFailure = 64 << 10;  // so the socket's buffers fill early
+  BoardSample sample;
+  sample.board = "a";
+  sample.failure = std::string(kBigFailure, 'f');
+  for (int i = 1; i <= kSamples; ++i) {
+    sample.index = static_cast<uint64_t>(i);
+    served.feed.publish(sample);
+  }
+  constexpr size_t kReadBound = 64 << 20;
+  EXPECT_NE(read_reply(fd, "event: resync", kReadBound).find("event: resync"), std::string::npos);
+  close(fd);
+}
+
+}  // namespace
+}  // namespace demodctl::monitor
