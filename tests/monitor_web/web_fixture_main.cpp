@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "monitor_web/fake_feed.h"
+#include "monitor/feed_store.h"
 #include "monitor_web/web_server.h"
 
 namespace {
@@ -40,20 +40,19 @@ struct Args {
 bool parse(int argc, char** argv, Args* args) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (arg == "--captures") {
       args->captures = true;
-      continue;
-    }
-    if (i + 1 >= argc) return false;
-    const char* value = argv[++i];
-    if (arg == "--interval-ms") {
-      args->interval_ms = std::atoi(value);
+    } else if (value == nullptr) {
+      return false;
+    } else if (arg == "--interval-ms") {
+      args->interval_ms = std::atoi(argv[++i]);
     } else if (arg == "--phase") {
-      args->phase = std::strtoull(value, nullptr, 10);
+      args->phase = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--seconds") {
-      args->seconds = std::atoi(value);
+      args->seconds = std::atoi(argv[++i]);
     } else if (arg == "--chart-js") {
-      args->chart_js = value;
+      args->chart_js = argv[++i];
     } else {
       return false;
     }
@@ -114,7 +113,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, [](int) { g_stop = 1; });
   std::signal(SIGINT, [](int) { g_stop = 1; });
 
-  testing::FakeFeed feed({"a", "b"});
+  FeedStore feed({"a", "b"});
   WebOptions options;
   options.captures_allowed = args.captures;
   options.chart_js = args.chart_js;
@@ -132,19 +131,9 @@ int main(int argc, char** argv) {
   auto next = std::chrono::steady_clock::now();
   for (uint64_t index = 1; !g_stop && std::chrono::steady_clock::now() < end; ++index) {
     for (const std::string& board : feed.boards()) {
-      const BoardSample s = sample_of(board, index, args.phase);
-      if (index > 1) {
-        const bool was_locked = sample_of(board, index - 1, args.phase).lock_status == kLocked;
-        const bool locked = s.lock_status == kLocked;
-        if (was_locked != locked) {
-          feed.publish(BoardEvent{board, s.time,
-                                  locked ? EventKind::lock_gained : EventKind::lock_lost,
-                                  locked ? "" : "CR"});
-        }
-      }
-      feed.publish(s);
+      feed.publish_sample(sample_of(board, index, args.phase));  // lock events derived from these
+      if (feed.take_capture_request(board)) feed.publish_capture(capture_of(board));
     }
-    for (const std::string& board : feed.take_capture_requests()) feed.publish(capture_of(board));
     next += interval;
     std::this_thread::sleep_until(next);
   }
