@@ -12,19 +12,28 @@ namespace {
 TEST(MetricsText, TwoBoardsExactBytes) {
   const std::string odd = "rack \"2\"\\\nb";
   FeedStore feed({"a", odd});
-  const BoardSample a{.board = "a",
-                      .connected = true,
-                      .lock_status = 0x2F,  // all but CR
-                      .strength_dbm = -45.5,
-                      .cn_db = 10.25,
-                      .ber = 1.5e-07,
-                      .carrier_offset_khz = -12,
-                      .symbol_offset_khz = 0.125};
+  BoardSample a;
+  a.board = "a";
+  a.connected = true;
+  a.lock_status = 0x2F;  // all but CR
+  a.strength_dbm = -45.5;
+  a.cn_db = 10.25;
+  a.ber = 1.5e-07;
+  a.carrier_offset_khz = -12;
+  a.symbol_offset_khz = 0.125;
   feed.publish_sample(a);
   feed.publish_sample(a);
-  feed.publish_sample({.board = odd, .connected = true, .lock_status = 0x3F, .cn_db = 9});
-  feed.publish_sample({.board = odd, .connected = true, .lock_status = 0x0F});
-  feed.publish_sample({.board = odd, .failure = "connection refused"});
+  BoardSample b;
+  b.board = odd;
+  b.connected = true;
+  b.lock_status = 0x3F;
+  b.cn_db = 9;
+  feed.publish_sample(b);
+  b.lock_status = 0x0F;
+  feed.publish_sample(b);
+  b.connected = false;
+  b.failure = "connection refused";
+  feed.publish_sample(b);
 
   EXPECT_EQ(metrics_text(feed),
             "# HELP demodmon_connected Whether the board's last sample was read (1) or not (0).\n"

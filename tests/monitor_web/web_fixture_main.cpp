@@ -34,7 +34,6 @@ struct Args {
   uint64_t phase = 5;
   int seconds = 60;
   bool captures = false;
-  std::string chart_js = WebOptions{}.chart_js;
 };
 
 bool parse(int argc, char** argv, Args* args) {
@@ -51,8 +50,6 @@ bool parse(int argc, char** argv, Args* args) {
       args->phase = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--seconds") {
       args->seconds = std::atoi(argv[++i]);
-    } else if (arg == "--chart-js") {
-      args->chart_js = argv[++i];
     } else {
       return false;
     }
@@ -107,7 +104,7 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, &args)) {
     std::fprintf(stderr,
                  "usage: demodmon_web_fixture [--interval-ms MS] [--phase N] [--seconds S] "
-                 "[--captures] [--chart-js PATH]\n");
+                 "[--captures]\n");
     return 2;
   }
   std::signal(SIGTERM, [](int) { g_stop = 1; });
@@ -116,7 +113,6 @@ int main(int argc, char** argv) {
   FeedStore feed({"a", "b"});
   WebOptions options;
   options.captures_allowed = args.captures;
-  options.chart_js = args.chart_js;
   std::string error;
   std::unique_ptr<WebServer> server = WebServer::start(options, feed, &error);
   if (!server) {

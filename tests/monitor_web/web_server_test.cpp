@@ -161,8 +161,12 @@ TEST(WebServer, SilentStreamClientNeverBlocksPublishing) {
 
   constexpr int kSamples = 400;             // far more than a stream client may have queued
   constexpr size_t kBigFailure = 64 << 10;  // so the socket's buffers fill early
+  BoardSample sample;
+  sample.board = "a";
+  sample.failure = std::string(kBigFailure, 'f');
   for (uint64_t i = 1; i <= kSamples; ++i) {
-    served.feed.publish_sample({.board = "a", .index = i, .failure = std::string(kBigFailure, 'f')});
+    sample.index = i;
+    served.feed.publish_sample(sample);
   }
   constexpr size_t kReadBound = 64 << 20;
   EXPECT_NE(read_reply(fd, "event: resync", kReadBound).find("event: resync"), std::string::npos);
