@@ -33,5 +33,16 @@ done
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# apt-get's output goes to a log, so that the first screen of the demo or the tests is theirs;
+# the log is removed when the installation succeeds, and kept, its end shown, when it fails.
+log=$(mktemp "${TMPDIR:-/tmp}/demodctl-install-deps.XXXXXX.log")
+echo "installing ${#missing[@]} Debian packages (log: $log)"
+if ! { $SUDO apt-get update -q && \
+       $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  log_tail_lines=40
+  echo "install-deps: apt-get failed (its log is kept); the last $log_tail_lines lines of $log:" >&2
+  tail -n "$log_tail_lines" "$log" >&2
+  exit 1
+fi
+rm -f "$log"

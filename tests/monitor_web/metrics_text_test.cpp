@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "monitor_web/fake_feed.h"
+#include "monitor/feed_store.h"
 
 namespace demodctl::monitor {
 namespace {
 
-// Board "a" locked with every figure; the second board, whose name needs every escape, lost its
-// connection after a sample (no lock or figure lines, connected 0) and has counted a lock loss.
+// Board "a" locked with every figure; the second board, whose name needs every escape, lost lock
+// (counted) and then its connection (no lock or figure lines, connected 0).
 TEST(MetricsText, TwoBoardsExactBytes) {
   const std::string odd = "rack \"2\"\\\nb";
-  testing::FakeFeed feed({"a", odd});
+  FeedStore feed({"a", odd});
   BoardSample a;
   a.board = "a";
   a.connected = true;
@@ -21,18 +21,19 @@ TEST(MetricsText, TwoBoardsExactBytes) {
   a.ber = 1.5e-07;
   a.carrier_offset_khz = -12;
   a.symbol_offset_khz = 0.125;
-  feed.publish(a);
-  feed.publish(a);
+  feed.publish_sample(a);
+  feed.publish_sample(a);
   BoardSample b;
   b.board = odd;
   b.connected = true;
   b.lock_status = 0x3F;
   b.cn_db = 9;
-  feed.publish(b);
+  feed.publish_sample(b);
+  b.lock_status = 0x0F;
+  feed.publish_sample(b);
   b.connected = false;
   b.failure = "connection refused";
-  feed.publish(b);
-  feed.publish(BoardEvent{odd, {}, EventKind::lock_lost, "FEC"});
+  feed.publish_sample(b);
 
   EXPECT_EQ(metrics_text(feed),
             "# HELP demodmon_connected Whether the board's last sample was read (1) or not (0).\n"
@@ -65,7 +66,7 @@ TEST(MetricsText, TwoBoardsExactBytes) {
             "# HELP demodmon_samples_total Samples taken of the board.\n"
             "# TYPE demodmon_samples_total counter\n"
             "demodmon_samples_total{board=\"a\"} 2\n"
-            "demodmon_samples_total{board=\"rack \\\"2\\\"\\\\\\nb\"} 2\n"
+            "demodmon_samples_total{board=\"rack \\\"2\\\"\\\\\\nb\"} 3\n"
             "# HELP demodmon_sample_failures_total Samples that could not be read from the board.\n"
             "# TYPE demodmon_sample_failures_total counter\n"
             "demodmon_sample_failures_total{board=\"a\"} 0\n"

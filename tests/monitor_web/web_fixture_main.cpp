@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "monitor_web/fake_feed.h"
+#include "monitor/feed_store.h"
 #include "monitor_web/web_server.h"
 
 namespace {
@@ -34,26 +34,22 @@ struct Args {
   uint64_t phase = 5;
   int seconds = 60;
   bool captures = false;
-  std::string chart_js = WebOptions{}.chart_js;
 };
 
 bool parse(int argc, char** argv, Args* args) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (arg == "--captures") {
       args->captures = true;
-      continue;
-    }
-    if (i + 1 >= argc) return false;
-    const char* value = argv[++i];
-    if (arg == "--interval-ms") {
-      args->interval_ms = std::atoi(value);
+    } else if (value == nullptr) {
+      return false;
+    } else if (arg == "--interval-ms") {
+      args->interval_ms = std::atoi(argv[++i]);
     } else if (arg == "--phase") {
-      args->phase = std::strtoull(value, nullptr, 10);
+      args->phase = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--seconds") {
-      args->seconds = std::atoi(value);
-    } else if (arg == "--chart-js") {
-      args->chart_js = value;
+      args->seconds = std::atoi(argv[++i]);
     } else {
       return false;
     }
@@ -108,16 +104,15 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, &args)) {
     std::fprintf(stderr,
                  "usage: demodmon_web_fixture [--interval-ms MS] [--phase N] [--seconds S] "
-                 "[--captures] [--chart-js PATH]\n");
+                 "[--captures]\n");
     return 2;
   }
   std::signal(SIGTERM, [](int) { g_stop = 1; });
   std::signal(SIGINT, [](int) { g_stop = 1; });
 
-  testing::FakeFeed feed({"a", "b"});
+  FeedStore feed({"a", "b"});
   WebOptions options;
   options.captures_allowed = args.captures;
-  options.chart_js = args.chart_js;
   std::string error;
   std::unique_ptr<WebServer> server = WebServer::start(options, feed, &error);
   if (!server) {
@@ -132,19 +127,9 @@ int main(int argc, char** argv) {
   auto next = std::chrono::steady_clock::now();
   for (uint64_t index = 1; !g_stop && std::chrono::steady_clock::now() < end; ++index) {
     for (const std::string& board : feed.boards()) {
-      const BoardSample s = sample_of(board, index, args.phase);
-      if (index > 1) {
-        const bool was_locked = sample_of(board, index - 1, args.phase).lock_status == kLocked;
-        const bool locked = s.lock_status == kLocked;
-        if (was_locked != locked) {
-          feed.publish(BoardEvent{board, s.time,
-                                  locked ? EventKind::lock_gained : EventKind::lock_lost,
-                                  locked ? "" : "CR"});
-        }
-      }
-      feed.publish(s);
+      feed.publish_sample(sample_of(board, index, args.phase));  // lock events derived from these
+      if (feed.take_capture_request(board)) feed.publish_capture(capture_of(board));
     }
-    for (const std::string& board : feed.take_capture_requests()) feed.publish(capture_of(board));
     next += interval;
     std::this_thread::sleep_until(next);
   }

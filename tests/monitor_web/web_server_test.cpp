@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor_web/fake_feed.h"
+#include "monitor/feed_store.h"
 
 namespace demodctl::monitor {
 namespace {
@@ -19,10 +19,8 @@ namespace {
 constexpr int kReplyWaitSec = 10;  // bound on every read of a test client
 
 // A client socket on 127.0.0.1:port whose reads give up after kReplyWaitSec.
-int connect_to(uint16_t port, int receive_buffer = 0) {
+int connect_to(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (receive_buffer > 0)
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   const timeval wait{kReplyWaitSec, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   sockaddr_in to{};
@@ -67,7 +65,7 @@ struct Served {
     server = WebServer::start(options, feed, &error);
     EXPECT_TRUE(server) << error;
   }
-  testing::FakeFeed feed{{"a", "b"}};
+  FeedStore feed{{"a", "b"}};
   std::unique_ptr<WebServer> server;
 };
 
@@ -112,9 +110,8 @@ TEST(WebServer, RequestsAndTheirStatus) {
     ASSERT_TRUE(served.server);
     EXPECT_EQ(status_of(served.server->port(), c.request), c.status) << c.what;
     const bool accepted = std::string_view(c.status).find("202") != std::string_view::npos;
-    EXPECT_EQ(served.feed.take_capture_requests(),
-              accepted ? std::vector<std::string>{"b"} : std::vector<std::string>{})
-        << c.what;
+    EXPECT_FALSE(served.feed.take_capture_request("a")) << c.what;
+    EXPECT_EQ(served.feed.take_capture_request("b"), accepted) << c.what;
   }
 }
 
@@ -140,7 +137,7 @@ TEST(WebServer, RefusedOptions) {
       {"127.0.0.1", {"bogus"}, "--http-allow needs a numeric address, not 'bogus'"},
   };
   for (const auto& c : cases) {
-    testing::FakeFeed feed({"a"});
+    FeedStore feed({"a"});
     WebOptions options;
     options.listen = c.listen;
     options.allow = c.allow;
@@ -167,9 +164,9 @@ TEST(WebServer, SilentStreamClientNeverBlocksPublishing) {
   BoardSample sample;
   sample.board = "a";
   sample.failure = std::string(kBigFailure, 'f');
-  for (int i = 1; i <= kSamples; ++i) {
-    sample.index = static_cast<uint64_t>(i);
-    served.feed.publish(sample);
+  for (uint64_t i = 1; i <= kSamples; ++i) {
+    sample.index = i;
+    served.feed.publish_sample(sample);
   }
   constexpr size_t kReadBound = 64 << 20;
   EXPECT_NE(read_reply(fd, "event: resync", kReadBound).find("event: resync"), std::string::npos);

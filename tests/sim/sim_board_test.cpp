@@ -90,40 +90,25 @@ TEST(SimBoard, RepeaterPassesExactlyOneTunerTransaction) {
 // Held (hot reset 0x01, or the start-up's reset pulse until 0xA8 <- 0x80), 0x2C reads 0; after the
 // restart the flags come back one stage per read (or per `acquisition_reads_per_stage` reads).
 TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
-  using Writes = std::vector<std::pair<uint8_t, uint8_t>>;
-  const Writes hot_reset = {{0x2E, 0x01}};
-  const Writes start_up = {{0x00, 0x81}};  // the reset pulse of the start-up sequence
-  const std::tuple<const char*, Writes, uint8_t, uint8_t, Bytes> cases[] = {
-      // scenario, the writes that hold, the restart, the 0x2C reads after it
-      {R"({"demod": {"registers": {"0x2C": 63}}})",
-       hot_reset,
-       0x2E,
-       0x03,
-       {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
-      {R"({"demod": {"registers": {"0x2C": "0x37"}}})",
-       hot_reset,
-       0x2E,
-       0x03,
-       {0x01, 0x03, 0x07, 0x07, 0x17, 0x37}},
+  const std::tuple<const char*, bool, Bytes> cases[] = {
+      // scenario, held by the hot reset (else by the start-up's pulse), the 0x2C reads after it
+      {R"({"demod": {"registers": {"0x2C": 63}}})", true, {1, 3, 7, 0x0F, 0x1F, 0x3F, 0x3F}},
+      {R"({"demod": {"registers": {"0x2C": "0x37"}}})", true, {1, 3, 7, 7, 0x17, 0x37}},
       {R"({"demod": {"registers": {"0x2C": 63}}, "acquisition_reads_per_stage": 2})",
-       hot_reset,
-       0x2E,
-       0x03,
-       {0x01, 0x01, 0x03, 0x03, 0x07, 0x07, 0x0F}},
-      {R"({"signal": {}})", start_up, 0xA8, 0x80, {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x3F}},
+       true,
+       {1, 1, 3, 3, 7, 7, 0x0F}},
+      {R"({"signal": {}})", false, {1, 3, 7, 0x0F, 0x1F, 0x3F, 0x3F}},
       // A scripted fade masks the acquisition's flags for its reads (the three held ones count
       // too), then leaves them.
       {R"({"signal": {}, "lock_timeline": [{"reads": 5, "lock": 1}, {"reads": 1, "lock": 0}]})",
-       start_up,
-       0xA8,
-       0x80,
-       {0x01, 0x01, 0x00, 0x0F, 0x1F, 0x3F}},
+       false,
+       {1, 1, 0, 0x0F, 0x1F, 0x3F}},
   };
-  for (const auto& [scenario, holds, reg, value, after] : cases) {
+  for (const auto& [scenario, hot, after] : cases) {
     auto board = board_from(scenario);
-    for (const auto& [r, v] : holds) ASSERT_TRUE(write(*board, kDemod, r, {v}));
+    ASSERT_TRUE(hot ? write(*board, kDemod, 0x2E, {0x01}) : write(*board, kDemod, 0x00, {0x81}));
     EXPECT_EQ(lock_reads(*board, 3), (Bytes{0, 0, 0})) << scenario << ": held";
-    ASSERT_TRUE(write(*board, kDemod, reg, {value}));
+    ASSERT_TRUE(hot ? write(*board, kDemod, 0x2E, {0x03}) : write(*board, kDemod, 0xA8, {0x80}));
     EXPECT_EQ(lock_reads(*board, int(after.size())), after) << scenario;
   }
 }
@@ -212,11 +197,9 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {"[]", "top level: expected an object"},
       {R"({"demod": {"adress": "0xD0"}})", "demod: unknown key 'adress'"},
       {R"({"demod": {"address": "0xD1"}})", "must be even"},
-      {R"({"demod": {"address": 256}})", "demod.address: expected a number from 0 to 255"},
       {R"({"demod": {"address": "0x1000000000000000000"}})", "255, got 0x1000000000000000000"},
       {R"({"demod": {"address": -2}})", "demod.address: expected a number from 0 to 255, got -2"},
       {R"({"faults": {"fail_ops": [1, -1e999]}})", "fail_ops[1]: number -1e999 out of range"},
-      {R"({"demod": {"address": 208, "address": 210}})", "demod: duplicate key 'address'"},
       {R"({"tuners": [{}, {"address": 2, "address": 2}]})", "tuners[1]: duplicate key 'address'"},
       {R"({"demod": {"registers": {"0x2C": 1, "44": 2}}})", "44: register 0x2C given twice"},
       {R"({"demod": {"identity": "01 00 36"}})", "expected 4 hex bytes"},
@@ -231,7 +214,6 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {R"({"signal": {}, "transponders": []})", "'signal' and 'transponders' exclude each other"},
       {R"({"transponders": [{"modcod": 4}]})", "transponders[0]: missing 'frequency_mhz'"},
       {R"({"transponders": [{"frequency_mhz": 0.5}]})", "transponders[0].frequency_mhz: expected"},
-      {R"({"transponders": [{"frequency_mhz": 950, "ber": 2}]})", "transponders[0].ber: expected"},
       {R"({"tuners": [{"address": 192, "type": 1}]})", "tuners[0].type: expected \"rda5815\""},
   };
   for (const auto& [text, problem] : cases) {
@@ -243,12 +225,6 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
     EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
   }
 }
-
-}  // namespace
-}  // namespace demodctl
-
-namespace demodctl {
-namespace {
 
 // The identity wins over registers 0x6C..0x6F; every list has its bound, one past it is refused.
 TEST(Scenario, PrecedenceAndLimits) {
@@ -333,18 +309,8 @@ TEST(SimBoard, CaptureSamplesFollowSignalAndFormat) {
     if (c.point == 0) {
       EXPECT_NEAR(std::sqrt(power), 30.0, 3.0) << "noise of 30 per component";
     }
-    auto again = board_from(std::string(R"({"signal": {)") + c.signal + "}}");
-    write(*again, kDemod, 0x2F, {c.format});
-    write(*again, kDemod, 0xEA, {0x20});
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(read(*again, kDemod, 0xEF, 1).value()[0], data[k]);
   }
 }
-
-}  // namespace
-}  // namespace demodctl
-
-namespace demodctl {
-namespace {
 
 // The bytes stored in the registers a signal gives, in hex: 23..25 29..2C 37 38 4C..4F 5C 7E 7F
 // 83..85 8E 97 9D.
@@ -362,11 +328,10 @@ std::string signal_registers(const SimBoard& board) {
 // What the signal gives, and explicit registers winning over it.
 TEST(Signal, RegistersOfTheSignal) {
   const std::pair<const char*, const char*> cases[] = {
-      {R"({"signal": {}})", "00 77 01 66 55 14 3F 34 86 74 FF AB 06 39 97 83 20 DC 04 00 80 00"},
-      {R"({"signal": {"locked": false, "power_dbm": -89.85}})",
-       "00 77 01 00 00 00 00 F0 8F 00 00 00 00 00 00 00 00 00 00 00 00 00"},
       {R"({"signal": {"standard": "DirecTV", "code_rate": 5, "ber": 0.0005, "power_dbm": -5}})",
        "00 77 01 66 55 14 37 00 80 74 FF AB 06 00 97 83 20 96 00 0B 00 00"},
+      {R"({"signal": {"locked": false, "power_dbm": -89.85}})",
+       "00 77 01 00 00 00 00 F0 8F 00 00 00 00 00 00 00 00 00 00 00 00 00"},
       {R"({"signal": {"modcod": 11, "short_frame": true, "pilots": false, "roll_off": 2,
           "ber": 0.001, "ber_window": 0, "cn_db": 50, "lock_time_ms": 1710,
           "carrier_offset_khz": -1e7, "symbol_rate_offset_khz": 0.01}})",
@@ -422,12 +387,6 @@ TEST(Scenario, ShippedScenarios) {
     }
   }
 }
-
-}  // namespace
-}  // namespace demodctl
-
-namespace demodctl {
-namespace {
 
 // A tuning onto a transponder: lock comes up stage by stage with that transponder's flags and
 // mode; a setting that is reopened, or a new frequency off the transponders, drops it at once.
