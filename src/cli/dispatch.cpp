@@ -6,6 +6,7 @@
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
+#include "cli/help.h"
 #include "output/numbers.h"
 #include "output/result_line.h"
 
@@ -14,37 +15,13 @@ namespace {
 
 constexpr int32_t kUsageStatus = 2;
 
-constexpr const char* kUsage =
-    "usage: demodctl HOST PORT CHANNEL SPEED ADDRESS [ARGS] COMMAND FLAG (FLAG nonzero: register "
-    "server) | demodctl SPEED ADDRESS [ARGS] COMMAND 0 (USB bridge)\n";
-
-constexpr const char* kHelp =
-    "demodctl: test and debug tool for the satellite demodulator and its tuner\n"
-    "\n"
-    "  demodctl HOST PORT CHANNEL SPEED ADDRESS [ARGS] COMMAND FLAG   register server (FLAG != 0)\n"
-    "  demodctl SPEED ADDRESS [ARGS] COMMAND 0                        USB bridge (i2c-dev)\n"
-    "  demodctl --help | --version\n"
-    "\n"
-    "Numbers are decimal (ADDRESS 208 is the bus address byte 0xD0). The outcome is printed as\n"
-    "error=MESSAGE,return=VALUE without a newline; the exit status is 0 when the command ran to\n"
-    "its end and 255 after a transport failure.\n"
-    "\n"
-    "Commands:";
-
 int32_t usage() {
-  std::fputs(kUsage, stderr);
+  print_usage(stderr);
   return kUsageStatus;
 }
 
-int32_t help() {
-  std::fputs(kHelp, stdout);
-  for (const Command& c : command_table()) {
-    if (c.handler != nullptr) std::printf(" %s", c.name);
-  }
-  std::fputs(
-      "\nUSB bridge adapter: DEMODCTL_I2C_BUS=/dev/i2c-N, or =sim for the simulated board.\n",
-      stdout);
-  return 0;
+bool is_flag(const char* arg, const char* short_name, const char* long_name) {
+  return std::strcmp(arg, short_name) == 0 || std::strcmp(arg, long_name) == 0;
 }
 
 int transport_positions(int32_t mode) { return mode != 0 ? kSocketPositions : kUsbPositions; }
@@ -113,8 +90,11 @@ std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
 }
 
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return help();
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (argc == 2 && is_flag(argv[1], "-h", "--help")) {
+    print_help(stdout);
+    return 0;
+  }
+  if (argc == 2 && is_flag(argv[1], "-V", "--version")) {
     std::printf("demodctl %s\n", DEMODCTL_VERSION);
     return 0;
   }

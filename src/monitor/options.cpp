@@ -108,7 +108,7 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   app.add_option("target", words,
                  "one board in demodctl's layout: HOST PORT CHANNEL SPEED ADDRESS 1 | SPEED "
                  "ADDRESS 0");
-  app.set_version_flag("--version", "demodmon " DEMODCTL_VERSION);
+  app.set_version_flag("-V,--version", "demodmon " DEMODCTL_VERSION);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

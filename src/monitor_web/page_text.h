@@ -6,6 +6,7 @@
 
 namespace demodctl::monitor {
 
-extern const std::string_view kPageHtml;
+// The page's text.
+std::string_view page_html();
 
 }  // namespace demodctl::monitor

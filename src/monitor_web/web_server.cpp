@@ -177,7 +177,7 @@ class HttpWebServer final : public WebServer {
   void routes() {
     http_.Get("/", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Content-Security-Policy", kPagePolicy);
-      res.set_content(kPageHtml.data(), kPageHtml.size(), "text/html; charset=utf-8");
+      res.set_content(page_html().data(), page_html().size(), "text/html; charset=utf-8");
     });
     http_.Get("/chart.js", [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(chart_js_, "text/javascript; charset=utf-8");

@@ -126,7 +126,7 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
                "refuse every request that could put data on the bus: writes, reads of 2-byte "
                "registers (status READ_ONLY)");
   app.add_flag("--quiet", o.server.quiet, "no connection log on standard error");
-  app.set_version_flag("--version", "regserver " DEMODCTL_VERSION);
+  app.set_version_flag("-V,--version", "regserver " DEMODCTL_VERSION);
 
   try {
     app.parse(argc, argv);

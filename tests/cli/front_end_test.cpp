@@ -1,12 +1,16 @@
-// The front end: command-line numbers, print_conn, unknown names and short command lines, help.
+// The front end: command-line numbers, print_conn, unknown names and short command lines, help
+// and version.
 #include <gtest/gtest.h>
 
+#include "cli/command_table.h"
 #include "output/numbers.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::testing {
 namespace {
+
+constexpr const char* kVersion = DEMODCTL_TEST_VERSION;
 
 TEST(Numbers, LeadingDecimalSaturated) {
   for (const std::string& c : split("208=208; 0xD0=0; abc=0; =0; -1=-1; +5=5;  7=7; 12abc=12; -=0; "
@@ -85,6 +89,28 @@ TEST(FrontEnd, EveryPositionReadMustBeThere) {
       EXPECT_EQ(err.starts_with("usage: demodctl "), !runs) << err;
     }
   });
+}
+
+// Both programs answer -h, --help, -V and --version on standard output with 0; demodctl's help
+// names every command of its table.
+TEST(FrontEnd, HelpAndVersionOfBothPrograms) {
+  for (const char* program : {DEMODCTL_BIN, REGSERVER_BIN}) {
+    const std::string name = std::string(program).substr(std::string(program).rfind('/') + 1);
+    for (const char* flag : {"-V", "--version"}) {
+      const ProcResult r = run_process({program, flag});
+      EXPECT_EQ(r.status, 0) << name << flag;
+      EXPECT_EQ(r.out, name + " " + kVersion + "\n") << flag;
+    }
+    for (const char* flag : {"-h", "--help"}) {
+      const ProcResult r = run_process({program, flag});
+      EXPECT_EQ(r.status, 0) << name << flag;
+      EXPECT_TRUE(r.err.empty()) << r.err;
+      if (name != "demodctl") continue;
+      for (const Command& c : command_table()) {
+        EXPECT_NE(r.out.find(std::string(" ") + c.name), std::string::npos) << c.name;
+      }
+    }
+  }
 }
 
 }  // namespace
