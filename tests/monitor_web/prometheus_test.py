@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The monitor's /metrics scraped by a real Prometheus every second: a PromQL query returns both
-boards' C/N and their lock-loss counts."""
+"""demodmon's /metrics, from two boards on two regservers, scraped by a real Prometheus every
+second: a PromQL query returns both boards' C/N and their lock-loss counts."""
 
 import json
 import os
@@ -13,12 +13,12 @@ import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_fixture import Fixture, free_port, skip  # noqa: E402
+from web_fixture import RealMonitor, free_port, skip  # noqa: E402
 
 PROMETHEUS = "/usr/bin/prometheus"
 WAIT_S = 40  # bound on Prometheus starting and holding the first answers
-# The fixture's C/N: board a 11 dB, board b 8 dB, each +-1 dB.
-CN_RANGE = {"a": (10.0, 12.0), "b": (7.0, 9.0)}
+# The simulated board's C/N is 9.5 dB.
+CN_RANGE = {"a": (8.5, 10.5), "b": (8.5, 10.5)}
 
 CONFIG = """global:
   scrape_interval: 1s
@@ -55,7 +55,7 @@ def main():
     if not os.access(PROMETHEUS, os.X_OK):
         skip(PROMETHEUS + " is missing: install prometheus (scripts/install-deps.sh)")
     work = tempfile.mkdtemp(prefix="demodmon-prometheus-")
-    fixture = Fixture("--interval-ms", "200", "--phase", "5", "--seconds", "90")
+    fixture = RealMonitor(free_port(), 200)
     prometheus = None
     try:
         config = os.path.join(work, "prometheus.yml")

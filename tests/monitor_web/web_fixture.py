@@ -48,6 +48,52 @@ class Fixture:
         self.proc.stdout.close()
 
 
+class RealMonitor:
+    """demodmon itself on two regservers whose simulated boards lose lock on a script
+    (scenarios/fading.json): boards "a" and "b", served on the web at `http_port`."""
+
+    def __init__(self, http_port, interval_ms):
+        regserver, demodmon = os.environ.get("REGSERVER_BIN", ""), os.environ.get("DEMODMON_BIN", "")
+        scenario = os.environ.get("FADING_SCENARIO", "")
+        self.procs = []
+        boards = []
+        for name in ("a", "b"):
+            server = self._start([regserver, "--sim", "--scenario", scenario, "--port", "0",
+                                  "--quiet"])
+            line = self._first_line(server, "listening on ")
+            boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, line.rsplit(":", 1)[1])]
+        self._start([demodmon, *boards, "--interval", str(interval_ms),
+                     "--http", "127.0.0.1:%d" % http_port], quiet=True)
+        self.port = http_port
+        self.origin = "http://127.0.0.1:%d" % http_port
+
+    def _start(self, argv, quiet=False):
+        proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL if quiet else subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+        self.procs.append(proc)
+        return proc
+
+    def _first_line(self, proc, prefix):
+        ready, _, _ = select.select([proc.stdout], [], [], START_BOUND_S)
+        line = proc.stdout.readline().strip() if ready else ""
+        if not line.startswith(prefix):
+            self.stop()
+            raise RuntimeError("did not start: " + repr(line))
+        return line
+
+    def stop(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGTERM)
+                try:
+                    proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
