@@ -4,6 +4,8 @@
 // file stays as it was and no temporary file is left.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/board_run.h"
 #include "support/temp_dir.h"
 
@@ -68,14 +70,21 @@ TEST(CaptureRuns, ModesCompletionAndFailures) {
     write_file(cwd.path(), "qv_ad_smp", kOlder);
     std::vector<std::string> env;
     // The sanitizers' runtime would insist on coming first; the preloaded library needs none.
-    if (c.sync_fails) env = {"LD_PRELOAD=" FAILING_FSYNC, "ASAN_OPTIONS=verify_asan_link_order=0"};
+    if (c.sync_fails) {
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      env = {"LD_PRELOAD=" FAILING_FSYNC, std::string("ASAN_OPTIONS=") +
+                                              (asan != nullptr ? asan : "") +
+                                              ":verify_asan_link_order=0"};
+    }
     const std::vector<std::string> own(c.args.begin(), c.args.end() - 1);
-    const BoardRun run = run_on_board(c.via, scenario(c.faults), own, c.args.back(), cwd.path(), env);
+    const BoardRun run =
+        run_on_board(c.via, scenario(c.faults), own, c.args.back(), cwd.path(), env);
     EXPECT_EQ(run.result.out, c.out);
     EXPECT_EQ(run.result.status, c.out == kOk ? 0 : 255);
     EXPECT_NE(run.trace.find(c.trace), std::string::npos) << run.trace;
     EXPECT_TRUE(c.out != kNoConnection || run.trace.ends_with(c.trace));  // nothing sent after
-    EXPECT_EQ(read_file(cwd.path() + "/qv_ad_smp"), c.file == 'o' ? kOlder : mode_file[c.file - '0']);
+    EXPECT_EQ(read_file(cwd.path() + "/qv_ad_smp"),
+              c.file == 'o' ? kOlder : mode_file[c.file - '0']);
     EXPECT_EQ(run_process({"/bin/ls", "-A", cwd.path()}).out, "qv_ad_smp\n");
   }
 }

@@ -41,9 +41,16 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   int err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) std::abort();
   std::vector<std::string> args = argv;
-  std::vector<std::string> envs;
-  for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-  envs.insert(envs.end(), env.begin(), env.end());
+  // The entries given replace the inherited ones of the same name (the first of a name wins).
+  const auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> envs = env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    if (std::none_of(env.begin(), env.end(),
+                     [&](const std::string& own) { return name_of(own) == name_of(entry); })) {
+      envs.push_back(entry);
+    }
+  }
   auto c_args = c_strings(args);
   auto c_env = c_strings(envs);
   const pid_t pid = fork();
