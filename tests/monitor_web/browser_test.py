@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The monitor's page in headless Chromium: it loads without a console error, its lamps follow
 the scripted lock changes, its charts gain points, a capture asked for from the page shows its
-constellation and MER, and every request it makes goes to the monitor itself."""
+constellation and MER, and every request it makes goes to the monitor itself. Then the real
+demodmon on two regservers: both boards live on the page, and a capture from it."""
 
 import json
 import os
@@ -11,7 +12,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_fixture import Fixture, locked, skip  # noqa: E402
+from web_fixture import Fixture, RealMonitor, free_port, locked, skip  # noqa: E402
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -85,6 +86,23 @@ def check_page(driver, fixture):
     assert driver.execute_script(POINTS_JS % "constellation") == 2048
 
 
+def check_real_monitor(driver, monitor):
+    driver.get(monitor.origin + "/")
+    for board in ("a", "b"):
+        wait_for("board %s's samples" % board, lambda: driver.execute_script(
+            "const r = document.querySelector('section.board[data-board=\"%s\"]');"
+            "return r ? Number(r.dataset.index) : 0;" % board) > 0)
+    before = driver.execute_script(POINTS_JS % "cn_db")
+    wait_for("the C/N chart to gain points",
+             lambda: driver.execute_script(POINTS_JS % "cn_db") > before)
+    driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
+    mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
+    wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048")
+    assert "MER" in mer.text and "dB" in mer.text, mer.text
+    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    assert not errors, "console errors: %s" % errors
+
+
 def check_logs(driver, fixture):
     errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
     assert not errors, "console errors: %s" % errors
@@ -124,6 +142,12 @@ def main():
             driver.save_screenshot(os.environ["WEB_SCREENSHOT"])
         check_logs(driver, fixture)
         print("event stream opened %s time(s)" % driver.execute_script("return window.streamOpens"))
+        monitor = RealMonitor(free_port(), INTERVAL_MS, "--allow-captures",
+                              "--capture-dir", profile)
+        try:
+            check_real_monitor(driver, monitor)
+        finally:
+            monitor.stop()
     finally:
         if driver:
             driver.quit()

@@ -52,7 +52,7 @@ class RealMonitor:
     """demodmon itself on two regservers whose simulated boards lose lock on a script
     (scenarios/fading.json): boards "a" and "b", served on the web at `http_port`."""
 
-    def __init__(self, http_port, interval_ms):
+    def __init__(self, http_port, interval_ms, *extra):
         regserver, demodmon = os.environ.get("REGSERVER_BIN", ""), os.environ.get("DEMODMON_BIN", "")
         scenario = os.environ.get("FADING_SCENARIO", "")
         self.procs = []
@@ -63,7 +63,7 @@ class RealMonitor:
             line = self._first_line(server, "listening on ")
             boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, line.rsplit(":", 1)[1])]
         self._start([demodmon, *boards, "--interval", str(interval_ms),
-                     "--http", "127.0.0.1:%d" % http_port], quiet=True)
+                     "--http", "127.0.0.1:%d" % http_port, *extra], quiet=True)
         self.port = http_port
         self.origin = "http://127.0.0.1:%d" % http_port
 
