@@ -13,9 +13,11 @@ out=$dir/coverage
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDEMODCTL_WERROR=ON \
   -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_C_FLAGS=--coverage \
   -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target demodctl_tests demodctl regserver
+cmake --build "$dir" -j "$(nproc)"
 find "$dir" -name '*.gcda' -delete  # counts from an earlier run would add up
-(cd "$dir" && ctest -j "$(nproc)" --timeout 300 >/dev/null) || echo "coverage: some tests failed"
+# The install and package checks look at files, not at the code's lines: left out.
+(cd "$dir" && ctest -j "$(nproc)" --timeout 300 -E '^(install_|debian_package)' >/dev/null) ||
+  echo "coverage: some tests failed"
 
 rm -rf "$out"
 mkdir -p "$out"
