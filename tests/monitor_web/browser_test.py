@@ -19,7 +19,7 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 PHASE = 5          # samples per lock phase
 INTERVAL_MS = 200
 WAIT_S = 20        # bound on each wait for the page
-STAGES = ["AGC", "CBS", "TR", "SYNC", "CR", "FEC"]
+FADING_SAMPLES = 8  # samples scenarios/fading.json scripts before it stays locked
 
 try:
     from selenium import webdriver
@@ -95,6 +95,10 @@ def check_real_monitor(driver, monitor):
     before = driver.execute_script(POINTS_JS % "cn_db")
     wait_for("the C/N chart to gain points",
              lambda: driver.execute_script(POINTS_JS % "cn_db") > before)
+    # The fading script ends locked; a capture taken before then may rightly have no MER.
+    wait_for("board a to be locked past its fading script", lambda: (
+        lambda snap: snap and snap["index"] > FADING_SAMPLES and all(snap["lamps"]))(
+            driver.execute_script(SNAPSHOT_JS)))
     driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
     mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
     wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048")
