@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "app/bus_choice.h"
-#include "app/real_transport_libraries.h"
+#include "adapters/bus_choice.h"
+#include "adapters/real_transport_libraries.h"
 #include "cli/dispatch.h"
 #include "files/standard_descriptors.h"
 

@@ -1,6 +1,6 @@
 // The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
-// board, whichever the program's assembly hands it (see app/bus_choice.h), optionally traced to
-// the file named by DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE), one line per I2C message. Under
+// board, whichever the program hands it (see adapters/bus_choice.h), optionally traced to the
+// file named by DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE), one line per I2C message. Under
 // DEMODCTL_VERBOSE a message the bus did not carry is named on standard error (bus/verbose.h).
 // Only device index 0 exists.
 #pragma once

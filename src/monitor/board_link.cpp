@@ -1,6 +1,6 @@
 #include "monitor/board_link.h"
 
-#include "app/bus_choice.h"
+#include "adapters/bus_choice.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
 

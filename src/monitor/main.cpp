@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bus/reg_client.h"
-#include "app/bus_choice.h"
+#include "adapters/bus_choice.h"
 #include "monitor/feed_store.h"
 #include "monitor/options.h"
 #include "monitor/sampler.h"

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <set>
 
+#include "option_values/option_values.h"
+
 namespace demodctl::monitor {
 namespace {
 
@@ -16,30 +18,11 @@ constexpr uint64_t kMaxIntervalMs = 3600 * 1000;
 constexpr uint64_t kMaxCount = 1000000000000;
 constexpr uint64_t kMaxPort = 65535;
 
-std::string one_line(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 ParsedMonitorOptions usage_error(const std::string& what) {
   ParsedMonitorOptions p;
   p.exit_status = kExitUsage;
   p.message = "demodmon: " + one_line(what);
   return p;
-}
-
-bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-// A whole decimal number from min to max: digits only, so no sign, blank, hex, exponent or NaN.
-std::optional<uint64_t> whole_number(std::string_view text, uint64_t min, uint64_t max) {
-  if (text.empty() || !std::all_of(text.begin(), text.end(), is_digit)) return std::nullopt;
-  uint64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 std::string range_error(const char* option, uint64_t min, uint64_t max, const std::string& text) {

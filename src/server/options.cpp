@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "option_values/option_values.h"
 #include "server/listen_addresses.h"
 
 namespace demodctl {
@@ -22,48 +23,11 @@ constexpr double kMillisPerSecond = 1000.0;
 constexpr uint64_t kMaxPort = 65535;
 constexpr uint64_t kMaxClientsLimit = 1024;
 
-std::string one_line(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 ParsedOptions usage_error(const std::string& what) {
   ParsedOptions p;
   p.exit_status = kExitUsage;
   p.message = "regserver: " + one_line(what);
   return p;
-}
-
-bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-// A whole decimal number from min to max: digits only, so no sign, blank, hex prefix or exponent.
-std::optional<uint64_t> whole_number(std::string_view text, uint64_t min, uint64_t max) {
-  if (text.empty() || !std::all_of(text.begin(), text.end(), is_digit)) return std::nullopt;
-  uint64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Seconds from min to max written as digits with at most one decimal point ("3", "0.25"), so
-// nothing that reads as NaN, infinity, a sign, an exponent or hex reaches the timers.
-std::optional<double> seconds(std::string_view text, double min, double max) {
-  const auto digits = std::count_if(text.begin(), text.end(), is_digit);
-  const auto points = std::count(text.begin(), text.end(), '.');
-  if (digits == 0 || points > 1 || static_cast<size_t>(digits + points) != text.size()) {
-    return std::nullopt;
-  }
-  double value = 0;
-  const auto [end, ec] =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
-      value < min || value > max) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 std::string number_text(double value) {
@@ -150,12 +114,14 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
     return not_a_number("--max-clients", "a whole number", "1", std::to_string(kMaxClientsLimit),
                         clients_text);
   }
-  const std::optional<double> idle_seconds = seconds(idle_text, kMinSeconds, kMaxIdleSeconds);
+  const std::optional<double> idle_seconds =
+      decimal_number(idle_text, kMinSeconds, kMaxIdleSeconds);
   if (!idle_seconds) {
     return not_a_number("--idle-timeout", "a number of seconds", number_text(kMinSeconds),
                         number_text(kMaxIdleSeconds), idle_text);
   }
-  const std::optional<double> grace_seconds = seconds(grace_text, kMinSeconds, kMaxGraceSeconds);
+  const std::optional<double> grace_seconds =
+      decimal_number(grace_text, kMinSeconds, kMaxGraceSeconds);
   if (!grace_seconds) {
     return not_a_number("--hello-grace", "a number of seconds", number_text(kMinSeconds),
                         number_text(kMaxGraceSeconds), grace_text);

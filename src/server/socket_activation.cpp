@@ -4,20 +4,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <string>
+
+#include "option_values/option_values.h"
 
 namespace demodctl {
 namespace {
 
-// A whole decimal number without sign or blanks, or -1.
-long whole_number(const char* text) {
-  if (text == nullptr || *text < '0' || *text > '9') return -1;
-  errno = 0;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return errno == 0 && *end == '\0' ? value : -1;
+std::string environment_text(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? text : "";
 }
 
 int socket_option(int fd, int level, int name) {
@@ -36,20 +34,20 @@ bool is_listening_tcp(int fd) {
 }  // namespace
 
 bool take_handed_over_listeners(std::vector<int>* fds, std::string* error) {
-  const long pid = whole_number(std::getenv("LISTEN_PID"));
-  const char* count_text = std::getenv("LISTEN_FDS");
-  const long count = whole_number(count_text);
+  const std::string pid_text = environment_text("LISTEN_PID");
+  const std::string count_text = environment_text("LISTEN_FDS");
   unsetenv("LISTEN_PID");
   unsetenv("LISTEN_FDS");
   unsetenv("LISTEN_FDNAMES");
   fds->clear();
-  if (pid != static_cast<long>(getpid())) return true;  // not meant for this process
-  if (count < 1 || count > kMaxHandedOverFds) {
-    *error = std::string("LISTEN_FDS is '") + (count_text ? count_text : "") + "', expected 1.." +
-             std::to_string(kMaxHandedOverFds);
+  const auto pid = whole_number(pid_text, 1, std::numeric_limits<pid_t>::max());
+  if (!pid || *pid != static_cast<uint64_t>(getpid())) return true;  // not meant for this process
+  const auto count = whole_number(count_text, 1, kMaxHandedOverFds);
+  if (!count) {
+    *error = "LISTEN_FDS is '" + count_text + "', expected 1.." + std::to_string(kMaxHandedOverFds);
     return false;
   }
-  for (int fd = kFirstHandedOverFd; fd < kFirstHandedOverFd + count; ++fd) {
+  for (int fd = kFirstHandedOverFd; fd < kFirstHandedOverFd + static_cast<int>(*count); ++fd) {
     if (!is_listening_tcp(fd)) {
       *error = "handed-over descriptor " + std::to_string(fd) + " is not a listening TCP socket";
       return false;

@@ -20,7 +20,7 @@
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
-#include "app/bus_choice.h"
+#include "adapters/bus_choice.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"

@@ -1,6 +1,6 @@
 // How DEMODCTL_I2C_BUS names the bridge's bus: the value forms, the adapter names and numbers
 // looked up in a fake sysfs tree, and the adapter listing of --list-buses.
-#include "app/bus_choice.h"
+#include "adapters/bus_choice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "app/real_transport_libraries.h"
+#include "adapters/real_transport_libraries.h"
 
 #include <cstdlib>
 
-#include "app/bus_choice.h"
+#include "adapters/bus_choice.h"
 
 namespace demodctl {
 
