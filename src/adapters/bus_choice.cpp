@@ -18,7 +18,6 @@ constexpr std::string_view kSimScenarioPrefix = "sim:";
 // i2c-tools name adapter N as "N" or "i2c-N"; more digits than this is no adapter the kernel makes.
 constexpr std::string_view kAdapterPrefix = "i2c-";
 constexpr std::size_t kMaxNumberDigits = 6;
-constexpr const char* kSysfsRoot = "/sys";
 // What the listing shows where a field has no value.
 constexpr std::string_view kNoValue = "-";
 constexpr std::string_view kChosenMark = "\t*";
@@ -187,14 +186,6 @@ std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::
     text += '\n';
   }
   return text;
-}
-
-int32_t list_buses() {
-  std::string note;
-  const std::string text = bus_list(kSysfsRoot, std::getenv(kBusEnvVar), &note);
-  std::fputs(text.c_str(), stdout);
-  if (!note.empty()) std::fprintf(stderr, "demodctl: %s\n", note.c_str());
-  return 0;
 }
 
 }  // namespace demodctl

@@ -19,6 +19,7 @@
 namespace demodctl {
 
 inline constexpr const char* kBusEnvVar = "DEMODCTL_I2C_BUS";
+inline constexpr const char* kSysfsRoot = "/sys";  // where the kernel lists the adapters
 
 struct BusChoice {
   enum class Kind {
@@ -55,8 +56,5 @@ std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::stri
 // cannot be read), and "*" on the adapter a run would take with DEMODCTL_I2C_BUS as `bus_value`
 // says. *note gets a line for standard error: no adapters at all, or a value that names none.
 std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::string* note);
-
-// Prints bus_list for /sys and the environment; the exit status (0).
-int32_t list_buses();
 
 }  // namespace demodctl

@@ -1,4 +1,8 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "adapters/bus_choice.h"
 #include "adapters/real_transport_libraries.h"
@@ -10,6 +14,16 @@ namespace {
 // The exit status of a run that could not report (a shell shows 255).
 constexpr int kNoOutputStatus = -1;
 
+// `demodctl --list-buses`: the adapters in /sys, the one a run would take marked; exit status 0.
+int32_t list_buses() {
+  std::string note;
+  const std::string text =
+      demodctl::bus_list(demodctl::kSysfsRoot, std::getenv(demodctl::kBusEnvVar), &note);
+  std::fputs(text.c_str(), stdout);
+  if (!note.empty()) std::fprintf(stderr, "demodctl: %s\n", note.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -18,10 +32,10 @@ int main(int argc, char** argv) {
   // on, nothing is run at all.
   const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
   if (!standard.usable || standard.output_closed) return kNoOutputStatus;
-  // The adapter listing reads sysfs, which is the program's assembly's business, not a command's;
+  // The adapter listing is not a command (it reads sysfs, not a board);
   // no command line of two arguments is one (a command needs its name and the flag after it).
   if (argc == 2 && std::strcmp(argv[1], "--list-buses") == 0) {
-    return demodctl::finish_output(demodctl::list_buses());
+    return demodctl::finish_output(list_buses());
   }
   demodctl::RealTransportLibraries libraries;
   return demodctl::finish_output(demodctl::dispatch(argc, argv, libraries));

@@ -5,12 +5,6 @@
 #include "bus/usb_transport.h"
 
 namespace demodctl::monitor {
-namespace {
-
-constexpr const char* kSysfsRoot = "/sys";
-
-}  // namespace
-
 BoardLink::BoardLink(const BoardTarget& target) {
   if (target.usb) {
     const std::string bus = target.bus;
