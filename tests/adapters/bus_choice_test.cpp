@@ -61,17 +61,21 @@ void add_adapter(const fs::path& root, int number, const std::string& parent,
   }
 }
 
-// Two identical USB bridges (one name), an SMBus controller and a display's AUX channel whose
-// name holds a tab. The value chooses an adapter (marked in the listing) or says why none.
+// Two USB bridges of one name (i2c-3 known as USB by its path alone, i2c-10 by its USB device
+// directory; 3 beats 10 as a number), an SMBus controller, a display's AUX channel whose name holds
+// a tab, a look-alike with no usb<digits> bus on its path, and a dangling link. The value chooses
+// an adapter (marked in the listing) or says why none.
 TEST(BusChoice, AdapterNamesAndTheListing) {
   const TempDir dir;
   const std::string& root = dir.path();
   add_adapter(root, 9, "pci0000:00/0000:00:02.0/drm/card0", "DP\taux", nullptr);
   add_adapter(root, 0, "pci0000:00/0000:00:1f.4", "SMBus I801 adapter at efa0", nullptr);
   add_adapter(root, 10, "pci0000:00/0000:00:14.0/usb1/1-3", "CH341 I2C USB bus", "1a86:5512");
-  add_adapter(root, 3, "pci0000:00/0000:00:14.0/usb1/1-2", "CH341 I2C USB bus", "1a86:5512");
-  const char* const lines[] = {"i2c-0\tSMBus I801 adapter at efa0\t-",
-                               "i2c-3\tCH341 I2C USB bus\t1a86:5512", "i2c-9\tDP?aux\t-",
+  add_adapter(root, 3, "pci0000:00/0000:00:14.0/usb1/1-2", "CH341 I2C USB bus", nullptr);
+  add_adapter(root, 1, "virtual/usbmon/usb-ish", "usbmon", nullptr);
+  fs::create_directory_symlink("../../devices/gone/i2c-2", root + "/class/i2c-dev/i2c-2");
+  const char* const lines[] = {"i2c-0\tSMBus I801 adapter at efa0\t-", "i2c-1\tusbmon\t-",
+                               "i2c-3\tCH341 I2C USB bus\t-", "i2c-9\tDP?aux\t-",
                                "i2c-10\tCH341 I2C USB bus\t1a86:5512"};
   struct Case {
     const char* value;
@@ -80,10 +84,10 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
     int marked;  // index into lines, -1 for none
   };
   const Case cases[] = {
-      {nullptr, "/dev/i2c-3", "", 1},
+      {nullptr, "/dev/i2c-3", "", 2},
       {"SMBus I801 adapter at efa0", "/dev/i2c-0", "", 0},
-      {"i2c-10", "/dev/i2c-10", "", 3},
-      {"/dev/i2c-9", "/dev/i2c-9", "", 2},
+      {"i2c-10", "/dev/i2c-10", "", 4},
+      {"/dev/i2c-9", "/dev/i2c-9", "", 3},
       {"CH341 I2C USB bus", std::nullopt,
        "several adapters are named 'CH341 I2C USB bus': i2c-3, i2c-10; name one by number", -1},
       {"DP aux", std::nullopt, "no I2C adapter named 'DP aux'", -1},
@@ -96,7 +100,7 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
     EXPECT_EQ(chosen_node(parse_bus_choice(c.value), root, &error), c.node) << value;
     EXPECT_EQ(error, c.error) << value;
     std::string expected;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < int(std::size(lines)); ++i)
       expected += std::string(lines[i]) + (i == c.marked ? "\t*\n" : "\n");
     std::string note;
     EXPECT_EQ(bus_list(root, c.value, &note), expected) << value;

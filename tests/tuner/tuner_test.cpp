@@ -56,74 +56,56 @@ const std::string kBegin =
     std::string(28, '-') + "tuner_set begining!" + std::string(43, '-') + "\n";
 const std::string kEnd = std::string(28, '-') + "tuner_set ends!" + std::string(43, '-') + "\n";
 
-// Type 0 on the bridge with a directly wired tuner (identity 10 01 36 31).
-TEST(TunerSet, Type0DirectOnTheBridge) {
-  TestPlatform p;
-  p.set(0x6C, {0x10, 0x01, 0x36, 0x31});
-  p.set(0x33, {0xF0});
-  const auto [r, log] =
-      tuner_set(p, {"100", "208", "9", "192", "0", "1550", "31", "tuner_set", "0"});
-  EXPECT_EQ(r.out, "error=ok,return=0");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(log, kBegin + "tuner_type=0,freq=1550,bw=31\n" + kEnd);
-  // 0x33 gets bit 1 set, the other bits as read; the filter byte is for 31 / 2 = 15; no
-  // repeater opening (the whole sequence: tests/golden).
-  for (const char* call : {"StreamI2C(0,[D0 33 F2],0)", "StreamI2C(0,[C0 05 5A],0)"}) {
-    EXPECT_EQ(std::count(p.calls.begin(), p.calls.end(), call), 1) << call;
-  }
-  EXPECT_EQ(std::count(p.calls.begin(), p.calls.end(), "StreamI2C(0,[D0 2D 01],0)"), 0);
-}
-
-// RDA5815 through the repeater on the register server: every tuner byte is its own write to the
-// tuner's address on the demodulator's channel, after a repeater opening, followed by 2 ms.
-TEST(TunerSet, Rda5815ThroughTheRepeaterOnTheServer) {
-  TestPlatform p;
-  p.set(0x6C, {0x00, 0x00, 0x36, 0x31});
-  const auto [r, log] = tuner_set(
-      p, {"127.0.0.1", "5000", "0", "100", "208", "3", "192", "1", "950", "40", "tuner_set", "1"});
-  EXPECT_EQ(r.out, "error=ok,return=0");
-  EXPECT_EQ(log,
-            kBegin + "tuner_type=1,freq=950,bw=40\nrda5815_init ends\nrda5815_set ends\n" + kEnd);
-  const Calls head = split(
-      "InitSock(127.0.0.1,5000); seti2cspeed(0,100); seti2cspeed(3,100); "
-      "ReadregMulti(0,208,0x6C,1,4); delay(1); WriteregMulti(0,208,0x2D,1,[01]); "
-      "WriteregMulti(0,192,0x04,1,[04]); delay(2)");
-  // The setting's last seven bytes (0x07..0x0B, 0x04, 0x2B), then 5 ms and the close.
-  Calls tail;
-  for (const char* row : {"07,1,[04]", "08,1,[F2]", "09,1,[A9]", "0A,1,[6E]", "0B,1,[5F]",
-                          "04,1,[C3]", "2B,1,[97]"}) {
-    tail.insert(tail.end(), {"WriteregMulti(0,208,0x2D,1,[01])",
-                             "WriteregMulti(0,192,0x" + std::string(row) + ")", "delay(2)"});
-  }
-  tail.insert(tail.end(), {"delay(5)", "DeinitSock()"});
-  // 167 start-up bytes and 9 setting bytes, each three calls; then 0x33, the waits, open, close.
-  ASSERT_EQ(p.calls.size(), 4 + (167 + 9) * 3 + 2 + 3 + 1);
-  EXPECT_EQ(Calls(p.calls.begin(), p.calls.begin() + 8), head);
-  EXPECT_EQ(Calls(p.calls.end() - static_cast<long>(tail.size()), p.calls.end()), tail);
-}
-
-// The ends of a run: chip absent, no driver, a refused transfer in each driver. The log keeps what
-// was written before; nothing is sent after a refusal.
-TEST(TunerSet, AbsentChipOtherTypesAndRefusals) {
-  const std::tuple<std::string, uint8_t, int, std::string, std::string, size_t> cases[] = {
-      // tuner type, identity byte 3, the refused transfer, the line, the log after line 2, calls
-      {"1", 0x30, 0, "error=chip not connected, failed,return=1", "", 4},
-      {"2", 0x31, 0, "error=ok,return=0", kEnd, 4},
-      // transfers: 1 identity, 2..223 the start-up rows (repeater opening, row), 224/225 0x33
-      {"1", 0x31, 50, kFail, "", 2 + 50 + 1},
-      {"1", 0x31, 225, kFail, "rda5815_init ends\n", 2 + 225 + 2},  // with delay(1), delay(10)
-      {"0", 0x31, 4, kFail, "", 2 + 4 + 1},
-  };
-  for (const auto& [type, id3, fail_at, out, log_tail, calls] : cases) {
+// A run of tuner_set: the line, the status, the debug log (what was written before a refusal
+// stays), calls that must be among the run's, and how many there were (nothing is sent after a
+// refusal). The whole sequences of the drivers: tests/golden.
+TEST(TunerSet, LinesLogsAndCalls) {
+  const std::string ok = "error=ok,return=0";
+  const std::string init_ends = "rda5815_init ends\n";
+  using Id = std::vector<uint8_t>;
+  const Id repeated = {0x00, 0x00, 0x36, 0x31}, direct = {0x10, 0x01, 0x36, 0x31};
+  const Id absent = {0x00, 0x00, 0x36, 0x30};
+  const std::string no_chip = "error=chip not connected, failed,return=1";
+  const std::tuple<bool, std::string, Id, int, std::string, std::string, const char*, size_t>
+      cases[] = {
+          // on the server (tuner channel 3), tuner type, identity (10 ..: wired directly),
+          // the refused transfer (from 1; 0: none), the line, the log after line 2, calls among
+          // those made, how many were made
+          // The tuner's speed on its own channel, each byte a write to the tuner on the
+          // demodulator's channel after a repeater opening: 4 + (167 + 9) * 3 + 2 + 3 + 1 calls.
+          {true, "1", repeated, 0, ok, init_ends + "rda5815_set ends\n" + kEnd,
+           "seti2cspeed(3,100); WriteregMulti(0,208,0x2D,1,[01]); WriteregMulti(0,192,0x04,1,[04])",
+           538},
+          // 0x33 gets bit 1 set, the other bits as read; the filter byte is for 31 / 2 = 15.
+          // 2 open, identity, 6 start-up rows and 3 waits, 10 ms, 0x33 read and written, 6 setting
+          // rows and 5 waits, close.
+          {false, "0", direct, 0, ok, kEnd, "StreamI2C(0,[D0 33 F2],0); StreamI2C(0,[C0 05 5A],0)",
+           27},
+          {false, "1", absent, 0, no_chip, "", "", 4},
+          {false, "2", repeated, 0, ok, kEnd, "", 4},
+          // transfers: 1 identity, 2..223 the start-up rows (repeater opening, row), 224/225 0x33;
+          // delay(1) before the start-up, delay(10) after it
+          {false, "1", repeated, 50, kFail, "", "", 2 + 50 + 1},
+          {false, "1", repeated, 225, kFail, init_ends, "", 2 + 225 + 2},
+          {false, "0", repeated, 4, kFail, "", "", 2 + 4 + 1},
+      };
+  for (const auto& [server, type, identity, fail_at, out, log_tail, sends, calls] : cases) {
     TestPlatform p;
-    p.set(0x6C, {0, 0, 0x36, id3});
+    p.set(0x6C, identity);
+    p.set(0x33, {0xF0});
     p.fail_at = fail_at;
-    const auto [r, log] =
-        tuner_set(p, {"100", "208", "0", "192", type, "1550", "30", "tuner_set", "0"});
-    EXPECT_EQ(r.out, out) << type << "/" << fail_at;
+    std::vector<std::string> args = {"100", "208",       server ? "3" : "0", "192", type, "1550",
+                                     "31",  "tuner_set", server ? "1" : "0"};
+    if (server) args.insert(args.begin(), {"127.0.0.1", "5000", "0"});
+    const auto [r, log] = tuner_set(p, args);
+    SCOPED_TRACE(type + "/" + std::to_string(fail_at));
+    EXPECT_EQ(r.out, out);
     EXPECT_EQ(r.status, fail_at != 0 ? -1 : 0);
-    EXPECT_EQ(log, kBegin + "tuner_type=" + type + ",freq=1550,bw=30\n" + log_tail);
-    EXPECT_EQ(p.calls.size(), calls) << type << "/" << fail_at;
+    EXPECT_EQ(log, kBegin + "tuner_type=" + type + ",freq=1550,bw=31\n" + log_tail);
+    for (const std::string& call : split(sends)) {
+      EXPECT_NE(std::find(p.calls.begin(), p.calls.end(), call), p.calls.end()) << call;
+    }
+    EXPECT_EQ(p.calls.size(), calls);
   }
 }
 
