@@ -77,10 +77,10 @@ TEST(TunerSet, LinesLogsAndCalls) {
            "seti2cspeed(3,100); WriteregMulti(0,208,0x2D,1,[01]); WriteregMulti(0,192,0x04,1,[04])",
            538},
           // 0x33 gets bit 1 set, the other bits as read; the filter byte is for 31 / 2 = 15.
-          // 2 open, identity, 6 start-up rows and 3 waits, 10 ms, 0x33 read and written, 6 setting
-          // rows and 5 waits, close.
+          // 2 open, identity, 6 start-up rows and 3 waits, 0x33 read and written, 6 setting rows
+          // and 5 waits, close.
           {false, "0", direct, 0, ok, kEnd, "StreamI2C(0,[D0 33 F2],0); StreamI2C(0,[C0 05 5A],0)",
-           27},
+           26},
           {false, "1", absent, 0, no_chip, "", "", 4},
           {false, "2", repeated, 0, ok, kEnd, "", 4},
           // transfers: 1 identity, 2..223 the start-up rows (repeater opening, row), 224/225 0x33;
