@@ -1,8 +1,10 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,8 @@ namespace demodctl::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kPollMs = 10;         // between two looks at a child's output or exit
+constexpr int kStopBoundMs = 5000;  // a server stopped with SIGTERM, before SIGKILL
 
 int decode_status(int raw) {
   if (WIFEXITED(raw)) return WEXITSTATUS(raw);
@@ -70,7 +74,50 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   return pid;
 }
 
+// Appends what fd gives to `out` until `text` stands in it after `from`, the pipe closes (fd is
+// then closed and set to -1) or the deadline passes; true when the text came.
+bool read_until(int& fd, std::string& out, const std::string& text, size_t from,
+                Clock::time_point deadline) {
+  while (out.find(text, from) == std::string::npos) {
+    if (fd < 0 || Clock::now() >= deadline) return false;
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) {
+      close(fd);
+      fd = -1;
+    } else {
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+int loopback_socket(int backlog, std::string* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (backlog > 0) listen(fd, backlog);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = std::to_string(ntohs(addr.sin_port));
+  return fd;
+}
+
+int connect_loopback(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  return fd;
+}
 
 ProcResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        int timeout_ms, const std::string& cwd) {
@@ -131,19 +178,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
   pid_ = spawn(argv, {}, "", out_fd, err_fd, err_path_);
   close(err_fd);
   // Wait (bounded) for "listening on ADDR:PORT\n" (one per socket; the port is the same).
-  std::string line;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-    pollfd p = {out_fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[256];
-    const ssize_t n = read(out_fd, buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, static_cast<size_t>(n));
-  }
-  close(out_fd);
-  out_ = line;
-  line.erase(std::min(line.find('\n'), line.size()));  // the first socket's line
+  read_until(out_fd, out_, "\n", 0, Clock::now() + std::chrono::seconds(10));
+  if (out_fd >= 0) close(out_fd);
+  std::string line = out_.substr(0, out_.find('\n'));  // the first socket's line
   const auto colon = line.rfind(':');                  // "127.0.0.1:PORT", "[::1]:PORT"
   if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
     port_ = std::atoi(line.c_str() + colon + 1);
@@ -163,16 +200,14 @@ int ServerProcess::stop() {
   kill(pid_, SIGCONT);
   kill(pid_, SIGTERM);
   int raw = 0;
-  for (int i = 0; i < 500; ++i) {  // up to 5 s, then SIGKILL
-    if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-      exit_status_ = decode_status(raw);
-      pid_ = -1;
-      return exit_status_;
+  for (int ms = 0; waitpid(pid_, &raw, WNOHANG) != pid_; ms += kPollMs) {
+    if (ms >= kStopBoundMs) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &raw, 0);
+      break;
     }
-    usleep(10000);
+    usleep(kPollMs * 1000);
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &raw, 0);
   exit_status_ = decode_status(raw);
   pid_ = -1;
   return exit_status_;
@@ -190,21 +225,8 @@ BackgroundProcess::~BackgroundProcess() {
 }
 
 bool BackgroundProcess::wait_for(const std::string& text, size_t from, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (out_.find(text, from) == std::string::npos) {
-    if (out_fd_ < 0 || Clock::now() >= deadline) return false;
-    pollfd p = {out_fd_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = read(out_fd_, buf, sizeof buf);
-    if (n <= 0) {
-      close(out_fd_);
-      out_fd_ = -1;
-    } else {
-      out_.append(buf, static_cast<size_t>(n));
-    }
-  }
-  return true;
+  return read_until(out_fd_, out_, text, from,
+                    Clock::now() + std::chrono::milliseconds(timeout_ms));
 }
 
 int BackgroundProcess::stop(int sig) {
