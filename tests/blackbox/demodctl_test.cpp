@@ -49,17 +49,14 @@ TEST(Demodctl, ServerThatIsGoneOrSilentFailsWithinTheBound) {
 }
 
 // Whatever DEMODCTL_I2C_BUS names that is not an I2C adapter: the open fails at once, the reason
-// only under DEMODCTL_VERBOSE.
+// only under DEMODCTL_VERBOSE (a missing adapter: bus tests; a scenario that blocks: HostileFiles).
 TEST(Demodctl, BridgeThatIsNotAnAdapter) {
   const TempDir temp;
   const std::string& dir = temp.path();
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-  const std::pair<std::string, const char*> cases[] = {
-      {"/dev/i2c-nonexistent", "cannot open I2C adapter"},
-      {"/dev/null", "is not an I2C adapter"},
-      {dir + "/fifo", "not a character device"},
-      {dir, "Is a directory"},
-      {"sim:/nonexistent/scenario.json", "cannot open"}};
+  const std::pair<std::string, const char*> cases[] = {{"/dev/null", "is not an I2C adapter"},
+                                                       {dir + "/fifo", "not a character device"},
+                                                       {dir, "Is a directory"}};
   for (const auto& [bus, reason] : cases) {
     for (const bool verbose : {false, true}) {
       std::vector<std::string> env = {"DEMODCTL_I2C_BUS=" + bus};
