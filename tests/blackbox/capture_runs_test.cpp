@@ -31,7 +31,6 @@ struct CaptureCase {
 
 const CaptureCase kCases[] = {
     // Only 1 selects the 8-bit format (0x2F = 0x7C); the value is the text's leading integer.
-    {Via::usb, "{}", {"2", "ad_smp"}, false, kOk, "w D0 2F 30\n", '0'},
     {Via::usb, "{}", {"-1", "ad_smp"}, false, kOk, "w D0 2F 30\n", '0'},
     {Via::usb, "{}", {"257", "ad_smp"}, false, kOk, "w D0 2F 30\n", '0'},
     {Via::usb, "{}", {"x", "ad_smp"}, false, kOk, "w D0 2F 30\n", '0'},
@@ -48,7 +47,6 @@ const CaptureCase kCases[] = {
     {Via::usb, "{}", {"0", "ad_smp"}, true, kFileError, "", 'o'},
     {Via::usb, "{}", {"fft_print"}, true, kFileError, "", 'o'},
     {Via::socket, kRefused, {"0", "ad_smp"}, false, kNoConnection, "r D0 EF nack\n", 'o'},
-    {Via::usb, kRefused, {"0", "ad_smp"}, false, kNoConnection, "r D0 EF nack\n", 'o'},
     {Via::socket, kRefused, {"fft_print"}, false, kNoConnection, "r D0 EF nack\n", 'o'},
 };
 

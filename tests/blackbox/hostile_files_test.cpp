@@ -1,10 +1,8 @@
 // What a careless harness or a hostile working directory can put in the way of the files the
 // programs open: links, FIFOs, files that look regular but never answer, closed standard
 // descriptors, signals in the middle of a capture and the leftovers of a killed one.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -108,23 +106,13 @@ TEST(HostileFiles, ClosedStandardOutputRunsNothing) {
 // the capture fetch: the tool then sits in the fetch with its temporary sample file open.
 class FetchThatNeverEnds {
  public:
-  FetchThatNeverEnds() : listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listener_, 1);
-    socklen_t len = sizeof addr;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
+  FetchThatNeverEnds() : listener_(loopback_socket(1, &port_)), thread_([this] { serve(); }) {}
   ~FetchThatNeverEnds() {
     shutdown(listener_, SHUT_RDWR);
     thread_.join();
     close(listener_);
   }
-  std::string port() const { return std::to_string(port_); }
+  const std::string& port() const { return port_; }
 
  private:
   void serve() {
@@ -156,8 +144,8 @@ class FetchThatNeverEnds {
     }
     close(fd);
   }
+  std::string port_;
   int listener_;
-  int port_ = 0;
   std::thread thread_;
 };
 

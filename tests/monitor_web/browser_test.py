@@ -42,9 +42,9 @@ def wait_for(what, check):
     raise AssertionError("timed out waiting for " + what)
 
 
-# Board a's last shown sample index and its lamps, read in one turn of the page's script.
+# A board's last shown sample index and its lamps, read in one turn of the page's script.
 SNAPSHOT_JS = """
-const root = document.querySelector('section.board[data-board="a"]');
+const root = document.querySelector('section.board[data-board="%s"]');
 if (!root) return null;
 return {index: Number(root.dataset.index),
         lamps: Array.from(root.querySelectorAll('.lamps span')).map(l => l.dataset.on === '1')};
@@ -56,13 +56,26 @@ return chart ? chart.data.datasets[0].data.length : -1;
 """
 
 
+def check_no_console_error(driver):
+    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+    assert not errors, "console errors: %s" % errors
+
+
+def capture_from_page(driver):
+    """Asks for a capture of board a from its button; the MER element once the capture shows."""
+    driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
+    mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
+    wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048")
+    return mer
+
+
 def check_page(driver, fixture):
     driver.get(fixture.origin + "/")
     # The lamps follow the script, through a loss of lock and a recovery.
     seen = set()
 
     def lamps_follow():
-        snap = driver.execute_script(SNAPSHOT_JS)
+        snap = driver.execute_script(SNAPSHOT_JS % "a")
         if not snap or snap["index"] == 0:
             return False
         expected = [True] * 6 if locked(snap["index"], PHASE) else [True] * 4 + [False] * 2
@@ -78,10 +91,7 @@ def check_page(driver, fixture):
         wait_for("chart %s to gain points" % series,
                  lambda: driver.execute_script(POINTS_JS % series) > before)
 
-    # A capture asked for from the page appears with its MER.
-    driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
-    mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
-    wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048")
+    mer = capture_from_page(driver)
     assert "MER 15.5 dB" in mer.text, mer.text
     assert driver.execute_script(POINTS_JS % "constellation") == 2048
 
@@ -89,27 +99,22 @@ def check_page(driver, fixture):
 def check_real_monitor(driver, monitor):
     driver.get(monitor.origin + "/")
     for board in ("a", "b"):
-        wait_for("board %s's samples" % board, lambda: driver.execute_script(
-            "const r = document.querySelector('section.board[data-board=\"%s\"]');"
-            "return r ? Number(r.dataset.index) : 0;" % board) > 0)
+        wait_for("board %s's samples" % board, lambda: (
+            lambda snap: snap and snap["index"] > 0)(driver.execute_script(SNAPSHOT_JS % board)))
     before = driver.execute_script(POINTS_JS % "cn_db")
     wait_for("the C/N chart to gain points",
              lambda: driver.execute_script(POINTS_JS % "cn_db") > before)
     # The fading script ends locked; a capture taken before then may rightly have no MER.
     wait_for("board a to be locked past its fading script", lambda: (
         lambda snap: snap and snap["index"] > FADING_SAMPLES and all(snap["lamps"]))(
-            driver.execute_script(SNAPSHOT_JS)))
-    driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
-    mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
-    wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048")
+            driver.execute_script(SNAPSHOT_JS % "a")))
+    mer = capture_from_page(driver)
     assert "MER" in mer.text and "dB" in mer.text, mer.text
-    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-    assert not errors, "console errors: %s" % errors
+    check_no_console_error(driver)
 
 
 def check_logs(driver, fixture):
-    errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-    assert not errors, "console errors: %s" % errors
+    check_no_console_error(driver)
     urls = []
     for entry in driver.get_log("performance"):
         message = json.loads(entry["message"])["message"]

@@ -23,29 +23,40 @@ def locked(index, phase):
     return ((index - 1) // phase) % 2 == 0
 
 
+def stop(proc):
+    """SIGTERM, then SIGKILL when it has not ended within 10 s."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    if proc.stdout:
+        proc.stdout.close()
+
+
+def first_line(proc, prefix):
+    """The program's first line of output, which must start with `prefix` (bounded wait)."""
+    ready, _, _ = select.select([proc.stdout], [], [], START_BOUND_S)
+    line = proc.stdout.readline().strip() if ready else ""
+    if not line.startswith(prefix):
+        stop(proc)
+        raise RuntimeError("%s did not start: %r" % (proc.args[0], line))
+    return line
+
+
 class Fixture:
     def __init__(self, *args):
         program = os.environ.get("WEB_FIXTURE", "")
         if not os.access(program, os.X_OK):
             raise RuntimeError("WEB_FIXTURE names no program: " + repr(program))
         self.proc = subprocess.Popen([program, *args], stdout=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([self.proc.stdout], [], [], START_BOUND_S)
-        line = self.proc.stdout.readline() if ready else ""
-        if not line.startswith("port "):
-            self.stop()
-            raise RuntimeError("the fixture did not start: " + repr(line))
-        self.port = int(line.split()[1])
+        self.port = int(first_line(self.proc, "port ").split()[1])
         self.origin = "http://127.0.0.1:%d" % self.port
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.proc.stdout.close()
+        stop(self.proc)
 
 
 class RealMonitor:
@@ -57,41 +68,28 @@ class RealMonitor:
         scenario = os.environ.get("FADING_SCENARIO", "")
         self.procs = []
         boards = []
-        for name in ("a", "b"):
-            server = self._start([regserver, "--sim", "--scenario", scenario, "--port", "0",
-                                  "--quiet"])
-            line = self._first_line(server, "listening on ")
-            boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, line.rsplit(":", 1)[1])]
+        try:
+            for name in ("a", "b"):
+                server = self._start([regserver, "--sim", "--scenario", scenario, "--port", "0",
+                                      "--quiet"], subprocess.PIPE)
+                port = first_line(server, "listening on ").rsplit(":", 1)[1]
+                boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, port)]
+        except RuntimeError:
+            self.stop()
+            raise
         self._start([demodmon, *boards, "--interval", str(interval_ms),
-                     "--http", "127.0.0.1:%d" % http_port, *extra], quiet=True)
+                     "--http", "127.0.0.1:%d" % http_port, *extra], subprocess.DEVNULL)
         self.port = http_port
         self.origin = "http://127.0.0.1:%d" % http_port
 
-    def _start(self, argv, quiet=False):
-        proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL if quiet else subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, text=True)
-        self.procs.append(proc)
-        return proc
-
-    def _first_line(self, proc, prefix):
-        ready, _, _ = select.select([proc.stdout], [], [], START_BOUND_S)
-        line = proc.stdout.readline().strip() if ready else ""
-        if not line.startswith(prefix):
-            self.stop()
-            raise RuntimeError("did not start: " + repr(line))
-        return line
+    def _start(self, argv, stdout):
+        self.procs.append(subprocess.Popen(argv, stdout=stdout, stderr=subprocess.DEVNULL,
+                                           text=True))
+        return self.procs[-1]
 
     def stop(self):
         for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.send_signal(signal.SIGTERM)
-                try:
-                    proc.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
+            stop(proc)
 
 
 def free_port():

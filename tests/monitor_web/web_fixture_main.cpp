@@ -39,17 +39,17 @@ struct Args {
 bool parse(int argc, char** argv, Args* args) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (arg == "--captures") {
       args->captures = true;
-    } else if (value == nullptr) {
-      return false;
-    } else if (arg == "--interval-ms") {
-      args->interval_ms = std::atoi(argv[++i]);
+      continue;
+    }
+    const long long value = i + 1 < argc ? std::atoll(argv[++i]) : 0;
+    if (arg == "--interval-ms") {
+      args->interval_ms = static_cast<int>(value);
     } else if (arg == "--phase") {
-      args->phase = std::strtoull(argv[++i], nullptr, 10);
+      args->phase = static_cast<uint64_t>(value);
     } else if (arg == "--seconds") {
-      args->seconds = std::atoi(argv[++i]);
+      args->seconds = static_cast<int>(value);
     } else {
       return false;
     }

@@ -1,15 +1,16 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +20,8 @@ namespace demodctl::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kPollMs = 10;         // between two looks at a child's output or exit
+constexpr int kStopBoundMs = 5000;  // a program asked to stop, before SIGKILL
 
 int decode_status(int raw) {
   if (WIFEXITED(raw)) return WEXITSTATUS(raw);
@@ -33,13 +36,11 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
   return out;
 }
 
-// fork/exec with stdout and stderr on pipes (stderr to err_file when one is named); returns the
-// pid.
+// fork/exec with standard output on a pipe (out_fd) and standard error to err_file; the pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& cwd, int& out_fd, int& err_fd, const std::string& err_file = "") {
+            const std::string& cwd, int& out_fd, const std::string& err_file) {
   int out_pipe[2];
-  int err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) std::abort();
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) std::abort();
   std::vector<std::string> args = argv;
   // The entries given replace the inherited ones of the same name (the first of a name wins).
   const auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
@@ -56,7 +57,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out_pipe[1], 1);
-    dup2(err_file.empty() ? err_pipe[1] : open(err_file.c_str(), O_WRONLY | O_CREAT, 0600), 2);
+    dup2(open(err_file.c_str(), O_WRONLY | O_CREAT, 0600), 2);
     const int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -64,51 +65,84 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     _exit(127);
   }
   close(out_pipe[1]);
-  close(err_pipe[1]);
   out_fd = out_pipe[0];
-  err_fd = err_pipe[0];
   return pid;
+}
+
+// Appends what fd gives to `out` until `text` stands in it after `from`, the pipe closes (fd is
+// then closed and set to -1) or the deadline passes; true when the text came. An empty text reads
+// to the end.
+bool read_until(int& fd, std::string& out, const std::string& text, size_t from,
+                Clock::time_point deadline) {
+  while (text.empty() || out.find(text, from) == std::string::npos) {
+    if (fd < 0 || Clock::now() >= deadline) return false;
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) {
+      close(fd);
+      fd = -1;
+    } else {
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+  return true;
+}
+
+// Waits for the child's end until the deadline, then kills it (SIGKILL, *killed set); its exit
+// status or 128+signal.
+int reap(pid_t pid, Clock::time_point deadline, bool* killed = nullptr) {
+  int raw = 0;
+  while (waitpid(pid, &raw, WNOHANG) != pid) {
+    if (Clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      if (killed != nullptr) *killed = true;
+      break;
+    }
+    usleep(kPollMs * 1000);
+  }
+  return decode_status(raw);
 }
 
 }  // namespace
 
+int loopback_socket(int backlog, std::string* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (backlog > 0) listen(fd, backlog);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = std::to_string(ntohs(addr.sin_port));
+  return fd;
+}
+
+int connect_loopback(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  return fd;
+}
+
 ProcResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        int timeout_ms, const std::string& cwd) {
   ProcResult r;
-  int fds[2];
-  const pid_t pid = spawn(argv, env, cwd, fds[0], fds[1]);
-  std::string* sinks[2] = {&r.out, &r.err};
+  const TempDir err_dir;
+  const std::string err_path = err_dir.path() + "/stderr";
+  int out_fd = -1;
+  const pid_t pid = spawn(argv, env, cwd, out_fd, err_path);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  int open_fds = 2;
-  while (open_fds > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      r.timed_out = true;
-      kill(pid, SIGKILL);
-      break;
-    }
-    pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-    if (poll(p, 2, static_cast<int>(left)) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i] < 0 || (p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i], buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i]);
-        fds[i] = -1;
-        --open_fds;
-      }
-    }
-  }
-  for (int fd : fds) {
-    if (fd >= 0) close(fd);
-  }
-  int raw = 0;
-  waitpid(pid, &raw, 0);
-  r.status = decode_status(raw);
+  read_until(out_fd, r.out, "", 0, deadline);
+  if (out_fd >= 0) close(out_fd);
+  r.status = reap(pid, deadline, &r.timed_out);
+  r.err = read_file(err_path);
   return r;
 }
 
@@ -126,24 +160,12 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options) {
   }
   argv.insert(argv.end(), options.begin(), options.end());
   int out_fd = -1;
-  int err_fd = -1;
   err_path_ = err_dir_.path() + "/stderr";
-  pid_ = spawn(argv, {}, "", out_fd, err_fd, err_path_);
-  close(err_fd);
+  pid_ = spawn(argv, {}, "", out_fd, err_path_);
   // Wait (bounded) for "listening on ADDR:PORT\n" (one per socket; the port is the same).
-  std::string line;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-    pollfd p = {out_fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[256];
-    const ssize_t n = read(out_fd, buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, static_cast<size_t>(n));
-  }
-  close(out_fd);
-  out_ = line;
-  line.erase(std::min(line.find('\n'), line.size()));  // the first socket's line
+  read_until(out_fd, out_, "\n", 0, Clock::now() + std::chrono::seconds(10));
+  if (out_fd >= 0) close(out_fd);
+  std::string line = out_.substr(0, out_.find('\n'));  // the first socket's line
   const auto colon = line.rfind(':');                  // "127.0.0.1:PORT", "[::1]:PORT"
   if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
     port_ = std::atoi(line.c_str() + colon + 1);
@@ -162,27 +184,14 @@ int ServerProcess::stop() {
   if (pid_ <= 0) return exit_status_;
   kill(pid_, SIGCONT);
   kill(pid_, SIGTERM);
-  int raw = 0;
-  for (int i = 0; i < 500; ++i) {  // up to 5 s, then SIGKILL
-    if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-      exit_status_ = decode_status(raw);
-      pid_ = -1;
-      return exit_status_;
-    }
-    usleep(10000);
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &raw, 0);
-  exit_status_ = decode_status(raw);
+  exit_status_ = reap(pid_, Clock::now() + std::chrono::milliseconds(kStopBoundMs));
   pid_ = -1;
   return exit_status_;
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env) {
-  int err_fd = -1;
-  pid_ = spawn(argv, env, "", out_fd_, err_fd, err_dir_.path() + "/stderr");
-  close(err_fd);
+  pid_ = spawn(argv, env, "", out_fd_, err_dir_.path() + "/stderr");
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -190,37 +199,21 @@ BackgroundProcess::~BackgroundProcess() {
 }
 
 bool BackgroundProcess::wait_for(const std::string& text, size_t from, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (out_.find(text, from) == std::string::npos) {
-    if (out_fd_ < 0 || Clock::now() >= deadline) return false;
-    pollfd p = {out_fd_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = read(out_fd_, buf, sizeof buf);
-    if (n <= 0) {
-      close(out_fd_);
-      out_fd_ = -1;
-    } else {
-      out_.append(buf, static_cast<size_t>(n));
-    }
-  }
-  return true;
+  return read_until(out_fd_, out_, text, from,
+                    Clock::now() + std::chrono::milliseconds(timeout_ms));
 }
 
 int BackgroundProcess::stop(int sig) {
   if (pid_ <= 0) return -1;
   kill(pid_, sig);
-  // Until the end of output (the pipe closes at exit), bounded; then SIGKILL.
-  wait_for(std::string(1, '\0'), out_.size(), 10000);
-  if (out_fd_ >= 0) {
-    kill(pid_, SIGKILL);
-    close(out_fd_);
-    out_fd_ = -1;
-  }
-  int raw = 0;
-  waitpid(pid_, &raw, 0);
+  // The rest of the output, until the pipe closes at the exit; SIGKILL past the bound.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kStopBoundMs);
+  read_until(out_fd_, out_, "", 0, deadline);
+  if (out_fd_ >= 0) close(out_fd_);
+  out_fd_ = -1;
+  const int status = reap(pid_, deadline);
   pid_ = -1;
-  return decode_status(raw);
+  return status;
 }
 
 std::vector<std::string> ServerProcess::args(const std::string& cmd) const {

@@ -29,9 +29,9 @@ ProcResult run_process(const std::vector<std::string>& argv,
 ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                     const std::string& cwd = "");
 
-// A regserver started with `--port 0` (unless the options name a port) and the given options; stopped (SIGTERM,
-// then SIGKILL) when destroyed. Its standard error goes to a file in a directory of its own,
-// removed with it.
+// A regserver started with `--port 0` (unless the options name a port) and the given options;
+// stopped (SIGTERM, then SIGKILL) when destroyed. Its standard error goes to a file in a directory
+// of its own, removed with it.
 class ServerProcess {
  public:
   explicit ServerProcess(const std::vector<std::string>& options = {});
@@ -85,6 +85,12 @@ class BackgroundProcess {
   int out_fd_ = -1;
   std::string out_;
 };
+
+// A TCP socket on a free loopback port (its number in *port), listening when backlog > 0: the
+// kernel completes the handshake, nobody reads.
+int loopback_socket(int backlog, std::string* port);
+// A connection to 127.0.0.1:port.
+int connect_loopback(int port);
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);
