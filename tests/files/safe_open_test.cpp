@@ -35,6 +35,7 @@ const OpenCase kOpenCases[] = {
     {"dangling", kLog, "it is a symbolic link (name the file itself)"},
     {"fifo", kRead, "it is a FIFO, not a file"},
     {"fifo", kLog, "it is a FIFO, not a file"},
+    {"fifo", kTrace, "it is a FIFO, not a file"},  // no reader: an open for writing would wait
     {".", kRead, "it is a directory"},
     {"/dev/null", kLog, "not a regular file"},
     {"/dev/null", kTrace, ""},
@@ -68,10 +69,9 @@ TEST(OpenFile, EachKindOfPath) {
 TEST(ReadSmallFile, WholeFileOrWhyNot) {
   testing::ScopedDir dir;
   testing::write_file(dir.path(), "four", "1234");
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   const std::pair<std::string, const char*> cases[] = {
+      // /dev/zero, endless, is refused before anything is read.
       {dir / "four", ""},
-      {dir / "fifo", "it is a FIFO, not a file"},
       {"/dev/zero", "not a regular file"},
   };
   for (const auto& [path, reason] : cases) {
