@@ -162,8 +162,11 @@ TEST(WebServer, SilentStreamClientNeverBlocksPublishing) {
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   ASSERT_NE(read_reply(fd, "retry: 1000").find("text/event-stream"), std::string::npos);
 
-  constexpr int kSamples = 600;  // more than the queue and the sender's buffer (4 MB) hold
-  constexpr size_t kBigFailure = 64 << 10;  // so the socket's buffers fill early
+  // More than the queue (256), a batch in hand (16) and the socket's buffers (a few hundred of
+  // these) hold, in few bytes: publishing must end well within the server's 5 s write timeout
+  // (past it the silent client is dropped instead), even in a sanitizer build on a busy machine.
+  constexpr int kSamples = 900;
+  constexpr size_t kBigFailure = 2 << 10;  // so the socket's buffers fill early
   BoardSample sample;
   sample.board = "a";
   sample.failure = std::string(kBigFailure, 'f');
