@@ -8,6 +8,7 @@
 
 #include "protocol/wire.h"
 #include "server/frames.h"
+#include "support/process.h"
 
 namespace demodctl {
 namespace {
@@ -22,8 +23,10 @@ using test::Raw;
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
-      : thread_([this, answer] {
-          test::Raw conn = listener_.accept();
+      : listener_(testing::loopback_socket(1, &port_)), thread_([this, answer] {
+          pollfd p{listener_, POLLIN, 0};
+          test::Raw conn(test::Raw::Accepted{
+              ::poll(&p, 1, test::kWaitMs) > 0 ? ::accept(listener_, nullptr, nullptr) : -1});
           for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
             requests.push_back(q);
             const Bytes reply =
@@ -31,12 +34,16 @@ class ScriptedServer {
             if (reply.empty() || !conn.send(reply)) break;
           }
         }) {}
-  ~ScriptedServer() { thread_.join(); }
-  int port() const { return listener_.port(); }
+  ~ScriptedServer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  int port() const { return std::stoi(port_); }
   std::vector<Bytes> requests;
 
  private:
-  test::Listener listener_;
+  std::string port_;
+  int listener_;
   std::thread thread_;
 };
 

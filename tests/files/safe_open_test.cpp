@@ -31,10 +31,8 @@ const OpenCase kOpenCases[] = {
     {"new", kLog, ""},
     {"absent", kRead, "No such file or directory"},
     {"link", kRead, "it is a symbolic link (name the file itself)"},
-    {"link", kLog, "it is a symbolic link (name the file itself)"},
     {"dangling", kLog, "it is a symbolic link (name the file itself)"},
     {"fifo", kRead, "it is a FIFO, not a file"},
-    {"fifo", kLog, "it is a FIFO, not a file"},
     {"fifo", kTrace, "it is a FIFO, not a file"},  // no reader: an open for writing would wait
     {".", kRead, "it is a directory"},
     {"/dev/null", kLog, "not a regular file"},

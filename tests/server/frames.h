@@ -116,27 +116,4 @@ class Raw {
   int fd_;
 };
 
-// A loopback listener on a free port that accepts one connection.
-class Listener {
- public:
-  Listener() {
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof a;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 1);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
-  int port() const { return port_; }
-  Raw accept() {
-    pollfd p{fd_, POLLIN, 0};
-    return Raw(Raw::Accepted{::poll(&p, 1, kWaitMs) > 0 ? ::accept(fd_, nullptr, nullptr) : -1});
-  }
-
- private:
-  int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int port_ = 0;
-};
-
 }  // namespace demodctl::test

@@ -37,20 +37,18 @@ TEST(SocketActivation, ServedOnTheHandedOverSocketOrRefused) {
   };
   for (const auto& [spoil, served, refusal] : cases) {
     SCOPED_TRACE(spoil);
-    const int port = test::Listener().port();  // free again once the listener is gone
-    const std::string handed = "listening on 127.0.0.1:" + std::to_string(port) + "\n";
-    testing::BackgroundProcess launcher(
-        {"/bin/sh", "-c", kLaunch, std::to_string(port), spoil, REGSERVER_BIN});
+    std::string port;
+    ::close(testing::loopback_socket(0, &port));  // a port free again
+    const std::string handed = "listening on 127.0.0.1:" + port + "\n";
+    testing::BackgroundProcess launcher({"/bin/sh", "-c", kLaunch, port, spoil, REGSERVER_BIN});
     ASSERT_TRUE(launcher.wait_for("Listening on 127.0.0.1:")) << launcher.out();
     const size_t exec_at = launcher.out().size();
-    const test::Raw first(port);  // the launcher execs on the first connection
+    const test::Raw first(std::stoi(port));  // the launcher execs on the first connection
     // Up (its signal handling in place) or refused, before the SIGTERM below.
     ASSERT_TRUE(launcher.wait_for(*refusal == '\0' ? "listening on" : refusal, exec_at));
     if (served) {
-      EXPECT_EQ(
-          testing::demodctl({"127.0.0.1", std::to_string(port), "0", "100", "208", "on_line", "1"})
-              .out,
-          "error=ok,return=1");
+      EXPECT_EQ(testing::demodctl({"127.0.0.1", port, "0", "100", "208", "on_line", "1"}).out,
+                "error=ok,return=1");
     }
     // A refused start ends by itself (signal 0 only waits for it); a server is stopped.
     EXPECT_EQ(launcher.stop(*refusal == '\0' ? SIGTERM : 0), *refusal == '\0' ? 0 : 1);
