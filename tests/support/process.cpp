@@ -176,10 +176,6 @@ ServerProcess::~ServerProcess() { stop(); }
 
 std::string ServerProcess::err() const { return read_file(err_path_); }
 
-void ServerProcess::signal(int sig) {
-  if (pid_ > 0) kill(pid_, sig);
-}
-
 int ServerProcess::stop() {
   if (pid_ <= 0) return exit_status_;
   kill(pid_, SIGCONT);

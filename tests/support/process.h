@@ -42,14 +42,12 @@ class ServerProcess {
   bool ready() const { return port_ > 0; }
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
-  pid_t pid() const { return pid_; }
   // What it wrote on standard error so far.
   std::string err() const;
   // Its "listening on" lines (those written at once with the first).
   const std::string& out() const { return out_; }
   // SIGTERM and wait; returns the exit status (or 128+signal).
   int stop();
-  void signal(int sig);
 
   // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
   std::vector<std::string> args(const std::string& cmd) const;
