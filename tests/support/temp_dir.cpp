@@ -17,6 +17,24 @@ std::string temp_root() {
   return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
 }
 
+// Makes `dir` the working directory for its lifetime, then goes back to the one before.
+class WorkingDir {
+ public:
+  explicit WorkingDir(const std::string& dir) {
+    char old[4096];
+    if (getcwd(old, sizeof old) != nullptr) previous_ = old;
+    if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
+  }
+  ~WorkingDir() {
+    if (previous_.empty() || chdir(previous_.c_str()) != 0) {
+      ADD_FAILURE() << "cannot go back to " << previous_;
+    }
+  }
+
+ private:
+  std::string previous_;
+};
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -45,16 +63,10 @@ TempDir::~TempDir() {
   if (ec) ADD_FAILURE() << "cannot remove " << path_ << ": " << ec.message();
 }
 
-WorkingDir::WorkingDir(const std::string& dir) {
-  char old[4096];
-  if (getcwd(old, sizeof old) != nullptr) previous_ = old;
-  if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
-}
-
-WorkingDir::~WorkingDir() {
-  if (previous_.empty() || chdir(previous_.c_str()) != 0) {
-    ADD_FAILURE() << "cannot go back to " << previous_;
-  }
+void in_temp_dir(const std::function<void(const std::string&)>& body) {
+  const TempDir dir;
+  const WorkingDir inside(dir.path());
+  body(dir.path());
 }
 
 }  // namespace demodctl::testing
