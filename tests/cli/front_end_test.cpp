@@ -44,7 +44,6 @@ TEST(FrontEnd, UnknownNamesAndShortLines) {
       {{"tuner_se", "1"}, 't'},
       {{"\xff", "1"}, 't' - 0xFF},  // bytes compare unsigned
       {{}, 2},
-      {{"on_line"}, 2},
       {{"on_line", "1"}, 2},
       {{"h", "p", "on_line", "1"}, 2},
   };
@@ -62,7 +61,6 @@ TEST(FrontEnd, UnknownNamesAndShortLines) {
 TEST(FrontEnd, EveryPositionReadMustBeThere) {
   const std::pair<std::vector<std::string>, bool> cases[] = {
       // the command line, it runs
-      {{"on_line", "0"}, false},
       {{"100", "on_line", "0"}, false},
       {{"127.0.0.1", "5000", "0", "100", "on_line", "1"}, false},
       {{"100", "ad_smp", "0"}, false},

@@ -33,7 +33,6 @@ TEST(Commands, IdentitySequencesAndFailures) {
   const std::tuple<const char*, bool, Id, int, std::string, std::string> cases[] = {
       // command, on the server, identity, the refused transfer (from 1; -1: the bridge cannot be
       // opened), calls, line
-      {"on_line", false, kPresent, 0, "6C+4", "error=ok,return=1"},
       {"on_line", true, {0x10, 0x01, 0x36, 0x31}, 0, "6C+4", "error=ok,return=1"},
       {"on_line", false, {0x36, 0x31, 0x00, 0x00}, 0, "6C+4", "error=ok,,return=0"},
       {"on_line", true, {0x00, 0x00, 0x36, 0x30}, 0, "6C+4", "error=ok,,return=0"},

@@ -43,11 +43,13 @@ Bytes lock_reads(SimBoard& board, int n) {
   for (int i = 0; i < n; ++i) out.push_back(read(board, kDemod, 0x2C, 1).value_or(Bytes{0xEE})[0]);
   return out;
 }
+// The board of the scenario; the default board (and a failed test) when it is refused.
 std::unique_ptr<SimBoard> board_from(const std::string& json) {
   std::string error;
   auto board = SimBoard::from_json_text(json, &error);
-  EXPECT_TRUE(board) << error;
-  return board;
+  if (board) return board;
+  ADD_FAILURE() << json << ": " << error;
+  return SimBoard::make_default();
 }
 
 TEST(SimBoard, PointerAutoIncrementsAndWraps) {
@@ -113,7 +115,6 @@ TEST(SimBoard, AcquisitionHeldThenRestartedInStages) {
 // Injected faults fail the transfer (a failure, not a NACK: they say nothing about the device).
 TEST(SimBoard, FailOpsAndDropAtOpsHitExactlyTheListedTransactions) {
   auto board = board_from(R"({"faults": {"fail_ops": [2, "4"], "drop_at_ops": [5]}})");
-  ASSERT_TRUE(board);
   using enum I2cResult;
   std::vector<I2cResult> results;
   std::vector<bool> drops;
@@ -138,7 +139,6 @@ TEST(SimBoard, FailRegistersRefusesAnyRangeCoveringIt) {
   };
   for (const auto& c : cases) {
     auto board = board_from(R"({"faults": {"fail_registers": [{"register": "0x2E"}]}})");
-    ASSERT_TRUE(board);
     Bytes rx(c.rx);
     EXPECT_EQ(board->transfer(kDemod >> 1, c.tx, rx), c.acked ? I2cResult::ok : I2cResult::failed)
         << int(c.tx[0]) << "+" << c.rx;
@@ -150,7 +150,6 @@ TEST(SimBoard, StuckLowBitsNeverRise) {
   auto board = board_from(R"({"demod": {"registers": {"0x38": "0x86", "0x2C": "0x3F"}},
       "faults": {"stuck_low": [{"register": "0x38", "mask": "0x80"},
                                {"address": "0xD0", "register": "0x2C", "mask": "0x20"}]}})");
-  ASSERT_TRUE(board);
   EXPECT_EQ(read(*board, kDemod, 0x37, 2), (Bytes{0x00, 0x06}));
   ASSERT_TRUE(write(*board, kDemod, 0x38, {0xFF}));
   EXPECT_EQ(read(*board, kDemod, 0x38, 1), Bytes{0x7F});
@@ -165,8 +164,8 @@ TEST(SimBoard, RandomFaultsRepeatFromTheSeed) {
     auto board = board_from(R"({"faults": {"random": {)" + random + "}}}");
     std::string seen;  // per write: '.' acknowledged, 'f' refused, 'd' dropped
     for (uint8_t i = 0; i < 64; ++i) {
-      const bool acked = board && write(*board, kDemod, 0x40, {i});
-      seen += board && board->take_drop_request() ? 'd' : acked ? '.' : 'f';
+      const bool acked = write(*board, kDemod, 0x40, {i});
+      seen += board->take_drop_request() ? 'd' : acked ? '.' : 'f';
     }
     return seen;
   };
@@ -179,7 +178,6 @@ TEST(SimBoard, RandomFaultsRepeatFromTheSeed) {
 
   auto stuck =
       board_from(R"({"signal": {}, "faults": {"random": {"stuck_per_million": 1000000}}})");
-  ASSERT_TRUE(stuck);
   ASSERT_TRUE(write(*stuck, kDemod, 0xEA, {0x20}));  // capture start
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(read(*stuck, kDemod, 0x37, 2), (Bytes{0x34, 0x06})) << i;
@@ -225,7 +223,6 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
 TEST(Scenario, PrecedenceAndLimits) {
   auto board = board_from(
       R"({"demod": {"identity": "10 01 36 31", "registers": {"0x6C": 0, "0x6F": "0x30"}}})");
-  ASSERT_TRUE(board);
   EXPECT_EQ(read(*board, kDemod, 0x6C, 4), (Bytes{0x10, 0x01, 0x36, 0x31}));
   const auto list = [](int n, const std::string& item) {
     std::string s;
@@ -282,7 +279,6 @@ TEST(SimBoard, CaptureSamplesFollowSignalAndFormat) {
   };
   for (const auto& c : cases) {
     auto board = board_from(std::string(R"({"signal": {)") + c.signal + "}}");
-    ASSERT_TRUE(board);
     ASSERT_TRUE(write(*board, kDemod, 0x2F, {c.format}));
     ASSERT_TRUE(write(*board, kDemod, 0xEA, {0x20}));
     for (int i = 0; i < 3; ++i) read(*board, kDemod, 0xEA, 1);  // complete on the third poll
@@ -334,7 +330,6 @@ TEST(Signal, RegistersOfTheSignal) {
   };
   for (const auto& [scenario, registers] : cases) {
     auto board = board_from(scenario);
-    ASSERT_TRUE(board);
     EXPECT_EQ(signal_registers(*board), registers) << scenario;
   }
 }
@@ -347,7 +342,6 @@ TEST(Signal, LockTimeRoundedToTenMilliseconds) {
   };
   for (const auto& [ms, bytes] : cases) {
     auto board = board_from(R"({"signal": {"lock_time_ms": )" + std::to_string(ms) + "}}");
-    ASSERT_TRUE(board);
     EXPECT_EQ(read(*board, kDemod, 0x29, 3), bytes) << ms;
   }
 }
@@ -360,7 +354,6 @@ TEST(Signal, AgcReadyFlagAfterSettleReads) {
     return out;
   };
   auto board = board_from(R"({"signal": {"agc_settle_reads": 2}})");
-  ASSERT_TRUE(board);
   EXPECT_EQ(high_bytes(*board, 3), (Bytes{0x06, 0x86, 0x86}));
   ASSERT_TRUE(write(*board, kDemod, 0x2E, {0x03}));
   EXPECT_EQ(high_bytes(*board, 2), (Bytes{0x06, 0x86}));
@@ -389,7 +382,6 @@ TEST(SimBoard, LocksOnTheTransponderTunedThenDropsWhenTunedAway) {
       {"frequency_mhz": 1550, "modcod": 18}, {"frequency_mhz": 1210, "standard": "DVB-S"}],
     "tuners": [{"address": "0xC0", "behind_repeater": false},
                {"address": "0xC6", "behind_repeater": false, "type": "type0"}]})");
-  ASSERT_TRUE(board);
   using Writes = std::vector<std::pair<uint8_t, Bytes>>;
   const Writes rda = {{0x07, {8, 0x12, 0xA8, 0xA6}}, {0x04, {0xC3}}, {0x2B, {0x97}}};
   const Writes type0 = {{0x24, {0x36, 0x00}}, {0x00, {0x2D, 0xD0, 0x97, 0x50}}, {0x25, {0x06}}};

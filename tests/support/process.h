@@ -25,7 +25,6 @@ ProcResult run_process(const std::vector<std::string>& argv,
                        const std::vector<std::string>& env = {}, int timeout_ms = 20000,
                        const std::string& cwd = "");
 
-// demodctl with the given arguments.
 ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                     const std::string& cwd = "");
 
