@@ -180,8 +180,8 @@ TEST(HostileFiles, NextCaptureRemovesOnlyAbandonedTemporaryFiles) {
   ASSERT_EQ(symlink("target", (dir / "qv_ad_smp.link01").c_str()), 0);
   const int owner = open((dir / "qv_ad_smp.alive1").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(flock(owner, LOCK_EX), 0);
-  const ProcResult r = run_process({DEMODCTL_BIN, "100", "208", "ad_smp", "0"}, {"DEMODCTL_I2C_BUS=sim"},
-                                   kRunBoundMs, dir.path());
+  const ProcResult r = run_process({DEMODCTL_BIN, "100", "208", "ad_smp", "0"},
+                                   {"DEMODCTL_I2C_BUS=sim"}, kRunBoundMs, dir.path());
   close(owner);
   EXPECT_EQ(r.out, "error=ok,return=0");
   EXPECT_EQ(listing(dir.path()),
