@@ -17,24 +17,6 @@ std::string temp_root() {
   return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
 }
 
-// Makes `dir` the working directory for its lifetime, then goes back to the one before.
-class WorkingDir {
- public:
-  explicit WorkingDir(const std::string& dir) {
-    char old[4096];
-    if (getcwd(old, sizeof old) != nullptr) previous_ = old;
-    if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
-  }
-  ~WorkingDir() {
-    if (previous_.empty() || chdir(previous_.c_str()) != 0) {
-      ADD_FAILURE() << "cannot go back to " << previous_;
-    }
-  }
-
- private:
-  std::string previous_;
-};
-
 }  // namespace
 
 TempDir::TempDir() {
@@ -65,7 +47,17 @@ TempDir::~TempDir() {
 
 void in_temp_dir(const std::function<void(const std::string&)>& body) {
   const TempDir dir;
-  const WorkingDir inside(dir.path());
+  char old[4096];
+  if (getcwd(old, sizeof old) == nullptr || chdir(dir.path().c_str()) != 0) {
+    ADD_FAILURE() << "cannot enter " << dir.path();
+    return;
+  }
+  struct GoBack {  // to the old working directory, also when the body throws
+    const char* path;
+    ~GoBack() {
+      if (chdir(path) != 0) ADD_FAILURE() << "cannot go back to " << path;
+    }
+  } const back{old};
   body(dir.path());
 }
 
