@@ -20,8 +20,9 @@ namespace demodctl::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kPollMs = 10;         // between two looks at a child's output or exit
-constexpr int kStopBoundMs = 5000;  // a program asked to stop, before SIGKILL
+constexpr int kPollMs = 10;           // between two looks at a child's output or exit
+constexpr int kStopBoundMs = 5000;    // a program asked to stop, before SIGKILL
+constexpr int kStartBoundMs = 10000;  // a regserver, until it says where it listens
 
 int decode_status(int raw) {
   if (WIFEXITED(raw)) return WEXITSTATUS(raw);
@@ -106,6 +107,15 @@ int reap(pid_t pid, Clock::time_point deadline, bool* killed = nullptr) {
   return decode_status(raw);
 }
 
+std::vector<std::string> regserver_argv(const std::vector<std::string>& options) {
+  std::vector<std::string> argv = {REGSERVER_BIN};
+  if (std::find(options.begin(), options.end(), "--port") == options.end()) {
+    argv.insert(argv.end(), {"--port", "0"});
+  }
+  argv.insert(argv.end(), options.begin(), options.end());
+  return argv;
+}
+
 }  // namespace
 
 int loopback_socket(int backlog, std::string* port) {
@@ -153,42 +163,6 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
   return run_process(argv, env, 20000, cwd);
 }
 
-ServerProcess::ServerProcess(const std::vector<std::string>& options) {
-  std::vector<std::string> argv = {REGSERVER_BIN};
-  if (std::find(options.begin(), options.end(), "--port") == options.end()) {
-    argv.insert(argv.end(), {"--port", "0"});
-  }
-  argv.insert(argv.end(), options.begin(), options.end());
-  int out_fd = -1;
-  err_path_ = err_dir_.path() + "/stderr";
-  pid_ = spawn(argv, {}, "", out_fd, err_path_);
-  // Wait (bounded) for "listening on ADDR:PORT\n" (one per socket; the port is the same).
-  read_until(out_fd, out_, "\n", 0, Clock::now() + std::chrono::seconds(10));
-  if (out_fd >= 0) close(out_fd);
-  std::string line = out_.substr(0, out_.find('\n'));  // the first socket's line
-  const auto colon = line.rfind(':');                  // "127.0.0.1:PORT", "[::1]:PORT"
-  if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
-    port_ = std::atoi(line.c_str() + colon + 1);
-  }
-}
-
-ServerProcess::~ServerProcess() { stop(); }
-
-std::string ServerProcess::err() const { return read_file(err_path_); }
-
-void ServerProcess::signal(int sig) {
-  if (pid_ > 0) kill(pid_, sig);
-}
-
-int ServerProcess::stop() {
-  if (pid_ <= 0) return exit_status_;
-  kill(pid_, SIGCONT);
-  kill(pid_, SIGTERM);
-  exit_status_ = reap(pid_, Clock::now() + std::chrono::milliseconds(kStopBoundMs));
-  pid_ = -1;
-  return exit_status_;
-}
-
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env) {
   pid_ = spawn(argv, env, "", out_fd_, err_dir_.path() + "/stderr");
@@ -197,6 +171,8 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
 BackgroundProcess::~BackgroundProcess() {
   if (pid_ > 0) stop(SIGKILL);
 }
+
+std::string BackgroundProcess::err() const { return read_file(err_dir_.path() + "/stderr"); }
 
 bool BackgroundProcess::wait_for(const std::string& text, size_t from, int timeout_ms) {
   return read_until(out_fd_, out_, text, from,
@@ -215,6 +191,19 @@ int BackgroundProcess::stop(int sig) {
   pid_ = -1;
   return status;
 }
+
+ServerProcess::ServerProcess(const std::vector<std::string>& options)
+    : BackgroundProcess(regserver_argv(options)) {
+  // Bounded wait for "listening on ADDR:PORT\n" (one per socket; the port is the same).
+  wait_for("\n", 0, kStartBoundMs);
+  const std::string line = out().substr(0, out().find('\n'));  // the first socket's line
+  const auto colon = line.rfind(':');                          // "127.0.0.1:PORT", "[::1]:PORT"
+  if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
+    port_ = std::atoi(line.c_str() + colon + 1);
+  }
+}
+
+int ServerProcess::stop() { return BackgroundProcess::stop(SIGTERM); }
 
 std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
   return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};

@@ -25,46 +25,11 @@ ProcResult run_process(const std::vector<std::string>& argv,
                        const std::vector<std::string>& env = {}, int timeout_ms = 20000,
                        const std::string& cwd = "");
 
-// demodctl with the given arguments.
 ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                     const std::string& cwd = "");
 
-// A regserver started with `--port 0` (unless the options name a port) and the given options;
-// stopped (SIGTERM, then SIGKILL) when destroyed. Its standard error goes to a file in a directory
-// of its own, removed with it.
-class ServerProcess {
- public:
-  explicit ServerProcess(const std::vector<std::string>& options = {});
-  ~ServerProcess();
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  bool ready() const { return port_ > 0; }
-  int port() const { return port_; }
-  std::string port_text() const { return std::to_string(port_); }
-  pid_t pid() const { return pid_; }
-  // What it wrote on standard error so far.
-  std::string err() const;
-  // Its "listening on" lines (those written at once with the first).
-  const std::string& out() const { return out_; }
-  // SIGTERM and wait; returns the exit status (or 128+signal).
-  int stop();
-  void signal(int sig);
-
-  // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
-  std::vector<std::string> args(const std::string& cmd) const;
-
- private:
-  TempDir err_dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-  std::string err_path_;
-  std::string out_;
-  int exit_status_ = -1;
-};
-
 // A program left running while the test watches its standard output (standard error goes to
-// a file of its own); killed when destroyed.
+// a file in a directory of its own, removed with it); killed when destroyed.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
@@ -76,7 +41,8 @@ class BackgroundProcess {
   // timeout_ms); false when it did not come.
   bool wait_for(const std::string& text, size_t from = 0, int timeout_ms = 20000);
   const std::string& out() const { return out_; }
-  // Sends `sig`, reads the rest of the output and waits for the exit (SIGKILL after 10 s).
+  std::string err() const;  // what it wrote on standard error so far
+  // Sends `sig`, reads the rest of the output and waits for the exit (SIGKILL after 5 s).
   int stop(int sig);
 
  private:
@@ -84,6 +50,24 @@ class BackgroundProcess {
   pid_t pid_ = -1;
   int out_fd_ = -1;
   std::string out_;
+};
+
+// A regserver started with `--port 0` (unless the options name a port) and the given options,
+// once it said where it listens (out(): those lines); stopped (SIGTERM) when destroyed.
+class ServerProcess : public BackgroundProcess {
+ public:
+  explicit ServerProcess(const std::vector<std::string>& options = {});
+  ~ServerProcess() { stop(); }
+
+  bool ready() const { return port_ > 0; }
+  int port() const { return port_; }
+  std::string port_text() const { return std::to_string(port_); }
+  int stop();  // SIGTERM and wait; the exit status (or 128+signal)
+  // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
+  std::vector<std::string> args(const std::string& cmd) const;
+
+ private:
+  int port_ = 0;
 };
 
 // A TCP socket on a free loopback port (its number in *port), listening when backlog > 0: the

@@ -45,16 +45,20 @@ TempDir::~TempDir() {
   if (ec) ADD_FAILURE() << "cannot remove " << path_ << ": " << ec.message();
 }
 
-WorkingDir::WorkingDir(const std::string& dir) {
+void in_temp_dir(const std::function<void(const std::string&)>& body) {
+  const TempDir dir;
   char old[4096];
-  if (getcwd(old, sizeof old) != nullptr) previous_ = old;
-  if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
-}
-
-WorkingDir::~WorkingDir() {
-  if (previous_.empty() || chdir(previous_.c_str()) != 0) {
-    ADD_FAILURE() << "cannot go back to " << previous_;
+  if (getcwd(old, sizeof old) == nullptr || chdir(dir.path().c_str()) != 0) {
+    ADD_FAILURE() << "cannot enter " << dir.path();
+    return;
   }
+  struct GoBack {  // to the old working directory, also when the body throws
+    const char* path;
+    ~GoBack() {
+      if (chdir(path) != 0) ADD_FAILURE() << "cannot go back to " << path;
+    }
+  } const back{old};
+  body(dir.path());
 }
 
 }  // namespace demodctl::testing

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace demodctl::testing {
@@ -22,25 +23,8 @@ class TempDir {
   std::string path_;
 };
 
-// Makes `dir` the working directory for its lifetime, then goes back to the one before.
-class WorkingDir {
- public:
-  explicit WorkingDir(const std::string& dir);
-  ~WorkingDir();
-  WorkingDir(const WorkingDir&) = delete;
-  WorkingDir& operator=(const WorkingDir&) = delete;
-
- private:
-  std::string previous_;
-};
-
 // Runs body(dir) with the working directory set to a fresh temporary directory; the directory
 // is removed and the working directory restored afterwards, whatever the body asserted.
-template <typename F>
-void in_temp_dir(F body) {
-  const TempDir dir;
-  const WorkingDir inside(dir.path());
-  body(dir.path());
-}
+void in_temp_dir(const std::function<void(const std::string&)>& body);
 
 }  // namespace demodctl::testing
