@@ -9,7 +9,7 @@
 
 #include "files/standard_descriptors.h"
 #include "support/process.h"
-#include "support/scoped_dir.h"
+#include "support/temp_dir.h"
 
 namespace demodctl {
 namespace {
@@ -40,7 +40,7 @@ const OpenCase kOpenCases[] = {
 };
 
 TEST(OpenFile, EachKindOfPath) {
-  testing::ScopedDir dir;
+  const testing::TempDir dir;
   const std::string target = testing::write_file(dir.path(), "target", "precious");
   ASSERT_EQ(symlink(target.c_str(), (dir / "link").c_str()), 0);
   ASSERT_EQ(symlink((dir / "made").c_str(), (dir / "dangling").c_str()), 0);
@@ -65,7 +65,7 @@ TEST(OpenFile, EachKindOfPath) {
 }
 
 TEST(ReadSmallFile, WholeFileOrWhyNot) {
-  testing::ScopedDir dir;
+  const testing::TempDir dir;
   testing::write_file(dir.path(), "four", "1234");
   const std::pair<std::string, const char*> cases[] = {
       // /dev/zero, endless, is refused before anything is read.
