@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "bus/usbio_api.h"
 #include "i2c/i2c_bus.h"
 #include "i2c/trace_log.h"
-#include "bus/usbio_api.h"
 
 namespace demodctl {
 

@@ -4,10 +4,10 @@
 
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
-#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "measure/formulas.h"
 #include "measure/measure_commands.h"
+#include "output/result_line.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl {

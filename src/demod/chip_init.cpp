@@ -1,7 +1,7 @@
 // chip_init: identity check, then the fixed start-up sequence.
 #include "bus/reg_rows.h"
-#include "output/result_line.h"
 #include "demod/demod_commands.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {

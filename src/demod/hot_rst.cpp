@@ -1,7 +1,7 @@
 // hot_rst: identity check, then the two-step reset through register 0x2E.
 #include "bus/reg_rows.h"
-#include "output/result_line.h"
 #include "demod/demod_commands.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {

@@ -1,7 +1,7 @@
 // Link status probes: chip identity and the six lock-status flags.
-#include "output/result_line.h"
 #include "demod/demod_commands.h"
 #include "demod/lock_status.h"
+#include "output/result_line.h"
 
 namespace demodctl {
 namespace {

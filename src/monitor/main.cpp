@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bus/reg_client.h"
 #include "adapters/bus_choice.h"
+#include "bus/reg_client.h"
 #include "monitor/feed_store.h"
 #include "monitor/options.h"
 #include "monitor/sampler.h"

@@ -23,7 +23,7 @@ struct BoardSample {
   WallTime time{};
   uint64_t index = 0;  // samples of this board so far, from 1
   bool connected = false;
-  std::string failure;  // why the sample could not be taken (connected == false), else empty
+  std::string failure;      // why the sample could not be taken (connected == false), else empty
   uint8_t lock_status = 0;  // 0x2C: bit 0 AGC, 1 CBS, 2 TR, 3 sync, 4 CR, 5 FEC
   std::optional<double> strength_dbm;
   std::optional<double> cn_db;

@@ -4,8 +4,8 @@
 #include "monitor_web/web_server.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>

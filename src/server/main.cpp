@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "i2c/trace_log.h"
 #include "files/standard_descriptors.h"
+#include "i2c/trace_log.h"
 #include "server/bus_backend.h"
 #include "server/listen_addresses.h"
 #include "server/options.h"

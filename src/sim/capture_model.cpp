@@ -70,8 +70,8 @@ void CaptureModel::start(uint8_t format_register, const std::optional<Signal>& s
   const bool locked = signal.has_value() && signal->locked;
   const auto points = locked ? constellation(*signal) : std::vector<std::complex<double>>{};
   // Es/N0 = C/N: the noise power per complex sample is the symbol power over it.
-  const double sigma = locked ? level / std::sqrt(2.0 * std::pow(10.0, signal->cn_db / 10.0))
-                              : level * kNoiseOnly;
+  const double sigma =
+      locked ? level / std::sqrt(2.0 * std::pow(10.0, signal->cn_db / 10.0)) : level * kNoiseOnly;
   std::normal_distribution<double> noise(0.0, sigma);
   std::uniform_int_distribution<std::size_t> symbol(0, points.empty() ? 0 : points.size() - 1);
   data_.assign(kWords * kBytesPerWord, 0);

@@ -13,13 +13,13 @@
 #include <numeric>
 #include <tuple>
 
+#include "adapters/bus_choice.h"
 #include "bus/delay.h"
-#include "i2cdev/i2c_dev_bus.h"
 #include "bus/poll.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
-#include "adapters/bus_choice.h"
+#include "i2cdev/i2c_dev_bus.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"
