@@ -16,7 +16,7 @@ constexpr uint32_t kMsPerUnit = 10;
 // 0x29..0x2B as one 24-bit word, 0x29 the low byte, holds five time fields from bit 0 up, of
 // 4, 4, 4, 6 and 6 bits (the fourth straddles 0x2A and 0x2B); their sum counts 10 ms units.
 int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
-  const uint32_t word = b0 | (b1 << 8U) | (b2 << 16U);
+  const uint32_t word = uint32_t{b0} | (uint32_t{b1} << 8U) | (uint32_t{b2} << 16U);
   constexpr struct {
     uint32_t shift, mask;
   } kFields[] = {{0, 0x0F}, {4, 0x0F}, {8, 0x0F}, {12, 0x3F}, {18, 0x3F}};

@@ -39,7 +39,7 @@ OffsetReading read_offset(Transport& bus, const std::array<uint8_t, 2>& pair_reg
 }  // namespace
 
 uint32_t reference_khz(uint8_t low, uint8_t mid, uint8_t high) {
-  return low | (mid << 8U) | (high << 16U);
+  return uint32_t{low} | (uint32_t{mid} << 8U) | (uint32_t{high} << 16U);
 }
 
 Offset carrier_offset(uint32_t fc_khz, uint8_t low, uint8_t high) {
