@@ -8,15 +8,16 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_fixture import RealMonitor, free_port, skip, stop  # noqa: E402
+from web_fixture import Monitor, free_port, skip, stop, wait_for  # noqa: E402
 
 PROMETHEUS = "/usr/bin/prometheus"
 WAIT_S = 40  # bound on Prometheus starting and holding the first answers
+POLL_S = 0.5
+BOARDS = {"a", "b"}
 CN_RANGE = (8.5, 10.5)  # the simulated board's C/N is 9.5 dB
 
 CONFIG = """global:
@@ -36,25 +37,11 @@ def query(base, promql):
     return {r["metric"]["board"]: float(r["value"][1]) for r in body["data"]["result"]}
 
 
-def poll(what, check):
-    deadline = time.monotonic() + WAIT_S
-    last = None
-    while time.monotonic() < deadline:
-        try:
-            last = check()
-            if last:
-                return last
-        except OSError as e:  # not listening yet
-            last = e
-        time.sleep(0.5)
-    raise AssertionError("timed out waiting for %s (last: %s)" % (what, last))
-
-
 def main():
     if not os.access(PROMETHEUS, os.X_OK):
         skip(PROMETHEUS + " is missing: install prometheus (scripts/install-deps.sh)")
     work = tempfile.mkdtemp(prefix="demodmon-prometheus-")
-    fixture = RealMonitor(free_port(), 200)
+    fixture = Monitor(True)
     prometheus = None
     try:
         config = os.path.join(work, "prometheus.yml")
@@ -68,13 +55,12 @@ def main():
              "--web.listen-address=127.0.0.1:%d" % port, "--log.level=warn"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # C/N is absent while a board is out of lock: the last value of the past minute.
-        cn = poll("both boards' C/N", lambda: (lambda r: r if len(r) == 2 else None)(
-            query(base, "last_over_time(demodmon_cn_db[1m])")))
+        cn = wait_for("both boards' C/N", lambda: (lambda r: r if set(r) == BOARDS else None)(
+            query(base, "last_over_time(demodmon_cn_db[1m])")), WAIT_S, POLL_S)
         assert all(CN_RANGE[0] <= v <= CN_RANGE[1] for v in cn.values()), "C/N: %s" % cn
-        losses = poll("a lock loss of each board", lambda: (
-            lambda r: r if len(r) == 2 and min(r.values()) >= 1 else None)(
-            query(base, "demodmon_lock_losses_total")))
-        assert set(losses) == {"a", "b"}, losses
+        wait_for("a lock loss of each board", lambda: (
+            lambda r: r if set(r) == BOARDS and min(r.values()) >= 1 else None)(
+            query(base, "demodmon_lock_losses_total")), WAIT_S, POLL_S)
     finally:
         if prometheus:
             stop(prometheus)

@@ -1,7 +1,5 @@
-"""The scripted monitor (demodmon_web_fixture) that the browser and Prometheus tests run against.
-
-Boards "a" and "b"; sample i of a board is locked (lock status 0x3F) when ((i - 1) // phase) is
-even, else CR and FEC are dropped (0x0F)."""
+"""The monitors the browser and Prometheus tests run against: the scripted one
+(demodmon_web_fixture, see web_fixture_main.cpp) and the real demodmon on two regservers."""
 
 import os
 import select
@@ -9,6 +7,7 @@ import signal
 import socket
 import subprocess
 import sys
+import time
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE for these tests
 START_BOUND_S = 10
@@ -19,8 +18,19 @@ def skip(reason):
     sys.exit(SKIP)
 
 
-def locked(index, phase):
-    return ((index - 1) // phase) % 2 == 0
+def wait_for(what, check, bound_s, step_s=0.1):
+    """check()'s first true value, asked again until bound_s has passed (an OSError: not yet)."""
+    deadline = time.monotonic() + bound_s
+    last = None
+    while time.monotonic() < deadline:
+        try:
+            last = check()
+            if last:
+                return last
+        except OSError as e:  # not listening yet
+            last = e
+        time.sleep(step_s)
+    raise AssertionError("timed out waiting for %s (last: %s)" % (what, last))
 
 
 def stop(proc):
@@ -36,63 +46,48 @@ def stop(proc):
         proc.stdout.close()
 
 
-def first_line(proc, prefix):
-    """The program's first line of output, which must start with `prefix` (bounded wait)."""
-    ready, _, _ = select.select([proc.stdout], [], [], START_BOUND_S)
-    line = proc.stdout.readline().strip() if ready else ""
-    if not line.startswith(prefix):
-        stop(proc)
-        raise RuntimeError("%s did not start: %r" % (proc.args[0], line))
-    return line
-
-
-class Fixture:
-    def __init__(self, *args):
-        program = os.environ.get("WEB_FIXTURE", "")
-        if not os.access(program, os.X_OK):
-            raise RuntimeError("WEB_FIXTURE names no program: " + repr(program))
-        self.proc = subprocess.Popen([program, *args], stdout=subprocess.PIPE, text=True)
-        self.port = int(first_line(self.proc, "port ").split()[1])
-        self.origin = "http://127.0.0.1:%d" % self.port
-
-    def stop(self):
-        stop(self.proc)
-
-
-class RealMonitor:
-    """demodmon itself on two regservers whose simulated boards lose lock on a script
-    (scenarios/fading.json): boards "a" and "b", served on the web at `http_port`."""
-
-    def __init__(self, http_port, interval_ms, *extra):
-        regserver, demodmon = os.environ.get("REGSERVER_BIN", ""), os.environ.get("DEMODMON_BIN", "")
-        scenario = os.environ.get("FADING_SCENARIO", "")
-        self.procs = []
-        boards = []
-        try:
-            for name in ("a", "b"):
-                server = self._start([regserver, "--sim", "--scenario", scenario, "--port", "0",
-                                      "--quiet"], subprocess.PIPE)
-                port = first_line(server, "listening on ").rsplit(":", 1)[1]
-                boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, port)]
-        except RuntimeError:
-            self.stop()
-            raise
-        self._start([demodmon, *boards, "--interval", str(interval_ms),
-                     "--http", "127.0.0.1:%d" % http_port, *extra], subprocess.DEVNULL)
-        self.port = http_port
-        self.origin = "http://127.0.0.1:%d" % http_port
-
-    def _start(self, argv, stdout):
-        self.procs.append(subprocess.Popen(argv, stdout=stdout, stderr=subprocess.DEVNULL,
-                                           text=True))
-        return self.procs[-1]
-
-    def stop(self):
-        for proc in reversed(self.procs):
-            stop(proc)
-
-
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class Monitor:
+    """The programs of one monitor, stopped in reverse order; its web side is at `origin`."""
+
+    def __init__(self, real, *extra):
+        self.procs = []
+        try:
+            if not real:  # boards "a" and "b" on the scripted feed
+                self.port = int(self._start([os.environ["WEB_FIXTURE"]], "port ").split()[1])
+            else:  # boards "a" and "b" that lose lock on scenarios/fading.json's script
+                boards = []
+                for name in ("a", "b"):
+                    line = self._start([os.environ["REGSERVER_BIN"], "--sim", "--scenario",
+                                        os.environ["FADING_SCENARIO"], "--port", "0", "--quiet"],
+                                       "listening on ")
+                    boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, line.rsplit(":", 1)[1])]
+                self.port = free_port()
+                self._start([os.environ["DEMODMON_BIN"], *boards, "--interval", "200",
+                             "--http", "127.0.0.1:%d" % self.port, *extra])
+        except BaseException:
+            self.stop()
+            raise
+        self.origin = "http://127.0.0.1:%d" % self.port
+
+    def _start(self, argv, prefix=None):
+        """Starts a program; with `prefix`, its first line of output, which must start so."""
+        proc = subprocess.Popen(argv, stdout=subprocess.PIPE if prefix else subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, text=True)
+        self.procs.append(proc)
+        if prefix is None:
+            return None
+        ready, _, _ = select.select([proc.stdout], [], [], START_BOUND_S)
+        line = proc.stdout.readline().strip() if ready else ""
+        if not line.startswith(prefix):
+            raise RuntimeError("%s did not start: %r" % (argv[0], line))
+        return line
+
+    def stop(self):
+        for proc in reversed(self.procs):
+            stop(proc)
