@@ -120,8 +120,8 @@ def check_logs(driver, fixture):
 
 
 def main():
-    profile = tempfile.mkdtemp(prefix="demodmon-browser-")
     fixture = Monitor(False)
+    profile = tempfile.mkdtemp(prefix="demodmon-browser-")
     driver = None
     try:
         options = webdriver.ChromeOptions()
