@@ -1,8 +1,6 @@
 #include "monitor_web/web_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,28 +10,19 @@
 #include <vector>
 
 #include "monitor/feed_store.h"
+#include "support/process.h"
 
 namespace demodctl::monitor {
 namespace {
 
 constexpr int kReplyWaitSec = 10;  // bound on every read of a test client
 
-// A client socket on 127.0.0.1:port whose reads give up after kReplyWaitSec; a non-zero
-// `receive_buffer` fixes its receive buffer (no autotuning) at that size.
+// A client socket on 127.0.0.1:port (see connect_loopback) whose reads give up after
+// kReplyWaitSec.
 int connect_to(uint16_t port, int receive_buffer = 0) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = testing::connect_loopback(port, receive_buffer);
   const timeval wait{kReplyWaitSec, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  if (receive_buffer > 0)
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
+  if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   return fd;
 }
 

@@ -131,13 +131,19 @@ int loopback_socket(int backlog, std::string* port) {
   return fd;
 }
 
-int connect_loopback(int port) {
+int connect_loopback(int port, int receive_buffer) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0) {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
   return fd;
 }
 

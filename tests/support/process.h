@@ -73,8 +73,9 @@ class ServerProcess : public BackgroundProcess {
 // A TCP socket on a free loopback port (its number in *port), listening when backlog > 0: the
 // kernel completes the handshake, nobody reads.
 int loopback_socket(int backlog, std::string* port);
-// A connection to 127.0.0.1:port.
-int connect_loopback(int port);
+// A connection to 127.0.0.1:port (-1 when refused); a non-zero `receive_buffer` fixes its
+// receive buffer at that size before the handshake (no autotuning).
+int connect_loopback(int port, int receive_buffer = 0);
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);
