@@ -21,6 +21,8 @@ constexpr const char* kModcodReserved = "Reserved";
 
 constexpr const char* kRolloff[] = {"Roll_off=0.35", "Roll_off=0.25", "Roll_off=0.2",
                                     "Reserved roll_off"};
+// The factors of the same codes; code 3 is reserved.
+constexpr double kRolloffFactor[] = {0.35, 0.25, 0.2};
 
 constexpr const char* kDvbsRate[] = {"1/2", "2/3", "3/4", "5/6", "7/8", "NA", "NA", "NA"};
 constexpr const char* kDirectvRate[] = {"1/2", "2/3", "NA", "NA", "NA", "6/7", "NA", "NA"};
@@ -31,6 +33,11 @@ const char* modcod_text(uint8_t index) {
   return index < std::size(kModcod) ? kModcod[index] : kModcodReserved;
 }
 const char* rolloff_text(uint8_t code) { return kRolloff[code & 0x03]; }
+std::optional<double> rolloff_factor(uint8_t code) {
+  const auto index = static_cast<size_t>(code & 0x03);
+  if (index >= std::size(kRolloffFactor)) return std::nullopt;
+  return kRolloffFactor[index];
+}
 const char* dvbs_rate_text(uint8_t code) { return kDvbsRate[code & 0x07]; }
 const char* directv_rate_text(uint8_t code) { return kDirectvRate[code & 0x07]; }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace demodctl {
 
@@ -9,7 +10,10 @@ namespace demodctl {
 const char* modcod_text(uint8_t index);
 // Roll-off, register 0x9D bits 7..6.
 const char* rolloff_text(uint8_t code);
-// Code rate, register 0x8E bits 3..1; DVB-S and DirecTV use different tables.
+// The roll-off factor of a DVB-S2 code; nothing for the reserved code 3.
+std::optional<double> rolloff_factor(uint8_t code);
+// Code rate, register 0x8E bits 3..1; DVB-S and DirecTV use different tables ("NA" where the
+// standard has no such code).
 const char* dvbs_rate_text(uint8_t code);
 const char* directv_rate_text(uint8_t code);
 

@@ -36,6 +36,9 @@ class FeedStore : public MonitorFeed {
   std::vector<BoardEvent> events(const std::string& board) const override;
   std::optional<CaptureRecord> latest_capture(const std::string& board) const override;
   BoardCounters counters(const std::string& board) const override;
+  uint64_t output_lines_dropped() const override { return output_lines_dropped_.load(); }
+  // Counts lines of standard output that were dropped because it could not keep up.
+  void count_dropped_output(uint64_t lines) { output_lines_dropped_ += lines; }
   bool request_capture(const std::string& board) override;
 
  private:
@@ -55,6 +58,7 @@ class FeedStore : public MonitorFeed {
   std::map<std::string, Board> boards_;
   std::map<int, Listener> listeners_;
   int next_id_ = 1;
+  std::atomic<uint64_t> output_lines_dropped_{0};
 };
 
 }  // namespace demodctl::monitor

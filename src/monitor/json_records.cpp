@@ -72,6 +72,8 @@ const char* event_kind_name(EventKind kind) {
       return "disconnected";
     case EventKind::reconnected:
       return "reconnected";
+    case EventKind::capture_failed:
+      return "capture_failed";
   }
   return "unknown";
 }

@@ -20,7 +20,7 @@ std::string rfc3339_utc(WallTime time);
 // The six lock stages in chain order, a letter each ("ACTSRF"), '-' for a stage that is down.
 std::string lock_letters(uint8_t lock_status);
 
-// "lock_gained", "lock_lost", "disconnected", "reconnected".
+// "lock_gained", "lock_lost", "disconnected", "reconnected", "capture_failed".
 const char* event_kind_name(EventKind kind);
 
 nlohmann::json to_json(const BoardSample& sample);

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "demod/mode_report.h"
+
 namespace demodctl::monitor {
 
 using WallTime = std::chrono::system_clock::time_point;
@@ -31,18 +33,20 @@ struct BoardSample {
   std::optional<int32_t> lock_time_ms;
   std::optional<double> carrier_offset_khz;
   std::optional<double> symbol_offset_khz;
-  std::string mode;  // the mode report as dvb_standard prints it
+  std::string mode;        // the mode report as dvb_standard prints it
+  ModeReport mode_fields;  // the same, as fields (standard unknown without lock or connection)
   // Raw register bytes read for this sample, by register: {0x2C, {..}}, {0x37, {lo, hi}}, ...
   std::vector<std::pair<uint8_t, std::vector<uint8_t>>> registers;
 };
 
-enum class EventKind { lock_gained, lock_lost, disconnected, reconnected };
+enum class EventKind { lock_gained, lock_lost, disconnected, reconnected, capture_failed };
 
 struct BoardEvent {
   std::string board;
   WallTime time{};
   EventKind kind = EventKind::lock_lost;
-  std::string detail;  // lock_lost: the stage that dropped first ("FEC", "CR", ... "AGC")
+  std::string detail;  // lock_lost: the stage that dropped first ("FEC", "CR", ... "AGC");
+                       // disconnected, capture_failed: why
 };
 
 struct CaptureRecord {
@@ -59,6 +63,7 @@ struct BoardCounters {
   uint64_t samples = 0;
   uint64_t failures = 0;
   uint64_t lock_losses = 0;
+  uint64_t capture_failures = 0;  // captures asked for that gave no record
   std::chrono::milliseconds longest_outage{0};
 };
 
@@ -84,6 +89,8 @@ class MonitorFeed {
   virtual std::vector<BoardEvent> events(const std::string& board) const = 0;
   virtual std::optional<CaptureRecord> latest_capture(const std::string& board) const = 0;
   virtual BoardCounters counters(const std::string& board) const = 0;
+  // Lines of standard output (terminal or --json) dropped because it could not keep up.
+  virtual uint64_t output_lines_dropped() const = 0;
 
   // Asks the board's sampler for a capture at its next turn; false for an unknown board. The
   // capture arrives through the listeners.

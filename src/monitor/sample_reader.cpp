@@ -1,5 +1,7 @@
 #include "monitor/sample_reader.h"
 
+#include <array>
+#include <charconv>
 #include <vector>
 
 #include "demod/lock_status.h"
@@ -26,6 +28,16 @@ constexpr uint8_t kAgcHighBits = 0x0F;
 
 void record(BoardSample& s, uint8_t reg, std::vector<uint8_t> bytes) {
   s.registers.emplace_back(reg, std::move(bytes));
+}
+
+// A single-precision figure as the double its shortest decimal names (-39.4, not
+// -39.400001525878906): the float's own digits are all the chip's arithmetic knows.
+double as_decimal(float value) {
+  std::array<char, 32> text{};
+  const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value);
+  double decimal = value;
+  if (ec == std::errc()) std::from_chars(text.data(), end, decimal);
+  return decimal;
 }
 
 bool failed(BoardSample& s, Measured measured, const char* what) {
@@ -59,12 +71,12 @@ void read_sample(Transport& bus, BoardSample& s) {
   if (failed(s, strength.measured, "strength")) return;
   record(s, kRegAgc, {strength.agc[0], strength.agc[1]});
   const int32_t level = strength.agc[0] | (strength.agc[1] & kAgcHighBits) << 8;
-  s.strength_dbm = agc_to_dbm(level);
+  s.strength_dbm = as_decimal(agc_to_dbm(level));
 
   const CnReading cn = read_carrier_to_noise(bus);
   if (failed(s, cn.measured, "C/N")) return;
   record(s, kRegNoiseLow, {cn.noise_low, cn.noise_high});
-  if (cn.measured == Measured::figure) s.cn_db = cn.cn_db;
+  if (cn.measured == Measured::figure) s.cn_db = as_decimal(cn.cn_db);
 
   const BerReading ber = read_bit_error_rate(bus);
   if (failed(s, ber.measured, "BER")) return;
@@ -97,10 +109,12 @@ void read_sample(Transport& bus, BoardSample& s) {
     s.symbol_offset_khz = symbol.offset.khz;
   }
 
-  if (read_mode_report(bus, s.mode)) {
+  if (read_mode(bus, s.mode_fields)) {
     s.connected = false;
     s.failure = "mode report read failed";
+    return;
   }
+  s.mode = mode_text(s.mode_fields);
 }
 
 }  // namespace demodctl::monitor

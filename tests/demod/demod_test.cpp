@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "demod/mode_report.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::testing {
@@ -98,6 +99,34 @@ TEST(DvbStandard, ReportsAndOnlyTheReadsThePathNeeds) {
       if (values[i] >= 0) reads += fmt(" %02X", regs[i]);
     }
     expect_run(p, true, {"dvb_standard"}, reads, std::string("error=ok,return=") + text);
+  }
+}
+
+// The fields by name, as the monitor shows them: never the report's own words ("unkown", "NA",
+// "Reserved"), nothing where the chip gives nothing.
+TEST(ModeFields, NamesWhatTheChipGives) {
+  using S = Standard;
+  struct Case {
+    ModeReport mode;
+    std::string standard, modulation, rate;
+    std::optional<double> roll_off;
+  };
+  const Case cases[] = {
+      {{}, "", "", "", std::nullopt},
+      {{.standard = S::dvbs2, .vcm = true}, "DVB-S2", "", "", std::nullopt},
+      {{.standard = S::dvbs2, .modcod = 14, .rolloff_code = 2}, "DVB-S2", "8PSK", "3/4", 0.2},
+      {{.standard = S::dvbs2, .modcod = 28, .rolloff_code = 3}, "DVB-S2", "32APSK", "9/10", {}},
+      {{.standard = S::dvbs2, .modcod = 0}, "DVB-S2", "", "", 0.35},
+      {{.standard = S::dvbs2, .modcod = 29, .rolloff_code = 1}, "DVB-S2", "", "", 0.25},
+      {{.standard = S::dvbs, .rate_code = 4}, "DVB-S", "", "7/8", 0.35},
+      {{.standard = S::dvbs, .rate_code = 5}, "DVB-S", "", "", 0.35},
+      {{.standard = S::directv, .rate_code = 5}, "DirecTV", "", "6/7", 0.2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(standard_name(c.mode.standard), c.standard);
+    EXPECT_EQ(modulation_name(c.mode), c.modulation);
+    EXPECT_EQ(code_rate_name(c.mode), c.rate);
+    EXPECT_EQ(roll_off(c.mode), c.roll_off) << mode_text(c.mode);
   }
 }
 
