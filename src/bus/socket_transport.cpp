@@ -50,7 +50,7 @@ Fault SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> da
   return write(demod().channel, demod().address, reg, data);
 }
 
-Fault SocketTransport::read_identity(Identity& id) { return demod_read_regs(kRegIdentity, id); }
+Fault SocketTransport::read_identity(uint8_t reg, Identity& id) { return demod_read_regs(reg, id); }
 
 Fault SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   const int rc =
@@ -70,7 +70,7 @@ void SocketTransport::set_speed(const I2cDevice& device) {
 Fault SocketTransport::through_repeater(size_t count,
                                         const std::function<Fault(size_t)>& transfer) {
   for (size_t i = 0; i < count; ++i) {
-    if (const Fault fault = demod_write_reg(*this, kRegRepeater, kRepeaterOpen)) return fault;
+    if (const Fault fault = demod_write_reg(*this, repeater().reg, repeater().value)) return fault;
     if (const Fault fault = transfer(i)) return fault;
     delay_ms(kRepeaterPauseMs);
   }

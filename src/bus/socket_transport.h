@@ -11,14 +11,14 @@ namespace demodctl {
 
 class SocketTransport : public Transport {
  public:
-  SocketTransport(const I2cDevice& demod, RegisterServerCalls& calc)
-      : Transport(demod), calc_(calc) {}
+  SocketTransport(const I2cDevice& demod, RepeaterOpening repeater, RegisterServerCalls& calc)
+      : Transport(demod, repeater), calc_(calc) {}
 
   Fault open_connection() override;
   void close_connection() override;
   Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
   Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
-  Fault read_identity(Identity& id) override;
+  Fault read_identity(uint8_t reg, Identity& id) override;
   Fault read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
   Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,

@@ -12,6 +12,4 @@ Fault demod_write_reg(Transport& bus, uint8_t reg, uint8_t value) {
   return bus.demod_write_regs(reg, std::span(&value, 1));
 }
 
-bool chip_present(const Identity& id) { return id[2] == 0x36 && id[3] == 0x31; }
-
 }  // namespace demodctl

@@ -18,24 +18,28 @@
 
 namespace demodctl {
 
-// Demodulator register 0x2D: writing 1 opens the I2C repeater to the tuner for one transfer.
-inline constexpr uint8_t kRegRepeater = 0x2D;
-inline constexpr uint8_t kRepeaterOpen = 0x01;
+// The demodulator write that opens its I2C repeater to the tuner for one transfer. The register
+// map (demod/register_map.h) says which; the program hands it to the transport it builds.
+struct RepeaterOpening {
+  uint8_t reg;
+  uint8_t value;
+};
 
-// The identity bytes at 0x6C..0x6F; the chip is present when byte 2 is 0x36 and byte 3 is 0x31.
-inline constexpr uint8_t kRegIdentity = 0x6C;
-inline constexpr size_t kIdentityLen = 4;
-using Identity = std::array<uint8_t, kIdentityLen>;
+// The four identity bytes the identity check reads (what they mean is the register map's).
+using Identity = std::array<uint8_t, 4>;
 
 class Transport {
  public:
-  explicit Transport(const I2cDevice& demod) : demod_(demod) {}
+  Transport(const I2cDevice& demod, RepeaterOpening repeater)
+      : demod_(demod), repeater_(repeater) {}
   virtual ~Transport() = default;
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
   // The demodulator as the command line names it.
   const I2cDevice& demod() const { return demod_; }
+  // How the repeater to the tuner is opened.
+  RepeaterOpening repeater() const { return repeater_; }
 
   // Opens the one connection of the run (Failure::open_error when the bridge cannot be had).
   virtual Fault open_connection() = 0;
@@ -45,10 +49,10 @@ class Transport {
   // Demodulator registers reg, reg+1, ... in one transfer; `out` is zeroed first.
   virtual Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) = 0;
   virtual Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) = 0;
-  // The identity read. On the USB bridge a chip that does not acknowledge reads as zeros
+  // The identity read at `reg`. On the USB bridge a chip that does not acknowledge reads as zeros
   // (absent) instead of failing, while a bridge that fails the read fails it; on the register
   // server any refusal fails like any other read.
-  virtual Fault read_identity(Identity& id) = 0;
+  virtual Fault read_identity(uint8_t reg, Identity& id) = 0;
   // out.size() successive one-byte reads of the same register (the capture data port).
   virtual Fault read_period(uint8_t reg, std::span<uint8_t> out) = 0;
   // The speed setting of a device's channel (the register server's seti2cspeed). The bridge has
@@ -63,12 +67,13 @@ class Transport {
                                  std::span<const uint8_t> data) = 0;
 
   // The identity check: reads the identity and keeps it for the command that follows.
-  Fault read_chip_identity() { return read_identity(identity_); }
+  Fault read_chip_identity(uint8_t reg) { return read_identity(reg, identity_); }
   // What the last identity check read (zeros before any, or from a chip that did not answer).
   const Identity& identity() const { return identity_; }
 
  private:
   I2cDevice demod_;
+  RepeaterOpening repeater_;
   Identity identity_{};
 };
 
@@ -76,8 +81,5 @@ class Transport {
 // (always Failure::no_connection), so a failed read is never taken for a value.
 std::optional<uint8_t> demod_read_reg(Transport& bus, uint8_t reg);
 Fault demod_write_reg(Transport& bus, uint8_t reg, uint8_t value);
-
-// The chip answers with byte 2 = 0x36 and byte 3 = 0x31.
-bool chip_present(const Identity& id);
 
 }  // namespace demodctl

@@ -56,8 +56,8 @@ Fault UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data)
   return done(write(demod().address, reg, data));
 }
 
-Fault UsbTransport::read_identity(Identity& id) {
-  if (read(demod().address, kRegIdentity, id)) return {};
+Fault UsbTransport::read_identity(uint8_t reg, Identity& id) {
+  if (read(demod().address, reg, id)) return {};
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
   if (usbio_.last_result() == I2cResult::nack) return {};
@@ -76,10 +76,10 @@ Fault UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
 
 void UsbTransport::set_speed(const I2cDevice&) {}
 
-// START demod+W 0x2D 0x01 STOP, the repeater opening as a transaction of its own.
+// START demod+W reg value STOP, the repeater opening as a transaction of its own.
 bool UsbTransport::open_repeater() {
-  const uint8_t opening[] = {kRepeaterOpen};
-  return write(demod().address, kRegRepeater, opening);
+  const uint8_t opening[] = {repeater().value};
+  return write(demod().address, repeater().reg, opening);
 }
 
 Fault UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,

@@ -10,13 +10,14 @@ namespace demodctl {
 
 class UsbTransport : public Transport {
  public:
-  UsbTransport(const I2cDevice& demod, UsbioBackend& usbio) : Transport(demod), usbio_(usbio) {}
+  UsbTransport(const I2cDevice& demod, RepeaterOpening repeater, UsbioBackend& usbio)
+      : Transport(demod, repeater), usbio_(usbio) {}
 
   Fault open_connection() override;
   void close_connection() override;
   Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
   Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
-  Fault read_identity(Identity& id) override;
+  Fault read_identity(uint8_t reg, Identity& id) override;
   Fault read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
   Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,

@@ -2,25 +2,23 @@
 
 #include "bus/poll.h"
 #include "bus/reg_rows.h"
+#include "demod/register_map.h"
 
 namespace demodctl {
 namespace {
 
-constexpr uint8_t kRegFormat = 0x2F;   // 0x7C: 8-bit samples, 0x30: 9-bit samples
-constexpr uint8_t kRegAgc = 0x37;      // 0x37..0x38; 0x38 bit 7 is the ready flag
-constexpr uint8_t kRegControl = 0xEA;  // 0x20 starts a capture; 0x40 or more: complete
-constexpr uint8_t kRegData = 0xEF;     // the data port, one byte per read
-constexpr uint8_t kReadyFlag = 0x80;
-constexpr uint8_t kCompleteFrom = 0x40;
 constexpr int kPollMs = 5;
+constexpr uint8_t kEightBitFormat = 0x7C;  // reg::capture_format values
+constexpr uint8_t kNineBitFormat = 0x30;
+constexpr uint8_t kControl = reg::capture_start.reg;  // start and completion share 0xEA
 
-// The capture window and its 16-entry table; 0xE8..0xE9 hold 0x0800 = 2048, the number of sample
-// words, little-endian.
+// The capture window and its 16-entry table. These registers are written only here, so the rows
+// keep their numbers.
 constexpr RegRow kWindow[] = {
-    {0xE0, {0x00, 0x00, 0x01, 0x00, 0x00}},
-    {0xE5, {0x00, 0x00, 0x01}},
-    {0xEB, {0x00, 0x00}},
-    {0xE8, {0x00, 0x08}},
+    {0xE0, {0x00, 0x00, 0x01, 0x00, 0x00}},  // window setting, 0xE0..0xE4
+    {0xE5, {0x00, 0x00, 0x01}},              // window setting, 0xE5..0xE7
+    {0xEB, {0x00, 0x00}},                    // window setting, 0xEB..0xEC
+    {0xE8, {0x00, 0x08}},                    // 0x0800 = 2048 sample words, little-endian
 };
 // Register 0xF0 + i receives i, one write each, in ascending order.
 constexpr RegRow kTable[] = {
@@ -29,37 +27,38 @@ constexpr RegRow kTable[] = {
     {0xFC, {0x0C}}, {0xFD, {0x0D}}, {0xFE, {0x0E}}, {0xFF, {0x0F}},
 };
 // Clear, then start the capture, each followed by 5 ms.
-constexpr RegRow kStart[] = {{kRegControl, {0x00}, kPollMs}, {kRegControl, {0x20}, kPollMs}};
-constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};
+constexpr RegRow kStart[] = {{kControl, {0x00}, kPollMs},
+                             {kControl, {reg::capture_start.put(0, 1)}, kPollMs}};
+constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};  // capture unit stop, 2 bytes
 
 }  // namespace
 
 Fault run_capture(Transport& bus, SampleFormat format) {
-  const uint8_t format_value = format == SampleFormat::eight_bit ? 0x7C : 0x30;
-  const RegRow format_row[] = {{kRegFormat, {format_value}}};
+  const uint8_t format_value = format == SampleFormat::eight_bit ? kEightBitFormat : kNineBitFormat;
+  const RegRow format_row[] = {{reg::capture_format.reg, {format_value}}};
   for (const std::span<const RegRow> rows :
        {std::span<const RegRow>(kWindow), {format_row}, {kTable}}) {
     if (const Fault fault = write_demod_rows(bus, rows)) return fault;
   }
-  // Ready: bit 7 of the second byte of 0x37..0x38; the first byte does not count.
-  std::array<uint8_t, 2> agc{};
+  // Ready: the AGC ready flag in the second byte of the AGC level; the first does not count.
+  std::array<uint8_t, reg::agc_level.bytes()> agc{};
   if (const Fault fault =
-          poll_register(bus, {kRegAgc, kPollMs, PollOrder::wait_then_read}, agc,
-                        [](std::span<const uint8_t> b) { return (b[1] & kReadyFlag) != 0; })) {
+          poll_register(bus, {reg::agc_level.reg, kPollMs, PollOrder::wait_then_read}, agc,
+                        [](std::span<const uint8_t> b) { return reg::agc_ready.set_in(b[1]); })) {
     return fault;
   }
   if (const Fault fault = write_demod_rows(bus, kStart)) return fault;
   uint8_t control = 0;
   if (const Fault fault = poll_register(
-          bus, {kRegControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
-          [](std::span<const uint8_t> b) { return b[0] >= kCompleteFrom; })) {
+          bus, {kControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
+          [](std::span<const uint8_t> b) { return reg::capture_done.set_in(b[0]); })) {
     return fault;
   }
   return write_demod_rows(bus, kStop);
 }
 
 Fault fetch_capture(Transport& bus, CaptureBuffer& capture) {
-  return bus.read_period(kRegData, capture);
+  return bus.read_period(reg::capture_data.reg, capture);
 }
 
 }  // namespace demodctl

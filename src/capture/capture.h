@@ -7,10 +7,10 @@
 
 namespace demodctl {
 
-// The configuration writes (register 0x2F selects the format), the two bounded waits and the
+// The configuration writes (reg::capture_format selects the format), the two bounded waits and the
 // pauses around the start. The fault of the first step that failed, none when all went through.
 Fault run_capture(Transport& bus, SampleFormat format);
-// The 8192 bytes of the data port 0xEF.
+// The 8192 bytes of the data port reg::capture_data.
 Fault fetch_capture(Transport& bus, CaptureBuffer& capture);
 
 }  // namespace demodctl

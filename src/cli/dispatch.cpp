@@ -7,6 +7,7 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
+#include "demod/field_access.h"
 #include "output/numbers.h"
 #include "output/result_line.h"
 
@@ -85,8 +86,10 @@ I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs o
 
 std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
                                           TransportLibraries& libraries) {
-  if (mode != 0) return std::make_unique<SocketTransport>(demod, libraries.register_server());
-  return std::make_unique<UsbTransport>(demod, libraries.usbio());
+  if (mode != 0) {
+    return std::make_unique<SocketTransport>(demod, kRepeaterOpening, libraries.register_server());
+  }
+  return std::make_unique<UsbTransport>(demod, kRepeaterOpening, libraries.usbio());
 }
 
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "demod/register_map.h"
 #include "output/result_line.h"
 
 namespace demodctl {
@@ -18,7 +19,7 @@ Outcome framed_outcome(const Command& c, Transport& bus, const Invocation& comma
   if (const Fault fault = bus.open_connection()) return *fault;
   if (c.prepare != nullptr) c.prepare(bus, command);
   if (c.frame == Frame::identity) {
-    if (const Fault fault = bus.read_chip_identity()) return *fault;
+    if (const Fault fault = bus.read_chip_identity(reg::identity.reg)) return *fault;
     if (!chip_present(bus.identity())) return absent_reply(c.absent);
   }
   return c.handler(bus, command);

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "demod/demod_commands.h"
-#include "demod/lock_status.h"
+#include "demod/field_access.h"
 #include "demod/mode_report.h"
 #include "demod/mode_tables.h"
 #include "output/result_line.h"
@@ -13,15 +13,6 @@
 namespace demodctl {
 namespace {
 
-constexpr uint8_t kRegVcm = 0x97;      // bit 7 set: constant coding, MODCOD of 0x5C valid
-constexpr uint8_t kRegPls = 0x5C;      // bits 7..2 MODCOD, bit 1 short frame, bit 0 pilots
-constexpr uint8_t kRegRolloff = 0x9D;  // bits 7..6 roll-off code
-constexpr uint8_t kRegFecMode = 0x8E;  // bit 0 DirecTV, bits 3..1 code-rate code
-
-constexpr uint8_t kVcmConstant = 0x80;
-constexpr uint8_t kPlsShortFrame = 0x02;
-constexpr uint8_t kPlsPilots = 0x01;
-constexpr uint8_t kFecDirectv = 0x01;
 // A MODCOD text is "MODULATION+RATE"; the dummy frame and the reserved ones have no '+'.
 constexpr char kModcodJoin = '+';
 // What the DVB-S and DirecTV rate tables hold where the standard has no such code.
@@ -48,39 +39,37 @@ class Report {
   size_t len_ = 0;
 };
 
-// One register byte; false after a refused read.
-bool read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
-  const auto byte = demod_read_reg(bus, reg);
-  if (byte) value = *byte;
-  return byte.has_value();
+// One register byte, whose fields are taken apart after it.
+Fault read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
+  return bus.demod_read_regs(reg, std::span(&value, 1));
 }
 
-// Reads what the lock status calls for into `m`; false on a refused read.
-bool read_fields(Transport& bus, ModeReport& m) {
+// Reads what the lock status calls for into `m`, each register once; the fault of a refused read.
+Fault read_fields(Transport& bus, ModeReport& m) {
   uint8_t lock = 0;
-  if (!read_byte(bus, kRegLockStatus, lock)) return false;
-  if ((lock & kLockFec) == 0) return true;
-  if ((lock & kLockSync) != 0) {
+  if (const Fault fault = read_byte(bus, reg::lock_status.reg, lock)) return fault;
+  if (!reg::lock_fec.set_in(lock)) return {};
+  if (reg::lock_sync.set_in(lock)) {
     m.standard = Standard::dvbs2;
     uint8_t vcm = 0;
-    if (!read_byte(bus, kRegVcm, vcm)) return false;
-    m.vcm = vcm < kVcmConstant;
-    if (m.vcm) return true;
+    if (const Fault fault = read_byte(bus, reg::vcm_constant.reg, vcm)) return fault;
+    m.vcm = !reg::vcm_constant.set_in(vcm);
+    if (m.vcm) return {};
     uint8_t pls = 0;
     uint8_t rolloff = 0;
-    if (!read_byte(bus, kRegPls, pls)) return false;
-    if (!read_byte(bus, kRegRolloff, rolloff)) return false;
-    m.modcod = static_cast<uint8_t>((pls & 0xFC) >> 2);
-    m.short_frame = (pls & kPlsShortFrame) != 0;
-    m.pilots = (pls & kPlsPilots) != 0;
-    m.rolloff_code = static_cast<uint8_t>((rolloff & 0xC0) >> 6);
-    return true;
+    if (const Fault fault = read_byte(bus, reg::modcod.reg, pls)) return fault;
+    if (const Fault fault = read_byte(bus, reg::rolloff.reg, rolloff)) return fault;
+    m.modcod = reg::modcod.get(pls);
+    m.short_frame = reg::short_frame.set_in(pls);
+    m.pilots = reg::pilots.set_in(pls);
+    m.rolloff_code = reg::rolloff.get(rolloff);
+    return {};
   }
   uint8_t fec = 0;
-  if (!read_byte(bus, kRegFecMode, fec)) return false;
-  m.standard = (fec & kFecDirectv) != 0 ? Standard::directv : Standard::dvbs;
-  m.rate_code = static_cast<uint8_t>((fec & 0x0F) >> 1);
-  return true;
+  if (const Fault fault = read_byte(bus, reg::fec_directv.reg, fec)) return fault;
+  m.standard = reg::fec_directv.set_in(fec) ? Standard::directv : Standard::dvbs;
+  m.rate_code = reg::fec_code_rate.get(fec);
+  return {};
 }
 
 // The part of the MODCOD text before or after the '+'; empty for the dummy and reserved ones.
@@ -95,7 +84,7 @@ std::string modcod_part(uint8_t modcod, bool rate) {
 
 Fault read_mode(Transport& bus, ModeReport& mode) {
   ModeReport m;
-  if (!read_fields(bus, m)) return Failure::no_connection;
+  if (const Fault fault = read_fields(bus, m)) return fault;
   mode = m;
   return {};
 }

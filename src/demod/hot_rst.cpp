@@ -1,6 +1,7 @@
-// hot_rst: identity check, then the two-step reset through register 0x2E.
+// hot_rst: identity check, then the two-step reset of the demodulator core.
 #include "bus/reg_rows.h"
 #include "demod/demod_commands.h"
+#include "demod/register_map.h"
 #include "output/result_line.h"
 
 namespace demodctl {
@@ -8,8 +9,8 @@ namespace {
 
 // Back to back, nothing read back.
 constexpr RegRow kHotReset[] = {
-    {0x2E, {0x01}},  // hold the demodulator core in reset
-    {0x2E, {0x03}},  // release it: acquisition starts again
+    {reg::core_reset.reg, {reg::core_reset.put(0, 1)}},  // hold the demodulator core in reset
+    {reg::core_reset.reg, {reg::core_reset.put(0, 3)}},  // release it: acquisition starts again
 };
 
 }  // namespace

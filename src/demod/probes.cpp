@@ -1,17 +1,17 @@
 // Link status probes: chip identity and the six lock-status flags.
 #include "demod/demod_commands.h"
-#include "demod/lock_status.h"
+#include "demod/field_access.h"
 #include "output/result_line.h"
 
 namespace demodctl {
 namespace {
 
-// Reads register 0x2C once and reports one of its bits as 1 or 0. No identity check: with no
+// Reads the lock status once and reports one stage's flag as 1 or 0. No identity check: with no
 // chip the bridge refuses the read and the command fails.
-Outcome probe_bit(Transport& bus, uint8_t mask) {
-  const auto status = demod_read_reg(bus, kRegLockStatus);
-  if (!status) return Failure::no_connection;
-  return Reply{kMsgOk, (*status & mask) != 0 ? 1 : 0};
+Outcome probe_bit(Transport& bus, const Field& flag) {
+  uint8_t value = 0;
+  if (const Fault fault = read_field(bus, flag, value)) return *fault;
+  return Reply{kMsgOk, value};
 }
 
 }  // namespace
@@ -19,11 +19,11 @@ Outcome probe_bit(Transport& bus, uint8_t mask) {
 // The identity check found the chip (an absent chip has the reply of the command's row).
 Outcome on_line(Transport&, const Invocation&) { return Reply{kMsgOk, 1}; }
 
-Outcome agc_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockAgc); }
-Outcome cbs_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockCbs); }
-Outcome tr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockTr); }
-Outcome sync_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockSync); }
-Outcome cr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockCr); }
-Outcome fec_ok(Transport& bus, const Invocation&) { return probe_bit(bus, kLockFec); }
+Outcome agc_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_agc); }
+Outcome cbs_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_cbs); }
+Outcome tr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_tr); }
+Outcome sync_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_sync); }
+Outcome cr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_cr); }
+Outcome fec_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_fec); }
 
 }  // namespace demodctl

@@ -9,16 +9,9 @@
 namespace demodctl {
 namespace {
 
-constexpr uint8_t kRegErrorCount = 0x84;  // low byte, then 0x85 high byte
-constexpr uint8_t kRegWindow = 0x83;      // bits 6..4: window exponent W
-constexpr uint8_t kRegPls = 0x5C;         // DVB-S2: bits 7..2 MODCOD, bit 1 short frame
-constexpr uint8_t kRegFecMode = 0x8E;     // DVB-S / DirecTV: bit 0 DirecTV
-constexpr uint8_t kPlsShortFrame = 0x02;
-constexpr uint8_t kFecDirectv = 0x01;
-
-// DVB-S2 frames carry one LDPC block; its uncoded length Kldpc (EN 302 307) depends on the code
-// rate and the frame size. Short frames have no 9/10 code, and MODCODs outside 1..28 none at
-// all: those count as 58320 bits.
+// DVB-S2 frames carry one LDPC block; its uncoded length Kldpc (EN 302 307, tables 5a and 5b)
+// depends on the code rate and the frame size. Short frames have no 9/10 code, and MODCODs
+// outside 1..28 none at all: those count as 58320 bits.
 struct BlockBits {
   uint32_t normal;
   uint32_t short_frame;
@@ -37,31 +30,36 @@ constexpr Rate kModcodRate[] = {
 };
 // Frames in the DVB-S2 window, by W (the last is 65535, not 65536).
 constexpr uint32_t kWindowFrames[] = {4, 16, 128, 256, 2048, 4096, 32768, 65535};
-// DVB-S / DirecTV: one Reed-Solomon packet per frame, 204 or 146 bytes; 16 x 4^W per window.
-constexpr uint32_t kDvbsPacketBits = 204 * 8;
-constexpr uint32_t kDirectvPacketBits = 146 * 8;
+// DVB-S / DirecTV: one Reed-Solomon packet per frame; 16 x 4^W per window. A DVB-S packet is the
+// RS(204,188) code word (EN 300 421, 4.4.2); DirecTV's outer code gives 146-byte packets
+// (130 data bytes and 16 parity bytes).
+constexpr uint32_t kBitsPerByte = 8;
+constexpr uint32_t kDvbsPacketBits = 204 * kBitsPerByte;
+constexpr uint32_t kDirectvPacketBits = 146 * kBitsPerByte;
+// The error counter is two bytes, low first.
+constexpr uint32_t kCountHighWeight = 256;
 constexpr uint32_t kWindowPacketsAtW0 = 16;
 
 }  // namespace
 
 uint32_t ldpc_block_bits(uint8_t pls) {
-  const auto modcod = static_cast<size_t>(pls >> 2);
+  const auto modcod = static_cast<size_t>(reg::modcod.get(pls));
   const Rate rate = modcod < std::size(kModcodRate) ? kModcodRate[modcod] : none;
-  return (pls & kPlsShortFrame) != 0 ? kBlockBits[rate].short_frame : kBlockBits[rate].normal;
+  return reg::short_frame.set_in(pls) ? kBlockBits[rate].short_frame : kBlockBits[rate].normal;
 }
 
 // rate = errors / bits per frame / frames per window, each step in double.
 double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t window_reg,
                       uint8_t mode_reg) {
-  const uint32_t errors = count_high * 256U + count_low;
-  const auto w = static_cast<uint32_t>((window_reg >> 4) & 0x07);
+  const uint32_t errors = count_high * kCountHighWeight + count_low;
+  const uint32_t w = reg::ber_window.get(window_reg);
   uint32_t frame_bits = 0;
   uint32_t frames = 0;
   if (dvbs2) {
     frame_bits = ldpc_block_bits(mode_reg);
     frames = kWindowFrames[w];
   } else {
-    frame_bits = (mode_reg & kFecDirectv) != 0 ? kDirectvPacketBits : kDvbsPacketBits;
+    frame_bits = reg::fec_directv.set_in(mode_reg) ? kDirectvPacketBits : kDvbsPacketBits;
     frames = kWindowPacketsAtW0 << (2 * w);  // 16 x 4^W, exact
   }
   return ((1.0 * errors) / frame_bits) / frames;
@@ -71,10 +69,11 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
 BerReading read_bit_error_rate(Transport& bus) {
   BerReading r;
   if (!read_fec_lock(bus, r)) return r;
-  if (bus.demod_read_regs(kRegErrorCount, r.error_count)) return r;
-  const bool dvbs2 = (r.lock_status & kLockSync) != 0;
+  if (bus.demod_read_regs(reg::error_count.reg, r.error_count)) return r;
+  const bool dvbs2 = reg::lock_sync.set_in(r.lock_status);
   std::array<uint8_t, 2> regs{};
-  const bool read = read_each(bus, std::array{kRegWindow, dvbs2 ? kRegPls : kRegFecMode}, regs);
+  const uint8_t mode_reg = dvbs2 ? reg::modcod.reg : reg::fec_directv.reg;
+  const bool read = read_each(bus, std::array{reg::ber_window.reg, mode_reg}, regs);
   r.window = regs[0];
   r.mode = regs[1];
   if (!read) return r;

@@ -9,7 +9,6 @@ namespace demodctl {
 
 // --- sig_str: registers 0x37 (AGC level bits 7..0) and 0x38 (bit 7 ready, bits 3..0 level
 // bits 11..8; bits 6..4 ignored).
-inline constexpr uint8_t kAgcReady = 0x80;
 // Input level in dBm for a 12-bit AGC level (values outside 0..4095 follow the end rows).
 float agc_to_dbm(int32_t agc);
 // The printed strength: the level in whole dBm (floored at -90) plus 90, capped at 100.

@@ -8,8 +8,8 @@
 namespace demodctl {
 namespace {
 
-constexpr std::array<uint8_t, 3> kRegLockTimes = {0x29, 0x2A, 0x2B};
-constexpr uint32_t kMsPerUnit = 10;
+constexpr auto kRegLockTimes = regs_of<reg::lock_times.bytes()>(reg::lock_times);
+constexpr uint32_t kMsPerUnit = 10;  // the chip counts acquisition time in 10 ms units
 
 }  // namespace
 

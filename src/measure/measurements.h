@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "bus/transport.h"
-#include "demod/lock_status.h"
+#include "demod/register_map.h"
 #include "measure/formulas.h"
 
 namespace demodctl {
@@ -50,7 +50,7 @@ struct CnReading {
 CnReading read_carrier_to_noise(Transport& bus);
 
 // The four below read the lock status 0x2C first and go on only with FEC lock (bit 5).
-inline bool fec_locked(uint8_t lock_status) { return (lock_status & kLockFec) != 0; }
+inline bool fec_locked(uint8_t lock_status) { return reg::lock_fec.set_in(lock_status); }
 
 // Bit error rate: error count 0x84..0x85, window 0x83, then the mode register of the standard
 // (0x5C on DVB-S2, lock status bit 3 set; 0x8E on DVB-S / DirecTV).

@@ -9,9 +9,10 @@
 namespace demodctl {
 namespace {
 
-constexpr std::array<uint8_t, 3> kRegReference = {0x23, 0x24, 0x25};  // low byte first
-constexpr std::array<uint8_t, 2> kRegCarrierOffset = {0x4E, 0x4F};
-constexpr std::array<uint8_t, 2> kRegSymbolOffset = {0x4C, 0x4D};
+// Low byte first, one read each.
+constexpr auto kRegReference = regs_of<reg::reference_khz.bytes()>(reg::reference_khz);
+constexpr auto kRegCarrierOffset = regs_of<reg::carrier_offset.bytes()>(reg::carrier_offset);
+constexpr auto kRegSymbolOffset = regs_of<reg::symbol_offset.bytes()>(reg::symbol_offset);
 constexpr double kCarrierScale = 131072.0;  // 2^17: |offset| <= fc / 4
 constexpr double kSymbolScale = 4194304.0;  // 2^22: |offset| <= fc / 128
 

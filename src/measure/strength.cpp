@@ -9,10 +9,11 @@
 namespace demodctl {
 namespace {
 
-constexpr uint8_t kRegAgcLow = 0x37;  // 0x38 follows: ready flag and level bits 11..8
 // The ready poll reads, then waits this long, then tests; it gives up at the poll's deadline
 // (kPollBoundMs of wall time) with Failure::timeout.
 constexpr int kAgcPollMs = 2;
+constexpr int32_t kAgcHighBits = (1 << (reg::agc_level.width - 8)) - 1;  // 0x38 bits 3..0
+constexpr int32_t kHighByteWeight = 256;
 
 // The input level is piecewise linear in the AGC level: from `from` on, level = base - slope x
 // (agc - anchor). The segments do not join: the level steps from -39.95 (1599) to -40.2 (1600)
@@ -48,16 +49,17 @@ float agc_to_dbm(int32_t agc) {
 // The single-precision level, floored at -90 dBm (a guard: the curve never goes below), is
 // truncated toward zero to whole dBm (-39.95 gives -39) and shifted by +90.
 int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
-  const int32_t agc = (agc_high & 0x0F) * 256 + agc_low;
+  // The 12-bit level: the low register whole, the high one's bits below the ready flag.
+  const int32_t agc = (agc_high & kAgcHighBits) * kHighByteWeight + agc_low;
   const float level = std::max(agc_to_dbm(agc), kWeakestDbm);
   return std::min(static_cast<int32_t>(level) + kStrengthOffset, kStrengthCap);
 }
 
 StrengthReading read_signal_strength(Transport& bus) {
   StrengthReading r;
-  const auto ready = [](std::span<const uint8_t> bytes) { return (bytes[1] & kAgcReady) != 0; };
+  const auto ready = [](std::span<const uint8_t> bytes) { return reg::agc_ready.set_in(bytes[1]); };
   const Fault fault =
-      poll_register(bus, {kRegAgcLow, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready);
+      poll_register(bus, {reg::agc_level.reg, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready);
   if (fault) {
     r.measured = *fault == Failure::timeout ? Measured::timeout : Measured::no_connection;
     return r;

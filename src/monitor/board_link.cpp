@@ -3,6 +3,7 @@
 #include "adapters/bus_choice.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
+#include "demod/field_access.h"
 
 namespace demodctl::monitor {
 BoardLink::BoardLink(const BoardTarget& target) {
@@ -11,10 +12,10 @@ BoardLink::BoardLink(const BoardTarget& target) {
     bridge_ = std::make_unique<UsbBridge>([bus](std::string* error) {
       return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot, error);
     });
-    transport_ = std::make_unique<UsbTransport>(target.device, *bridge_);
+    transport_ = std::make_unique<UsbTransport>(target.device, kRepeaterOpening, *bridge_);
   } else {
     client_ = std::make_unique<RegClient>();
-    transport_ = std::make_unique<SocketTransport>(target.device, *client_);
+    transport_ = std::make_unique<SocketTransport>(target.device, kRepeaterOpening, *client_);
   }
 }
 

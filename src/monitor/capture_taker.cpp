@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "capture/capture.h"
-#include "demod/lock_status.h"
+#include "demod/register_map.h"
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
 #include "monitor/sample_reader.h"
@@ -11,8 +11,6 @@
 
 namespace demodctl::monitor {
 namespace {
-
-constexpr uint8_t kRegPls = 0x5C;
 
 // "a-20261207T045335123Z": the board and the time without the characters file names dislike.
 std::string recording_name(const std::string& board, WallTime time) {
@@ -35,8 +33,9 @@ std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& con
   record.mode = context.mode;
   const SamplePairs pairs = decode_capture(buffer, SampleFormat::nine_bit);
   record.pairs.assign(pairs.begin(), pairs.end());
-  if (context.connected && (context.lock_status & kLockFec) != 0) {
-    const auto c = constellation_for(context.lock_status, recorded(context, kRegPls).value_or(0));
+  if (context.connected && reg::lock_fec.set_in(context.lock_status)) {
+    const auto c =
+        constellation_for(context.lock_status, recorded(context, reg::modcod.reg).value_or(0));
     record.mer_db = mer_db(record.pairs, c);
   }
   if (!dir.empty()) {

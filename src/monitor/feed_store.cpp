@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "demod/register_map.h"
+
 namespace demodctl::monitor {
 namespace {
 
-constexpr uint8_t kFecLock = 0x20;  // 0x2C bit 5
-
-bool in_service(const BoardSample& s) { return s.connected && (s.lock_status & kFecLock) != 0; }
+bool in_service(const BoardSample& s) { return s.connected && reg::lock_fec.set_in(s.lock_status); }
 
 }  // namespace
 

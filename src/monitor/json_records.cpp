@@ -4,13 +4,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "demod/register_map.h"
+
 namespace demodctl::monitor {
 namespace {
 
 using nlohmann::json;
-
-// The stages in the order the chip acquires them, with the letter each shows as.
-constexpr std::array<char, 6> kStageLetters = {'A', 'C', 'T', 'S', 'R', 'F'};
 
 template <typename T>
 json optional_value(const std::optional<T>& value) {
@@ -56,8 +55,8 @@ std::string rfc3339_utc(WallTime time) {
 
 std::string lock_letters(uint8_t lock_status) {
   std::string letters;
-  for (size_t bit = 0; bit < kStageLetters.size(); ++bit) {
-    letters += (lock_status >> bit & 1U) != 0 ? kStageLetters[bit] : '-';
+  for (const LockStage& stage : kLockStages) {
+    letters += stage.flag.set_in(lock_status) ? stage.letter : '-';
   }
   return letters;
 }

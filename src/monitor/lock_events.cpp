@@ -1,12 +1,9 @@
 #include "monitor/lock_events.h"
 
-#include <array>
+#include "demod/register_map.h"
 
 namespace demodctl::monitor {
 namespace {
-
-constexpr std::array<const char*, 6> kStageNames = {"AGC", "CBS", "TR", "SYNC", "CR", "FEC"};
-constexpr uint8_t kFecLock = 0x20;  // 0x2C bit 5: the chain is locked end to end
 
 BoardEvent event(const BoardSample& s, EventKind kind, std::string detail = {}) {
   return BoardEvent{s.board, s.time, kind, std::move(detail)};
@@ -14,14 +11,10 @@ BoardEvent event(const BoardSample& s, EventKind kind, std::string detail = {}) 
 
 }  // namespace
 
-const char* stage_name(int bit) {
-  return bit >= 0 && bit < static_cast<int>(kStageNames.size()) ? kStageNames[bit] : "?";
-}
-
 std::string first_dropped_stage(uint8_t before, uint8_t now) {
   const auto dropped = static_cast<uint8_t>(before & ~now);
-  for (int bit = 0; bit < static_cast<int>(kStageNames.size()); ++bit) {
-    if ((dropped >> bit & 1U) != 0) return kStageNames[bit];
+  for (const LockStage& stage : kLockStages) {
+    if (stage.flag.set_in(dropped)) return std::string(stage.name);
   }
   return {};
 }
@@ -38,8 +31,8 @@ std::vector<BoardEvent> advance(LockTrack& track, const BoardSample& current) {
   track.connected = current.connected;
   if (!current.connected) return out;
   if (track.has_lock_status) {
-    const bool was_locked = (track.lock_status & kFecLock) != 0;
-    const bool locked = (current.lock_status & kFecLock) != 0;
+    const bool was_locked = reg::lock_fec.set_in(track.lock_status);
+    const bool locked = reg::lock_fec.set_in(current.lock_status);
     if (was_locked && !locked) {
       out.push_back(event(current, EventKind::lock_lost,
                           first_dropped_stage(track.lock_status, current.lock_status)));

@@ -1,5 +1,5 @@
-// The lock events of a board, derived from two successive samples: lock (FEC, 0x2C bit 5) gained
-// or lost, and the connection lost or back.
+// The lock events of a board, derived from two successive samples: lock (reg::lock_fec) gained
+// or lost, and the connection lost or back. The stages are the register map's kLockStages.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,6 @@
 #include "monitor/monitor_feed.h"
 
 namespace demodctl::monitor {
-
-// The stage names in chain order: AGC, CBS, TR, SYNC, CR, FEC.
-const char* stage_name(int bit);
 
 // The stage that dropped first when lock was lost: the earliest stage of the chain (AGC first)
 // that was up before and is down now; the stages after it cannot hold without it. Empty when

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <vector>
 
-#include "demod/lock_status.h"
 #include "demod/mode_report.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
@@ -12,19 +11,8 @@
 namespace demodctl::monitor {
 namespace {
 
-// The registers each measurement reads (the first of a run).
-constexpr uint8_t kRegAgc = 0x37;         // 0x37..0x38
-constexpr uint8_t kRegNoiseLow = 0x7E;    // with 0x7F
-constexpr uint8_t kRegErrorCount = 0x84;  // 0x84..0x85
-constexpr uint8_t kRegBerWindow = 0x83;
-constexpr uint8_t kRegPls = 0x5C;        // DVB-S2 mode
-constexpr uint8_t kRegFecMode = 0x8E;    // DVB-S / DirecTV mode
-constexpr uint8_t kRegLockTimes = 0x29;  // 0x29..0x2B
-constexpr uint8_t kRegReference = 0x23;  // 0x23..0x25
-constexpr uint8_t kRegCarrier = 0x4E;    // 0x4E..0x4F
-constexpr uint8_t kRegSymbol = 0x4C;     // 0x4C..0x4D
-// AGC level: 0x37 bits 7..0, 0x38 bits 3..0 as bits 11..8.
-constexpr uint8_t kAgcHighBits = 0x0F;
+// AGC level: the low register whole, the high one's bits 3..0 as bits 11..8.
+constexpr uint8_t kAgcHighBits = (1U << (reg::agc_level.width - 8U)) - 1U;
 
 void record(BoardSample& s, uint8_t reg, std::vector<uint8_t> bytes) {
   s.registers.emplace_back(reg, std::move(bytes));
@@ -58,54 +46,56 @@ std::optional<uint8_t> recorded(const BoardSample& sample, uint8_t reg) {
 
 void read_sample(Transport& bus, BoardSample& s) {
   s.connected = true;
-  const auto lock = demod_read_reg(bus, kRegLockStatus);
+  const auto lock = demod_read_reg(bus, reg::lock_status.reg);
   if (!lock) {
     s.connected = false;
     s.failure = "lock status read failed";
     return;
   }
   s.lock_status = *lock;
-  record(s, kRegLockStatus, {*lock});
+  record(s, reg::lock_status.reg, {*lock});
 
   const StrengthReading strength = read_signal_strength(bus);
   if (failed(s, strength.measured, "strength")) return;
-  record(s, kRegAgc, {strength.agc[0], strength.agc[1]});
+  record(s, reg::agc_level.reg, {strength.agc[0], strength.agc[1]});
   const int32_t level = strength.agc[0] | (strength.agc[1] & kAgcHighBits) << 8;
   s.strength_dbm = as_decimal(agc_to_dbm(level));
 
   const CnReading cn = read_carrier_to_noise(bus);
   if (failed(s, cn.measured, "C/N")) return;
-  record(s, kRegNoiseLow, {cn.noise_low, cn.noise_high});
+  record(s, reg::noise_low.reg, {cn.noise_low, cn.noise_high});
   if (cn.measured == Measured::figure) s.cn_db = as_decimal(cn.cn_db);
 
   const BerReading ber = read_bit_error_rate(bus);
   if (failed(s, ber.measured, "BER")) return;
   if (ber.measured == Measured::figure) {
-    record(s, kRegErrorCount, {ber.error_count[0], ber.error_count[1]});
-    record(s, kRegBerWindow, {ber.window});
-    record(s, (ber.lock_status & kLockSync) != 0 ? kRegPls : kRegFecMode, {ber.mode});
+    record(s, reg::error_count.reg, {ber.error_count[0], ber.error_count[1]});
+    record(s, reg::ber_window.reg, {ber.window});
+    record(s, reg::lock_sync.set_in(ber.lock_status) ? reg::modcod.reg : reg::fec_directv.reg,
+           {ber.mode});
     s.ber = ber.rate;
   }
 
   const LockTimeReading time = read_lock_time(bus);
   if (failed(s, time.measured, "lock time")) return;
   if (time.measured == Measured::figure) {
-    record(s, kRegLockTimes, {time.times[0], time.times[1], time.times[2]});
+    record(s, reg::lock_times.reg, {time.times[0], time.times[1], time.times[2]});
     s.lock_time_ms = time.lock_time_ms;
   }
 
   const OffsetReading carrier = read_carrier_offset(bus);
   if (failed(s, carrier.measured, "carrier offset")) return;
   if (carrier.measured == Measured::figure) {
-    record(s, kRegReference, {carrier.reference[0], carrier.reference[1], carrier.reference[2]});
-    record(s, kRegCarrier, {carrier.pair[0], carrier.pair[1]});
+    record(s, reg::reference_khz.reg,
+           {carrier.reference[0], carrier.reference[1], carrier.reference[2]});
+    record(s, reg::carrier_offset.reg, {carrier.pair[0], carrier.pair[1]});
     s.carrier_offset_khz = carrier.offset.khz;
   }
 
   const OffsetReading symbol = read_symbol_rate_offset(bus);
   if (failed(s, symbol.measured, "symbol rate offset")) return;
   if (symbol.measured == Measured::figure) {
-    record(s, kRegSymbol, {symbol.pair[0], symbol.pair[1]});
+    record(s, reg::symbol_offset.reg, {symbol.pair[0], symbol.pair[1]});
     s.symbol_offset_khz = symbol.offset.khz;
   }
 

@@ -6,11 +6,10 @@
 #include <optional>
 #include <vector>
 
+#include "demod/register_map.h"
+
 namespace demodctl::monitor {
 namespace {
-
-// The six flags of the lock-status register 0x2C, bit 0 first, as the `stage` label names them.
-constexpr std::string_view kStages[] = {"AGC", "CBS", "TR", "SYNC", "CR", "FEC"};
 
 // A figure of the last sample, empty when the chip gave none.
 using Figure = std::optional<double> (*)(const BoardSample&);
@@ -116,9 +115,10 @@ std::string metrics_text(const MonitorFeed& feed) {
          "gauge");
   for (const Board& b : boards) {
     if (!b.last || !b.last->connected) continue;
-    for (size_t bit = 0; bit < std::size(kStages); ++bit) {
-      const bool locked = (b.last->lock_status >> bit) & 1U;
-      line(out, "demodmon_lock", b.label + ",stage=\"" + std::string(kStages[bit]) + "\"",
+    // One line per stage of the register map, in chain order, as the `stage` label names it.
+    for (const LockStage& stage : kLockStages) {
+      const bool locked = stage.flag.set_in(b.last->lock_status);
+      line(out, "demodmon_lock", b.label + ",stage=\"" + std::string(stage.name) + "\"",
            locked ? "1" : "0");
     }
   }

@@ -133,6 +133,8 @@ constexpr RegRow kRda5815Init[] = {
      10},
 };
 
+constexpr int kPowerUpMs = 1;  // before the first write of the start-up
+
 // Registers of the frequency and filter setting.
 constexpr uint8_t kRegControl = 0x04;   // 0xC1 before a setting, 0xC3 after it
 constexpr uint8_t kRegLoop = 0x2B;      // 0x95 before a setting, 0x97 after it
@@ -145,7 +147,14 @@ constexpr int kSettleMs = 5;  // after the setting
 constexpr uint32_t kMinBwKhz = 4000;
 constexpr uint32_t kMaxBwKhz = 45000;
 constexpr uint32_t kFallbackBwKhz = 40000;
-
+// The filter code is the low-pass corner in whole MHz: 135/200 = 0.675 of the channel bandwidth
+// (half the bandwidth, 1.35 times: the occupied band of a 0.35 roll-off) plus a fixed 4 MHz.
+//   code = (bw_khz x 135 / 200 + 4000) / 1000
+constexpr uint32_t kCornerNum = 135;
+constexpr uint32_t kCornerDen = 200;
+constexpr uint32_t kCornerFloorKhz = 4000;
+constexpr uint32_t kKhzPerMhz = 1000;
+constexpr uint32_t kFilterCodeMask = 0x3F;  // bits 5..0 of register 0x0B
 }  // namespace
 
 // word = freq x 87381 (0x15555, about 2^22 / 48), kept to its low 32 bits: the product is taken
@@ -159,18 +168,18 @@ uint32_t rda5815_freq_word(int32_t freq_mhz) {
 // below 4000 it becomes 4000, above 45000 it becomes 40000. code = ((bw_khz x 135 / 200) + 4000)
 // / 1000, each division dropping the remainder; its bits 5..0 go below the set bit 6.
 uint8_t rda5815_filter_byte(int32_t bw_mhz) {
-  uint32_t bw_khz = static_cast<uint32_t>(bw_mhz) * 1000U;
+  uint32_t bw_khz = static_cast<uint32_t>(bw_mhz) * kKhzPerMhz;
   if (bw_khz < kMinBwKhz) {
     bw_khz = kMinBwKhz;
   } else if (bw_khz > kMaxBwKhz) {
     bw_khz = kFallbackBwKhz;
   }
-  const uint32_t code = ((bw_khz * 135U / 200U) + 4000U) / 1000U;
-  return static_cast<uint8_t>(kFilterSet | (code & 0x3FU));
+  const uint32_t code = ((bw_khz * kCornerNum / kCornerDen) + kCornerFloorKhz) / kKhzPerMhz;
+  return static_cast<uint8_t>(kFilterSet | (code & kFilterCodeMask));
 }
 
 Fault rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct) {
-  delay_ms(1);
+  delay_ms(kPowerUpMs);
   return write_tuner_rows(bus, tuner, direct, kRda5815Init);
 }
 

@@ -25,6 +25,15 @@ constexpr uint8_t kRegFilter = 0x05;  // low 8 bits of the filter code
 constexpr uint8_t kFracBit0Set = 0x50;  // register 0x03 when bit 0 of the fraction word is 1
 constexpr uint8_t kFracBit0Clear = 0xD0;
 
+// The synthesizer's reference: a 27 MHz crystal, so the divide ratio is f / 27.
+constexpr double kReferenceMhz = 27.0;
+// The fraction word has 17 bits: the fractional part of the ratio in units of 2^-17.
+constexpr double kFracScale = 131072.0;  // 2^17
+constexpr double kRoundHalfUp = 0.5;
+// The filter code counts 0.211 MHz steps of the low-pass corner, which is set 1.27 times half the
+// channel bandwidth: code = corner / step = 1.27 x half_bw / 0.211.
+constexpr double kCornerPerHalfBw = 1.27;
+constexpr double kFilterStepMhz = 0.211;
 }  // namespace
 
 // Synthesizer: ratio = f / 27 MHz, computed in double and kept in single precision, whose
@@ -34,10 +43,10 @@ constexpr uint8_t kFracBit0Clear = 0xD0;
 //               an integer byte one above the floor (1500 MHz: ratio 55.555557, n 56)
 // Bytes: n & 0xFF, frac_word bits 16..9, bits 8..1, and 0x50 / 0xD0 for bit 0 set / clear.
 std::array<uint8_t, 4> tuner0_synth_bytes(int32_t freq_mhz) {
-  const auto ratio = static_cast<float>(freq_mhz / 27.0);
+  const auto ratio = static_cast<float>(freq_mhz / kReferenceMhz);
   const double fraction = static_cast<double>(ratio) - std::floor(static_cast<double>(ratio));
-  const auto frac_word = static_cast<uint32_t>(fraction * 131072.0);
-  const auto n = static_cast<int64_t>(static_cast<double>(ratio) + 0.5);
+  const auto frac_word = static_cast<uint32_t>(fraction * kFracScale);
+  const auto n = static_cast<int64_t>(static_cast<double>(ratio) + kRoundHalfUp);
   return {static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>((frac_word & 0x1FE00U) >> 9),
           static_cast<uint8_t>((frac_word & 0x1FEU) >> 1),
           (frac_word & 1U) != 0 ? kFracBit0Set : kFracBit0Clear};
@@ -47,7 +56,7 @@ std::array<uint8_t, 4> tuner0_synth_bytes(int32_t freq_mhz) {
 // 64-bit integer (any 32-bit bandwidth fits) and only its low 8 bits are written: half_bw 43
 // gives 258, written 0x02.
 uint8_t tuner0_filter_byte(int32_t half_bw_mhz) {
-  const auto filter = static_cast<int64_t>((1.27 * half_bw_mhz) / 0.211);
+  const auto filter = static_cast<int64_t>((kCornerPerHalfBw * half_bw_mhz) / kFilterStepMhz);
   return static_cast<uint8_t>(filter & 0xFF);
 }
 

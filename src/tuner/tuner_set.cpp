@@ -1,5 +1,7 @@
 // tuner_set: identity check, then the chosen tuner driver's start-up and setting, with the
-// demodulator's register 0x33 bit 1 set between the two; progress goes to the debug log.
+// demodulator's tuner path bit (reg::tuner_path) set between the two; progress goes to the debug
+// log.
+#include "demod/field_access.h"
 #include "output/debug_log.h"
 #include "output/result_line.h"
 #include "tuner/rda5815.h"
@@ -9,8 +11,6 @@
 namespace demodctl {
 namespace {
 
-constexpr uint8_t kRegTunerControl = 0x33;  // bit 1 set between the tuner's start-up and setting
-constexpr uint8_t kTunerControlBit = 0x02;
 constexpr int32_t kTunerType0 = 0;
 constexpr int32_t kTunerRda5815 = 1;
 // Identity bytes of a board whose tuner is wired to the bus directly, not behind the repeater.
@@ -26,32 +26,25 @@ TunerRequest tuner_request(CommandArgs args) {
   return {to_int(args[2]), to_int(args[3]), to_int(args[4])};
 }
 
-// Reads 0x33 and writes it back with bit 1 set, the other bits as read.
-Fault set_tuner_control(Transport& bus) {
-  const auto value = demod_read_reg(bus, kRegTunerControl);
-  if (!value) return Failure::no_connection;
-  return demod_write_reg(bus, kRegTunerControl, static_cast<uint8_t>(*value | kTunerControlBit));
-}
-
-// The driver of the tuner type: start-up, 0x33, setting.
+// The driver of the tuner type: start-up, the tuner path bit, setting.
 Fault drive_tuner(Transport& bus, const I2cDevice& tuner, const TunerRequest& request,
                   bool tuner_direct) {
   if (request.type == kTunerType0) {
     if (const Fault fault = tuner0_init(bus, tuner, tuner_direct)) return fault;
-    if (const Fault fault = set_tuner_control(bus)) return fault;
+    if (const Fault fault = update_bits(bus, reg::tuner_path, 1)) return fault;
     return tuner0_set(bus, request.freq_mhz, request.bw_mhz / 2, tuner, tuner_direct);
   }
   if (request.type == kTunerRda5815) {
     if (const Fault fault = rda5815_init(bus, tuner, tuner_direct)) return fault;
     debug_log_printf("rda5815_init ends\n");
-    if (const Fault fault = set_tuner_control(bus)) return fault;
+    if (const Fault fault = update_bits(bus, reg::tuner_path, 1)) return fault;
     if (const Fault fault =
             rda5815_set(bus, request.freq_mhz, request.bw_mhz, tuner, tuner_direct)) {
       return fault;
     }
     debug_log_printf("rda5815_set ends\n");
   }
-  return {};  // any other type: no driver, 0x33 left alone
+  return {};  // any other type: no driver, the tuner path bit left alone
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
+#include "demod/field_access.h"
 #include "i2cdev/i2c_dev_bus.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
@@ -38,8 +39,8 @@ const Fault kRefused = Failure::no_connection;
 std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
   if (socket)
     return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
-                                             p.register_server());
-  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usbio());
+                                             kRepeaterOpening, p.register_server());
+  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, kRepeaterOpening, p.usbio());
 }
 
 // A refused transfer is Failure::no_connection on both transports (nothing printed); a refused
@@ -57,7 +58,7 @@ TEST(Transport, RefusedTransfersAreFailures) {
       EXPECT_EQ(bus->demod_write_regs(0x2C, kData), kRefused);
       EXPECT_EQ(bus->read_period(0xEF, period), kRefused);
       EXPECT_FALSE(demod_read_reg(*bus, 0x2C));
-      EXPECT_EQ(bus->read_identity(id), socket ? kRefused : kDone);
+      EXPECT_EQ(bus->read_identity(reg::identity.reg, id), socket ? kRefused : kDone);
     });
     EXPECT_EQ(out, "");
     EXPECT_EQ(read, (std::vector<uint8_t>{0, 0}));
