@@ -4,8 +4,8 @@
 // reset, a capture that never starts) must not keep the tool waiting for ever, so every poll gives
 // up at a deadline kPollBoundMs of wall time after the moment before its first read, however long
 // the reads take (on a quiet bus that is 1500 waits of 2 ms, 600 of 5 ms), and the command ends
-// with Failure::timeout. A failed read ends the poll at once with its own fault: it is never taken
-// for a value.
+// with FaultKind::timeout. A failed read ends the poll at once with its own fault: it is never
+// taken for a value.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +32,9 @@ struct PollSpec {
 using ReadyTest = std::function<bool(std::span<const uint8_t>)>;
 
 // The first read comes at once; no fault once `ready` holds for the bytes in `out` (which keep
-// them), the read's fault after a failed read, Failure::timeout at the deadline. The deadline is
+// them), the read's fault after a failed read, FaultKind::timeout at the deadline. The deadline is
 // tested before each read after the first, so a poll that ends there has made no read past it.
-Fault poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
-                    const ReadyTest& ready);
+Result<void> poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
+                           const ReadyTest& ready);
 
 }  // namespace demodctl

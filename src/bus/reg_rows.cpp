@@ -10,9 +10,9 @@ std::span<const uint8_t> bytes_of(const RegRow& row) {
 }
 
 template <typename Write>
-Fault apply_rows(std::span<const RegRow> rows, Write write) {
+Result<void> apply_rows(std::span<const RegRow> rows, Write write) {
   for (const RegRow& row : rows) {
-    if (const Fault fault = write(row.reg, bytes_of(row))) return fault;
+    if (auto done = write(row.reg, bytes_of(row)); !done) return done.error();
     if (row.wait_ms > 0) delay_ms(row.wait_ms);
   }
   return {};
@@ -20,14 +20,14 @@ Fault apply_rows(std::span<const RegRow> rows, Write write) {
 
 }  // namespace
 
-Fault write_demod_rows(Transport& bus, std::span<const RegRow> rows) {
+Result<void> write_demod_rows(Transport& bus, std::span<const RegRow> rows) {
   return apply_rows(rows, [&](uint8_t reg, std::span<const uint8_t> bytes) {
     return bus.demod_write_regs(reg, bytes);
   });
 }
 
-Fault write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
-                       std::span<const RegRow> rows) {
+Result<void> write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
+                              std::span<const RegRow> rows) {
   return apply_rows(rows, [&](uint8_t reg, std::span<const uint8_t> bytes) {
     return bus.tuner_write_regs(tuner, direct, reg, bytes);
   });

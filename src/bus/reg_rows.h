@@ -19,8 +19,8 @@ struct RegRow {
 
 // Each row in order, nothing merged or skipped (registers written twice are written twice);
 // stops at the first failure and gives its fault.
-Fault write_demod_rows(Transport& bus, std::span<const RegRow> rows);
-Fault write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
-                       std::span<const RegRow> rows);
+Result<void> write_demod_rows(Transport& bus, std::span<const RegRow> rows);
+Result<void> write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
+                              std::span<const RegRow> rows);
 
 }  // namespace demodctl

@@ -17,7 +17,7 @@ constexpr int kPeriodBurst = 100;
 
 }  // namespace
 
-Fault SocketTransport::open_connection() {
+Result<void> SocketTransport::open_connection() {
   // Neither result is examined: an unreachable server shows at the first register call.
   calc_.init_sock(demod().host.c_str(), demod().port);
   calc_.set_i2c_speed(demod().channel, demod().speed);
@@ -27,38 +27,41 @@ Fault SocketTransport::open_connection() {
 void SocketTransport::close_connection() { calc_.deinit_sock(); }
 
 // A failed read leaves zeros, never what the call may have left behind.
-Fault SocketTransport::read(int channel, int address, int reg, std::span<uint8_t> out) {
+Result<void> SocketTransport::read(int channel, int address, int reg, std::span<uint8_t> out) {
   const int rc = calc_.read_reg_multi(channel, address, reg, kRegAddrLen, out.data(),
                                       static_cast<int>(out.size()));
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return Failure::no_connection;
+  return refused_transfer("read", channel, address, reg);
 }
 
-Fault SocketTransport::write(int channel, int address, int reg, std::span<const uint8_t> data) {
+Result<void> SocketTransport::write(int channel, int address, int reg,
+                                    std::span<const uint8_t> data) {
   const int rc = calc_.write_reg_multi(channel, address, reg, kRegAddrLen, data.data(),
                                        static_cast<int>(data.size()));
   if (rc == 0) return {};
-  return Failure::no_connection;
+  return refused_transfer("write", channel, address, reg);
 }
 
-Fault SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+Result<void> SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
   return read(demod().channel, demod().address, reg, out);
 }
 
-Fault SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+Result<void> SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
   return write(demod().channel, demod().address, reg, data);
 }
 
-Fault SocketTransport::read_identity(uint8_t reg, Identity& id) { return demod_read_regs(reg, id); }
+Result<void> SocketTransport::read_identity(uint8_t reg, Identity& id) {
+  return demod_read_regs(reg, id);
+}
 
-Fault SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Result<void> SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   const int rc =
       calc_.read_reg_period(demod().channel, demod().address, reg, kRegAddrLen, out.data(),
                             kPeriodItemLen, static_cast<int>(out.size()), kPeriodBurst);
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return Failure::no_connection;
+  return refused_transfer("period read", demod().channel, demod().address, reg);
 }
 
 void SocketTransport::set_speed(const I2cDevice& device) {
@@ -67,27 +70,28 @@ void SocketTransport::set_speed(const I2cDevice& device) {
 
 // Through the repeater the tuner is reached one byte per opening: open the repeater, transfer
 // byte i (on the demodulator's channel, to the tuner's address), pause.
-Fault SocketTransport::through_repeater(size_t count,
-                                        const std::function<Fault(size_t)>& transfer) {
+Result<void> SocketTransport::through_repeater(
+    size_t count, const std::function<Result<void>(size_t)>& transfer) {
   for (size_t i = 0; i < count; ++i) {
-    if (const Fault fault = demod_write_reg(*this, repeater().reg, repeater().value)) return fault;
-    if (const Fault fault = transfer(i)) return fault;
+    if (auto done = demod_write_reg(*this, repeater().reg, repeater().value); !done)
+      return done.error();
+    if (auto done = transfer(i); !done) return done.error();
     delay_ms(kRepeaterPauseMs);
   }
   return {};
 }
 
 // Direct: one call on the tuner's own channel.
-Fault SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                       std::span<uint8_t> out) {
+Result<void> SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                              std::span<uint8_t> out) {
   if (direct) return read(tuner.channel, tuner.address, reg, out);
   return through_repeater(out.size(), [&](size_t i) {
     return read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1));
   });
 }
 
-Fault SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                        std::span<const uint8_t> data) {
+Result<void> SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                               std::span<const uint8_t> data) {
   if (direct) return write(tuner.channel, tuner.address, reg, data);
   return through_repeater(data.size(), [&](size_t i) {
     return write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1));

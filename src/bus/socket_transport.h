@@ -14,22 +14,22 @@ class SocketTransport : public Transport {
   SocketTransport(const I2cDevice& demod, RepeaterOpening repeater, RegisterServerCalls& calc)
       : Transport(demod, repeater), calc_(calc) {}
 
-  Fault open_connection() override;
+  Result<void> open_connection() override;
   void close_connection() override;
-  Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
-  Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
-  Fault read_identity(uint8_t reg, Identity& id) override;
-  Fault read_period(uint8_t reg, std::span<uint8_t> out) override;
+  Result<void> demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
+  Result<void> demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
+  Result<void> read_identity(uint8_t reg, Identity& id) override;
+  Result<void> read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
-  Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                        std::span<uint8_t> out) override;
-  Fault tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                         std::span<const uint8_t> data) override;
+  Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                               std::span<uint8_t> out) override;
+  Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                std::span<const uint8_t> data) override;
 
  private:
-  Fault read(int channel, int address, int reg, std::span<uint8_t> out);
-  Fault write(int channel, int address, int reg, std::span<const uint8_t> data);
-  Fault through_repeater(size_t count, const std::function<Fault(size_t)>& transfer);
+  Result<void> read(int channel, int address, int reg, std::span<uint8_t> out);
+  Result<void> write(int channel, int address, int reg, std::span<const uint8_t> data);
+  Result<void> through_repeater(size_t count, const std::function<Result<void>(size_t)>& transfer);
   RegisterServerCalls& calc_;
 };
 

@@ -1,15 +1,30 @@
 #include "bus/transport.h"
 
+#include <array>
+#include <cstdio>
+#include <string>
+
 namespace demodctl {
 
-std::optional<uint8_t> demod_read_reg(Transport& bus, uint8_t reg) {
+Result<uint8_t> demod_read_reg(Transport& bus, uint8_t reg) {
   uint8_t value = 0;
-  if (bus.demod_read_regs(reg, std::span(&value, 1))) return std::nullopt;
+  if (auto done = bus.demod_read_regs(reg, std::span(&value, 1)); !done) return done.error();
   return value;
 }
 
-Fault demod_write_reg(Transport& bus, uint8_t reg, uint8_t value) {
+Result<void> demod_write_reg(Transport& bus, uint8_t reg, uint8_t value) {
   return bus.demod_write_regs(reg, std::span(&value, 1));
+}
+
+Fault refused_transfer(std::string_view what, int channel, int address, int reg) {
+  std::array<char, 96> text{};
+  if (channel < 0) {
+    std::snprintf(text.data(), text.size(), " 0x%02X register 0x%02X", address & 0xFF, reg);
+  } else {
+    std::snprintf(text.data(), text.size(), " 0x%02X register 0x%02X on channel %d", address & 0xFF,
+                  reg, channel);
+  }
+  return Fault{FaultKind::no_connection, std::string(what) + text.data()};
 }
 
 }  // namespace demodctl

@@ -4,17 +4,18 @@
 // USB-to-I2C bridge) and hands it to the command; commands never ask which one they have. Each
 // implementation is one file that reads like its column of the register-access tables.
 //
-// Every operation returns its fault, none when it went through; it never prints. After a fault
-// the command ends at once with it, without closing the connection, and sends nothing more.
+// Every operation returns its Result: nothing when it went through, else the fault with its cause
+// ("read 0xD0 register 0x2C on channel 2"); it never prints. After a fault the command ends at
+// once with it, without closing the connection, and sends nothing more.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
+#include <string_view>
 
 #include "bus/i2c_device.h"
-#include "output/outcome.h"
+#include "result/result.h"
 
 namespace demodctl {
 
@@ -41,33 +42,33 @@ class Transport {
   // How the repeater to the tuner is opened.
   RepeaterOpening repeater() const { return repeater_; }
 
-  // Opens the one connection of the run (Failure::open_error when the bridge cannot be had).
-  virtual Fault open_connection() = 0;
+  // Opens the one connection of the run (FaultKind::open_error when the bridge cannot be had).
+  virtual Result<void> open_connection() = 0;
   // Closes it; called once, after the result line of a command that ran to its end.
   virtual void close_connection() = 0;
 
   // Demodulator registers reg, reg+1, ... in one transfer; `out` is zeroed first.
-  virtual Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) = 0;
-  virtual Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) = 0;
+  virtual Result<void> demod_read_regs(uint8_t reg, std::span<uint8_t> out) = 0;
+  virtual Result<void> demod_write_regs(uint8_t reg, std::span<const uint8_t> data) = 0;
   // The identity read at `reg`. On the USB bridge a chip that does not acknowledge reads as zeros
   // (absent) instead of failing, while a bridge that fails the read fails it; on the register
   // server any refusal fails like any other read.
-  virtual Fault read_identity(uint8_t reg, Identity& id) = 0;
+  virtual Result<void> read_identity(uint8_t reg, Identity& id) = 0;
   // out.size() successive one-byte reads of the same register (the capture data port).
-  virtual Fault read_period(uint8_t reg, std::span<uint8_t> out) = 0;
+  virtual Result<void> read_period(uint8_t reg, std::span<uint8_t> out) = 0;
   // The speed setting of a device's channel (the register server's seti2cspeed). The bridge has
   // one bus whose speed was given when it opened: nothing to do there.
   virtual void set_speed(const I2cDevice& device) = 0;
 
   // Tuner registers, through the demodulator's repeater unless `direct`. The repeater opening
   // and every tuner transfer are checked: the first failure ends the access.
-  virtual Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                std::span<uint8_t> out) = 0;
-  virtual Fault tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                 std::span<const uint8_t> data) = 0;
+  virtual Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                       std::span<uint8_t> out) = 0;
+  virtual Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                        std::span<const uint8_t> data) = 0;
 
   // The identity check: reads the identity and keeps it for the command that follows.
-  Fault read_chip_identity(uint8_t reg) { return read_identity(reg, identity_); }
+  Result<void> read_chip_identity(uint8_t reg) { return read_identity(reg, identity_); }
   // What the last identity check read (zeros before any, or from a chip that did not answer).
   const Identity& identity() const { return identity_; }
 
@@ -77,9 +78,12 @@ class Transport {
   Identity identity_{};
 };
 
-// One-byte helpers on top of the transport. demod_read_reg gives nothing after a refused read
-// (always Failure::no_connection), so a failed read is never taken for a value.
-std::optional<uint8_t> demod_read_reg(Transport& bus, uint8_t reg);
-Fault demod_write_reg(Transport& bus, uint8_t reg, uint8_t value);
+// One-byte helpers on top of the transport; a failed read is never taken for a value.
+Result<uint8_t> demod_read_reg(Transport& bus, uint8_t reg);
+Result<void> demod_write_reg(Transport& bus, uint8_t reg, uint8_t value);
+
+// The fault of a transfer the register server or the bridge refused, with what it was:
+// "read 0xD0 register 0x2C on channel 2" (the channel left out on the bridge, channel < 0).
+Fault refused_transfer(std::string_view what, int channel, int address, int reg);
 
 }  // namespace demodctl

@@ -1,6 +1,7 @@
 #include "bus/usb_transport.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace demodctl {
@@ -13,16 +14,12 @@ constexpr int kNotDone = 0;      // USBIO_StreamI2C's "transfer failed"
 // Bridge transactions carry the address and register as their low 8 bits.
 uint8_t low8(int v) { return static_cast<uint8_t>(v & 0xFF); }
 
-// A transaction the bridge did not do is a refused transfer.
-Fault done(bool transferred) {
-  if (transferred) return {};
-  return Failure::no_connection;
-}
-
 }  // namespace
 
-Fault UsbTransport::open_connection() {
-  if (usbio_.open_device(kBridgeIndex) == kOpenFailed) return Failure::open_error;
+Result<void> UsbTransport::open_connection() {
+  if (usbio_.open_device(kBridgeIndex) == kOpenFailed) {
+    return Fault{FaultKind::open_error, "USB bridge " + std::to_string(kBridgeIndex)};
+  }
   usbio_.set_stream(kBridgeIndex, demod().speed);  // result not examined
   return {};
 }
@@ -48,27 +45,37 @@ bool UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data
                            &unused) != kNotDone;
 }
 
-Fault UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
-  return done(read(demod().address, reg, out));
+// A transaction the bridge did not do: not acknowledged, or not carried at all.
+Fault UsbTransport::refused(std::string_view what, int address, uint8_t reg) const {
+  Fault fault = refused_transfer(what, -1, address, reg);
+  fault.kind = usbio_.last_result() == I2cResult::nack ? FaultKind::nack : FaultKind::bus_failure;
+  return fault;
 }
 
-Fault UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
-  return done(write(demod().address, reg, data));
+Result<void> UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+  if (read(demod().address, reg, out)) return {};
+  return refused("read", demod().address, reg);
 }
 
-Fault UsbTransport::read_identity(uint8_t reg, Identity& id) {
+Result<void> UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+  if (write(demod().address, reg, data)) return {};
+  return refused("write", demod().address, reg);
+}
+
+Result<void> UsbTransport::read_identity(uint8_t reg, Identity& id) {
   if (read(demod().address, reg, id)) return {};
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
   if (usbio_.last_result() == I2cResult::nack) return {};
-  return Failure::no_connection;
+  return refused("identity read", demod().address, reg);
 }
 
-Fault UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Result<void> UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   for (size_t i = 0; i < out.size(); ++i) {
     if (!read(demod().address, reg, out.subspan(i, 1))) {
+      Fault fault = refused("period read", demod().address, reg);
       std::fill(out.begin(), out.end(), uint8_t{0});
-      return Failure::no_connection;
+      return fault;
     }
   }
   return {};
@@ -82,16 +89,18 @@ bool UsbTransport::open_repeater() {
   return write(demod().address, repeater().reg, opening);
 }
 
-Fault UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                    std::span<uint8_t> out) {
-  if (!direct && !open_repeater()) return Failure::no_connection;
-  return done(read(tuner.address, reg, out));
+Result<void> UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                           std::span<uint8_t> out) {
+  if (!direct && !open_repeater()) return refused("write", demod().address, repeater().reg);
+  if (read(tuner.address, reg, out)) return {};
+  return refused("read", tuner.address, reg);
 }
 
-Fault UsbTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                     std::span<const uint8_t> data) {
-  if (!direct && !open_repeater()) return Failure::no_connection;
-  return done(write(tuner.address, reg, data));
+Result<void> UsbTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                            std::span<const uint8_t> data) {
+  if (!direct && !open_repeater()) return refused("write", demod().address, repeater().reg);
+  if (write(tuner.address, reg, data)) return {};
+  return refused("write", tuner.address, reg);
 }
 
 }  // namespace demodctl

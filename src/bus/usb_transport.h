@@ -13,17 +13,17 @@ class UsbTransport : public Transport {
   UsbTransport(const I2cDevice& demod, RepeaterOpening repeater, UsbioBackend& usbio)
       : Transport(demod, repeater), usbio_(usbio) {}
 
-  Fault open_connection() override;
+  Result<void> open_connection() override;
   void close_connection() override;
-  Fault demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
-  Fault demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
-  Fault read_identity(uint8_t reg, Identity& id) override;
-  Fault read_period(uint8_t reg, std::span<uint8_t> out) override;
+  Result<void> demod_read_regs(uint8_t reg, std::span<uint8_t> out) override;
+  Result<void> demod_write_regs(uint8_t reg, std::span<const uint8_t> data) override;
+  Result<void> read_identity(uint8_t reg, Identity& id) override;
+  Result<void> read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
-  Fault tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                        std::span<uint8_t> out) override;
-  Fault tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                         std::span<const uint8_t> data) override;
+  Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                               std::span<uint8_t> out) override;
+  Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
+                                std::span<const uint8_t> data) override;
 
  private:
   // START addr+W reg  Sr addr+R out...  STOP. True when the bridge did it.
@@ -31,6 +31,7 @@ class UsbTransport : public Transport {
   // START addr+W reg data...  STOP, built in a buffer of its own.
   bool write(int address, uint8_t reg, std::span<const uint8_t> data);
   bool open_repeater();
+  Fault refused(std::string_view what, int address, uint8_t reg) const;
   UsbioBackend& usbio_;
 };
 

@@ -10,12 +10,14 @@ namespace demodctl {
 Outcome ad_smp(Transport& bus, const Invocation& command) {
   const SampleFormat format =
       to_int(command.args[0]) == 1 ? SampleFormat::eight_bit : SampleFormat::nine_bit;
-  if (const Fault fault = run_capture(bus, format)) return *fault;
+  if (auto done = run_capture(bus, format); !done) return done.error();
   SampleFile file;
-  if (!file.create()) return Failure::file;
+  if (!file.create()) return sample_file_fault("create");
   CaptureBuffer capture{};
-  if (const Fault fault = fetch_capture(bus, capture)) return *fault;
-  if (!file.write(decode_capture(capture, format)) || !file.commit()) return Failure::file;
+  if (auto done = fetch_capture(bus, capture); !done) return done.error();
+  if (!file.write(decode_capture(capture, format)) || !file.commit()) {
+    return sample_file_fault("write");
+  }
   return Reply{kMsgOk, 0};
 }
 

@@ -1,7 +1,12 @@
 #include "capture/capture.h"
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 #include "bus/poll.h"
 #include "bus/reg_rows.h"
+#include "capture/sample_file.h"
 #include "demod/register_map.h"
 
 namespace demodctl {
@@ -33,31 +38,38 @@ constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};  // capture unit stop, 2 byte
 
 }  // namespace
 
-Fault run_capture(Transport& bus, SampleFormat format) {
+Result<void> run_capture(Transport& bus, SampleFormat format) {
   const uint8_t format_value = format == SampleFormat::eight_bit ? kEightBitFormat : kNineBitFormat;
   const RegRow format_row[] = {{reg::capture_format.reg, {format_value}}};
   for (const std::span<const RegRow> rows :
        {std::span<const RegRow>(kWindow), {format_row}, {kTable}}) {
-    if (const Fault fault = write_demod_rows(bus, rows)) return fault;
+    if (auto done = write_demod_rows(bus, rows); !done) return done.error();
   }
   // Ready: the AGC ready flag in the second byte of the AGC level; the first does not count.
   std::array<uint8_t, reg::agc_level.bytes()> agc{};
-  if (const Fault fault =
+  if (auto done =
           poll_register(bus, {reg::agc_level.reg, kPollMs, PollOrder::wait_then_read}, agc,
-                        [](std::span<const uint8_t> b) { return reg::agc_ready.set_in(b[1]); })) {
-    return fault;
+                        [](std::span<const uint8_t> b) { return reg::agc_ready.set_in(b[1]); });
+      !done) {
+    return done.error();
   }
-  if (const Fault fault = write_demod_rows(bus, kStart)) return fault;
+  if (auto done = write_demod_rows(bus, kStart); !done) return done.error();
   uint8_t control = 0;
-  if (const Fault fault = poll_register(
-          bus, {kControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
-          [](std::span<const uint8_t> b) { return reg::capture_done.set_in(b[0]); })) {
-    return fault;
+  if (auto done =
+          poll_register(bus, {kControl, kPollMs, PollOrder::wait_then_read}, std::span(&control, 1),
+                        [](std::span<const uint8_t> b) { return reg::capture_done.set_in(b[0]); });
+      !done) {
+    return done.error();
   }
   return write_demod_rows(bus, kStop);
 }
 
-Fault fetch_capture(Transport& bus, CaptureBuffer& capture) {
+Fault sample_file_fault(const char* step) {
+  return Fault{FaultKind::file,
+               std::string(step) + " sample file " + kSampleFileName + ": " + std::strerror(errno)};
+}
+
+Result<void> fetch_capture(Transport& bus, CaptureBuffer& capture) {
   return bus.read_period(reg::capture_data.reg, capture);
 }
 

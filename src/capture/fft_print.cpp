@@ -8,12 +8,13 @@
 namespace demodctl {
 
 Outcome fft_print(Transport& bus, const Invocation&) {
-  if (const Fault fault = run_capture(bus, SampleFormat::nine_bit)) return *fault;
+  if (auto done = run_capture(bus, SampleFormat::nine_bit); !done) return done.error();
   CaptureBuffer capture{};
-  if (const Fault fault = fetch_capture(bus, capture)) return *fault;
+  if (auto done = fetch_capture(bus, capture); !done) return done.error();
   const SamplePairs pairs = decode_capture(capture, SampleFormat::nine_bit);
   SampleFile file;
-  if (!file.create() || !file.write(pairs) || !file.commit()) return Failure::file;
+  if (!file.create()) return sample_file_fault("create");
+  if (!file.write(pairs) || !file.commit()) return sample_file_fault("write");
   return Reply{kMsgOk, SamplePairList(pairs.begin(), pairs.end())};
 }
 

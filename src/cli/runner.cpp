@@ -16,10 +16,10 @@ Outcome absent_reply(const AbsentReply& absent) {
 // Open, identity check, handler: the outcome to print.
 Outcome framed_outcome(const Command& c, Transport& bus, const Invocation& command) {
   if (c.frame == Frame::none) return c.handler(bus, command);
-  if (const Fault fault = bus.open_connection()) return *fault;
+  if (auto done = bus.open_connection(); !done) return done.error();
   if (c.prepare != nullptr) c.prepare(bus, command);
   if (c.frame == Frame::identity) {
-    if (const Fault fault = bus.read_chip_identity(reg::identity.reg)) return *fault;
+    if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
     if (!chip_present(bus.identity())) return absent_reply(c.absent);
   }
   return c.handler(bus, command);

@@ -26,7 +26,7 @@ constexpr RegRow kChipInit[] = {
 }  // namespace
 
 Outcome chip_init(Transport& bus, const Invocation&) {
-  if (const Fault fault = write_demod_rows(bus, kChipInit)) return *fault;
+  if (auto done = write_demod_rows(bus, kChipInit); !done) return done.error();
   return Reply{kMsgOk, 1};
 }
 

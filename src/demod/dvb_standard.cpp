@@ -40,25 +40,25 @@ class Report {
 };
 
 // One register byte, whose fields are taken apart after it.
-Fault read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
+Result<void> read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
   return bus.demod_read_regs(reg, std::span(&value, 1));
 }
 
 // Reads what the lock status calls for into `m`, each register once; the fault of a refused read.
-Fault read_fields(Transport& bus, ModeReport& m) {
+Result<void> read_fields(Transport& bus, ModeReport& m) {
   uint8_t lock = 0;
-  if (const Fault fault = read_byte(bus, reg::lock_status.reg, lock)) return fault;
+  if (auto done = read_byte(bus, reg::lock_status.reg, lock); !done) return done.error();
   if (!reg::lock_fec.set_in(lock)) return {};
   if (reg::lock_sync.set_in(lock)) {
     m.standard = Standard::dvbs2;
     uint8_t vcm = 0;
-    if (const Fault fault = read_byte(bus, reg::vcm_constant.reg, vcm)) return fault;
+    if (auto done = read_byte(bus, reg::vcm_constant.reg, vcm); !done) return done.error();
     m.vcm = !reg::vcm_constant.set_in(vcm);
     if (m.vcm) return {};
     uint8_t pls = 0;
     uint8_t rolloff = 0;
-    if (const Fault fault = read_byte(bus, reg::modcod.reg, pls)) return fault;
-    if (const Fault fault = read_byte(bus, reg::rolloff.reg, rolloff)) return fault;
+    if (auto done = read_byte(bus, reg::modcod.reg, pls); !done) return done.error();
+    if (auto done = read_byte(bus, reg::rolloff.reg, rolloff); !done) return done.error();
     m.modcod = reg::modcod.get(pls);
     m.short_frame = reg::short_frame.set_in(pls);
     m.pilots = reg::pilots.set_in(pls);
@@ -66,7 +66,7 @@ Fault read_fields(Transport& bus, ModeReport& m) {
     return {};
   }
   uint8_t fec = 0;
-  if (const Fault fault = read_byte(bus, reg::fec_directv.reg, fec)) return fault;
+  if (auto done = read_byte(bus, reg::fec_directv.reg, fec); !done) return done.error();
   m.standard = reg::fec_directv.set_in(fec) ? Standard::directv : Standard::dvbs;
   m.rate_code = reg::fec_code_rate.get(fec);
   return {};
@@ -82,11 +82,10 @@ std::string modcod_part(uint8_t modcod, bool rate) {
 
 }  // namespace
 
-Fault read_mode(Transport& bus, ModeReport& mode) {
+Result<ModeReport> read_mode(Transport& bus) {
   ModeReport m;
-  if (const Fault fault = read_fields(bus, m)) return fault;
-  mode = m;
-  return {};
+  if (auto done = read_fields(bus, m); !done) return done.error();
+  return m;
 }
 
 std::string mode_text(const ModeReport& m) {
@@ -167,9 +166,9 @@ std::optional<double> roll_off(const ModeReport& m) {
 }
 
 Outcome dvb_standard(Transport& bus, const Invocation&) {
-  ModeReport mode;
-  if (const Fault fault = read_mode(bus, mode)) return *fault;
-  return Reply{kMsgOk, mode_text(mode)};
+  const Result<ModeReport> mode = read_mode(bus);
+  if (!mode) return mode.error();
+  return Reply{kMsgOk, mode_text(*mode)};
 }
 
 }  // namespace demodctl

@@ -2,17 +2,16 @@
 
 namespace demodctl {
 
-Fault read_field(Transport& bus, const Field& field, uint8_t& value) {
-  uint8_t byte = 0;
-  if (const Fault fault = bus.demod_read_regs(field.reg, std::span(&byte, 1))) return fault;
-  value = field.get(byte);
-  return {};
+Result<uint8_t> read_field(Transport& bus, const Field& field) {
+  const Result<uint8_t> byte = demod_read_reg(bus, field.reg);
+  if (!byte) return byte.error();
+  return field.get(*byte);
 }
 
-Fault update_bits(Transport& bus, const Field& field, uint8_t value) {
-  uint8_t byte = 0;
-  if (const Fault fault = bus.demod_read_regs(field.reg, std::span(&byte, 1))) return fault;
-  return demod_write_reg(bus, field.reg, field.put(byte, value));
+Result<void> update_bits(Transport& bus, const Field& field, uint8_t value) {
+  const Result<uint8_t> byte = demod_read_reg(bus, field.reg);
+  if (!byte) return byte.error();
+  return demod_write_reg(bus, field.reg, field.put(*byte, value));
 }
 
 }  // namespace demodctl

@@ -9,13 +9,12 @@
 
 namespace demodctl {
 
-// One read of the field's register; the field's value, shifted down, in `value` (left alone
-// after a refused read, whose fault it gives).
-Fault read_field(Transport& bus, const Field& field, uint8_t& value);
+// One read of the field's register; the field's value, shifted down.
+Result<uint8_t> read_field(Transport& bus, const Field& field);
 
 // Reads the field's register and writes it back with the field set to `value`, every other bit as
 // read: one read, one write. Nothing is written after a refused read.
-Fault update_bits(Transport& bus, const Field& field, uint8_t value);
+Result<void> update_bits(Transport& bus, const Field& field, uint8_t value);
 
 // The write that opens the repeater to the tuner, as the transports are given it.
 constexpr RepeaterOpening kRepeaterOpening{reg::repeater_open.reg, reg::repeater_open.put(0, 1)};

@@ -16,7 +16,7 @@ constexpr RegRow kHotReset[] = {
 }  // namespace
 
 Outcome hot_rst(Transport& bus, const Invocation&) {
-  if (const Fault fault = write_demod_rows(bus, kHotReset)) return *fault;
+  if (auto done = write_demod_rows(bus, kHotReset); !done) return done.error();
   return Reply{kMsgOk, 1};
 }
 

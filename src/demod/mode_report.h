@@ -35,8 +35,8 @@ struct ModeReport {
 
 // Reads what the lock status calls for (the lock status, then vcm_constant, the MODCOD register and
 // rolloff, or the FEC mode register; each once); nothing after a refused transfer, whose fault it
-// gives (`mode` then unchanged).
-Fault read_mode(Transport& bus, ModeReport& mode);
+// gives.
+Result<ModeReport> read_mode(Transport& bus);
 
 // The report as dvb_standard prints it, byte for byte.
 std::string mode_text(const ModeReport& mode);

@@ -9,9 +9,9 @@ namespace {
 // Reads the lock status once and reports one stage's flag as 1 or 0. No identity check: with no
 // chip the bridge refuses the read and the command fails.
 Outcome probe_bit(Transport& bus, const Field& flag) {
-  uint8_t value = 0;
-  if (const Fault fault = read_field(bus, flag, value)) return *fault;
-  return Reply{kMsgOk, value};
+  const Result<uint8_t> value = read_field(bus, flag);
+  if (!value) return value.error();
+  return Reply{kMsgOk, int32_t{*value}};
 }
 
 }  // namespace

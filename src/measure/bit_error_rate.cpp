@@ -66,19 +66,24 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
 }
 
 // The counter is read once, as it stands: nothing is waited for.
-BerReading read_bit_error_rate(Transport& bus) {
+Result<BerReading> read_bit_error_rate(Transport& bus) {
   BerReading r;
-  if (!read_fec_lock(bus, r)) return r;
-  if (bus.demod_read_regs(reg::error_count.reg, r.error_count)) return r;
+  const Result<bool> locked = read_fec_lock(bus, r);
+  if (!locked) return locked.error();
+  if (!*locked) return r;
+  if (auto done = bus.demod_read_regs(reg::error_count.reg, r.error_count); !done) {
+    return done.error();
+  }
   const bool dvbs2 = reg::lock_sync.set_in(r.lock_status);
   std::array<uint8_t, 2> regs{};
   const uint8_t mode_reg = dvbs2 ? reg::modcod.reg : reg::fec_directv.reg;
-  const bool read = read_each(bus, std::array{reg::ber_window.reg, mode_reg}, regs);
+  if (auto done = read_each(bus, std::array{reg::ber_window.reg, mode_reg}, regs); !done) {
+    return done.error();
+  }
   r.window = regs[0];
   r.mode = regs[1];
-  if (!read) return r;
   r.rate = bit_error_rate(dvbs2, r.error_count[0], r.error_count[1], r.window, r.mode);
-  r.measured = Measured::figure;
+  r.figure = true;
   return r;
 }
 

@@ -27,16 +27,16 @@ float carrier_to_noise_db(uint8_t noise_high, uint8_t noise_low) {
 }
 
 // The low byte is read even when the estimate is not valid. No lock test.
-CnReading read_carrier_to_noise(Transport& bus) {
+Result<CnReading> read_carrier_to_noise(Transport& bus) {
   CnReading r;
-  const auto high = demod_read_reg(bus, reg::noise_high.reg);
-  if (!high) return r;
+  const Result<uint8_t> high = demod_read_reg(bus, reg::noise_high.reg);
+  if (!high) return high.error();
   r.noise_high = *high;
-  const auto low = demod_read_reg(bus, reg::noise_low.reg);
-  if (!low) return r;
+  const Result<uint8_t> low = demod_read_reg(bus, reg::noise_low.reg);
+  if (!low) return low.error();
   r.noise_low = *low;
   r.cn_db = carrier_to_noise_db(r.noise_high, r.noise_low);
-  r.measured = reg::noise_valid.set_in(r.noise_high) ? Measured::figure : Measured::no_lock;
+  r.figure = reg::noise_valid.set_in(r.noise_high);
   return r;
 }
 

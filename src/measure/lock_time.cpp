@@ -25,11 +25,14 @@ int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
   return static_cast<int32_t>(units * kMsPerUnit);
 }
 
-LockTimeReading read_lock_time(Transport& bus) {
+Result<LockTimeReading> read_lock_time(Transport& bus) {
   LockTimeReading r;
-  if (!read_fec_lock(bus, r) || !read_each(bus, kRegLockTimes, r.times)) return r;
+  const Result<bool> locked = read_fec_lock(bus, r);
+  if (!locked) return locked.error();
+  if (!*locked) return r;
+  if (auto done = read_each(bus, kRegLockTimes, r.times); !done) return done.error();
   r.lock_time_ms = lock_time_ms(r.times[0], r.times[1], r.times[2]);
-  r.measured = Measured::figure;
+  r.figure = true;
   return r;
 }
 

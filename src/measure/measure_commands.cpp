@@ -15,29 +15,41 @@ constexpr int32_t kLockTimeNoLock = 0;
 constexpr int32_t kCarrierOffsetNoLock = 0;
 constexpr double kSymbolOffsetNoLock = 0.0;  // printed as a real, 0.000000
 
-// The reading's failure, or "ok" with the value `value_of` gives it.
+// The reading's fault, or "ok" with the value `value_of` gives it.
 template <typename Reading, typename Value>
-Outcome reply_of(const Reading& reading, Value (*value_of)(const Reading&)) {
-  if (const Fault fault = fault_of(reading.measured)) return *fault;
-  return Reply{kMsgOk, value_of(reading)};
+Outcome reply_of(const Result<Reading>& reading, Value (*value_of)(const Reading&)) {
+  if (!reading) return reading.error();
+  return Reply{kMsgOk, value_of(*reading)};
 }
 
 // The working of symbol_err, appended to the debug log when the chip is locked: a banner, fc once
-// read, the offset once computed. After a refused read the lines before it are written; a log
-// that cannot be opened changes nothing else.
-void log_symbol_rate_offset(const OffsetReading& r) {
-  if (!fec_locked(r.lock_status)) return;
-  debug_log_open("a");
-  debug_log_banner("symbol_err begining!");  // "begining": the log's exact text
-  if (r.has_reference) debug_log_printf("fc=%d\n", static_cast<int>(r.fc_khz));
-  if (r.measured == Measured::figure) {
-    // "fs_oofset": the log's exact text
-    debug_log_printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
-                     r.offset.fraction);
-    debug_log_printf("fs_err_kHz=%f\n", r.offset.khz);
+// read, the offset once computed, each as the reading gets that far. After a refused read the
+// lines before it are written; a log that cannot be opened changes nothing else.
+class SymbolRateLog {
+ public:
+  ~SymbolRateLog() {
+    if (open_) debug_log_close();
   }
-  debug_log_close();
-}
+  void step(const OffsetReading& r) {
+    if (!open_) {
+      open_ = true;
+      debug_log_open("a");
+      debug_log_banner("symbol_err begining!");  // "begining": the log's exact text
+      return;
+    }
+    if (r.figure) {
+      // "fs_oofset": the log's exact text
+      debug_log_printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
+                       r.offset.fraction);
+      debug_log_printf("fs_err_kHz=%f\n", r.offset.khz);
+    } else if (r.has_reference) {
+      debug_log_printf("fc=%d\n", static_cast<int>(r.fc_khz));
+    }
+  }
+
+ private:
+  bool open_ = false;
+};
 
 }  // namespace
 
@@ -57,30 +69,30 @@ Outcome cn_read(Transport& bus, const Invocation&) {
 Outcome ber_calc(Transport& bus, const Invocation&) {
   return reply_of(
       read_bit_error_rate(bus),
-      +[](const BerReading& r) { return r.measured == Measured::figure ? r.rate : kBerNoLock; });
+      +[](const BerReading& r) { return r.figure ? r.rate : kBerNoLock; });
 }
 
 Outcome lock_time(Transport& bus, const Invocation&) {
   return reply_of(
-      read_lock_time(bus), +[](const LockTimeReading& r) {
-        return r.measured == Measured::figure ? r.lock_time_ms : kLockTimeNoLock;
-      });
+      read_lock_time(bus),
+      +[](const LockTimeReading& r) { return r.figure ? r.lock_time_ms : kLockTimeNoLock; });
 }
 
 Outcome carrier_err(Transport& bus, const Invocation&) {
   return reply_of(
-      read_carrier_offset(bus), +[](const OffsetReading& r) {
-        return r.measured == Measured::figure ? r.offset.whole_khz : kCarrierOffsetNoLock;
-      });
+      read_carrier_offset(bus),
+      +[](const OffsetReading& r) { return r.figure ? r.offset.whole_khz : kCarrierOffsetNoLock; });
 }
 
 // The log is written (and closed) before the outcome is returned. Without lock it is left alone
 // and the offset reads as the real 0.000000 (carrier_err prints the integer 0).
 Outcome symbol_err(Transport& bus, const Invocation&) {
-  const OffsetReading r = read_symbol_rate_offset(bus);
-  log_symbol_rate_offset(r);
-  if (const Fault fault = fault_of(r.measured)) return *fault;
-  if (r.measured == Measured::figure) return Reply{kMsgOk, r.offset.whole_khz};
+  Result<OffsetReading> r = [&bus] {
+    SymbolRateLog log;
+    return read_symbol_rate_offset(bus, [&log](const OffsetReading& step) { log.step(step); });
+  }();
+  if (!r) return r.error();
+  if (r->figure) return Reply{kMsgOk, r->offset.whole_khz};
   return Reply{kMsgOk, kSymbolOffsetNoLock};
 }
 

@@ -24,16 +24,27 @@ Offset scaled_offset(uint32_t fc_khz, uint8_t low, uint8_t high, double scale) {
   return {fraction, khz, static_cast<int32_t>(khz)};
 }
 
-// Lock, fc, then the pair, each register by a read of its own.
-OffsetReading read_offset(Transport& bus, const std::array<uint8_t, 2>& pair_regs,
-                          Offset (*scale)(uint32_t, uint8_t, uint8_t)) {
+// Lock, fc, then the pair, each register by a read of its own; `progress` after each step with
+// lock.
+Result<OffsetReading> read_offset(Transport& bus, const std::array<uint8_t, 2>& pair_regs,
+                                  Offset (*scale)(uint32_t, uint8_t, uint8_t),
+                                  const OffsetProgress& progress) {
   OffsetReading r;
-  if (!read_fec_lock(bus, r) || !read_each(bus, kRegReference, r.reference)) return r;
+  const auto step = [&] {
+    if (progress) progress(r);
+  };
+  const Result<bool> locked = read_fec_lock(bus, r);
+  if (!locked) return locked.error();
+  if (!*locked) return r;
+  step();
+  if (auto done = read_each(bus, kRegReference, r.reference); !done) return done.error();
   r.has_reference = true;
   r.fc_khz = reference_khz(r.reference[0], r.reference[1], r.reference[2]);
-  if (!read_each(bus, pair_regs, r.pair)) return r;
+  step();
+  if (auto done = read_each(bus, pair_regs, r.pair); !done) return done.error();
   r.offset = scale(r.fc_khz, r.pair[0], r.pair[1]);
-  r.measured = Measured::figure;
+  r.figure = true;
+  step();
   return r;
 }
 
@@ -51,12 +62,12 @@ Offset symbol_rate_offset(uint32_t fc_khz, uint8_t low, uint8_t high) {
   return scaled_offset(fc_khz, low, high, kSymbolScale);
 }
 
-OffsetReading read_carrier_offset(Transport& bus) {
-  return read_offset(bus, kRegCarrierOffset, carrier_offset);
+Result<OffsetReading> read_carrier_offset(Transport& bus, const OffsetProgress& progress) {
+  return read_offset(bus, kRegCarrierOffset, carrier_offset, progress);
 }
 
-OffsetReading read_symbol_rate_offset(Transport& bus) {
-  return read_offset(bus, kRegSymbolOffset, symbol_rate_offset);
+Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetProgress& progress) {
+  return read_offset(bus, kRegSymbolOffset, symbol_rate_offset, progress);
 }
 
 }  // namespace demodctl

@@ -11,8 +11,6 @@
 
 namespace demodctl {
 
-// Each register by a read of its own, in order; false at the first refused read (nothing after it
-// is read; `out` keeps the bytes read before it).
 // The registers a field spans, first to last.
 template <std::size_t N>
 constexpr std::array<uint8_t, N> regs_of(const Field& field) {
@@ -21,26 +19,27 @@ constexpr std::array<uint8_t, N> regs_of(const Field& field) {
   return regs;
 }
 
+// Each register by a read of its own, in order; the first refused read ends it (nothing after it
+// is read; `out` keeps the bytes read before it).
 template <std::size_t N>
-bool read_each(Transport& bus, const std::array<uint8_t, N>& regs, std::array<uint8_t, N>& out) {
+Result<void> read_each(Transport& bus, const std::array<uint8_t, N>& regs,
+                       std::array<uint8_t, N>& out) {
   for (std::size_t i = 0; i < N; ++i) {
-    const auto byte = demod_read_reg(bus, regs[i]);
-    if (!byte) return false;
+    const Result<uint8_t> byte = demod_read_reg(bus, regs[i]);
+    if (!byte) return byte.error();
     out[i] = *byte;
   }
-  return true;
+  return {};
 }
 
 // Reads the lock status into the reading; true when the FEC is locked and the measurement goes
-// on, false when the reading is settled (no lock, or a refused read: `no_connection`).
+// on, false without lock (the reading has no figure).
 template <typename Reading>
-bool read_fec_lock(Transport& bus, Reading& reading) {
-  const auto status = demod_read_reg(bus, reg::lock_status.reg);
-  if (!status) return false;
+Result<bool> read_fec_lock(Transport& bus, Reading& reading) {
+  const Result<uint8_t> status = demod_read_reg(bus, reg::lock_status.reg);
+  if (!status) return status.error();
   reading.lock_status = *status;
-  if (fec_locked(*status)) return true;
-  reading.measured = Measured::no_lock;
-  return false;
+  return fec_locked(*status);
 }
 
 }  // namespace demodctl

@@ -55,17 +55,13 @@ int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
   return std::min(static_cast<int32_t>(level) + kStrengthOffset, kStrengthCap);
 }
 
-StrengthReading read_signal_strength(Transport& bus) {
+Result<StrengthReading> read_signal_strength(Transport& bus) {
   StrengthReading r;
   const auto ready = [](std::span<const uint8_t> bytes) { return reg::agc_ready.set_in(bytes[1]); };
-  const Fault fault =
+  const Result<void> ready_read =
       poll_register(bus, {reg::agc_level.reg, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready);
-  if (fault) {
-    r.measured = *fault == Failure::timeout ? Measured::timeout : Measured::no_connection;
-    return r;
-  }
+  if (!ready_read) return ready_read.error();
   r.strength = signal_strength(r.agc[0], r.agc[1]);
-  r.measured = Measured::figure;
   return r;
 }
 

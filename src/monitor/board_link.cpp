@@ -23,7 +23,7 @@ BoardLink::~BoardLink() { close(); }
 
 bool BoardLink::open() {
   close();
-  open_ = !transport_->open_connection();
+  open_ = transport_->open_connection().has_value();
   return up();
 }
 

@@ -24,7 +24,7 @@ std::string recording_name(const std::string& board, WallTime time) {
 std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error) {
   CaptureBuffer buffer{};
-  if (run_capture(bus, SampleFormat::nine_bit) || fetch_capture(bus, buffer)) {
+  if (!run_capture(bus, SampleFormat::nine_bit) || !fetch_capture(bus, buffer)) {
     return std::nullopt;
   }
   CaptureRecord record;

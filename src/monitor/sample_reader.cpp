@@ -28,8 +28,10 @@ double as_decimal(float value) {
   return decimal;
 }
 
-bool failed(BoardSample& s, Measured measured, const char* what) {
-  if (!fault_of(measured)) return false;
+// A refused read ends the sample: the board counts as disconnected, with what failed.
+template <typename T>
+bool failed(BoardSample& s, const Result<T>& result, const char* what) {
+  if (result) return false;
   s.connected = false;
   s.failure = std::string(what) + " read failed";
   return true;
@@ -46,64 +48,58 @@ std::optional<uint8_t> recorded(const BoardSample& sample, uint8_t reg) {
 
 void read_sample(Transport& bus, BoardSample& s) {
   s.connected = true;
-  const auto lock = demod_read_reg(bus, reg::lock_status.reg);
-  if (!lock) {
-    s.connected = false;
-    s.failure = "lock status read failed";
-    return;
-  }
+  const Result<uint8_t> lock = demod_read_reg(bus, reg::lock_status.reg);
+  if (failed(s, lock, "lock status")) return;
   s.lock_status = *lock;
   record(s, reg::lock_status.reg, {*lock});
 
-  const StrengthReading strength = read_signal_strength(bus);
-  if (failed(s, strength.measured, "strength")) return;
-  record(s, reg::agc_level.reg, {strength.agc[0], strength.agc[1]});
-  const int32_t level = strength.agc[0] | (strength.agc[1] & kAgcHighBits) << 8;
+  const Result<StrengthReading> strength = read_signal_strength(bus);
+  if (failed(s, strength, "strength")) return;
+  record(s, reg::agc_level.reg, {strength->agc[0], strength->agc[1]});
+  const int32_t level = strength->agc[0] | (strength->agc[1] & kAgcHighBits) << 8;
   s.strength_dbm = as_decimal(agc_to_dbm(level));
 
-  const CnReading cn = read_carrier_to_noise(bus);
-  if (failed(s, cn.measured, "C/N")) return;
-  record(s, reg::noise_low.reg, {cn.noise_low, cn.noise_high});
-  if (cn.measured == Measured::figure) s.cn_db = as_decimal(cn.cn_db);
+  const Result<CnReading> cn = read_carrier_to_noise(bus);
+  if (failed(s, cn, "C/N")) return;
+  record(s, reg::noise_low.reg, {cn->noise_low, cn->noise_high});
+  if (cn->figure) s.cn_db = as_decimal(cn->cn_db);
 
-  const BerReading ber = read_bit_error_rate(bus);
-  if (failed(s, ber.measured, "BER")) return;
-  if (ber.measured == Measured::figure) {
-    record(s, reg::error_count.reg, {ber.error_count[0], ber.error_count[1]});
-    record(s, reg::ber_window.reg, {ber.window});
-    record(s, reg::lock_sync.set_in(ber.lock_status) ? reg::modcod.reg : reg::fec_directv.reg,
-           {ber.mode});
-    s.ber = ber.rate;
+  const Result<BerReading> ber = read_bit_error_rate(bus);
+  if (failed(s, ber, "BER")) return;
+  if (ber->figure) {
+    record(s, reg::error_count.reg, {ber->error_count[0], ber->error_count[1]});
+    record(s, reg::ber_window.reg, {ber->window});
+    record(s, reg::lock_sync.set_in(ber->lock_status) ? reg::modcod.reg : reg::fec_directv.reg,
+           {ber->mode});
+    s.ber = ber->rate;
   }
 
-  const LockTimeReading time = read_lock_time(bus);
-  if (failed(s, time.measured, "lock time")) return;
-  if (time.measured == Measured::figure) {
-    record(s, reg::lock_times.reg, {time.times[0], time.times[1], time.times[2]});
-    s.lock_time_ms = time.lock_time_ms;
+  const Result<LockTimeReading> time = read_lock_time(bus);
+  if (failed(s, time, "lock time")) return;
+  if (time->figure) {
+    record(s, reg::lock_times.reg, {time->times[0], time->times[1], time->times[2]});
+    s.lock_time_ms = time->lock_time_ms;
   }
 
-  const OffsetReading carrier = read_carrier_offset(bus);
-  if (failed(s, carrier.measured, "carrier offset")) return;
-  if (carrier.measured == Measured::figure) {
+  const Result<OffsetReading> carrier = read_carrier_offset(bus);
+  if (failed(s, carrier, "carrier offset")) return;
+  if (carrier->figure) {
     record(s, reg::reference_khz.reg,
-           {carrier.reference[0], carrier.reference[1], carrier.reference[2]});
-    record(s, reg::carrier_offset.reg, {carrier.pair[0], carrier.pair[1]});
-    s.carrier_offset_khz = carrier.offset.khz;
+           {carrier->reference[0], carrier->reference[1], carrier->reference[2]});
+    record(s, reg::carrier_offset.reg, {carrier->pair[0], carrier->pair[1]});
+    s.carrier_offset_khz = carrier->offset.khz;
   }
 
-  const OffsetReading symbol = read_symbol_rate_offset(bus);
-  if (failed(s, symbol.measured, "symbol rate offset")) return;
-  if (symbol.measured == Measured::figure) {
-    record(s, reg::symbol_offset.reg, {symbol.pair[0], symbol.pair[1]});
-    s.symbol_offset_khz = symbol.offset.khz;
+  const Result<OffsetReading> symbol = read_symbol_rate_offset(bus);
+  if (failed(s, symbol, "symbol rate offset")) return;
+  if (symbol->figure) {
+    record(s, reg::symbol_offset.reg, {symbol->pair[0], symbol->pair[1]});
+    s.symbol_offset_khz = symbol->offset.khz;
   }
 
-  if (read_mode(bus, s.mode_fields)) {
-    s.connected = false;
-    s.failure = "mode report read failed";
-    return;
-  }
+  const Result<ModeReport> mode = read_mode(bus);
+  if (failed(s, mode, "mode report")) return;
+  s.mode_fields = *mode;
   s.mode = mode_text(s.mode_fields);
 }
 

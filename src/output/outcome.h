@@ -4,26 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "result/result.h"
+
 namespace demodctl {
-
-// Why a run ended early. After any of them nothing more is sent on the bus.
-enum class Failure : uint8_t {
-  no_connection,  // a transfer the register server or the bridge refused
-  open_error,     // the bridge could not be opened
-  timeout,        // a status flag did not come by the poll's deadline
-  file,           // the sample file could not be created or written
-};
-
-// What a step of a command (a transfer, a poll, a table of writes) ends with: nothing when it went
-// through, else the failure that ended it. Like std::error_code it tests true on a failure:
-//   if (const Fault fault = bus.demod_write_regs(reg, data)) return *fault;
-using Fault = std::optional<Failure>;
 
 using SamplePairList = std::vector<std::pair<int, int>>;
 
@@ -36,8 +24,10 @@ struct Reply {
   ReplyValue value;
 };
 
-using Outcome = std::variant<Reply, Failure>;
+// A reply, or the fault that ended the command early (after it nothing more is sent on the bus):
+//   if (auto done = bus.demod_write_regs(reg, data); !done) return done.error();
+using Outcome = std::variant<Reply, Fault>;
 
-inline bool failed(const Outcome& outcome) { return std::holds_alternative<Failure>(outcome); }
+inline bool failed(const Outcome& outcome) { return std::holds_alternative<Fault>(outcome); }
 
 }  // namespace demodctl

@@ -8,15 +8,20 @@ namespace {
 
 constexpr int32_t kFailureValue = -1;
 
-const char* failure_message(Failure failure) {
-  switch (failure) {
-    case Failure::open_error:
+// Every refused transfer, whatever the cause, is "no connection" on the line.
+const char* failure_message(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::open_error:
       return kMsgOpenError;
-    case Failure::timeout:
+    case FaultKind::timeout:
       return kMsgTimeout;
-    case Failure::file:
+    case FaultKind::file:
       return kMsgFileError;
-    case Failure::no_connection:
+    case FaultKind::no_connection:
+    case FaultKind::nack:
+    case FaultKind::bus_failure:
+    case FaultKind::refused:
+    case FaultKind::read_only:
       break;
   }
   return kMsgNoConnection;
@@ -46,8 +51,8 @@ struct ValueText {
 }  // namespace
 
 std::string result_line(const Outcome& outcome) {
-  if (const auto* failure = std::get_if<Failure>(&outcome)) {
-    return std::string("error=") + failure_message(*failure) + ",return=-1";
+  if (const auto* fault = std::get_if<Fault>(&outcome)) {
+    return std::string("error=") + failure_message(fault->kind) + ",return=-1";
   }
   const auto& reply = std::get<Reply>(outcome);
   std::string line = std::string("error=") + reply.message + ",return=";

@@ -21,43 +21,43 @@ size_t put_reg(const wire::RegTarget& t, uint8_t* out) {
   return 1;
 }
 
-Outcome reply(const wire::Request& q, Status status, std::span<const uint8_t> body = {}) {
-  Outcome out;
+RequestResult reply(const wire::Request& q, Status status, std::span<const uint8_t> body = {}) {
+  RequestResult out;
   out.reply = wire::encode_reply(static_cast<uint8_t>(q.op), status, q.seq, body);
   return out;
 }
 
 // A request refused before the bus was touched (failed() turns it into a failed transfer).
-Outcome error_reply(const wire::Request& q, Status status, std::string_view reason) {
-  Outcome out;
+RequestResult error_reply(const wire::Request& q, Status status, std::string_view reason) {
+  RequestResult out;
   out.reply = wire::encode_error_reply(static_cast<uint8_t>(q.op), status, q.seq, reason);
   out.refused = true;
   return out;
 }
 
-Outcome dropped() {
-  Outcome out;
+RequestResult dropped() {
+  RequestResult out;
   out.drop = true;
   return out;
 }
 
-Outcome no_channel(const wire::Request& q) {
+RequestResult no_channel(const wire::Request& q) {
   return error_reply(q, Status::kNoChannel, "no such channel");
 }
 
-Outcome failed(const wire::Request& q, Status status, std::string_view reason) {
-  Outcome out = error_reply(q, status, reason);
+RequestResult failed(const wire::Request& q, Status status, std::string_view reason) {
+  RequestResult out = error_reply(q, status, reason);
   out.refused = false;
   out.bus_failed = true;
   return out;
 }
 
-Outcome read_only_refusal(const wire::Request& q) {
+RequestResult read_only_refusal(const wire::Request& q) {
   return error_reply(q, Status::kReadOnly, "server is read-only");
 }
 
-Outcome transfer_reply(BusBackend& backend, const wire::Request& q, Status status,
-                       std::span<const uint8_t> body) {
+RequestResult transfer_reply(BusBackend& backend, const wire::Request& q, Status status,
+                             std::span<const uint8_t> body) {
   if (backend.take_drop_request()) return dropped();
   if (status != Status::kOk) return failed(q, status, "device did not acknowledge");
   return reply(q, Status::kOk, body);
@@ -99,7 +99,7 @@ bool puts_data_on_bus(const wire::Request& q) {
   return false;
 }
 
-Outcome perform(BusBackend& backend, const wire::Request& q, bool read_only) {
+RequestResult perform(BusBackend& backend, const wire::Request& q, bool read_only) {
   if (read_only && puts_data_on_bus(q)) return read_only_refusal(q);
   switch (q.op) {
     case wire::Opcode::kHello:
@@ -132,7 +132,7 @@ Outcome perform(BusBackend& backend, const wire::Request& q, bool read_only) {
 PeriodRead::PeriodRead(const wire::Request& request, bool read_only)
     : request_(request), data_(request.total), refused_(read_only && puts_data_on_bus(request)) {}
 
-std::optional<Outcome> PeriodRead::run(BusBackend& backend, size_t& budget) {
+std::optional<RequestResult> PeriodRead::run(BusBackend& backend, size_t& budget) {
   if (refused_) return read_only_refusal(request_);
   I2cBus* bus = backend.channel(request_.target.channel);
   if (bus == nullptr) return no_channel(request_);

@@ -29,7 +29,7 @@ wire::Status write_registers(I2cBus& bus, const wire::RegTarget& target,
 bool puts_data_on_bus(const wire::Request& request);
 
 // The reply to send, or none when the connection is to be dropped without a reply.
-struct Outcome {
+struct RequestResult {
   std::vector<uint8_t> reply;
   bool drop = false;
   // A bus transfer or adapter operation that failed (NACK, IO_ERROR), or a request refused before
@@ -40,7 +40,7 @@ struct Outcome {
 
 // HELLO, SET_SPEED, READ and WRITE (READ_PERIOD goes through PeriodRead). With `read_only`, a
 // request that puts_data_on_bus() gets READ_ONLY and no transfer.
-Outcome perform(BusBackend& backend, const wire::Request& request, bool read_only);
+RequestResult perform(BusBackend& backend, const wire::Request& request, bool read_only);
 
 // READ_PERIOD: total/item_len reads of item_len bytes from the same register, performed a few
 // at a time so the server can serve other clients in between.
@@ -50,7 +50,7 @@ class PeriodRead {
   // Up to min(burst, budget) reads, each taken from `budget`; the final outcome once all are done
   // or one failed, else nothing (the caller lets others in, then calls again). A request refused
   // as read-only ends at the first call, without a read.
-  std::optional<Outcome> run(BusBackend& backend, size_t& budget);
+  std::optional<RequestResult> run(BusBackend& backend, size_t& budget);
   const wire::Request& request() const { return request_; }
 
  private:

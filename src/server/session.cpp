@@ -168,7 +168,7 @@ void Session::serve() {
   size_t budget = kTransfersPerTurn;
   while (!closed_ && !closing_) {
     if (period_) {
-      std::optional<Outcome> outcome = period_->run(backend_, budget);
+      std::optional<RequestResult> outcome = period_->run(backend_, budget);
       if (!outcome) {
         post_turn();  // let the other connections in before the next reads
         return;
@@ -235,7 +235,7 @@ void Session::handle(const wire::Request& q) {
   finish(perform(backend_, q, rules_.read_only), q);
 }
 
-void Session::finish(Outcome outcome, const wire::Request& q) {
+void Session::finish(RequestResult outcome, const wire::Request& q) {
   if (outcome.drop) {
     close("dropped by a board fault");  // no reply
     return;

@@ -60,7 +60,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void serve();
   void post_turn();
   void handle(const wire::Request& request);
-  void finish(Outcome outcome, const wire::Request& request);
+  void finish(RequestResult outcome, const wire::Request& request);
   void queue(std::span<const uint8_t> frame);
   void start_write();
   void on_written(const asio::error_code& ec);

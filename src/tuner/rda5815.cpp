@@ -178,13 +178,13 @@ uint8_t rda5815_filter_byte(int32_t bw_mhz) {
   return static_cast<uint8_t>(kFilterSet | (code & kFilterCodeMask));
 }
 
-Fault rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct) {
+Result<void> rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct) {
   delay_ms(kPowerUpMs);
   return write_tuner_rows(bus, tuner, direct, kRda5815Init);
 }
 
-Fault rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const I2cDevice& tuner,
-                  bool direct) {
+Result<void> rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const I2cDevice& tuner,
+                         bool direct) {
   const uint32_t word = rda5815_freq_word(freq_mhz);
   const RegRow rows[] = {
       {kRegControl, {0xC1}},

@@ -9,9 +9,9 @@
 
 namespace demodctl {
 
-Fault rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct);
-Fault rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const I2cDevice& tuner,
-                  bool direct);
+Result<void> rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct);
+Result<void> rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const I2cDevice& tuner,
+                         bool direct);
 
 // The frequency word of registers 0x07..0x0A and the filter byte of register 0x0B.
 uint32_t rda5815_freq_word(int32_t freq_mhz);

@@ -10,9 +10,9 @@
 
 namespace demodctl {
 
-Fault tuner0_init(Transport& bus, const I2cDevice& tuner, bool direct);
-Fault tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz, const I2cDevice& tuner,
-                 bool direct);
+Result<void> tuner0_init(Transport& bus, const I2cDevice& tuner, bool direct);
+Result<void> tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz,
+                        const I2cDevice& tuner, bool direct);
 
 // The synthesizer bytes of registers 0x00..0x03 and the filter byte of register 0x05.
 std::array<uint8_t, 4> tuner0_synth_bytes(int32_t freq_mhz);

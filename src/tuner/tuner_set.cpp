@@ -27,20 +27,20 @@ TunerRequest tuner_request(CommandArgs args) {
 }
 
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Fault drive_tuner(Transport& bus, const I2cDevice& tuner, const TunerRequest& request,
-                  bool tuner_direct) {
+Result<void> drive_tuner(Transport& bus, const I2cDevice& tuner, const TunerRequest& request,
+                         bool tuner_direct) {
   if (request.type == kTunerType0) {
-    if (const Fault fault = tuner0_init(bus, tuner, tuner_direct)) return fault;
-    if (const Fault fault = update_bits(bus, reg::tuner_path, 1)) return fault;
+    if (auto done = tuner0_init(bus, tuner, tuner_direct); !done) return done.error();
+    if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
     return tuner0_set(bus, request.freq_mhz, request.bw_mhz / 2, tuner, tuner_direct);
   }
   if (request.type == kTunerRda5815) {
-    if (const Fault fault = rda5815_init(bus, tuner, tuner_direct)) return fault;
+    if (auto done = rda5815_init(bus, tuner, tuner_direct); !done) return done.error();
     debug_log_printf("rda5815_init ends\n");
-    if (const Fault fault = update_bits(bus, reg::tuner_path, 1)) return fault;
-    if (const Fault fault =
-            rda5815_set(bus, request.freq_mhz, request.bw_mhz, tuner, tuner_direct)) {
-      return fault;
+    if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
+    if (auto done = rda5815_set(bus, request.freq_mhz, request.bw_mhz, tuner, tuner_direct);
+        !done) {
+      return done.error();
     }
     debug_log_printf("rda5815_set ends\n");
   }
@@ -60,9 +60,9 @@ void tuner_set_prepare(Transport& bus, const Invocation& command) {
 
 Outcome tuner_set(Transport& bus, const Invocation& command) {
   const bool tuner_direct = bus.identity() == kDirectTunerId;
-  const Fault fault =
+  const Result<void> driven =
       drive_tuner(bus, command.tuner_device, tuner_request(command.args), tuner_direct);
-  if (fault) return *fault;  // the log keeps the lines written before
+  if (!driven) return driven.error();  // the log keeps the lines written before
   debug_log_banner("tuner_set ends!");
   debug_log_close();
   return Reply{kMsgOk, 0};

@@ -31,8 +31,7 @@ namespace {
 const I2cDevice kTunerSock{"127.0.0.1", 5000, 3, 400, 192};
 const I2cDevice kTunerUsb{"", 0, 0, 100, 0xC0};
 const uint8_t kData[3] = {0xA1, 0xB2, 0xC3};
-const Fault kDone{};
-const Fault kRefused = Failure::no_connection;
+bool refused(const Result<void>& r) { return !r && r.error().kind != FaultKind::timeout; }
 
 // The demodulator at 464 (the address goes on whole to the server, as 464 & 0xFF = 0xD0 on the
 // bridge), channel 2.
@@ -43,7 +42,7 @@ std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
   return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, kRepeaterOpening, p.usbio());
 }
 
-// A refused transfer is Failure::no_connection on both transports (nothing printed); a refused
+// A refused transfer is a fault on both transports (nothing printed); a refused
 // read leaves zeros, never what the library scribbled. Only the bridge's identity read turns a
 // silent chip into zeros (absent).
 TEST(Transport, RefusedTransfersAreFailures) {
@@ -54,11 +53,12 @@ TEST(Transport, RefusedTransfersAreFailures) {
     std::vector<uint8_t> read{1, 2}, period{1, 2};
     Identity id{9, 9, 9, 9};
     const std::string out = captured([&] {
-      EXPECT_EQ(bus->demod_read_regs(0x2C, read), kRefused);
-      EXPECT_EQ(bus->demod_write_regs(0x2C, kData), kRefused);
-      EXPECT_EQ(bus->read_period(0xEF, period), kRefused);
+      EXPECT_TRUE(refused(bus->demod_read_regs(0x2C, read)));
+      EXPECT_TRUE(refused(bus->demod_write_regs(0x2C, kData)));
+      EXPECT_TRUE(refused(bus->read_period(0xEF, period)));
       EXPECT_FALSE(demod_read_reg(*bus, 0x2C));
-      EXPECT_EQ(bus->read_identity(reg::identity.reg, id), socket ? kRefused : kDone);
+      const Result<void> identity = bus->read_identity(reg::identity.reg, id);
+      EXPECT_EQ(refused(identity), socket);
     });
     EXPECT_EQ(out, "");
     EXPECT_EQ(read, (std::vector<uint8_t>{0, 0}));
@@ -93,9 +93,9 @@ TEST(Transport, TunerAccessExactCalls) {
     auto bus = transport(p, socket);
     const I2cDevice& tuner = socket ? kTunerSock : kTunerUsb;
     std::vector<uint8_t> buf(3);
-    const Fault fault = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
-                              : bus->tuner_read_regs(tuner, direct, 0x10, buf);
-    EXPECT_EQ(fault, fail_at != 0 ? kRefused : kDone) << calls;
+    const Result<void> done = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
+                                    : bus->tuner_read_regs(tuner, direct, 0x10, buf);
+    EXPECT_EQ(refused(done), fail_at != 0) << calls;
     EXPECT_EQ(p.calls, split(calls));
   }
 }
@@ -123,8 +123,8 @@ TEST(Poll, EndsAtItsDeadlineWhateverTheReadsCost) {
     p.transfer_ms = std::chrono::milliseconds(100);
     auto bus = transport(p, true);
     std::array<uint8_t, 1> flag{};
-    const Fault fault = poll_register(*bus, {0x38, interval_ms, order}, flag,
-                                      [](std::span<const uint8_t> b) { return b[0] != 0; });
+    const Result<void> done = poll_register(*bus, {0x38, interval_ms, order}, flag,
+                                            [](std::span<const uint8_t> b) { return b[0] != 0; });
     const std::string read = "ReadregMulti(2,464,0x38,1,1)";
     const std::string wait = fmt("delay(%d)", interval_ms);
     Calls calls = {read};
@@ -133,7 +133,7 @@ TEST(Poll, EndsAtItsDeadlineWhateverTheReadsCost) {
       calls.push_back(read_first ? read : wait);
       calls.push_back(read_first ? wait : read);
     }
-    EXPECT_EQ(fault, Failure::timeout);
+    EXPECT_EQ(done.error().text(), "timeout: register 0x38 not ready after 3000 ms");
     EXPECT_EQ(p.calls, calls) << interval_ms;
   }
 }

@@ -124,7 +124,7 @@ struct OpenBoard {
                       p.register_server()};
   OpenBoard(uint8_t status, const Regs& changes, int fail_at = 0) {
     set_board(p, status, changes);
-    EXPECT_EQ(bus.open_connection(), Fault{});
+    EXPECT_TRUE(bus.open_connection());
     p.fail_at = fail_at;  // opening makes no register transfer
   }
   // The calls since the open, in the shorthand of expand().
@@ -137,38 +137,38 @@ TEST(Measurements, ReturnTheRegistersTheLockStateAndTheFigure) {
   {  // ready at the second read of 0x37..0x38, whose bytes are kept: 0x960 = 2400, -65 dBm
     OpenBoard b(0, {});
     b.p.script[{0xD0, 0x38}] = {0x09};
-    const StrengthReading r = read_signal_strength(b.bus);
+    const StrengthReading r = read_signal_strength(b.bus).value();
     b.expect_reads("37+2 37+2 d2");
-    EXPECT_EQ(std::tuple(r.measured, r.agc[1], r.strength), std::tuple(Measured::figure, 0x89, 25));
+    EXPECT_EQ(std::tuple(r.agc[1], r.strength), std::tuple(0x89, 25));
   }
   {  // an estimate not yet valid: both bytes read, no figure
     OpenBoard b(0, {{0x7F, {0x7F}}});
-    const CnReading r = read_carrier_to_noise(b.bus);
+    const CnReading r = read_carrier_to_noise(b.bus).value();
     b.expect_reads("7F 7E");
-    EXPECT_EQ(std::tuple(r.measured, r.noise_high, r.noise_low),
-              std::tuple(Measured::no_lock, 0x7F, 0x01));
+    EXPECT_EQ(std::tuple(r.figure, r.noise_high, r.noise_low), std::tuple(false, 0x7F, 0x01));
   }
   {  // DVB-S (lock status bit 3 clear) reads its mode from 0x8E: DirecTV
     OpenBoard b(0x20, {});
-    const BerReading r = read_bit_error_rate(b.bus);
+    const BerReading r = read_bit_error_rate(b.bus).value();
     b.expect_reads("2C 84+2 83 8E");
-    EXPECT_EQ(std::tuple(r.measured, r.mode, fmt("%f", r.rate)),
-              std::tuple(Measured::figure, 0x01, "0.003344"));
+    EXPECT_EQ(std::tuple(r.figure, r.mode, fmt("%f", r.rate)), std::tuple(true, 0x01, "0.003344"));
   }
   {  // no lock: the lock status alone is read
     OpenBoard b(0xDF, {});
-    const LockTimeReading r = read_lock_time(b.bus);
+    const LockTimeReading r = read_lock_time(b.bus).value();
     b.expect_reads("2C");
-    EXPECT_EQ(std::tuple(r.measured, r.lock_status), std::tuple(Measured::no_lock, 0xDF));
+    EXPECT_EQ(std::tuple(r.figure, r.lock_status), std::tuple(false, 0xDF));
   }
-  // A refused read ends the reading: fc counts as read only once all three bytes are.
-  for (const auto& [fail_at, ops, has_reference] :
-       {std::tuple{4, "2C 23 24 25", false}, {6, "2C 23 24 25 4C 4D", true}}) {
+  // A refused read ends the reading with its cause; the reading shows how far it got.
+  for (const auto& [fail_at, ops, steps, cause] :
+       {std::tuple{4, "2C 23 24 25", 1, "no connection: read 0xD0 register 0x25 on channel 0"},
+        {6, "2C 23 24 25 4C 4D", 2, "no connection: read 0xD0 register 0x4D on channel 0"}}) {
     OpenBoard b(0x20, {}, fail_at);
-    const OffsetReading r = read_symbol_rate_offset(b.bus);
+    int seen = 0;
+    const Result<OffsetReading> r =
+        read_symbol_rate_offset(b.bus, [&seen](const OffsetReading&) { ++seen; });
     b.expect_reads(ops);
-    EXPECT_EQ(std::tuple(r.measured, r.has_reference),
-              std::tuple(Measured::no_connection, has_reference));
+    EXPECT_EQ(std::tuple(r.error().text(), seen), std::tuple(cause, steps));
   }
 }
 

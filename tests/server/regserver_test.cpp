@@ -79,9 +79,9 @@ TEST(RegisterOps, ReadOnlyRefusesEveryDataByte) {
     ASSERT_EQ(r.outcome, DecodeOutcome::kRequest);
     RecordingBus bus;
     size_t budget = SIZE_MAX;
-    const Outcome out = r.request.op == Opcode::kReadPeriod
-                            ? *PeriodRead(r.request, /*read_only=*/true).run(bus, budget)
-                            : perform(bus, r.request, /*read_only=*/true);
+    const RequestResult out = r.request.op == Opcode::kReadPeriod
+                                  ? *PeriodRead(r.request, /*read_only=*/true).run(bus, budget)
+                                  : perform(bus, r.request, /*read_only=*/true);
     const bool refused = transactions.empty();
     EXPECT_EQ(out.reply.at(3), static_cast<uint8_t>(refused ? Status::kReadOnly : Status::kOk))
         << testing::hex(bytes.data(), bytes.size());
