@@ -87,9 +87,9 @@ class Board : public demodctl::TransportLibraries,
   // wbuf[0] is the address byte, wbuf[1] the register, the rest data written from it.
   int stream_i2c(int, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override {
-    last_ = demodctl::I2cResult::failed;
+    last_ = demodctl::i2c_bus_failure(0, "refused");
     if (next_fails() || write_len < 1) return kUsbFailed;
-    last_ = demodctl::I2cResult::ok;
+    last_ = {};
     const int address = write_buf[0] & 0xFE;
     if (write_len >= 2) pointer_[address] = write_buf[1];
     int& reg = pointer_[address];
@@ -98,7 +98,7 @@ class Board : public demodctl::TransportLibraries,
     return kUsbDone;
   }
   int close_device(int) override { return kUsbDone; }
-  demodctl::I2cResult last_result() const override { return last_; }
+  demodctl::Result<void> last_result() const override { return last_; }
 
  private:
   uint8_t& at(int address, int reg) {
@@ -138,7 +138,7 @@ class Board : public demodctl::TransportLibraries,
 
   uint8_t setup_;
   int fail_at_;
-  demodctl::I2cResult last_ = demodctl::I2cResult::failed;
+  demodctl::Result<void> last_ = demodctl::i2c_bus_failure(0, "not called");
   int transfers_ = 0;
   std::map<int, std::array<uint8_t, 256>> memory_;
   std::map<int, int> pointer_;

@@ -28,11 +28,12 @@ constexpr std::string_view kChosenMark = "\t*";
 class InProcessBoard : public I2cBus {
  public:
   explicit InProcessBoard(std::unique_ptr<SimBoard> board) : board_(std::move(board)) {}
-  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
-    if (gone_) return I2cResult::failed;
-    const I2cResult result = board_->transfer(addr7, tx, rx);
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                        std::span<uint8_t> rx) override {
+    if (gone_) return i2c_bus_failure(addr7, "the simulated board is gone");
+    Result<void> result = board_->transfer(addr7, tx, rx);
     gone_ = board_->take_drop_request();
-    return gone_ ? I2cResult::failed : result;
+    return gone_ ? i2c_bus_failure(addr7, "the simulated board is gone") : result;
   }
 
  private:

@@ -21,13 +21,14 @@ constexpr int kCallDone = 1;
 
 // "USB bridge: read 0xD2 register 0x2C: no acknowledge": which message the bus did not carry.
 void report_transfer_failure(uint8_t address_byte, std::span<const uint8_t> tx, bool reads,
-                             I2cResult result) {
+                             const Result<void>& result) {
   if (!verbose_enabled()) return;
   std::string why =
       std::string("USB bridge: ") + (reads ? "read " : "write ") + hex_text(address_byte);
   if (!tx.empty()) why += " register " + hex_text(tx[0]);
-  why += result == I2cResult::nack ? ": no acknowledge (NACK)"
-                                   : ": transfer failed (the adapter could not carry it)";
+  why += result.error().kind == FaultKind::nack
+             ? ": no acknowledge (NACK)"
+             : ": transfer failed (the adapter could not carry it)";
   say_why(why);
 }
 
@@ -78,7 +79,7 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   if (read_len > 0 && read_buf != nullptr) {
     std::memset(read_buf, 0, static_cast<size_t>(read_len));
   }
-  last_result_ = I2cResult::failed;
+  last_result_ = kNotCalled;
   if (index != kDeviceIndex || !is_open()) return kCallFailed;
   if (write_len < 1 || write_buf == nullptr || read_len < 0 ||
       (read_len > 0 && read_buf == nullptr)) {
@@ -89,7 +90,7 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   const std::span<const uint8_t> tx(write_buf + 1, static_cast<size_t>(write_len - 1));
   const std::span<uint8_t> rx(read_buf, static_cast<size_t>(read_len));
   last_result_ = bus_->transfer(addr7, tx, rx);
-  if (last_result_ == I2cResult::ok) return kCallDone;
+  if (last_result_) return kCallDone;
   report_transfer_failure(write_buf[0], tx, read_len > 0, last_result_);
   // Whatever a failed transfer left in the buffer, the caller sees zeros.
   std::fill(rx.begin(), rx.end(), uint8_t{0});

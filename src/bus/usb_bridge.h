@@ -22,6 +22,9 @@ inline constexpr const char* kTraceEnvVar = kI2cTraceEnvVar;
 // Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
 using BusOpener = std::function<std::unique_ptr<I2cBus>(std::string* error)>;
 
+// What last_result() holds before any transaction, or after a call refused before the bus.
+inline const Fault kNotCalled{FaultKind::bus_failure, "USB bridge: closed, or a bad argument"};
+
 class UsbBridge : public UsbioBackend {
  public:
   explicit UsbBridge(BusOpener opener);
@@ -45,7 +48,7 @@ class UsbBridge : public UsbioBackend {
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int index) override;
-  I2cResult last_result() const override { return last_result_; }
+  Result<void> last_result() const override { return last_result_; }
 
   bool is_open() const { return bus_ != nullptr; }
   int stream_mode() const { return stream_mode_; }
@@ -60,7 +63,7 @@ class UsbBridge : public UsbioBackend {
   std::unique_ptr<TracingBus> traced_;
   I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
   int stream_mode_ = 0;
-  I2cResult last_result_ = I2cResult::failed;
+  Result<void> last_result_ = kNotCalled;
 };
 
 // Says on standard error why the bridge could not be opened, when DEMODCTL_VERBOSE is set; the

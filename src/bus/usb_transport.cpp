@@ -48,7 +48,10 @@ bool UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data
 // A transaction the bridge did not do: not acknowledged, or not carried at all.
 Fault UsbTransport::refused(std::string_view what, int address, uint8_t reg) const {
   Fault fault = refused_transfer(what, -1, address, reg);
-  fault.kind = usbio_.last_result() == I2cResult::nack ? FaultKind::nack : FaultKind::bus_failure;
+  const Result<void> last = usbio_.last_result();
+  fault.kind =
+      !last && last.error().kind == FaultKind::nack ? FaultKind::nack : FaultKind::bus_failure;
+  if (!last) fault.cause += ": " + last.error().cause;
   return fault;
 }
 
@@ -66,7 +69,10 @@ Result<void> UsbTransport::read_identity(uint8_t reg, Identity& id) {
   if (read(demod().address, reg, id)) return {};
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
-  if (usbio_.last_result() == I2cResult::nack) return {};
+  if (const Result<void> last = usbio_.last_result();
+      !last && last.error().kind == FaultKind::nack) {
+    return {};
+  }
   return refused("identity read", demod().address, reg);
 }
 

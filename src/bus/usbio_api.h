@@ -31,8 +31,9 @@ class UsbioBackend {
   virtual int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                          uint8_t* read_buf) = 0;
   virtual int close_device(int index) = 0;
-  // The outcome of the last stream_i2c call (failed before any).
-  virtual I2cResult last_result() const = 0;
+  // The outcome of the last stream_i2c call (a bus failure before any): nothing when it was
+  // done, else its fault (the device's NACK or the bus's failure, with the cause).
+  virtual Result<void> last_result() const = 0;
 };
 
 }  // namespace demodctl

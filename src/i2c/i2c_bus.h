@@ -10,24 +10,28 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+
+#include "result/result.h"
 
 namespace demodctl {
 
-// What became of one transaction. Only a NACK says something about the device
-// (nothing answers at that address, or it refused a byte); a failure says the
-// bus could not be used (adapter unplugged, bus stuck, timeout, a request the
-// adapter cannot carry), so nothing is known about the device.
-enum class I2cResult {
-  ok,      // done; rx holds what the device sent
-  nack,    // the device did not acknowledge
-  failed,  // the adapter could not carry the transaction
-};
-
+// What becomes of one transaction: nothing when it was done (rx holds what the device sent), else
+// one of two faults. Only FaultKind::nack says something about the device (nothing answers at
+// that address, or it refused a byte); FaultKind::bus_failure says the bus could not be used
+// (adapter unplugged, bus stuck, timeout, a request the adapter cannot carry), so nothing is known
+// about the device.
 class I2cBus {
  public:
   virtual ~I2cBus() = default;
-  // The contents of rx are unspecified unless the result is ok; callers zero it first.
-  virtual I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) = 0;
+  // The contents of rx are unspecified unless the transaction was done; callers zero it first.
+  virtual Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                std::span<uint8_t> rx) = 0;
 };
+
+// "device 0xD0 did not acknowledge" (the 8-bit address byte, as the tools name devices).
+Fault i2c_nack(uint8_t addr7);
+// The bus could not carry a transaction to addr7: "device 0xD0: " + why.
+Fault i2c_bus_failure(uint8_t addr7, const std::string& why);
 
 }  // namespace demodctl

@@ -50,16 +50,9 @@ std::string_view transport_name(TraceSource source) {
   return "regserver";
 }
 
-std::string_view i2c_status(I2cResult result) {
-  switch (result) {
-    case I2cResult::ok:
-      return "OK";
-    case I2cResult::nack:
-      return "NACK";
-    case I2cResult::failed:
-      break;
-  }
-  return "FAILED";
+std::string_view i2c_status(const Result<void>& result) {
+  if (result) return "OK";
+  return result.error().kind == FaultKind::nack ? "NACK" : "FAILED";
 }
 
 // CLOCK_MONOTONIC in microseconds: one clock for every process of the machine, so the tool's
@@ -205,8 +198,9 @@ void TraceLog::write_line(std::string line) {
 
 // "result" says only whether the transaction was done (a NACK and a failure are both "nack", as
 // they always were); "status" tells them apart.
-I2cResult TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
-  const I2cResult result = inner_.transfer(addr7, tx, rx);
+Result<void> TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                  std::span<uint8_t> rx) {
+  Result<void> result = inner_.transfer(addr7, tx, rx);
   TraceOp op{.op = rx.empty() ? "write" : "read",
              .channel = channel_,
              .address = static_cast<uint8_t>(addr7 << 1),
@@ -214,7 +208,7 @@ I2cResult TracingBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::
              .written = tx.empty() ? tx : tx.subspan(1),
              .read = rx,
              .read_len = rx.size(),
-             .ok = result == I2cResult::ok,
+             .ok = result.has_value(),
              .status = i2c_status(result)};
   log_.operation(op);
   return result;

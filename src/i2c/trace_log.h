@@ -82,7 +82,7 @@ class TracingBus : public I2cBus {
  public:
   TracingBus(I2cBus& inner, TraceLog& log, int channel)
       : inner_(inner), log_(log), channel_(channel) {}
-  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
  private:
   I2cBus& inner_;

@@ -60,8 +60,9 @@ class LibcKernelI2c : public KernelI2c {
 // (Documentation/i2c/fault-codes.rst); everything else (ENODEV once the USB
 // adapter is unplugged, EIO, ETIMEDOUT, EAGAIN on a lost arbitration, ...)
 // says the transfer could not be made, not that the device is missing.
-I2cResult result_of_errno(int error) {
-  return error == ENXIO || error == EREMOTEIO ? I2cResult::nack : I2cResult::failed;
+Fault fault_of_errno(uint8_t addr7, int error) {
+  if (error == ENXIO || error == EREMOTEIO) return i2c_nack(addr7);
+  return i2c_bus_failure(addr7, std::string("I2C_RDWR: ") + std::strerror(error));
 }
 
 i2c_msg make_message(uint8_t addr7, uint16_t flags, uint8_t* buf, size_t len) {
@@ -107,10 +108,11 @@ std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, std::string*
 
 I2cDevBus::~I2cDevBus() { kernel_.close_adapter(fd_); }
 
-I2cResult I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+Result<void> I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                 std::span<uint8_t> rx) {
   // A request the kernel would refuse is never sent: the adapter cannot carry it.
   if (addr7 > kMaxAddr7 || tx.size() > kMaxMessageBytes || rx.size() > kMaxMessageBytes) {
-    return I2cResult::failed;
+    return i2c_bus_failure(addr7, "a request the adapter cannot carry");
   }
   std::array<i2c_msg, 2> msgs{};
   uint32_t count = 0;
@@ -125,8 +127,8 @@ I2cResult I2cDevBus::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::s
   }
   static_assert(msgs.size() <= kMaxMessages);
   errno = 0;
-  if (kernel_.rdwr(fd_, msgs.data(), count) >= 0) return I2cResult::ok;
-  return result_of_errno(errno);
+  if (kernel_.rdwr(fd_, msgs.data(), count) >= 0) return {};
+  return fault_of_errno(addr7, errno);
 }
 
 }  // namespace demodctl

@@ -38,7 +38,7 @@ class I2cDevBus : public I2cBus {
                                          KernelI2c& kernel = real_kernel_i2c());
   ~I2cDevBus() override;
   // A NACK when the kernel says ENXIO or EREMOTEIO, a failure for any other error.
-  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
  private:
   I2cDevBus(KernelI2c& kernel, int fd) : kernel_(kernel), fd_(fd) {}

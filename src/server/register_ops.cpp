@@ -65,7 +65,7 @@ RequestResult transfer_reply(BusBackend& backend, const wire::Request& q, Status
 
 // The protocol has one status for a transfer not done, NACK, whether the device did not
 // acknowledge or the adapter failed it.
-Status status_of(I2cResult result) { return result == I2cResult::ok ? Status::kOk : Status::kNack; }
+Status status_of(const Result<void>& result) { return result ? Status::kOk : Status::kNack; }
 
 }  // namespace
 

@@ -53,32 +53,39 @@ std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::stri
 // No device at the address (or a tuner behind the closed repeater) does not acknowledge: a NACK.
 // The injected faults are transfers the bus could not make: failures, which say nothing about
 // the device, and so does a dropped connection.
-I2cResult SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
+Result<void> SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) {
   State& s = *state_;
   ++s.operations;
   const sim::RandomFault random = s.random_faults.next_operation();  // drawn for every operation
   if (random == sim::RandomFault::drop || contains(s.faults.drop_at_ops, s.operations)) {
     s.drop_pending = true;
-    return I2cResult::failed;
+    return i2c_bus_failure(addr7, "connection dropped (simulated)");
   }
   // A random fault is a refused transfer; the address check: not an address this bus can carry.
-  if (random == sim::RandomFault::fail || addr7 > kMaxAddress7) return I2cResult::failed;
+  if (random == sim::RandomFault::fail)
+    return i2c_bus_failure(addr7, "transfer failed (simulated)");
+  if (addr7 > kMaxAddress7) return i2c_bus_failure(addr7, "not a 7-bit address");
   const auto address8 = static_cast<uint8_t>(addr7 << 1);
   // Routing comes first: a refused transaction to a tuner still uses up the repeater opening.
   SimDevice* device = s.route(address8);
-  if (contains(s.faults.fail_ops, s.operations)) return I2cResult::failed;
-  if (device == nullptr) return I2cResult::nack;
+  if (contains(s.faults.fail_ops, s.operations)) {
+    return i2c_bus_failure(addr7,
+                           "operation " + std::to_string(s.operations) + " fails (scenario)");
+  }
+  if (device == nullptr) return i2c_nack(addr7);
 
   // The register ranges this transaction covers: writes from tx[0], reads after them.
   const std::size_t written = tx.empty() ? 0 : tx.size() - 1;
   const uint8_t first = tx.empty() ? device->pointer : tx[0];
-  if (s.register_fails(address8, first, written + rx.size())) return I2cResult::failed;
+  if (s.register_fails(address8, first, written + rx.size())) {
+    return i2c_bus_failure(addr7, "register fails (scenario)");
+  }
 
   if (!tx.empty()) device->pointer = tx[0];
   for (std::size_t i = 1; i < tx.size(); ++i) s.write(*device, device->pointer++, tx[i]);
   if (tx.size() > 1 && device != &s.demod) s.tuner_written(*device);
   for (auto& byte : rx) byte = s.read(*device, device->pointer++);
-  return I2cResult::ok;
+  return {};
 }
 
 const std::vector<int>& SimBoard::channels() const { return state_->channels; }

@@ -26,7 +26,7 @@ class SimBoard : public I2cBus {
   ~SimBoard() override;
   // A NACK from an address nobody answers; fail_ops, fail_registers and a dropped connection
   // fail the transfer.
-  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
   // The register-server channels the board answers on (default {0}).
   const std::vector<int>& channels() const;

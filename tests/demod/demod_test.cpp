@@ -58,10 +58,10 @@ TEST(Commands, IdentitySequencesAndFailures) {
 // The bridge's identity read refused: a chip that does not acknowledge is absent, not a failure;
 // a bridge that fails the transfer (unplugged) is a failure.
 TEST(Commands, BridgeIdentityReadNackIsAbsentFailureFails) {
-  const std::tuple<const char*, I2cResult, std::string> cases[] = {
-      {"on_line", I2cResult::nack, "error=ok,,return=0"},
-      {"chip_init", I2cResult::nack, kAbsent},
-      {"on_line", I2cResult::failed, kFail},
+  const std::tuple<const char*, FaultKind, std::string> cases[] = {
+      {"on_line", FaultKind::nack, "error=ok,,return=0"},
+      {"chip_init", FaultKind::nack, kAbsent},
+      {"on_line", FaultKind::bus_failure, kFail},
   };
   for (const auto& [cmd, refusal, out] : cases) {
     TestPlatform p;

@@ -72,9 +72,9 @@ int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf,
   calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
                       hex(write_buf, static_cast<size_t>(write_len)).c_str(), read_len));
   for (int i = 0; i < read_len; ++i) read_buf[i] = 0xEE;
-  last_stream_ = stream_refusal;
+  last_stream_ = Fault{stream_refusal, "refused"};
   if (write_len < 2 || next_fails(write_buf[1])) return 0;
-  last_stream_ = I2cResult::ok;
+  last_stream_ = {};
   if (read_len > 0) {
     read(write_buf[0], write_buf[1], read_buf, read_len);
   } else {

@@ -52,7 +52,7 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   bool open_fails = false;  // OpenDevice
   // What a refused StreamI2C was, as last_result() tells it: the device's NACK (a silent chip),
   // or a failure of the bridge itself (unplugged).
-  I2cResult stream_refusal = I2cResult::nack;
+  FaultKind stream_refusal = FaultKind::nack;
 
   std::chrono::milliseconds transfer_ms{0};
   std::chrono::milliseconds elapsed{0};
@@ -79,7 +79,7 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
                  uint8_t* read_buf) override;
   int close_device(int i) override { return log(1, "CloseDevice(%d)", i); }
-  I2cResult last_result() const override { return last_stream_; }
+  Result<void> last_result() const override { return last_stream_; }
 
  private:
   int log(int result, const char* format, auto... args) {
@@ -89,7 +89,7 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   void read(int address, int reg, uint8_t* buf, int count);
   bool next_fails(int reg);
   int transfers_ = 0;
-  I2cResult last_stream_ = I2cResult::failed;
+  Result<void> last_stream_ = Fault{FaultKind::bus_failure, "not called"};
 };
 
 struct RunResult {
@@ -122,14 +122,22 @@ std::string captured(Body&& body) {  // what body() printed on standard output
 // An I2C bus (channel 0 of a server backend) that logs "68: 6C -> 4" (addr7, the bytes written,
 // the number read) per transaction and answers reads with A0 A1 ...; only `acks` acknowledges,
 // the others leave EE in what they were to read.
+// How a transaction ended, in words: "ok", or the fault's kind ("NACK", "bus failure").
+inline std::string status_of(const Result<void>& result) {
+  return result ? "ok" : std::string(kind_name(result.error().kind));
+}
+inline constexpr std::string_view kOk = "ok", kNack = "NACK", kBusFailure = "bus failure";
+
 struct RecordingBus : I2cBus, BusBackend {
   Calls log;
   uint8_t acks = 0x68;
-  I2cResult transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override {
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                        std::span<uint8_t> rx) override {
     log.push_back(hex(&addr7, 1) + ": " + hex(tx.data(), tx.size()) + " -> " +
                   std::to_string(rx.size()));
     for (size_t i = 0; i < rx.size(); ++i) rx[i] = addr7 == acks ? uint8_t(0xA0 + i) : 0xEE;
-    return addr7 == acks ? I2cResult::ok : I2cResult::nack;
+    if (addr7 == acks) return {};
+    return i2c_nack(addr7);
   }
   I2cBus* channel(int32_t n) override { return n == 0 ? this : nullptr; }
   bool set_speed(int32_t, int32_t) override { return true; }
