@@ -78,51 +78,49 @@ std::string quoted(std::string_view text) {
   return line;
 }
 
-// The node of the one adapter called `name`; nothing and *error when none or several are.
-std::optional<std::string> node_named(const std::string& name,
-                                      const std::vector<I2cAdapter>& adapters, std::string* error) {
+// A bus that cannot be had: why, in one line.
+Fault cannot_open(std::string why) { return Fault{FaultKind::open_error, std::move(why)}; }
+
+// The node of the one adapter called `name`; the fault when none or several are.
+Result<std::optional<std::string>> node_named(const std::string& name,
+                                              const std::vector<I2cAdapter>& adapters) {
   std::vector<uint32_t> numbers;
   for (const I2cAdapter& adapter : adapters) {
     if (adapter.name == name) numbers.push_back(adapter.number);
   }
-  if (numbers.size() == 1) return i2c_dev_node(numbers.front());
-  if (numbers.empty()) {
-    *error = std::string("no I2C adapter named ") + quoted(name);
-    return std::nullopt;
-  }
+  if (numbers.size() == 1) return std::optional(i2c_dev_node(numbers.front()));
+  if (numbers.empty()) return cannot_open(std::string("no I2C adapter named ") + quoted(name));
   std::string list;
   for (const uint32_t number : numbers) {
     if (!list.empty()) list += ", ";
     list += std::string(kAdapterPrefix) + std::to_string(number);
   }
-  *error = std::string("several adapters are named ") + quoted(name) + ": " + list +
-           "; name one by number";
-  return std::nullopt;
+  return cannot_open(std::string("several adapters are named ") + quoted(name) + ": " + list +
+                     "; name one by number");
 }
 
 // chosen_node over adapters already scanned (they matter only to auto-detection and names).
-std::optional<std::string> node_among(const BusChoice& choice,
-                                      const std::vector<I2cAdapter>& adapters,
-                                      const std::string& sysfs_root, std::string* error) {
+Result<std::optional<std::string>> node_among(const BusChoice& choice,
+                                              const std::vector<I2cAdapter>& adapters,
+                                              const std::string& sysfs_root) {
   switch (choice.kind) {
     case BusChoice::Kind::kSimDefault:
     case BusChoice::Kind::kSimScenario:
-      return std::nullopt;
+      return std::optional<std::string>();
     case BusChoice::Kind::kDeviceNode:
-      return choice.target;
+      return std::optional(choice.target);
     case BusChoice::Kind::kAdapterName:
-      return node_named(choice.target, adapters, error);
+      return node_named(choice.target, adapters);
     case BusChoice::Kind::kBadNumber:
-      *error = quoted(choice.target) + " is not an I2C adapter number (at most " +
-               std::to_string(kMaxNumberDigits) + " digits)";
-      return std::nullopt;
+      return cannot_open(quoted(choice.target) + " is not an I2C adapter number (at most " +
+                         std::to_string(kMaxNumberDigits) + " digits)");
     case BusChoice::Kind::kAutoDetect:
       break;
   }
   auto node = find_usb_i2c_adapter(adapters);
   if (!node) {
-    *error = "no USB I2C adapter under " + sysfs_root + "/class/i2c-dev (set " +
-             std::string(kBusEnvVar) + ")";
+    return cannot_open("no USB I2C adapter under " + sysfs_root + "/class/i2c-dev (set " +
+                       std::string(kBusEnvVar) + ")");
   }
   return node;
 }
@@ -145,27 +143,33 @@ BusChoice parse_bus_choice(const char* value) {
   return {Kind::kAdapterName, std::string(text)};
 }
 
-std::optional<std::string> chosen_node(const BusChoice& choice, const std::string& sysfs_root,
-                                       std::string* error) {
+Result<std::optional<std::string>> chosen_node(const BusChoice& choice,
+                                               const std::string& sysfs_root) {
   const bool looks_up =
       choice.kind == BusChoice::Kind::kAutoDetect || choice.kind == BusChoice::Kind::kAdapterName;
   return node_among(choice, looks_up ? scan_i2c_adapters(sysfs_root) : std::vector<I2cAdapter>{},
-                    sysfs_root, error);
+                    sysfs_root);
 }
 
-std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::string& sysfs_root,
-                                        std::string* error) {
+Result<std::unique_ptr<I2cBus>> open_chosen_bus(const BusChoice& choice,
+                                                const std::string& sysfs_root) {
   switch (choice.kind) {
     case BusChoice::Kind::kSimDefault:
       return in_process(SimBoard::make_default());
-    case BusChoice::Kind::kSimScenario:
-      return in_process(SimBoard::from_file(choice.target, error));
+    case BusChoice::Kind::kSimScenario: {
+      std::string problem;
+      std::unique_ptr<I2cBus> board = in_process(SimBoard::from_file(choice.target, &problem));
+      if (!board) return cannot_open(problem);
+      return board;
+    }
     default:
       break;
   }
-  const auto node = chosen_node(choice, sysfs_root, error);
-  if (!node) return nullptr;
-  return I2cDevBus::open(*node, error);
+  Result<std::optional<std::string>> node = chosen_node(choice, sysfs_root);
+  if (!node) return node.error();
+  Result<std::unique_ptr<I2cDevBus>> bus = I2cDevBus::open(node->value());
+  if (!bus) return bus.error();
+  return std::unique_ptr<I2cBus>(std::move(*bus));
 }
 
 std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::string* note) {
@@ -174,9 +178,10 @@ std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::
     *note = "no I2C adapters under " + sysfs_root + "/class/i2c-dev (is i2c-dev loaded?)";
     return "";
   }
-  std::string error;
-  const auto chosen = node_among(parse_bus_choice(bus_value), adapters, sysfs_root, &error);
-  *note = error;
+  const Result<std::optional<std::string>> node =
+      node_among(parse_bus_choice(bus_value), adapters, sysfs_root);
+  *note = node ? "" : node.error().cause;
+  const std::optional<std::string> chosen = node.value_or(std::nullopt);
   std::string text;
   for (const I2cAdapter& adapter : adapters) {
     text += std::string(kAdapterPrefix) + std::to_string(adapter.number) + '\t';

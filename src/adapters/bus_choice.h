@@ -15,6 +15,7 @@
 #include <string>
 
 #include "i2c/i2c_bus.h"
+#include "result/result.h"
 
 namespace demodctl {
 
@@ -40,15 +41,15 @@ struct BusChoice {
 BusChoice parse_bus_choice(const char* value);
 
 // The i2c-dev node an adapter choice (auto-detection, a node, a name, a number) comes to once
-// names are looked up among the adapters under sysfs_root; nothing and *error (one line) when
-// no adapter, or more than one, answers to it. Nothing and no error for the simulated board.
-std::optional<std::string> chosen_node(const BusChoice& choice, const std::string& sysfs_root,
-                                       std::string* error);
+// names are looked up among the adapters under sysfs_root; FaultKind::open_error (the cause in
+// one line) when no adapter, or more than one, answers to it. No node for the simulated board.
+Result<std::optional<std::string>> chosen_node(const BusChoice& choice,
+                                               const std::string& sysfs_root);
 
-// Opens the chosen bus; nullptr and *error set (one line) when it cannot be had.
+// Opens the chosen bus; FaultKind::open_error (why, in one line) when it cannot be had.
 // sysfs_root is where adapters are looked for ("/sys" except in tests).
-std::unique_ptr<I2cBus> open_chosen_bus(const BusChoice& choice, const std::string& sysfs_root,
-                                        std::string* error);
+Result<std::unique_ptr<I2cBus>> open_chosen_bus(const BusChoice& choice,
+                                                const std::string& sysfs_root);
 
 // `demodctl --list-buses`: one line per adapter, by number, fields apart by tabs:
 //   i2c-N <TAB> name <TAB> vvvv:pppp [<TAB> *]

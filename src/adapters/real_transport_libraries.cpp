@@ -13,9 +13,8 @@ RegisterServerCalls& RealTransportLibraries::register_server() {
 
 UsbioBackend& RealTransportLibraries::usbio() {
   if (!bridge_) {
-    bridge_ = std::make_unique<UsbBridge>([](std::string* error) {
-      return open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), "/sys", error);
-    });
+    bridge_ = std::make_unique<UsbBridge>(
+        [] { return open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), kSysfsRoot); });
   }
   return *bridge_;
 }

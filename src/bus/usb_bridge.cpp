@@ -44,12 +44,12 @@ int UsbBridge::open_device(int index) {
   if (index != kDeviceIndex) return kOpenFailed;
   if (is_open()) return kOpened;
 
-  std::string error;
-  std::unique_ptr<I2cBus> bus = opener_ ? opener_(&error) : nullptr;
-  if (!bus) {
-    report_open_failure(error);
+  Result<std::unique_ptr<I2cBus>> bus = opener_ ? opener_() : Fault{FaultKind::open_error, ""};
+  if (!bus || *bus == nullptr) {
+    report_open_failure(bus ? "" : bus.error().cause);
     return kOpenFailed;
   }
+  std::string error;
   if (const char* trace_path = trace_path_from_env(); trace_path != nullptr) {
     trace_ = TraceLog::create(trace_path, &error, TraceSource::usb);
     if (!trace_) {
@@ -57,7 +57,7 @@ int UsbBridge::open_device(int index) {
       return kOpenFailed;
     }
   }
-  device_ = std::move(bus);
+  device_ = std::move(*bus);
   if (trace_) {
     traced_ = std::make_unique<TracingBus>(*device_, *trace_, kTraceChannel);
     bus_ = traced_.get();

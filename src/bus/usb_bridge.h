@@ -20,7 +20,7 @@ namespace demodctl {
 inline constexpr const char* kTraceEnvVar = kI2cTraceEnvVar;
 
 // Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
-using BusOpener = std::function<std::unique_ptr<I2cBus>(std::string* error)>;
+using BusOpener = std::function<Result<std::unique_ptr<I2cBus>>()>;
 
 // What last_result() holds before any transaction, or after a call refused before the bus.
 inline const Fault kNotCalled{FaultKind::bus_failure, "USB bridge: closed, or a bad argument"};

@@ -81,13 +81,12 @@ KernelI2c& real_kernel_i2c() {
   return kernel;
 }
 
-std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, std::string* why,
-                                           KernelI2c& kernel) {
+Result<std::unique_ptr<I2cDevBus>> I2cDevBus::open(const std::string& path, KernelI2c& kernel) {
   errno = 0;
   const int fd = kernel.open_adapter(path.c_str());
   if (fd < 0) {
-    *why = "cannot open I2C adapter " + path + ": " + std::strerror(errno);
-    return nullptr;
+    return Fault{FaultKind::open_error,
+                 "cannot open I2C adapter " + path + ": " + std::strerror(errno)};
   }
   std::string problem;
   unsigned long functionality = 0;
@@ -100,8 +99,7 @@ std::unique_ptr<I2cDevBus> I2cDevBus::open(const std::string& path, std::string*
   }
   if (!problem.empty()) {
     kernel.close_adapter(fd);
-    *why = path + " is not an I2C adapter: " + problem;
-    return nullptr;
+    return Fault{FaultKind::open_error, path + " is not an I2C adapter: " + problem};
   }
   return std::unique_ptr<I2cDevBus>(new I2cDevBus(kernel, fd));
 }

@@ -31,11 +31,11 @@ KernelI2c& real_kernel_i2c();
 
 class I2cDevBus : public I2cBus {
  public:
-  // nullptr and *why (one line) when the node cannot be opened or is not an I2C adapter: it must
-  // be a character device that answers I2C_FUNCS with plain I2C transfers. Opening never blocks,
-  // whatever the path names (a FIFO, a directory, a terminal).
-  static std::unique_ptr<I2cDevBus> open(const std::string& path, std::string* why,
-                                         KernelI2c& kernel = real_kernel_i2c());
+  // FaultKind::open_error with why (one line) when the node cannot be opened or is not an I2C
+  // adapter: it must be a character device that answers I2C_FUNCS with plain I2C transfers.
+  // Opening never blocks, whatever the path names (a FIFO, a directory, a terminal).
+  static Result<std::unique_ptr<I2cDevBus>> open(const std::string& path,
+                                                 KernelI2c& kernel = real_kernel_i2c());
   ~I2cDevBus() override;
   // A NACK when the kernel says ENXIO or EREMOTEIO, a failure for any other error.
   Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;

@@ -9,9 +9,8 @@ namespace demodctl::monitor {
 BoardLink::BoardLink(const BoardTarget& target) {
   if (target.usb) {
     const std::string bus = target.bus;
-    bridge_ = std::make_unique<UsbBridge>([bus](std::string* error) {
-      return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot, error);
-    });
+    bridge_ = std::make_unique<UsbBridge>(
+        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); });
     transport_ = std::make_unique<UsbTransport>(target.device, kRepeaterOpening, *bridge_);
   } else {
     client_ = std::make_unique<RegClient>();

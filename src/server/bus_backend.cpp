@@ -32,10 +32,9 @@ I2cBus* I2cDevBackend::channel(int32_t n) {
   if (it != open_.end()) return it->second.get();
   // A node that cannot be opened, or is not an I2C adapter, is tried again on the next request
   // (it may appear later).
-  std::string why;
-  auto bus = I2cDevBus::open(dev_prefix_ + std::to_string(n), &why, kernel_);
+  auto bus = I2cDevBus::open(dev_prefix_ + std::to_string(n), kernel_);
   if (!bus) return nullptr;
-  return open_.emplace(n, std::move(bus)).first->second.get();
+  return open_.emplace(n, std::move(*bus)).first->second.get();
 }
 
 bool I2cDevBackend::set_speed(int32_t ch, int32_t speed) {

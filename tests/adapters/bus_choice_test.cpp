@@ -96,9 +96,9 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
   };
   for (const Case& c : cases) {
     const char* value = c.value ? c.value : "unset";
-    std::string error;
-    EXPECT_EQ(chosen_node(parse_bus_choice(c.value), root, &error), c.node) << value;
-    EXPECT_EQ(error, c.error) << value;
+    const Result<std::optional<std::string>> node = chosen_node(parse_bus_choice(c.value), root);
+    EXPECT_EQ(node.value_or(std::nullopt), c.node) << value;
+    EXPECT_EQ(node ? "" : node.error().cause, c.error) << value;
     std::string expected;
     for (int i = 0; i < int(std::size(lines)); ++i)
       expected += std::string(lines[i]) + (i == c.marked ? "\t*\n" : "\n");
@@ -109,12 +109,11 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
   // An empty tree: nothing listed, nothing chosen.
   const TempDir empty;
   std::string note;
-  std::string error;
   EXPECT_EQ(bus_list(empty.path(), nullptr, &note), "");
   EXPECT_EQ(note, "no I2C adapters under " + empty.path() + "/class/i2c-dev (is i2c-dev loaded?)");
-  EXPECT_EQ(chosen_node(parse_bus_choice(nullptr), empty.path(), &error), std::nullopt);
-  EXPECT_EQ(error,
-            "no USB I2C adapter under " + empty.path() + "/class/i2c-dev (set DEMODCTL_I2C_BUS)");
+  EXPECT_EQ(chosen_node(parse_bus_choice(nullptr), empty.path()).error().text(),
+            "open error: no USB I2C adapter under " + empty.path() +
+                "/class/i2c-dev (set DEMODCTL_I2C_BUS)");
 }
 
 }  // namespace

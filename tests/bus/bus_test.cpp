@@ -195,11 +195,10 @@ TEST(I2cDevBus, HandsTheKernelExactlyTheseMessages) {
   for (const auto& [addr7, tx, rx_len, error, result, msgs] : cases) {
     FakeKernel kernel;
     kernel.error = error;
-    std::string why;
-    auto bus = I2cDevBus::open("/dev/i2c-7", &why, kernel);
-    ASSERT_NE(bus, nullptr);
+    auto bus = I2cDevBus::open("/dev/i2c-7", kernel);
+    ASSERT_TRUE(bus);
     std::vector<uint8_t> rx(rx_len, 0x55);
-    EXPECT_EQ(status_of(bus->transfer(addr7, tx, rx)), result)
+    EXPECT_EQ(status_of((*bus)->transfer(addr7, tx, rx)), result)
         << tx.size() << " " << rx_len << " " << error;
     EXPECT_EQ(kernel.calls, msgs.empty() ? KernelCalls{} : KernelCalls{msgs});
     for (size_t k = 0; result == ok && k < rx.size(); ++k) EXPECT_EQ(rx[k], uint8_t(0xA0 + k));
@@ -223,9 +222,9 @@ TEST(I2cDevBus, OnlyAnI2cAdapterOpens) {
     kernel.char_device = char_device;
     kernel.funcs_result = funcs_result;
     kernel.functionality = functionality;
-    std::string why;
-    const auto bus = I2cDevBus::open("/dev/i2c-3", &why, kernel);
-    EXPECT_EQ(bus != nullptr, reason == nullptr) << why;
+    const auto bus = I2cDevBus::open("/dev/i2c-3", kernel);
+    const std::string why = bus ? "" : bus.error().cause;
+    EXPECT_EQ(bus.has_value(), reason == nullptr) << why;
     EXPECT_TRUE(reason == nullptr || why.starts_with(reason)) << why;
     EXPECT_EQ(kernel.closed, reason != nullptr && open_result >= 0);
   }
@@ -233,10 +232,10 @@ TEST(I2cDevBus, OnlyAnI2cAdapterOpens) {
 
 // A bridge on a recording bus (that only 0x68 acknowledges), opened.
 std::unique_ptr<UsbBridge> open_bridge(RecordingBus*& bus) {
-  auto bridge = std::make_unique<UsbBridge>([&bus](std::string*) {
+  auto bridge = std::make_unique<UsbBridge>([&bus]() -> Result<std::unique_ptr<I2cBus>> {
     auto owned = std::make_unique<RecordingBus>();
     bus = owned.get();
-    return owned;
+    return std::unique_ptr<I2cBus>(std::move(owned));
   });
   EXPECT_EQ(bridge->open_device(0), 0);
   return bridge;
@@ -285,9 +284,8 @@ TEST(UsbBridge, OpenFailuresReturnMinusOne) {
   const std::tuple<int, const char*, const char*> cases[] = {
       {0, nullptr, nullptr}, {0, "sim", "/nonexistent/dir/trace.jsonl"}, {1, "sim", nullptr}};
   for (const auto& [index, bus, trace] : cases) {
-    UsbBridge bridge([&, bus = bus](std::string* error) {
-      return open_chosen_bus(parse_bus_choice(bus), empty_sysfs, error);
-    });
+    UsbBridge bridge(
+        [&, bus = bus] { return open_chosen_bus(parse_bus_choice(bus), empty_sysfs); });
     trace != nullptr ? ::setenv(kTraceEnvVar, trace, 1) : ::unsetenv(kTraceEnvVar);
     EXPECT_EQ(bridge.open_device(index), -1) << (bus ? bus : "unset");
     EXPECT_FALSE(bridge.is_open());
