@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <exception>
 #include <map>
 #include <thread>
 
@@ -30,6 +31,7 @@ constexpr size_t kReadChunk = 4 << 10;
 
 constexpr int kRequestTimeout = 408;
 constexpr int kMisdirected = 421;
+constexpr int kInternalError = 500;
 
 const char* reason(int status) {
   static const std::map<int, const char*> kReasons = {
@@ -44,6 +46,7 @@ const char* reason(int status) {
       {414, "URI Too Long"},
       {421, "Misdirected Request"},
       {431, "Request Header Fields Too Large"},
+      {500, "Internal Server Error"},
       {501, "Not Implemented"},
       {503, "Service Unavailable"},
   };
@@ -165,7 +168,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return reply(text_response(kMisdirected, "this server is not '" + req.field("host") + "'"),
                    false);
     }
-    HttpResponse res = shared_.handler(req);
+    HttpResponse res;
+    try {
+      res = shared_.handler(req);
+    } catch (const std::exception& e) {  // out of memory, say: this request fails, not the server
+      res = text_response(kInternalError, e.what());
+    }
     if (res.stream) return open_stream(std::move(res));
     reply(std::move(res), req.keep_alive(), req.method == "HEAD");
   }

@@ -119,6 +119,7 @@ class HttpWebServer final : public WebServer {
     if (path == "/chart.js") return content("text/javascript; charset=utf-8", chart_js_);
     if (path == "/metrics") return content(std::string(kMetricsContentType), metrics_text(feed_));
     if (path == "/api/state") return content("application/json", dump(state()));
+    if (req.method == "HEAD") return content("text/event-stream", "");
     return stream();
   }
 
