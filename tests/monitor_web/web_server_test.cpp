@@ -151,18 +151,21 @@ TEST(WebServer, RefusedOptions) {
     const char* listen;
     std::vector<std::string> allow;
     const char* error;
+    std::vector<std::string> hosts = {};
   } cases[] = {
       {"0.0.0.0", {}, "--http 0.0.0.0 listens beyond loopback: name the peers with --http-allow"},
       {"lab.example",
        {"10.0.0.0/8"},
        "--http needs a numeric address or localhost, not 'lab.example'"},
       {"127.0.0.1", {"bogus"}, "--http-allow needs a numeric address, not 'bogus'"},
+      {"127.0.0.1", {}, "--http-host needs a host name or a numeric address, not 'a/b'", {"a/b"}},
   };
   for (const auto& c : cases) {
     FeedStore feed({"a"});
     WebOptions options;
     options.listen = c.listen;
     options.allow = c.allow;
+    options.hosts = c.hosts;
     std::string error;
     EXPECT_FALSE(WebServer::start(options, feed, &error)) << c.listen;
     EXPECT_EQ(error, c.error);
