@@ -29,7 +29,6 @@ constexpr auto kAcceptRetry = 100ms;
 constexpr int kSendBufferBytes = 256 << 10;
 constexpr size_t kReadChunk = 4 << 10;
 
-constexpr int kRequestTimeout = 408;
 constexpr int kMisdirected = 421;
 constexpr int kInternalError = 500;
 
