@@ -8,9 +8,8 @@ packages=(
   cmake ninja-build g++ make pkg-config   # toolchain
   libgtest-dev libgmock-dev              # tests
   nlohmann-json3-dev                     # scenario files, trace lines
-  libasio-dev                            # regserver event loop (standalone Asio)
+  libasio-dev                            # regserver's event loop, demodmon's web server
   libcli11-dev                           # regserver options
-  libcpp-httplib-dev                     # demodmon's page, event stream and /metrics
   libjs-chart.js                         # the charts of demodmon's page, served by demodmon
   chromium chromium-driver python3-selenium  # the page's test in a headless browser
   prometheus                             # the /metrics test: a real scrape and PromQL query

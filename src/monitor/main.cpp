@@ -22,7 +22,6 @@ namespace {
 using namespace demodctl;
 using namespace demodctl::monitor;
 
-constexpr int kExitFailure = 1;
 // How often the main thread looks whether every sampler has taken its --count samples.
 constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
 constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
@@ -79,14 +78,19 @@ int main(int argc, char** argv) {
     w.listen = o.http->listen;
     w.port = o.http->port;
     w.allow = o.http->allow;
+    w.hosts = o.http->hosts;
     w.captures_allowed = o.http->captures_allowed;
     std::string error;
     web = WebServer::start(w, feed, &error);
     if (!web) {
+      // An address it cannot listen on is as much a usage error as one it cannot read.
       std::fprintf(stderr, "demodmon: --http: %s\n", error.c_str());
-      return kExitFailure;
+      return kExitUsage;
     }
-    std::fprintf(stderr, "demodmon: serving http://%s:%u/\n", w.listen.c_str(), web->port());
+    // An IPv6 address stands in brackets in a URL.
+    const bool v6 = w.listen.find(':') != std::string::npos;
+    std::fprintf(stderr, "demodmon: serving http://%s%s%s:%u/\n", v6 ? "[" : "", w.listen.c_str(),
+                 v6 ? "]" : "", web->port());
   }
 
   SamplerOptions so;

@@ -59,6 +59,7 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   std::string http_text;
   std::vector<std::string> board_texts;
   std::vector<std::string> allow;
+  std::vector<std::string> hosts;
   std::vector<std::string> words;
   bool captures_allowed = false;
 
@@ -79,6 +80,11 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   app.add_option("--http", http_text, "serve the page, event stream and /metrics on ADDR:PORT")
       ->type_name("ADDR:PORT");
   app.add_option("--http-allow", allow, "admit only web peers in ADDR[/BITS] (repeatable)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--http-host", hosts,
+                 "a name the page may be reached by beyond the address (repeatable)")
+      ->type_name("NAME")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--allow-captures", captures_allowed, "the page may ask for captures");
@@ -122,10 +128,13 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
     auto web = parse_listen(http_text);
     if (!web) return usage_error("--http needs ADDR:PORT (PORT 0..65535), not '" + http_text + "'");
     web->allow = allow;
+    web->hosts = hosts;
     web->captures_allowed = captures_allowed;
     o.http = web;
   } else if (!allow.empty() || captures_allowed) {
     return usage_error("--http-allow and --allow-captures need --http");
+  } else if (!hosts.empty()) {
+    return usage_error("--http-host needs --http");
   }
 
   std::string error;
