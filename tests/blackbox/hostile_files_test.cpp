@@ -88,6 +88,37 @@ TEST(HostileFiles, ClosedStandardOutputRunsNothing) {
   EXPECT_EQ(listing(dir.path()), "");
 }
 
+// A file over the size limit (ulimit -f, in blocks of 1024 bytes) fails its writes like a full
+// disk and does not end the run: the capture is a file failure that leaves no temporary file, and
+// the trace keeps its whole lines.
+TEST(HostileFiles, FileSizeLimitIsAWriteError) {
+  const struct {
+    std::string script;
+    const char* out;
+    int status;
+    const char* err;  // the start of standard error
+    const char* names;
+  } cases[] = {
+      {"ulimit -f 4; exec '" DEMODCTL_BIN "' 100 208 ad_smp 0", "error=err file,failed,return=-1",
+       255, "demodctl: sample file qv_ad_smp: File too large\n", ""},
+      {"ulimit -f 1; exec env DEMODCTL_TRACE=trace '" DEMODCTL_BIN "' 100 208 symbol_err 0",
+       "error=ok,return=-3", 0,
+       "demodctl: trace trace: write failed: File too large; no further trace lines\n"
+       "demodctl: trace trace: lines dropped: ",
+       "qv_debug_file\ntrace\n"},
+  };
+  for (const auto& k : cases) {
+    const TempDir dir;
+    const ProcResult r =
+        run_process({"/bin/sh", "-c", k.script}, {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
+                    kRunBoundMs, dir.path());
+    EXPECT_EQ(r.out, k.out) << k.script;
+    EXPECT_EQ(r.status, k.status) << k.script;
+    EXPECT_EQ(r.err.rfind(k.err, 0), 0U) << r.err;
+    EXPECT_EQ(listing(dir.path()), k.names) << k.script;
+  }
+}
+
 // A register server that answers like a present chip whose flags are all up, and never answers
 // the capture fetch: the tool then sits in the fetch with its temporary sample file open.
 class FetchThatNeverEnds {
@@ -143,12 +174,12 @@ std::string temp_sample_file(const std::string& dir) {
 }
 
 TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
     const TempDir dir;
     FetchThatNeverEnds server;
     const std::string pid_file = dir / "pid";
-    // The shell leaves its pid and becomes the tool.
-    const std::string command = "echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
+    // The shell leaves its pid and becomes the tool (which SIGQUIT ends without a core file).
+    const std::string command = "ulimit -c 0; echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
                                 "' 127.0.0.1 " + server.port() + " 0 100 208 0 ad_smp 1";
     ProcResult r;
     std::thread run([&] {
