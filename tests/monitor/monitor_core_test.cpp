@@ -11,6 +11,7 @@
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
 #include "monitor/options.h"
+#include "monitor/terminal_lines.h"
 
 namespace demodctl::monitor {
 namespace {
@@ -123,16 +124,30 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
     EXPECT_EQ(seen, step.events) << "at " << (t.time_since_epoch() / 1s) << " s";
     t += 1s;
   }
-  const BoardCounters c = feed.counters("a");
-  EXPECT_EQ(c.samples, 7u);
-  EXPECT_EQ(c.failures, 1u);
-  EXPECT_EQ(c.lock_losses, 2u);
-  EXPECT_EQ(c.longest_outage, 2000ms);  // 1 s .. 3 s, and 4 s .. 6 s
+  // The longest outage: 1 s .. 3 s, and 4 s .. 6 s.
+  EXPECT_EQ(summary_line("a", feed.counters("a")),
+            "a: 7 samples, 1 failures, 2 lock losses, longest outage 2.000 s");
   EXPECT_EQ(feed.history("a", 3).front().time, WallTime{} + 4s);
   EXPECT_FALSE(feed.request_capture("b"));
   EXPECT_TRUE(feed.request_capture("a"));
   EXPECT_TRUE(feed.take_capture_request("a"));
   EXPECT_FALSE(feed.take_capture_request("a"));
+}
+
+// The newest 1000 events are kept: of 1002 lock changes, the first two are gone.
+TEST(FeedStore, KeepsTheNewestThousandEvents) {
+  FeedStore feed({"a"});
+  BoardSample s;
+  s.board = "a";
+  s.connected = true;
+  for (int i = 0; i <= 1002; ++i) {
+    s.time = WallTime{} + i * 1s;
+    s.lock_status = i % 2 == 1 ? 0x0F : 0x3F;
+    feed.publish_sample(s);
+  }
+  const auto events = feed.events("a");
+  EXPECT_EQ(events.size(), 1000u);
+  EXPECT_EQ(events.front().time, WallTime{} + 3s);
 }
 
 TEST(BoardTarget, BoardOptionsAndTheirFaults) {
