@@ -117,5 +117,22 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
             "no USB I2C adapter under " + empty.path() + "/class/i2c-dev (set DEMODCTL_I2C_BUS)");
 }
 
+// The simulated bridge unplugged by its scenario (drop_at_ops) stays unplugged.
+TEST(BusChoice, UnpluggedSimulatedBridgeNeverHeals) {
+  const TempDir dir;
+  const std::string scenario = dir.path() + "/board.json";
+  std::ofstream(scenario) << R"({"faults": {"drop_at_ops": [2]}})";
+  std::string error;
+  const auto bus = open_chosen_bus({Kind::kSimScenario, scenario}, dir.path(), &error);
+  ASSERT_TRUE(bus) << error;
+  const uint8_t id_register[] = {0x6C};
+  uint8_t id[4];
+  std::string results;
+  for (int i = 0; i < 4; ++i) {
+    results += bus->transfer(0x68, id_register, id) == I2cResult::ok ? "ok " : "failed ";
+  }
+  EXPECT_EQ(results, "ok failed failed failed ");
+}
+
 }  // namespace
 }  // namespace demodctl::testing
