@@ -36,8 +36,9 @@ std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& con
   const SamplePairs pairs = decode_capture(buffer, SampleFormat::nine_bit);
   record.pairs.assign(pairs.begin(), pairs.end());
   if (context.connected && (context.lock_status & kLockFec) != 0) {
-    const auto c = constellation_for(context.lock_status, recorded(context, kRegPls).value_or(0));
-    record.mer_db = mer_db(record.pairs, c);
+    const uint8_t pls = recorded(context, kRegPls).value_or(0);
+    record.mer_db =
+        mer_db(record.pairs, constellation_for(context.lock_status, pls), modcod_of(pls));
   }
   if (!dir.empty()) {
     const std::string base = dir + "/" + recording_name(record.board, record.time);

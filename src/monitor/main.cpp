@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);  // a file over the size limit is a write error, not death
 
   std::vector<std::string> names;
   for (const auto& b : o.boards) names.push_back(b.name);

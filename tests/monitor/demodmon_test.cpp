@@ -53,9 +53,11 @@ TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
 TEST(Demodmon, DeadBoardBesideALiveOneWithCaptures) {
   const TempDir dir;
   const auto r = run_process(
-      demodmon({"--board", "live=usb:sim@208", "--board", "dead=127.0.0.1:1/0@208", "--count", "2",
-                "--interval", "10", "--capture-every", "2", "--capture-dir", dir.path()}));
+      demodmon({"--board", "live=usb:sim@208", "--board", "dead=127.0.0.1:1/0@208", "--board",
+                "weak=usb:sim:" SCENARIO_DIR "/dvbs_locked.json@208", "--count", "2", "--interval",
+                "10", "--capture-every", "2", "--capture-dir", dir.path()}));
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" weak ACT-RF -65.0 dBm "), std::string::npos) << r.out;  // AGC 0x960
   EXPECT_NE(r.out.find(" dead failed: no connection\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("live: 2 samples, 0 failures, 0 lock losses, longest outage 0.000 s\n"),
             std::string::npos)
