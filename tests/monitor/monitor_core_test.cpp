@@ -94,6 +94,11 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
   EXPECT_EQ(c.failures, 1u);
   EXPECT_EQ(c.lock_losses, 2u);
   EXPECT_EQ(c.longest_outage, 2000ms);  // 1 s .. 3 s, and 4 s .. 6 s
+  seen.clear();
+  feed.publish_capture_failure("a", t, "why");
+  EXPECT_EQ(seen, "capture_failed;");
+  EXPECT_EQ(feed.events("a").back().detail, "why");
+  EXPECT_EQ(feed.counters("a").capture_failures, 1u);
   EXPECT_EQ(feed.history("a", 3).front().time, WallTime{} + 4s);
   EXPECT_FALSE(feed.request_capture("b"));
   EXPECT_TRUE(feed.request_capture("a"));
