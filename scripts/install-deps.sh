@@ -11,6 +11,7 @@ packages=(
   libasio-dev                            # regserver event loop (standalone Asio)
   libcli11-dev                           # regserver options
   libcpp-httplib-dev                     # demodmon's page, event stream and /metrics
+  libtomlplusplus-dev                    # demodmon's configuration file (header-only use)
   libjs-chart.js                         # the charts of demodmon's page, served by demodmon
   chromium chromium-driver python3-selenium  # the page's test in a headless browser
   prometheus                             # the /metrics test: a real scrape and PromQL query
