@@ -61,6 +61,7 @@ completion)
     "regserver --i|--i2c-dev --idle-timeout"
     "regserver --trace -|-"
     "demodmon --capture-e|--capture-every"
+    "demodmon --con|--config"
   )
   bash -c '
     for p in demodctl regserver demodmon; do
