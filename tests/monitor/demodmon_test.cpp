@@ -1,11 +1,9 @@
 // demodmon as a program: a board that fades on a script, a dead board beside a live one with
 // captures, the reconnect after its regserver is stopped and started again, the stop on SIGTERM
 // with its summary, a standard output that is blocked or closed, captures that fail.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -135,56 +133,29 @@ TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
   ServerProcess server({"--sim"});
   ASSERT_TRUE(server.ready());
   const TempDir dir;
-  // Standard output on a pipe filled to the brim before the start and never read: every write
-  // to it waits.
-  int out[2];
-  ASSERT_EQ(pipe2(out, O_CLOEXEC | O_NONBLOCK), 0);
-  const std::string filler(4096, 'x');
-  while (write(out[1], filler.data(), filler.size()) > 0) {
-  }
-  fcntl(out[1], F_SETFL, 0);
-  const std::string board = "a=127.0.0.1:" + server.port_text() + "/0@208";
-  const pid_t pid = fork();
-  ASSERT_GT(pid, -1);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(open((dir / "err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
-    execl(DEMODMON_BIN, DEMODMON_BIN, "--board", board.c_str(), "--json", "--interval", "10",
-          "--http", "127.0.0.1:0", nullptr);
-    _exit(127);
-  }
-  close(out[1]);
-  struct Reaper {  // kills the child unless the test saw its exit
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-    }
-  } reaper{pid};
+  // Standard output on a FIFO that demodmon holds open for reading (descriptor 3) and never reads.
+  const std::string fifo = dir / "out";
+  BackgroundProcess mon(
+      demodmon_in_shell("mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo,
+                        {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208", "--json",
+                         "--interval", "10", "--http", "127.0.0.1:0"}));
   const std::string serving = "serving http://127.0.0.1:";
-  ASSERT_TRUE(
-      eventually([&] { return read_file(dir / "err").find(serving) != std::string::npos; }));
-  const std::string err = read_file(dir / "err");
-  const int web_port = std::atoi(err.c_str() + err.find(serving) + serving.size());
-  // The samples go on (and so does the page) while standard output takes nothing.
+  ASSERT_TRUE(eventually([&] { return mon.err().find(serving) != std::string::npos; }));
+  const int web_port = std::atoi(mon.err().c_str() + mon.err().find(serving) + serving.size());
+  // Far more samples than the FIFO's 64 KiB hold as lines, and the page keeps up with them.
   const std::string samples = "demodmon_samples_total{board=\"a\"} ";
   ASSERT_TRUE(eventually([&] {
     const std::string m = metrics(web_port);
     const size_t at = m.find(samples);
-    return at != std::string::npos && std::atoi(m.c_str() + at + samples.size()) > 3;
+    return at != std::string::npos && std::atoi(m.c_str() + at + samples.size()) > 300;
   }));
   server.stop();
   ASSERT_TRUE(eventually([&] {
     return metrics(web_port).find("demodmon_connected{board=\"a\"} 0\n") != std::string::npos;
   }));
-  kill(pid, SIGTERM);
-  int status = -1;
-  ASSERT_TRUE(eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
-  reaper.pid = 0;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_NE(read_file(dir / "err").find("demodmon: standard output could not keep up: "),
-            std::string::npos)
-      << read_file(dir / "err");
-  close(out[0]);
+  EXPECT_EQ(mon.stop(SIGTERM), 0);  // not SIGKILL, 5 s later
+  EXPECT_NE(mon.err().find("demodmon: standard output could not keep up: "), std::string::npos)
+      << mon.err();
 }
 
 TEST(Demodmon, ClosedStandardOutputLendsItsNumberToNoSocket) {
