@@ -25,6 +25,18 @@ install(CODE "
                  \"${CMAKE_BINARY_DIR}/dist/regserver.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/dist/regserver.service dist/systemd/regserver.socket
         DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
+install(CODE "
+  set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/dist/systemd/demodmon.service.in\"
+                 \"${CMAKE_BINARY_DIR}/dist/demodmon.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/dist/demodmon.service DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
+# demodmon.service's settings, an example to edit in place: beside the prefix, so /usr gives
+# /etc/demodmon (where the service reads it), and a conffile of the package, so an upgrade keeps
+# the lab's edits.
+set(DEMODCTL_DEMODMON_CONFIG_DIR "../etc/demodmon" CACHE STRING "Where demodmon.toml goes")
+install(FILES dist/demodmon/demodmon.toml DESTINATION ${DEMODCTL_DEMODMON_CONFIG_DIR})
+set(demodmon_conffiles ${CMAKE_BINARY_DIR}/dist/conffiles)
+file(WRITE ${demodmon_conffiles} "/etc/demodmon/demodmon.toml\n")
 
 # Documents; a native Debian package's changelog is changelog.gz, compressed reproducibly.
 install(FILES README.md dist/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -84,7 +96,7 @@ through regserver, a register server for i2c-dev adapters or a simulated
 board, which also comes as a hardened socket-activated systemd service.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/dist/debian/postinst ${CMAKE_SOURCE_DIR}/dist/debian/prerm
-  ${CMAKE_SOURCE_DIR}/dist/debian/postrm)
+  ${CMAKE_SOURCE_DIR}/dist/debian/postrm ${demodmon_conffiles})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 

@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev                     # scenario files, trace lines
   libasio-dev                            # regserver's event loop, demodmon's web server
   libcli11-dev                           # regserver options
+  libtomlplusplus-dev                    # demodmon's configuration file (header-only use)
   libjs-chart.js                         # the charts of demodmon's page, served by demodmon
   chromium chromium-driver python3-selenium  # the page's test in a headless browser
   prometheus                             # the /metrics test: a real scrape and PromQL query

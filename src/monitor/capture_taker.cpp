@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "bus/poll.h"
 #include "capture/capture.h"
 #include "demod/lock_status.h"
 #include "monitor/json_records.h"
@@ -21,12 +22,25 @@ std::string recording_name(const std::string& board, WallTime time) {
   return board + "-" + stamp;
 }
 
+std::string failure_text(Failure failure) {
+  if (failure == Failure::timeout) {
+    return "the chip's ready or capture-complete flag did not come within " +
+           std::to_string(kPollBoundMs / 1000) + " s";
+  }
+  return "a transfer was refused";
+}
+
 }  // namespace
 
 std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error) {
   CaptureBuffer buffer{};
-  if (run_capture(bus, SampleFormat::nine_bit) || fetch_capture(bus, buffer)) {
+  if (const Fault fault = run_capture(bus, SampleFormat::nine_bit)) {
+    *error = failure_text(*fault);
+    return std::nullopt;
+  }
+  if (const Fault fault = fetch_capture(bus, buffer)) {
+    *error = "fetching the samples: " + failure_text(*fault);
     return std::nullopt;
   }
   CaptureRecord record;
@@ -42,7 +56,12 @@ std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& con
   }
   if (!dir.empty()) {
     const std::string base = dir + "/" + recording_name(record.board, record.time);
-    if (write_sigmf(base, record, context, error)) record.sigmf_base = base;
+    std::string problem;
+    if (!write_sigmf(base, record, context, &problem)) {
+      *error = "recording not written: " + problem;
+      return std::nullopt;
+    }
+    record.sigmf_base = base;
   }
   return record;
 }

@@ -11,8 +11,10 @@
 
 #include "adapters/bus_choice.h"
 #include "bus/reg_client.h"
+#include "files/standard_descriptors.h"
 #include "monitor/feed_store.h"
 #include "monitor/options.h"
+#include "monitor/output_writer.h"
 #include "monitor/sampler.h"
 #include "monitor/terminal_lines.h"
 #include "monitor_web/web_server.h"
@@ -25,6 +27,11 @@ using namespace demodctl::monitor;
 // How often the main thread looks whether every sampler has taken its --count samples.
 constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
 constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
+// How long the lines still queued at the stop (the summary among them) may take to go out: a
+// standard output that does not take them by then (a pipe nobody reads) loses them, and the
+// process ends all the same.
+constexpr std::chrono::milliseconds kOutputDrainBound{500};
+constexpr int kStandardOutput = 1;
 
 // A reply that takes longer than the interval would hold back that board's next sample, so unless
 // DEMODCTL_NET_TIMEOUT_MS says otherwise the client waits at most one interval (and never longer
@@ -45,6 +52,9 @@ bool all_finished(const std::vector<std::unique_ptr<Sampler>>& samplers) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed 0..2 would otherwise be taken by the board's socket or
+  // the page's listener, and the lines meant for standard output would go there.
+  if (!occupy_standard_descriptors().usable) return kExitFailure;
   const char* bus = std::getenv(kBusEnvVar);
   const ParsedMonitorOptions parsed = parse_monitor_options(argc, argv, bus != nullptr ? bus : "");
   if (!parsed.options) {
@@ -68,7 +78,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> names;
   for (const auto& b : o.boards) names.push_back(b.name);
   FeedStore feed(names);
-  LinePrinter printer(stdout, o.json);
+  // The samplers never wait on standard output: its writer queues, and drops what it cannot take.
+  OutputWriter output(kStandardOutput, [&feed] { feed.count_dropped_output(1); });
+  LinePrinter printer(output, o.json);
   feed.subscribe({[&](const BoardSample& s) { printer.sample(s); },
                   [&](const BoardEvent& e) { printer.event(e); },
                   [&](const CaptureRecord& c) { printer.capture(c); }});
@@ -113,5 +125,9 @@ int main(int argc, char** argv) {
   for (auto& s : samplers) s->join();
   if (web) web->stop();
   for (const auto& name : names) printer.summary(name, feed.counters(name));
+  if (!output.finish(std::chrono::steady_clock::now() + kOutputDrainBound)) {
+    // The writer is stuck in a write that may never return; nothing else is left to do.
+    std::_Exit(0);
+  }
   return 0;
 }

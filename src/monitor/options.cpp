@@ -6,17 +6,12 @@
 #include <charconv>
 #include <set>
 
+#include "monitor/config_file.h"
+#include "monitor/option_bounds.h"
 #include "option_values/option_values.h"
 
 namespace demodctl::monitor {
 namespace {
-
-// Bounds of the numbers: an interval below 10 ms would only measure the bus; above an hour is a
-// typo. Counts are bounded where a 64-bit tick count cannot overflow.
-constexpr uint64_t kMinIntervalMs = 10;
-constexpr uint64_t kMaxIntervalMs = 3600 * 1000;
-constexpr uint64_t kMaxCount = 1000000000000;
-constexpr uint64_t kMaxPort = 65535;
 
 ParsedMonitorOptions usage_error(const std::string& what) {
   ParsedMonitorOptions p;
@@ -62,6 +57,7 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   std::vector<std::string> hosts;
   std::vector<std::string> words;
   bool captures_allowed = false;
+  std::string config_path;
 
   CLI::App app{"demodmon: live lock, signal and constellation of demodulator boards", "demodmon"};
   app.add_option("--board", board_texts,
@@ -94,6 +90,9 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   app.add_option("--capture-dir", o.capture_dir, "directory of the SigMF recordings")
       ->type_name("DIR")
       ->capture_default_str();
+  app.add_option("--config", config_path,
+                 "settings from a TOML file; the options given here win over it")
+      ->type_name("FILE");
   app.add_option("target", words,
                  "one board in demodctl's layout: HOST PORT CHANNEL SPEED ADDRESS 1 | SPEED "
                  "ADDRESS 0");
@@ -110,6 +109,25 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
     return p;
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
+  }
+
+  // The configuration file gives what the command line leaves out.
+  if (!config_path.empty()) {
+    const LoadedConfig loaded = load_monitor_config(config_path);
+    if (!loaded.config) return usage_error(loaded.error);
+    const MonitorConfig& c = *loaded.config;
+    const auto unset = [&app](const char* option) { return app.count(option) == 0; };
+    if (c.interval_ms && unset("--interval")) interval_text = std::to_string(*c.interval_ms);
+    if (c.count && unset("--count")) count_text = std::to_string(*c.count);
+    if (c.json && unset("--json")) o.json = *c.json;
+    if (c.http_listen && unset("--http")) http_text = *c.http_listen;
+    if (c.http_allow && unset("--http-allow")) allow = *c.http_allow;
+    if (c.captures_allowed && unset("--allow-captures")) captures_allowed = *c.captures_allowed;
+    if (c.capture_every && unset("--capture-every")) {
+      capture_every_text = std::to_string(*c.capture_every);
+    }
+    if (c.capture_dir && unset("--capture-dir")) o.capture_dir = *c.capture_dir;
+    if (board_texts.empty() && words.empty()) board_texts = c.boards;
   }
 
   const auto interval = whole_number(interval_text, kMinIntervalMs, kMaxIntervalMs);

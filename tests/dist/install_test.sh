@@ -3,7 +3,8 @@
 #   files       every file in its place
 #   man         each manual page renders without a warning
 #   completion  the bash completion loads and completes
-#   units       systemd-analyze verify is clean and the service's exposure is at most 2.0
+#   units       systemd-analyze verify is clean, regserver.service's exposure is at most 2.0 and
+#               demodmon.service's at most 1.5
 # Exit 77 (skipped) when the tool a part needs is missing. DEMODCTL_MAN_PAGES=0: the build made no
 # manual pages.
 set -euo pipefail
@@ -28,12 +29,17 @@ files)
     [ -f "$f" ] && [ -x "$f" ] || fail "$f not installed as a program"
   done
   for f in "${pages[@]}" share/bash-completion/completions/{demodctl,regserver,demodmon} \
-    $units/regserver.{service,socket} lib/udev/rules.d/60-demodctl-i2c.rules \
+    $units/regserver.{service,socket} $units/demodmon.service ../etc/demodmon/demodmon.toml \
+    lib/udev/rules.d/60-demodctl-i2c.rules \
     share/doc/demodctl/{README.md,copyright,changelog.gz,docs/protocol.md,docs/demodmon.md}; do
     [ -f "$f" ] || fail "$f not installed"
   done
   grep -qx "ExecStart=$prefix/usr/bin/regserver --i2c-dev" $units/regserver.service ||
     fail "the service does not start the installed regserver"
+  grep -qx "ExecStart=$prefix/usr/bin/demodmon --config /etc/demodmon/demodmon.toml" \
+    $units/demodmon.service || fail "the service does not start the installed demodmon"
+  bin/demodmon --config ../etc/demodmon/demodmon.toml --count 1 --interval 10 --http 127.0.0.1:0 \
+    >/dev/null 2>&1 || fail "demodmon does not run with the example configuration"
   ;;
 man)
   command -v man >/dev/null || skip "man is not installed (package man-db)"
@@ -55,6 +61,7 @@ completion)
     "regserver --i|--i2c-dev --idle-timeout"
     "regserver --trace -|-"
     "demodmon --capture-e|--capture-every"
+    "demodmon --con|--config"
   )
   bash -c '
     for p in demodctl regserver demodmon; do
@@ -73,12 +80,16 @@ completion)
 units)
   command -v systemd-analyze >/dev/null || skip "systemd-analyze is not installed (package systemd)"
   cd $units
-  MANPATH=$prefix/usr/share/man systemd-analyze verify regserver.socket regserver.service ||
-    fail "systemd-analyze verify"
-  exposure=$(systemd-analyze security --offline=true regserver.service 2>&1 |
-    sed -n 's/.*Overall exposure level for regserver.service: \([0-9.]*\).*/\1/p')
-  echo "exposure: $exposure"
-  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' || fail "exposure '$exposure' over 2.0"
+  MANPATH=$prefix/usr/share/man systemd-analyze verify regserver.socket regserver.service \
+    demodmon.service || fail "systemd-analyze verify"
+  for limit in regserver:2.0 demodmon:1.5; do
+    unit=${limit%%:*}.service most=${limit#*:}
+    exposure=$(systemd-analyze security --offline=true $unit 2>&1 |
+      sed -n "s/.*Overall exposure level for $unit: \([0-9.]*\).*/\1/p")
+    echo "$unit exposure: $exposure"
+    awk -v e="$exposure" -v m="$most" 'BEGIN { exit !(e != "" && e <= m) }' ||
+      fail "$unit: exposure '$exposure' over $most"
+  done
   ;;
 *) fail "no part $part" ;;
 esac

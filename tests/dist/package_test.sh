@@ -29,4 +29,6 @@ version=$(dpkg-deb -f "$deb" Version)
 [ "$("$root/usr/bin/demodctl" --version)" = "demodctl $version" ] || fail "demodctl --version"
 [ "$("$root/usr/bin/regserver" --version)" = "regserver $version" ] || fail "regserver --version"
 [ "$(file -b "$root/usr/bin/regserver" | grep -c 'not stripped')" = 0 ] || fail "regserver not stripped"
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/demodmon/demodmon.toml ||
+  fail "/etc/demodmon/demodmon.toml is not a conffile"
 echo "package $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"

@@ -127,6 +127,11 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
   // The longest outage: 1 s .. 3 s, and 4 s .. 6 s.
   EXPECT_EQ(summary_line("a", feed.counters("a")),
             "a: 7 samples, 1 failures, 2 lock losses, longest outage 2.000 s");
+  seen.clear();
+  feed.publish_capture_failure("a", t, "why");
+  EXPECT_EQ(seen, "capture_failed;");
+  EXPECT_EQ(feed.events("a").back().detail, "why");
+  EXPECT_EQ(feed.counters("a").capture_failures, 1u);
   EXPECT_EQ(feed.history("a", 3).front().time, WallTime{} + 4s);
   EXPECT_FALSE(feed.request_capture("b"));
   EXPECT_TRUE(feed.request_capture("a"));
