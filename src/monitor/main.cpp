@@ -24,6 +24,8 @@ namespace {
 using namespace demodctl;
 using namespace demodctl::monitor;
 
+// Nothing could be run at all (descriptors 0-2 could not be held).
+constexpr int kExitFailure = 1;
 // How often the main thread looks whether every sampler has taken its --count samples.
 constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
 constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
