@@ -197,9 +197,6 @@ TEST(JsonRecords, ModeFieldsByStandard) {
       {{.standard = Standard::dvbs2, .vcm = true},
        R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
        R"("roll_off":null,"standard":"DVB-S2","vcm":true})"},
-      {{.standard = Standard::dvbs, .rate_code = 4},
-       R"({"code_rate":"7/8","frame":null,"modcod":null,"modulation":null,"pilots":null,)"
-       R"("roll_off":0.35,"standard":"DVB-S","vcm":false})"},
       {{.standard = Standard::directv, .rate_code = 3},
        R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
        R"("roll_off":0.2,"standard":"DirecTV","vcm":false})"},

@@ -30,7 +30,7 @@ constexpr double kFixtureMerDb = 15.5;
 
 constexpr auto kInterval = 200ms;
 constexpr uint64_t kPhase = 5;  // samples per lock phase
-constexpr double kDegradedBer = 5e-4;
+constexpr double kDegradedBer = 2e-3;
 constexpr double kGoodBer = 2.5e-6;
 
 // The modes the locked boards cycle through: DVB-S2 8PSK 3/4 with pilots, DirecTV with a rate
