@@ -21,7 +21,7 @@ std::vector<json> json_lines(const std::string& out) {
   std::istringstream in(out);
   for (std::string line; std::getline(in, line);) {
     lines.push_back(json::parse(line));
-    EXPECT_EQ(lines.back()["schema"], 1) << line;
+    EXPECT_EQ(lines.back()["schema"], 2) << line;
   }
   return lines;
 }

@@ -228,9 +228,38 @@ TEST(JsonRecords, SampleLineCarriesRawBytesBesideFigures) {
   EXPECT_EQ(to_json(s).dump(),
             R"({"ber":null,"board":"a","carrier_offset_khz":null,"cn_db":null,"connected":true,)"
             R"("index":4,"lock":"ACTS--","lock_status":15,"lock_time_ms":null,)"
-            R"("mode":"unkown standard!","registers":{"0x2c":"0f","0x37":"3486"},"schema":1,)"
+            R"("mode":"unkown standard!","mode_fields":{"code_rate":null,"frame":null,)"
+            R"("modcod":null,"modulation":null,"pilots":null,"roll_off":null,"standard":null,)"
+            R"("vcm":false},"registers":{"0x2c":"0f","0x37":"3486"},"schema":2,)"
             R"("strength_dbm":-39.5,"symbol_offset_khz":null,"time":"2026-12-07T04:33:35.123Z",)"
             R"("type":"sample"})");
+}
+
+// The mode by field: what the standard received carries, null where the chip gives none (the
+// report's own words, "Directv", "NA", "Reserved", never appear).
+TEST(JsonRecords, ModeFieldsByStandard) {
+  const struct {
+    ModeReport mode;
+    const char* fields;
+  } kCases[] = {
+      {{.standard = Standard::dvbs2, .modcod = 27, .short_frame = true, .rolloff_code = 2},
+       R"({"code_rate":"8/9","frame":"short","modcod":27,"modulation":"32APSK","pilots":false,)"
+       R"("roll_off":0.2,"standard":"DVB-S2","vcm":false})"},
+      {{.standard = Standard::dvbs2, .modcod = 30, .pilots = true, .rolloff_code = 3},
+       R"({"code_rate":null,"frame":"normal","modcod":30,"modulation":null,"pilots":true,)"
+       R"("roll_off":null,"standard":"DVB-S2","vcm":false})"},
+      {{.standard = Standard::dvbs2, .vcm = true},
+       R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
+       R"("roll_off":null,"standard":"DVB-S2","vcm":true})"},
+      {{.standard = Standard::directv, .rate_code = 3},
+       R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
+       R"("roll_off":0.2,"standard":"DirecTV","vcm":false})"},
+  };
+  for (const auto& c : kCases) {
+    BoardSample s;
+    s.mode_fields = c.mode;
+    EXPECT_EQ(to_json(s)["mode_fields"].dump(), c.fields) << c.fields;
+  }
 }
 
 }  // namespace
