@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# The Debian package: package_test.sh BUILD_DIR builds it with cpack into a temporary directory,
-# runs lintian on it (no error allowed), unpacks it into an empty root and runs both programs from
-# there. Exit 77 (skipped) without dpkg-deb.
+# The Debian package: package_test.sh BUILD_DIR [PART] builds it with cpack into a temporary
+# directory, then checks PART:
+#   package  (default) lintian finds no error and, with its informational tags, no hardening tag;
+#            unpacked into an empty root, both programs run from there
+#   docs     every installed path that the documents (README, docs/, manual pages) name is in
+#            the package: a path under /usr or /lib
+# Exit 77 (skipped) without dpkg-deb.
 set -euo pipefail
-build=$1
+build=$1 part=${2:-package}
+[ -n "$part" ] || part=package
+source=$(cd "$(dirname "$0")/../.." && pwd)
 command -v dpkg-deb >/dev/null || { echo "SKIPPED: dpkg-deb is not installed"; exit 77; }
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -16,17 +22,30 @@ export TMPDIR="$work/tmp"
 deb=$(echo "$work"/out/demodctl_*.deb)
 [ -f "$deb" ] || fail "no package in $work/out"
 
-if command -v lintian >/dev/null; then
-  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail lintian; }
-  grep -v "^running with root privileges" "$work/lintian.log" || true  # the warnings
-else
-  echo "lintian is not installed (package lintian): not checked"
-fi
-
-root=$work/root
-dpkg-deb -x "$deb" "$root"
-version=$(dpkg-deb -f "$deb" Version)
-[ "$("$root/usr/bin/demodctl" --version)" = "demodctl $version" ] || fail "demodctl --version"
-[ "$("$root/usr/bin/regserver" --version)" = "regserver $version" ] || fail "regserver --version"
-[ "$(file -b "$root/usr/bin/regserver" | grep -c 'not stripped')" = 0 ] || fail "regserver not stripped"
-echo "package $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+case $part in
+package)
+  if command -v lintian >/dev/null; then
+    lintian -I --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail lintian; }
+    grep -v "^running with root privileges" "$work/lintian.log" || true  # the warnings
+    ! grep -q "hardening-" "$work/lintian.log" || fail "lintian reports a hardening tag"
+  else
+    echo "lintian is not installed (package lintian): not checked"
+  fi
+  root=$work/root
+  dpkg-deb -x "$deb" "$root"
+  version=$(dpkg-deb -f "$deb" Version)
+  [ "$("$root/usr/bin/demodctl" --version)" = "demodctl $version" ] || fail "demodctl --version"
+  [ "$("$root/usr/bin/regserver" --version)" = "regserver $version" ] || fail "regserver --version"
+  [ "$(file -b "$root/usr/bin/regserver" | grep -c 'not stripped')" = 0 ] || fail "regserver not stripped"
+  echo "package $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+  ;;
+docs)
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\.||; s|/$||' >"$work/contents"
+  (cd "$source" && grep -oHE '(^|[^A-Za-z0-9_.~/-])/(usr|lib)/[A-Za-z0-9_.@+/-]*' \
+    README.md docs/*.md dist/man/*.scd) | sed -E 's|:[^/]?/|: /|; s|[./]+$||' | sort -u >"$work/named"
+  missing=$(awk -F': ' 'NR == FNR { held[$0]; next } !($2 in held)' "$work/contents" "$work/named")
+  [ -z "$missing" ] || fail "documents name paths the package does not hold:"$'\n'"$missing"
+  echo "$(wc -l <"$work/named") paths named, all in the package"
+  ;;
+*) fail "no part $part" ;;
+esac
