@@ -19,13 +19,20 @@ install(FILES dist/udev/60-demodctl-i2c.rules DESTINATION ${DEMODCTL_UDEV_RULES_
 
 # The services name the program by its installed path, known only when installing (cpack installs
 # with a prefix of its own): regserver.service on every adapter, started by regserver.socket, and
-# the template regserver@i2c-N.service on one adapter each.
+# the template regserver@i2c-N.service on one adapter each. Each prefix configures its own copies,
+# so installs into several prefixes at once (the tests, cpack) do not write over each other's.
+set(unit_dir ${DEMODCTL_SYSTEMD_UNIT_DIR})
+if(NOT IS_ABSOLUTE ${unit_dir})
+  set(unit_dir "\${CMAKE_INSTALL_PREFIX}/${unit_dir}")
+endif()
 foreach(unit regserver.service regserver@.service)
   install(CODE "
     set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/dist/systemd/${unit}.in\"
-                   \"${CMAKE_BINARY_DIR}/dist/${unit}\" @ONLY)")
-  install(FILES ${CMAKE_BINARY_DIR}/dist/${unit} DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
+    string(MD5 prefix_id \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(configured \"${CMAKE_BINARY_DIR}/dist/\${prefix_id}/${unit}\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/dist/systemd/${unit}.in\" \"\${configured}\" @ONLY)
+    file(INSTALL DESTINATION \"${unit_dir}\" TYPE FILE FILES \"\${configured}\")
+    file(REMOVE_RECURSE \"${CMAKE_BINARY_DIR}/dist/\${prefix_id}\")")
 endforeach()
 install(FILES dist/systemd/regserver.socket DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
 
@@ -120,11 +127,10 @@ if(DEMODCTL_TESTS)
   if(NOT DEMODCTL_SANITIZE)  # the package is made from a normal build
     # debian_package: lintian and the unpacked programs; debian_package_docs: the paths the
     # documents name
-    foreach(name debian_package debian_package_docs)
-      string(REGEX REPLACE "^debian_package_?" "" part ${name})
-      add_test(NAME ${name}
-               COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR} ${part})
-      set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
-    endforeach()
+    add_test(NAME debian_package
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR} package)
+    add_test(NAME debian_package_docs
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR} docs)
+    set_tests_properties(debian_package debian_package_docs PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
   endif()
 endif()

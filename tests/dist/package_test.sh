@@ -8,7 +8,6 @@
 # Exit 77 (skipped) without dpkg-deb.
 set -euo pipefail
 build=$1 part=${2:-package}
-[ -n "$part" ] || part=package
 source=$(cd "$(dirname "$0")/../.." && pwd)
 command -v dpkg-deb >/dev/null || { echo "SKIPPED: dpkg-deb is not installed"; exit 77; }
 fail() { echo "FAIL: $*"; exit 1; }
