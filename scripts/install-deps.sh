@@ -22,6 +22,8 @@ packages=(
   scdoc man-db groff-base                # manual pages: built by scdoc, checked by man
   systemd                                # systemd-analyze: the service's checks
   dpkg-dev file lintian                  # the Debian package: cpack's dependencies, its check
+  devscripts                             # hardening-check: the installed programs' hardening
+  debootstrap                            # scripts/install-size.sh: a minimal Debian 12 root
 )
 
 missing=()
