@@ -17,27 +17,54 @@ install(FILES dist/bash-completion/demodctl dist/bash-completion/regserver
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES dist/udev/60-demodctl-i2c.rules DESTINATION ${DEMODCTL_UDEV_RULES_DIR})
 
-# The service names the program by its installed path, known only when installing (cpack installs
-# with a prefix of its own).
-install(CODE "
-  set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-  configure_file(\"${CMAKE_SOURCE_DIR}/dist/systemd/regserver.service.in\"
-                 \"${CMAKE_BINARY_DIR}/dist/regserver.service\" @ONLY)")
-install(FILES ${CMAKE_BINARY_DIR}/dist/regserver.service dist/systemd/regserver.socket
-        DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
+# The services name the program by its installed path, known only when installing (cpack installs
+# with a prefix of its own): regserver.service on every adapter, started by regserver.socket, the
+# template regserver@i2c-N.service on one adapter each, and demodmon.service. Each prefix
+# configures its own copies, so installs into several prefixes at once (the tests, cpack) do not
+# write over each other's.
+set(unit_dir ${DEMODCTL_SYSTEMD_UNIT_DIR})
+if(NOT IS_ABSOLUTE ${unit_dir})
+  set(unit_dir "\${CMAKE_INSTALL_PREFIX}/${unit_dir}")
+endif()
+foreach(unit regserver.service regserver@.service demodmon.service)
+  install(CODE "
+    set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    string(MD5 prefix_id \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(configured \"${CMAKE_BINARY_DIR}/dist/\${prefix_id}/${unit}\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/dist/systemd/${unit}.in\" \"\${configured}\" @ONLY)
+    file(INSTALL DESTINATION \"${unit_dir}\" TYPE FILE FILES \"\${configured}\")
+    file(REMOVE_RECURSE \"${CMAKE_BINARY_DIR}/dist/\${prefix_id}\")")
+endforeach()
+install(FILES dist/systemd/regserver.socket DESTINATION ${DEMODCTL_SYSTEMD_UNIT_DIR})
+# demodmon.service's settings, an example to edit in place: beside the prefix, so /usr gives
+# /etc/demodmon (where the service reads it), and a conffile of the package, so an upgrade keeps
+# the lab's edits.
+set(DEMODCTL_DEMODMON_CONFIG_DIR "../etc/demodmon" CACHE STRING "Where demodmon.toml goes")
+install(FILES dist/demodmon/demodmon.toml DESTINATION ${DEMODCTL_DEMODMON_CONFIG_DIR})
+set(demodmon_conffiles ${CMAKE_BINARY_DIR}/dist/conffiles)
+file(WRITE ${demodmon_conffiles} "/etc/demodmon/demodmon.toml\n")
 
 # Documents; a native Debian package's changelog is changelog.gz, compressed reproducibly.
 install(FILES README.md dist/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY scenarios/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/scenarios)
+# Prometheus alert rules for demodmon's /metrics, to copy beside a lab's prometheus.yml.
+install(FILES dist/prometheus/demodmon-alerts.yml DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 file(STRINGS dist/debian/changelog changelog_head LIMIT_COUNT 1)
 if(NOT changelog_head MATCHES "^demodctl \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "dist/debian/changelog does not start with version ${PROJECT_VERSION}")
 endif()
+# Whoever builds the package signs it: a lab that publishes it in its own repository sets
+# -DDEMODCTL_MAINTAINER="Its Name <its-address>". dpkg wants an address; the default has none
+# that reaches anyone (.invalid), so a package nobody set a maintainer for says so.
+set(DEMODCTL_MAINTAINER "demodctl <maintainer@demodctl.invalid>" CACHE STRING
+    "The Debian package's maintainer, NAME <ADDRESS>")
+# The changelog's entries are signed by the maintainer too.
+configure_file(dist/debian/changelog ${CMAKE_BINARY_DIR}/dist/changelog @ONLY)
 set(changelog_gz ${CMAKE_BINARY_DIR}/dist/changelog.gz)
 add_custom_command(OUTPUT ${changelog_gz}
-  COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/dist/debian/changelog > ${changelog_gz}
-  DEPENDS dist/debian/changelog VERBATIM)
+  COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/dist/changelog > ${changelog_gz}
+  DEPENDS ${CMAKE_BINARY_DIR}/dist/changelog VERBATIM)
 
 # Manual pages from their scdoc sources, not hyphenated (they are full of literal words), gzipped.
 find_program(SCDOC scdoc)
@@ -67,13 +94,18 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGE_CONTACT "demodctl developers <demodctl@example.org>")
+set(CPACK_PACKAGE_CONTACT "${DEMODCTL_MAINTAINER}")
+set(CPACK_PACKAGE_VENDOR "the demodctl authors")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, python3")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-matplotlib")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "i2c-tools")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+# The plot tool and its modules are Suggests, not Depends or Recommends (apt installs those by
+# default): on a minimal Debian 12 system numpy with matplotlib pulled 193 packages and 948 MB,
+# Python alone 47 MB, where the rest adds 9.6 MB (scripts/install-size.sh); the tool says what
+# to install.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "i2c-tools, python3, python3-numpy, python3-matplotlib")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test and debug tool for a satellite demodulator and its tuner")
 set(CPACK_PACKAGE_DESCRIPTION
   "demodctl performs one command per run on a DVB-S/DVB-S2/DirecTV demodulator
@@ -81,24 +113,34 @@ chip or the tuner behind its I2C repeater (lock status, initialisation, signal
 measurements, sample capture, tuning) and prints its outcome as one result
 line. It reaches the bus over a USB-to-I2C bridge (Linux i2c-dev) or over TCP
 through regserver, a register server for i2c-dev adapters or a simulated
-board, which also comes as a hardened socket-activated systemd service.")
+board, which also comes as hardened systemd services (socket-activated on
+every adapter, or one instance per adapter). demodmon watches boards live on
+open connections (a terminal log, JSON lines, a web page and Prometheus
+metrics); demodctl-plot-capture draws a sample capture and exports it as
+SigMF (with python3-numpy and python3-matplotlib).
+
+It is free software under the MIT licence.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/dist/debian/postinst ${CMAKE_SOURCE_DIR}/dist/debian/prerm
-  ${CMAKE_SOURCE_DIR}/dist/debian/postrm)
+  ${CMAKE_SOURCE_DIR}/dist/debian/postrm ${demodmon_conffiles})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
 if(DEMODCTL_TESTS)
   # The install tree in a temporary prefix, part by part; 77: skipped (a tool is missing).
-  foreach(part files man completion units)
+  foreach(part files man completion units hardening)
     add_test(NAME install_${part}
              COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/install_test.sh ${CMAKE_BINARY_DIR} ${part})
     set_tests_properties(install_${part} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
-                         ENVIRONMENT "DEMODCTL_MAN_PAGES=$<BOOL:${SCDOC}>")
+                         ENVIRONMENT "DEMODCTL_MAN_PAGES=$<BOOL:${SCDOC}>;DEMODCTL_HARDENED=$<BOOL:${DEMODCTL_HARDENED}>")
   endforeach()
   if(NOT DEMODCTL_SANITIZE)  # the package is made from a normal build
+    # debian_package: lintian and the unpacked programs; debian_package_docs: the paths the
+    # documents name
     add_test(NAME debian_package
-             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR})
-    set_tests_properties(debian_package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR} package)
+    add_test(NAME debian_package_docs
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/dist/package_test.sh ${CMAKE_BINARY_DIR} docs)
+    set_tests_properties(debian_package debian_package_docs PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
   endif()
 endif()

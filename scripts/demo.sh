@@ -5,13 +5,14 @@
 # Then the whole story on a board with transponders: chip_init, tuner_set onto a
 # transponder, lock, measurements, a capture and its picture, tuning away.
 # The commands run in a scratch directory: the debug log lands there; the
-# capture's picture goes to a directory of its own that is kept.
+# capture's picture goes to a directory of its own that is kept. Last, demodmon watches a board
+# that loses and regains lock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)" --target demodctl regserver
+cmake --build build -j "$(nproc)" --target demodctl regserver demodmon
 
 root=$PWD
 bin=$PWD/build
@@ -154,3 +155,13 @@ run "$bin/demodctl" 127.0.0.1 "$port" 0 100 208 on_line 1
 echo
 echo "== the server's log (standard error), last lines"
 tail -n 4 "$work/server.log" | sed 's/^/    /'
+
+echo
+echo "== demodmon: three samples of a board that loses lock and regains it"
+echo "   (a lock timeline counted in reads of 0x2C, six per sample; scenarios/fading.json tells a"
+echo "   longer story of the same kind)"
+echo '{"signal": {}, "lock_timeline": [{"reads": 6, "lock": "0x3F"}, {"reads": 6, "lock": "0x0F"},
+  {"reads": 6, "lock": "0x3F"}]}' >fade.json
+echo "  \$ DEMODCTL_I2C_BUS=sim:fade.json demodmon 100 208 0 --count 3 --interval 500"
+DEMODCTL_I2C_BUS="sim:$work/fade.json" "$bin/demodmon" 100 208 0 --count 3 --interval 500 |
+  sed 's/^/    /'

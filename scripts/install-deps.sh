@@ -8,9 +8,9 @@ packages=(
   cmake ninja-build g++ make pkg-config   # toolchain
   libgtest-dev libgmock-dev              # tests
   nlohmann-json3-dev                     # scenario files, trace lines
-  libasio-dev                            # regserver event loop (standalone Asio)
+  libasio-dev                            # regserver's event loop, demodmon's web server
   libcli11-dev                           # regserver options
-  libcpp-httplib-dev                     # demodmon's page, event stream and /metrics
+  libtomlplusplus-dev                    # demodmon's configuration file (header-only use)
   libjs-chart.js                         # the charts of demodmon's page, served by demodmon
   chromium chromium-driver python3-selenium  # the page's test in a headless browser
   prometheus                             # the /metrics test: a real scrape and PromQL query
@@ -22,6 +22,8 @@ packages=(
   scdoc man-db groff-base                # manual pages: built by scdoc, checked by man
   systemd                                # systemd-analyze: the service's checks
   dpkg-dev file lintian                  # the Debian package: cpack's dependencies, its check
+  devscripts                             # hardening-check: the installed programs' hardening
+  debootstrap                            # scripts/install-size.sh: a minimal Debian 12 root
 )
 
 missing=()

@@ -42,7 +42,7 @@ cmake --build build-asan -j "$jobs"
 echo "== soak: ${soak_runs} runs on boards with random faults"
 python3 tools/soak --build build --runs "$soak_runs" --jobs 4
 
-fuzz_targets=(decode_request session reply scenario command_line)
+fuzz_targets=(decode_request session reply scenario command_line http_request)
 echo "== fuzzing each parser for ${fuzz_seconds}s"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DDEMODCTL_FUZZ=ON -DDEMODCTL_TESTS=OFF >/dev/null

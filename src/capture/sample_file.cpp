@@ -3,44 +3,67 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "bus/verbose.h"
+
 namespace demodctl {
 
 SampleFile::~SampleFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
+bool SampleFile::fail() {
+  const int err = errno;  // of the call that just failed, before anything else can change it
+  if (!failed_) {
+    failed_ = true;
+    say_why(std::string("sample file ") + kSampleFileName + ": " +
+            (err != 0 ? std::strerror(err) : "write failed"));
+  }
+  return false;
+}
+
 bool SampleFile::create() {
-  if (!temp_.create()) return false;
+  errno = 0;
+  if (!temp_.create()) return fail();
   // The stream gets a descriptor of its own: the temporary file's stays open, and its lock held,
   // until the rename.
   const int fd = ::fcntl(temp_.fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return fail();
   file_ = ::fdopen(fd, "w");
   if (file_ == nullptr) {
+    const int err = errno;
     ::close(fd);
-    return false;
+    errno = err;
+    return fail();
   }
-  failed_ = std::fputs("Column:2\n", file_) < 0;
-  return !failed_;
+  return std::fputs("Column:2\n", file_) >= 0 || fail();
 }
 
 bool SampleFile::write(std::span<const SamplePair> pairs) {
   for (const auto& [first, second] : pairs) {
-    if (failed_) break;
-    failed_ = std::fprintf(file_, "%d,%d\n", first, second) < 0;
+    if (failed_) return false;
+    errno = 0;
+    if (std::fprintf(file_, "%d,%d\n", first, second) < 0) return fail();
   }
   return !failed_;
 }
 
 bool SampleFile::commit() {
-  if (file_ == nullptr) return false;
+  if (file_ == nullptr || failed_) return false;
   // On disk before the rename, so that even a power cut leaves the old file or the new one.
+  errno = 0;
   const bool flushed =
       std::fflush(file_) == 0 && std::ferror(file_) == 0 && ::fsync(::fileno(file_)) == 0;
-  const bool closed = std::fclose(file_) == 0;
+  if (!flushed) fail();
+  const int closed = std::fclose(file_);
   file_ = nullptr;
-  if (failed_ || !flushed || !closed) return false;
-  return temp_.commit();
+  if (closed != 0) fail();
+  if (failed_) return false;
+  errno = 0;
+  return temp_.commit() || fail();
 }
 
 }  // namespace demodctl

@@ -4,7 +4,8 @@
 // It is written under a temporary name in the same directory (files/temp_file.h) and renamed over
 // `qv_ad_smp` only when complete, every write, flush and close checked: an earlier capture is
 // never lost to a run that fails, and no temporary file is left behind, also when a signal ends
-// the run.
+// the run. With DEMODCTL_VERBOSE the first failure names its cause on standard error
+// ("demodctl: sample file qv_ad_smp: File too large").
 #pragma once
 
 #include <cstdio>
@@ -32,6 +33,8 @@ class SampleFile {
   bool commit();
 
  private:
+  // Marks the file failed and, the first time, says why (errno of the call that failed); false.
+  bool fail();
   TempFile temp_{kSampleFileName};
   std::FILE* file_ = nullptr;
   bool failed_ = false;

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   // on, nothing is run at all.
   const demodctl::StandardDescriptors standard = demodctl::occupy_standard_descriptors();
   if (!standard.usable || standard.output_closed) return kNoOutputStatus;
+  std::signal(SIGXFSZ, SIG_IGN);  // a file over the size limit is a write error (EFBIG), not death
   // The adapter listing is not a command (it reads sysfs, not a board);
   // no command line of two arguments is one (a command needs its name and the flag after it).
   if (argc == 2 && std::strcmp(argv[1], "--list-buses") == 0) {

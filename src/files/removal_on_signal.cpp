@@ -9,7 +9,7 @@
 namespace demodctl {
 namespace {
 
-constexpr std::array<int, 4> kEndingSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr std::array<int, 5> kEndingSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
 constexpr std::size_t kMaxGuardedName = 256;
 
 // Read by the handler: only a fixed buffer, set and cleared while the signals are blocked.

@@ -3,7 +3,8 @@
 // lost to a run that fails.
 //
 // The temporary file never outlives its owner:
-// - it is removed when the owner fails, and when SIGINT, SIGTERM, SIGHUP or SIGPIPE ends it;
+// - it is removed when the owner fails, and when SIGINT, SIGTERM, SIGHUP, SIGPIPE or SIGQUIT ends
+// it;
 // - its owner holds an exclusive flock on it for its whole life. A process killed outright
 //   (SIGKILL, a power cut) leaves a file nobody holds; the next creation of a temporary file for
 //   NAME in that directory removes such leftovers, never a file whose owner is alive.

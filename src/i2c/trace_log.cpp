@@ -2,6 +2,7 @@
 
 #include <errno.h>  // program_invocation_short_name
 #include <poll.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -111,7 +112,25 @@ TraceLog::TraceLog(int fd, std::string path, TraceSource source)
     : fd_(fd), path_(std::move(path)), source_(source) {}
 
 TraceLog::~TraceLog() {
+  if (dropped_ > 0) {
+    const std::string report = std::string(program_invocation_short_name) + ": trace " + path_ +
+                               ": lines dropped: " + std::to_string(dropped_) + "\n";
+    if (::write(kStandardError, report.data(), report.size()) < 0) {
+      // Nothing more can be done when standard error itself fails.
+    }
+  }
   if (fd_ != kStandardError) ::close(fd_);
+}
+
+// A line cut short by a full disk or the file size limit is cut off again, so that the file
+// ends with the last whole line. Only a regular file can be; a device or a pipe keeps it.
+void TraceLog::take_back(size_t written) {
+  struct stat st {};
+  if (written == 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+  const off_t line_start = end - static_cast<off_t>(written);
+  if (end < 0 || line_start < 0 || ::ftruncate(fd_, line_start) != 0) return;
+  ::lseek(fd_, line_start, SEEK_SET);
 }
 
 // Lines are built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on "literal" + string.
@@ -169,7 +188,10 @@ void TraceLog::append_tail(std::string& line, std::string_view status) const {
 }
 
 void TraceLog::write_line(std::string line) {
-  if (failed_) return;
+  if (failed_) {
+    ++dropped_;
+    return;
+  }
   line.push_back('\n');
   std::string_view rest = line;
   int err = 0;
@@ -189,6 +211,8 @@ void TraceLog::write_line(std::string line) {
   }
   if (err == 0) return;
   failed_ = true;
+  ++dropped_;
+  take_back(line.size() - rest.size());
   const std::string report = std::string(program_invocation_short_name) + ": trace " + path_ +
                              ": write failed: " + std::strerror(err) + "; no further trace lines\n";
   if (::write(kStandardError, report.data(), report.size()) < 0) {

@@ -1,7 +1,10 @@
 // JSON Lines trace of bus operations, one format for regserver's bus, the tool's register-server
 // client (one line per request) and the tool's USB bridge (one line per I2C message). One line per
 // operation, written with one write(2) as it happens, so a killed process leaves a complete trace
-// of what it did. The fields are described in docs/simulator.md ("The bus trace").
+// of what it did. A file holds whole lines only: a line the disk or the file size limit cuts
+// short is taken back, and it and every later line are dropped, counted, and the count told on
+// standard error when the trace is closed. The fields are described in docs/simulator.md ("The bus
+// trace").
 #pragma once
 
 #include <cstddef>
@@ -70,10 +73,13 @@ class TraceLog {
   void append_tail(std::string& line, std::string_view status) const;
   // On the first failed write, one line on standard error; no line is written after it.
   void write_line(std::string line);
+  // Removes the `written` bytes of a line that could not be written whole (regular files).
+  void take_back(size_t written);
   int fd_;
   std::string path_;
   TraceSource source_;
   bool failed_ = false;
+  uint64_t dropped_ = 0;  // lines not in the trace, from the first failed one on
   uint64_t seq_ = 0;
 };
 

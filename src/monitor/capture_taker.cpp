@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "bus/poll.h"
 #include "capture/capture.h"
 #include "demod/register_map.h"
 #include "monitor/json_records.h"
@@ -19,12 +20,25 @@ std::string recording_name(const std::string& board, WallTime time) {
   return board + "-" + stamp;
 }
 
+std::string failure_text(const Fault& fault) {
+  if (fault.kind == FaultKind::timeout) {
+    return "the chip's ready or capture-complete flag did not come within " +
+           std::to_string(kPollBoundMs / 1000) + " s";
+  }
+  return fault.text();
+}
+
 }  // namespace
 
 std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error) {
   CaptureBuffer buffer{};
-  if (!run_capture(bus, SampleFormat::nine_bit) || !fetch_capture(bus, buffer)) {
+  if (const Result<void> ran = run_capture(bus, SampleFormat::nine_bit); !ran) {
+    *error = failure_text(ran.error());
+    return std::nullopt;
+  }
+  if (const Result<void> fetched = fetch_capture(bus, buffer); !fetched) {
+    *error = "fetching the samples: " + failure_text(fetched.error());
     return std::nullopt;
   }
   CaptureRecord record;
@@ -34,13 +48,18 @@ std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& con
   const SamplePairs pairs = decode_capture(buffer, SampleFormat::nine_bit);
   record.pairs.assign(pairs.begin(), pairs.end());
   if (context.connected && reg::lock_fec.set_in(context.lock_status)) {
-    const auto c =
-        constellation_for(context.lock_status, recorded(context, reg::modcod.reg).value_or(0));
-    record.mer_db = mer_db(record.pairs, c);
+    const uint8_t pls = recorded(context, reg::modcod.reg).value_or(0);
+    record.mer_db =
+        mer_db(record.pairs, constellation_for(context.lock_status, pls), modcod_of(pls));
   }
   if (!dir.empty()) {
     const std::string base = dir + "/" + recording_name(record.board, record.time);
-    if (write_sigmf(base, record, context, error)) record.sigmf_base = base;
+    std::string problem;
+    if (!write_sigmf(base, record, context, &problem)) {
+      *error = "recording not written: " + problem;
+      return std::nullopt;
+    }
+    record.sigmf_base = base;
   }
   return record;
 }

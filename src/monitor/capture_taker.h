@@ -12,9 +12,10 @@
 namespace demodctl::monitor {
 
 // Runs the capture (9-bit samples), fetches and decodes it; the MER is computed with FEC lock,
-// against the constellation of the mode in `context` (the board's latest sample). Nothing when a
-// transfer was refused. With a non-empty `dir` the recording is written there as
-// BOARD-YYYYMMDDTHHMMSSmmmZ; a write failure goes to *error and leaves sigmf_base empty.
+// against the constellation of the mode in `context` (the board's latest sample). With a non-empty
+// `dir` the recording is written there as BOARD-YYYYMMDDTHHMMSSmmmZ. Nothing, and *error (one
+// line: why), when the capture failed: a transfer refused, a flag that did not come, or the
+// recording not written (nothing of it is then left in `dir`).
 std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error);
 

@@ -74,6 +74,25 @@ void FeedStore::publish_capture(const CaptureRecord& capture) {
   }
 }
 
+void FeedStore::publish_capture_failure(const std::string& board, WallTime time,
+                                        const std::string& reason) {
+  const BoardEvent event{board, time, EventKind::capture_failed, reason};
+  std::vector<Listener> listeners;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto it = boards_.find(board);
+    if (it == boards_.end()) return;
+    Board& b = it->second;
+    ++b.counters.capture_failures;
+    b.events.push_back(event);
+    if (b.events.size() > kEventsKept) b.events.pop_front();
+    listeners = listeners_snapshot();
+  }
+  for (const auto& l : listeners) {
+    if (l.event) l.event(event);
+  }
+}
+
 bool FeedStore::take_capture_request(const std::string& board) {
   const std::lock_guard lock(mutex_);
   const auto it = boards_.find(board);

@@ -26,6 +26,9 @@ class FeedStore : public MonitorFeed {
   // (the sample first, then its events).
   void publish_sample(const BoardSample& sample);
   void publish_capture(const CaptureRecord& capture);
+  // A capture that gave no record: counted, recorded as a capture_failed event with `reason` as
+  // its detail, and told to the listeners.
+  void publish_capture_failure(const std::string& board, WallTime time, const std::string& reason);
   // True once per request_capture of the board since the last call.
   bool take_capture_request(const std::string& board);
 

@@ -33,6 +33,23 @@ std::string register_name(uint8_t reg) {
   return name.data();
 }
 
+// An empty name (the chip gave none) as null.
+json name_or_null(const std::string& name) { return name.empty() ? json(nullptr) : json(name); }
+
+// The mode report field by field; what the chip did not give (no lock, VCM, a reserved code) is
+// null, so a reader never has to parse the report's text.
+json mode_json(const ModeReport& mode) {
+  const bool dvbs2_ccm = mode.standard == Standard::dvbs2 && !mode.vcm;
+  return json{{"standard", name_or_null(standard_name(mode.standard))},
+              {"modulation", name_or_null(modulation_name(mode))},
+              {"modcod", dvbs2_ccm ? json(mode.modcod) : json(nullptr)},
+              {"code_rate", name_or_null(code_rate_name(mode))},
+              {"frame", dvbs2_ccm ? json(mode.short_frame ? "short" : "normal") : json(nullptr)},
+              {"pilots", dvbs2_ccm ? json(mode.pilots) : json(nullptr)},
+              {"roll_off", optional_value(roll_off(mode))},
+              {"vcm", mode.vcm}};
+}
+
 json header(const char* type, const std::string& board, WallTime time) {
   return json{
       {"type", type}, {"schema", kJsonSchema}, {"board", board}, {"time", rfc3339_utc(time)}};
@@ -91,6 +108,7 @@ json to_json(const BoardSample& sample) {
   j["carrier_offset_khz"] = optional_value(sample.carrier_offset_khz);
   j["symbol_offset_khz"] = optional_value(sample.symbol_offset_khz);
   j["mode"] = sample.mode;
+  j["mode_fields"] = mode_json(sample.mode_fields);
   json registers = json::object();
   for (const auto& [reg, bytes] : sample.registers)
     registers[register_name(reg)] = hex_bytes(bytes);

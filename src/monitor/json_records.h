@@ -11,8 +11,8 @@
 
 namespace demodctl::monitor {
 
-// Raised when a field is added; a reader keeps working across additions.
-inline constexpr int kJsonSchema = 1;
+// Raised when fields are added or change meaning: 2 added the sample's "mode_fields".
+inline constexpr int kJsonSchema = 2;
 
 // "2026-12-07T04:53:35.123Z": UTC, milliseconds.
 std::string rfc3339_utc(WallTime time);

@@ -11,8 +11,10 @@
 
 #include "adapters/bus_choice.h"
 #include "bus/reg_client.h"
+#include "files/standard_descriptors.h"
 #include "monitor/feed_store.h"
 #include "monitor/options.h"
+#include "monitor/output_writer.h"
 #include "monitor/sampler.h"
 #include "monitor/terminal_lines.h"
 #include "monitor_web/web_server.h"
@@ -22,10 +24,16 @@ namespace {
 using namespace demodctl;
 using namespace demodctl::monitor;
 
+// Nothing could be run at all (descriptors 0-2 could not be held).
 constexpr int kExitFailure = 1;
 // How often the main thread looks whether every sampler has taken its --count samples.
 constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
 constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
+// How long the lines still queued at the stop (the summary among them) may take to go out: a
+// standard output that does not take them by then (a pipe nobody reads) loses them, and the
+// process ends all the same.
+constexpr std::chrono::milliseconds kOutputDrainBound{500};
+constexpr int kStandardOutput = 1;
 
 // A reply that takes longer than the interval would hold back that board's next sample, so unless
 // DEMODCTL_NET_TIMEOUT_MS says otherwise the client waits at most one interval (and never longer
@@ -46,6 +54,9 @@ bool all_finished(const std::vector<std::unique_ptr<Sampler>>& samplers) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed 0..2 would otherwise be taken by the board's socket or
+  // the page's listener, and the lines meant for standard output would go there.
+  if (!occupy_standard_descriptors().usable) return kExitFailure;
   const char* bus = std::getenv(kBusEnvVar);
   const ParsedMonitorOptions parsed = parse_monitor_options(argc, argv, bus != nullptr ? bus : "");
   if (!parsed.options) {
@@ -64,11 +75,14 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);  // a file over the size limit is a write error, not death
 
   std::vector<std::string> names;
   for (const auto& b : o.boards) names.push_back(b.name);
   FeedStore feed(names);
-  LinePrinter printer(stdout, o.json);
+  // The samplers never wait on standard output: its writer queues, and drops what it cannot take.
+  OutputWriter output(kStandardOutput, [&feed] { feed.count_dropped_output(1); });
+  LinePrinter printer(output, o.json);
   feed.subscribe({[&](const BoardSample& s) { printer.sample(s); },
                   [&](const BoardEvent& e) { printer.event(e); },
                   [&](const CaptureRecord& c) { printer.capture(c); }});
@@ -79,14 +93,19 @@ int main(int argc, char** argv) {
     w.listen = o.http->listen;
     w.port = o.http->port;
     w.allow = o.http->allow;
+    w.hosts = o.http->hosts;
     w.captures_allowed = o.http->captures_allowed;
     std::string error;
     web = WebServer::start(w, feed, &error);
     if (!web) {
+      // An address it cannot listen on is as much a usage error as one it cannot read.
       std::fprintf(stderr, "demodmon: --http: %s\n", error.c_str());
-      return kExitFailure;
+      return kExitUsage;
     }
-    std::fprintf(stderr, "demodmon: serving http://%s:%u/\n", w.listen.c_str(), web->port());
+    // An IPv6 address stands in brackets in a URL.
+    const bool v6 = w.listen.find(':') != std::string::npos;
+    std::fprintf(stderr, "demodmon: serving http://%s%s%s:%u/\n", v6 ? "[" : "", w.listen.c_str(),
+                 v6 ? "]" : "", web->port());
   }
 
   SamplerOptions so;
@@ -108,5 +127,9 @@ int main(int argc, char** argv) {
   for (auto& s : samplers) s->join();
   if (web) web->stop();
   for (const auto& name : names) printer.summary(name, feed.counters(name));
+  if (!output.finish(std::chrono::steady_clock::now() + kOutputDrainBound)) {
+    // The writer is stuck in a write that may never return; nothing else is left to do.
+    std::_Exit(0);
+  }
   return 0;
 }

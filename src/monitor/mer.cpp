@@ -4,20 +4,16 @@
 #include <limits>
 #include <numbers>
 
+#include "sim/apsk_rings.h"
+
 namespace demodctl::monitor {
 namespace {
 
 // DVB-S2 MODCOD ranges by modulation.
 constexpr uint8_t kFirstModcod = 1;
 constexpr uint8_t kFirst8psk = 12;
-constexpr uint8_t kFirst16apsk = 18;
-constexpr uint8_t kFirst32apsk = 24;
-constexpr uint8_t kLast32apsk = 28;
 constexpr uint8_t kLockDvbs2 = 0x08;  // 0x2C bit 3: the signal is DVB-S2
-// APSK ring radii relative to the outer ring.
-constexpr double kApsk16Inner = 1.0 / 2.75;
-constexpr double kApsk32Inner = 1.0 / 5.27;
-constexpr double kApsk32Middle = 2.84 / 5.27;
+constexpr unsigned kModcodShift = 2;  // 0x5C bits 7..2
 // Rounds of decide-and-refit of the scale; it settles in two or three.
 constexpr int kScaleRounds = 6;
 
@@ -44,13 +40,13 @@ std::complex<double> nearest(const std::vector<std::complex<double>>& points,
 }  // namespace
 
 Constellation constellation_for(uint8_t lock_status, uint8_t pls) {
-  const auto modcod = static_cast<uint8_t>(pls >> 2);
-  if ((lock_status & kLockDvbs2) == 0 || modcod < kFirstModcod || modcod > kLast32apsk) {
+  const uint8_t modcod = modcod_of(pls);
+  if ((lock_status & kLockDvbs2) == 0 || modcod < kFirstModcod || modcod > kLast32apskModcod) {
     return Constellation::qpsk;
   }
   if (modcod < kFirst8psk) return Constellation::qpsk;
-  if (modcod < kFirst16apsk) return Constellation::psk8;
-  if (modcod < kFirst32apsk) return Constellation::apsk16;
+  if (modcod < kFirst16apskModcod) return Constellation::psk8;
+  if (modcod < kFirst32apskModcod) return Constellation::apsk16;
   return Constellation::apsk32;
 }
 
@@ -68,7 +64,9 @@ const char* constellation_name(Constellation c) {
   return "QPSK";
 }
 
-std::vector<std::complex<double>> ideal_points(Constellation c) {
+uint8_t modcod_of(uint8_t pls) { return static_cast<uint8_t>(pls >> kModcodShift); }
+
+std::vector<std::complex<double>> ideal_points(Constellation c, uint8_t modcod) {
   std::vector<std::complex<double>> points;
   const double quarter = std::numbers::pi / 4;
   switch (c) {
@@ -79,21 +77,22 @@ std::vector<std::complex<double>> ideal_points(Constellation c) {
       ring(points, 8, 1.0, 0.0);
       break;
     case Constellation::apsk16:
-      ring(points, 4, kApsk16Inner, quarter);
+      ring(points, 4, apsk16_radii(modcod).inner, quarter);
       ring(points, 12, 1.0, quarter / 3);
       break;
     case Constellation::apsk32:
-      ring(points, 4, kApsk32Inner, quarter);
-      ring(points, 12, kApsk32Middle, quarter / 3);
+      ring(points, 4, apsk32_radii(modcod).inner, quarter);
+      ring(points, 12, apsk32_radii(modcod).middle, quarter / 3);
       ring(points, 16, 1.0, 0.0);
       break;
   }
   return points;
 }
 
-std::optional<double> mer_db(std::span<const std::pair<int, int>> samples, Constellation c) {
+std::optional<double> mer_db(std::span<const std::pair<int, int>> samples, Constellation c,
+                             uint8_t modcod) {
   if (samples.empty()) return std::nullopt;
-  const auto points = ideal_points(c);
+  const auto points = ideal_points(c, modcod);
   std::vector<std::complex<double>> x;
   x.reserve(samples.size());
   double sample_power = 0.0;

@@ -6,17 +6,12 @@
 #include <charconv>
 #include <set>
 
+#include "monitor/config_file.h"
+#include "monitor/option_bounds.h"
 #include "option_values/option_values.h"
 
 namespace demodctl::monitor {
 namespace {
-
-// Bounds of the numbers: an interval below 10 ms would only measure the bus; above an hour is a
-// typo. Counts are bounded where a 64-bit tick count cannot overflow.
-constexpr uint64_t kMinIntervalMs = 10;
-constexpr uint64_t kMaxIntervalMs = 3600 * 1000;
-constexpr uint64_t kMaxCount = 1000000000000;
-constexpr uint64_t kMaxPort = 65535;
 
 ParsedMonitorOptions usage_error(const std::string& what) {
   ParsedMonitorOptions p;
@@ -59,8 +54,10 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   std::string http_text;
   std::vector<std::string> board_texts;
   std::vector<std::string> allow;
+  std::vector<std::string> hosts;
   std::vector<std::string> words;
   bool captures_allowed = false;
+  std::string config_path;
 
   CLI::App app{"demodmon: live lock, signal and constellation of demodulator boards", "demodmon"};
   app.add_option("--board", board_texts,
@@ -81,6 +78,11 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   app.add_option("--http-allow", allow, "admit only web peers in ADDR[/BITS] (repeatable)")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--http-host", hosts,
+                 "a name the page may be reached by beyond the address (repeatable)")
+      ->type_name("NAME")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--allow-captures", captures_allowed, "the page may ask for captures");
   app.add_option("--capture-every", capture_every_text, "a capture every N samples (0: never)")
       ->type_name("N")
@@ -88,6 +90,9 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
   app.add_option("--capture-dir", o.capture_dir, "directory of the SigMF recordings")
       ->type_name("DIR")
       ->capture_default_str();
+  app.add_option("--config", config_path,
+                 "settings from a TOML file; the options given here win over it")
+      ->type_name("FILE");
   app.add_option("target", words,
                  "one board in demodctl's layout: HOST PORT CHANNEL SPEED ADDRESS 1 | SPEED "
                  "ADDRESS 0");
@@ -106,6 +111,25 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
     return usage_error(e.what());
   }
 
+  // The configuration file gives what the command line leaves out.
+  if (!config_path.empty()) {
+    const LoadedConfig loaded = load_monitor_config(config_path);
+    if (!loaded.config) return usage_error(loaded.error);
+    const MonitorConfig& c = *loaded.config;
+    const auto unset = [&app](const char* option) { return app.count(option) == 0; };
+    if (c.interval_ms && unset("--interval")) interval_text = std::to_string(*c.interval_ms);
+    if (c.count && unset("--count")) count_text = std::to_string(*c.count);
+    if (c.json && unset("--json")) o.json = *c.json;
+    if (c.http_listen && unset("--http")) http_text = *c.http_listen;
+    if (c.http_allow && unset("--http-allow")) allow = *c.http_allow;
+    if (c.captures_allowed && unset("--allow-captures")) captures_allowed = *c.captures_allowed;
+    if (c.capture_every && unset("--capture-every")) {
+      capture_every_text = std::to_string(*c.capture_every);
+    }
+    if (c.capture_dir && unset("--capture-dir")) o.capture_dir = *c.capture_dir;
+    if (board_texts.empty() && words.empty()) board_texts = c.boards;
+  }
+
   const auto interval = whole_number(interval_text, kMinIntervalMs, kMaxIntervalMs);
   if (!interval)
     return usage_error(range_error("--interval", kMinIntervalMs, kMaxIntervalMs, interval_text));
@@ -122,10 +146,13 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
     auto web = parse_listen(http_text);
     if (!web) return usage_error("--http needs ADDR:PORT (PORT 0..65535), not '" + http_text + "'");
     web->allow = allow;
+    web->hosts = hosts;
     web->captures_allowed = captures_allowed;
     o.http = web;
   } else if (!allow.empty() || captures_allowed) {
     return usage_error("--http-allow and --allow-captures need --http");
+  } else if (!hosts.empty()) {
+    return usage_error("--http-host needs --http");
   }
 
   std::string error;

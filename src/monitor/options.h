@@ -19,6 +19,7 @@ struct HttpOptions {
   std::string listen;
   uint16_t port = 0;
   std::vector<std::string> allow;
+  std::vector<std::string> hosts;  // --http-host
   bool captures_allowed = false;
 };
 

@@ -101,10 +101,14 @@ void Sampler::run() {
 
     const bool due = options_.capture_every != 0 && index % options_.capture_every == 0;
     if (sample.connected && (feed_.take_capture_request(target_.name) || due)) {
-      std::string problem;
-      const auto capture = take_capture(link.transport(), sample, options_.capture_dir, &problem);
-      if (!problem.empty()) say(target_.name, "capture not written: " + problem);
-      if (capture) feed_.publish_capture(*capture);
+      std::string failure;
+      const auto capture = take_capture(link.transport(), sample, options_.capture_dir, &failure);
+      if (capture) {
+        feed_.publish_capture(*capture);
+      } else {
+        say(target_.name, "capture failed: " + failure);
+        feed_.publish_capture_failure(target_.name, std::chrono::system_clock::now(), failure);
+      }
     }
 
     if (options_.count != 0 && index == options_.count) break;

@@ -2,11 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
-#include "files/safe_open.h"
+#include "files/staged_file.h"
 #include "monitor/json_records.h"
 
 namespace demodctl::monitor {
@@ -21,36 +19,6 @@ void put_le16(std::vector<uint8_t>& out, int value) {
   const auto v = static_cast<uint16_t>(static_cast<int16_t>(value));
   out.push_back(static_cast<uint8_t>(v & 0xFFU));
   out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-bool write_file(const std::string& path, const void* data, size_t size, std::string* error) {
-  FileRule rule;
-  rule.access = O_WRONLY | O_CREAT;
-  rule.truncate = true;
-  rule.create_mode = kFileMode;
-  std::string reason;
-  const int fd = open_file(path, rule, &reason);
-  if (fd < 0) {
-    *error = path + ": " + reason;
-    return false;
-  }
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = path + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -88,8 +56,22 @@ bool write_sigmf(const std::string& base, const CaptureRecord& capture, const Bo
     put_le16(data, q);
   }
   const std::string meta = sigmf_meta(capture, context).dump(2) + "\n";
-  return write_file(base + ".sigmf-data", data.data(), data.size(), error) &&
-         write_file(base + ".sigmf-meta", meta.data(), meta.size(), error);
+  // Both files complete on the disk under temporary names before either takes its own; the
+  // metadata, which names the recording to its readers, goes into place last.
+  const std::string data_path = base + ".sigmf-data";
+  const std::string meta_path = base + ".sigmf-meta";
+  StagedFile data_file(data_path, kFileMode);
+  StagedFile meta_file(meta_path, kFileMode);
+  if (!data_file.write(data.data(), data.size(), error) ||
+      !meta_file.write(meta.data(), meta.size(), error) || !data_file.commit(error)) {
+    return false;
+  }
+  if (!meta_file.commit(error) || !sync_directory_of(base, error)) {
+    ::unlink(data_path.c_str());
+    ::unlink(meta_path.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace demodctl::monitor

@@ -14,7 +14,9 @@ namespace demodctl::monitor {
 // time, mode report, lock stages, C/N and MER.
 nlohmann::json sigmf_meta(const CaptureRecord& capture, const BoardSample& context);
 
-// Writes both files (never through a symbolic link); false and *error (one line) on failure.
+// Writes both files, each complete and synced under a temporary name before it is renamed into
+// place (never through a symbolic link); false and *error (one line) on failure, when neither is
+// left behind.
 bool write_sigmf(const std::string& base, const CaptureRecord& capture, const BoardSample& context,
                  std::string* error);
 

@@ -1,6 +1,7 @@
 #include "monitor/terminal_lines.h"
 
 #include <array>
+#include <cstdio>
 
 #include "monitor/json_records.h"
 
@@ -59,23 +60,20 @@ std::string summary_line(const std::string& board, const BoardCounters& c) {
   return text.data();
 }
 
-void LinePrinter::sample(const BoardSample& s) { put(json_ ? to_json(s).dump() : sample_line(s)); }
+void LinePrinter::sample(const BoardSample& s) {
+  out_.put(json_ ? to_json(s).dump() : sample_line(s));
+}
 
-void LinePrinter::event(const BoardEvent& e) { put(json_ ? to_json(e).dump() : event_line(e)); }
+void LinePrinter::event(const BoardEvent& e) {
+  out_.put(json_ ? to_json(e).dump() : event_line(e));
+}
 
 void LinePrinter::capture(const CaptureRecord& c) {
-  put(json_ ? to_json(c, false).dump() : capture_line(c));
+  out_.put(json_ ? to_json(c, false).dump() : capture_line(c));
 }
 
 void LinePrinter::summary(const std::string& board, const BoardCounters& counters) {
-  put(json_ ? to_json(board, counters).dump() : summary_line(board, counters));
-}
-
-void LinePrinter::put(const std::string& line) {
-  const std::lock_guard lock(mutex_);
-  std::fputs(line.c_str(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  out_.put(json_ ? to_json(board, counters).dump() : summary_line(board, counters));
 }
 
 }  // namespace demodctl::monitor

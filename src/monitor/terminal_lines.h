@@ -2,11 +2,10 @@
 // at the stop. Text, or with --json one JSON object per line (json_records.h).
 #pragma once
 
-#include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "monitor/monitor_feed.h"
+#include "monitor/output_writer.h"
 
 namespace demodctl::monitor {
 
@@ -21,20 +20,19 @@ std::string capture_line(const CaptureRecord& capture);
 // "a: 60 samples, 2 failures, 1 lock losses, longest outage 4.000 s".
 std::string summary_line(const std::string& board, const BoardCounters& counters);
 
-// Writes whole lines to a stream from any thread (one line is never interleaved with another).
+// Hands whole lines to the output's writer from any thread (one line is never interleaved with
+// another, and never waited for).
 class LinePrinter {
  public:
-  LinePrinter(std::FILE* out, bool json) : out_(out), json_(json) {}
+  LinePrinter(OutputWriter& out, bool json) : out_(out), json_(json) {}
   void sample(const BoardSample& s);
   void event(const BoardEvent& e);
   void capture(const CaptureRecord& c);
   void summary(const std::string& board, const BoardCounters& counters);
 
  private:
-  void put(const std::string& line);
-  std::FILE* out_;
+  OutputWriter& out_;
   bool json_;
-  std::mutex mutex_;
 };
 
 }  // namespace demodctl::monitor

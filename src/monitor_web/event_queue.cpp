@@ -10,11 +10,13 @@ void EventQueue::push(std::string message) {
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
+    const bool was_idle = messages_.empty() && !dropped_;
     if (messages_.size() >= capacity_) {
       dropped_ = true;
-      return;
+    } else {
+      messages_.push_back(std::move(message));
     }
-    messages_.push_back(std::move(message));
+    if (was_idle && waker_) waker_();
   }
   ready_.notify_one();
 }
@@ -39,10 +41,16 @@ std::vector<std::string> EventQueue::take(std::chrono::milliseconds wait) {
   return out;
 }
 
+void EventQueue::set_waker(std::function<void()> waker) {
+  std::lock_guard lock(mutex_);
+  waker_ = std::move(waker);
+}
+
 void EventQueue::close() {
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
+    waker_ = nullptr;
   }
   ready_.notify_all();
 }

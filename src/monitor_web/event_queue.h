@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,9 @@ class EventQueue {
   // by the resync message when some were dropped and none is left. Empty on timeout or once
   // closed.
   std::vector<std::string> take(std::chrono::milliseconds wait);
+  // Called (under the queue's lock, so never after close() returned) when a message arrives at an
+  // empty queue: a taker that does not wait in take() is woken so. It must not block.
+  void set_waker(std::function<void()> waker);
   // Wakes the taker for good: the server is stopping.
   void close();
   bool closed() const;
@@ -39,6 +43,7 @@ class EventQueue {
   std::deque<std::string> messages_;
   bool dropped_ = false;
   bool closed_ = false;
+  std::function<void()> waker_;
 };
 
 // The queues of every open event stream. The feed's listeners hold it by shared pointer: a

@@ -14,6 +14,8 @@ struct WebOptions {
   std::string listen = "127.0.0.1";  // numeric address, or "localhost"
   uint16_t port = 0;                 // 0: any free port
   std::vector<std::string> allow;    // ADDR[/BITS] peers admitted; needed beyond loopback
+  std::vector<std::string> hosts;    // --http-host: names the Host field may give beyond the
+                                     // address (and, on loopback, localhost)
   bool captures_allowed = false;     // the page may ask for captures
   // Chart.js as Debian's libjs-chart.js installs it, served as /chart.js; without it the page
   // still shows lamps, figures and events, and says why the charts are missing.
@@ -25,8 +27,8 @@ class WebServer {
   virtual ~WebServer() = default;
   // Serves until stop() or destruction; nullptr and *error (one line) when it cannot listen or
   // the options are refused (a non-loopback address without an allow list, an allow entry that is
-  // not a network, a host name other than "localhost": names are not resolved, so starting never
-  // waits on a name server).
+  // not a network, a --http-host that is no name, a listen address other than a numeric one or
+  // "localhost": names are not resolved, so starting never waits on a name server).
   static std::unique_ptr<WebServer> start(const WebOptions& options, MonitorFeed& feed,
                                           std::string* error);
   virtual uint16_t port() const = 0;

@@ -57,7 +57,12 @@ asio::error_code listen_on(asio::ip::tcp::acceptor& acc, const asio::ip::tcp::en
 bool is_loopback_address(const std::string& address) {
   asio::error_code ec;
   const asio::ip::address a = asio::ip::make_address(address, ec);
-  return !ec && a.is_loopback();
+  if (ec) return false;
+  // ::ffff:127.0.0.1 is an IPv4 loopback address reached through an IPv6 socket.
+  if (a.is_v6() && a.to_v6().is_v4_mapped()) {
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()).is_loopback();
+  }
+  return a.is_loopback();
 }
 
 // One listening socket and the timer that spaces its accepts after a failure.

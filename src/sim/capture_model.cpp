@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "sim/apsk_rings.h"
+
 namespace demodctl::sim {
 namespace {
 
@@ -16,13 +18,6 @@ constexpr double kNoiseOnly = 0.3;         // noise level without lock, of the o
 
 // DVB-S2 MODCOD ranges by modulation; DVB-S, DirecTV, the dummy and reserved MODCODs are QPSK.
 constexpr uint8_t kFirst8psk = 12;
-constexpr uint8_t kFirst16apsk = 18;
-constexpr uint8_t kFirst32apsk = 24;
-constexpr uint8_t kLast32apsk = 28;
-// APSK ring radii relative to the outer ring (inner rings of 4, then 12, then 16 points).
-constexpr double kApsk16Inner = 1.0 / 2.75;
-constexpr double kApsk32Inner = 1.0 / 5.27;
-constexpr double kApsk32Middle = 2.84 / 5.27;
 
 void ring(std::vector<std::complex<double>>& points, int n, double radius, double phase) {
   for (int k = 0; k < n; ++k) {
@@ -49,16 +44,18 @@ std::vector<std::complex<double>> constellation(const Signal& signal) {
   std::vector<std::complex<double>> points;
   const double quarter = std::numbers::pi / 4;
   const uint8_t m = signal.modcod;
-  if (signal.standard != Standard::dvbs2 || m < kFirst8psk || m > kLast32apsk) {
+  if (signal.standard != Standard::dvbs2 || m < kFirst8psk || m > kLast32apskModcod) {
     ring(points, 4, 1.0, quarter);  // QPSK
-  } else if (m < kFirst16apsk) {
+  } else if (m < kFirst16apskModcod) {
     ring(points, 8, 1.0, 0.0);  // 8PSK
-  } else if (m < kFirst32apsk) {
-    ring(points, 4, kApsk16Inner, quarter);  // 16APSK 4+12
+  } else if (m < kFirst32apskModcod) {
+    const ApskRadii r = apsk16_radii(m);  // 16APSK 4+12, rings by the code rate
+    ring(points, 4, r.inner, quarter);
     ring(points, 12, 1.0, quarter / 3);
   } else {
-    ring(points, 4, kApsk32Inner, quarter);  // 32APSK 4+12+16
-    ring(points, 12, kApsk32Middle, quarter / 3);
+    const ApskRadii r = apsk32_radii(m);  // 32APSK 4+12+16, rings by the code rate
+    ring(points, 4, r.inner, quarter);
+    ring(points, 12, r.middle, quarter / 3);
     ring(points, 16, 1.0, 0.0);
   }
   return points;

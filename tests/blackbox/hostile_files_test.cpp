@@ -53,6 +53,11 @@ const HostileCase kHostileCases[] = {
      "error=err openerror,failed,return=-1", 255, "demodctl: USB bridge: /proc/kmsg: "},
     {"regserver scenario /proc/kmsg", {REGSERVER_BIN, "--port", "0", "--scenario", "/proc/kmsg"},
      {}, '-', "", 2, "regserver: /proc/kmsg: "},
+    // A file over the size limit (in blocks of 1024 bytes) fails like a full disk, not the run.
+    {"capture over ulimit -f",
+     {"/bin/sh", "-c", "ulimit -f 4; exec '" DEMODCTL_BIN "' 100 208 ad_smp 0"},
+     {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"}, '-', "error=err file,failed,return=-1", 255,
+     "demodctl: sample file qv_ad_smp: File too large\n"},
 };
 // clang-format on
 
@@ -72,6 +77,7 @@ TEST(HostileFiles, RefusedAtOnceAndNothingElseChanges) {
     EXPECT_EQ(r.err.rfind(err, 0), 0U) << what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
     EXPECT_EQ(read_file(precious), "keep me\n") << what;
+    EXPECT_EQ(listing(dir.path()).find("qv_ad_smp"), std::string::npos) << what;
   }
 }
 
@@ -143,12 +149,12 @@ std::string temp_sample_file(const std::string& dir) {
 }
 
 TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
     const TempDir dir;
     FetchThatNeverEnds server;
     const std::string pid_file = dir / "pid";
-    // The shell leaves its pid and becomes the tool.
-    const std::string command = "echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
+    // The shell leaves its pid and becomes the tool (which SIGQUIT ends without a core file).
+    const std::string command = "ulimit -c 0; echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
                                 "' 127.0.0.1 " + server.port() + " 0 100 208 0 ad_smp 1";
     ProcResult r;
     std::thread run([&] {

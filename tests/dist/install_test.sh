@@ -3,9 +3,11 @@
 #   files       every file in its place
 #   man         each manual page renders without a warning
 #   completion  the bash completion loads and completes
-#   units       systemd-analyze verify is clean and the service's exposure is at most 2.0
+#   units       systemd-analyze verify is clean; exposure at most 0.9 for regserver.service and
+#               the template, at most 1.5 for demodmon.service
+#   hardening   hardening-check passes on every program (but for control-flow protection)
 # Exit 77 (skipped) when the tool a part needs is missing. DEMODCTL_MAN_PAGES=0: the build made no
-# manual pages.
+# manual pages; DEMODCTL_HARDENED=0: a build without the hardening flags (Debug, sanitizers).
 set -euo pipefail
 build=$1 part=$2
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -28,12 +30,18 @@ files)
     [ -f "$f" ] && [ -x "$f" ] || fail "$f not installed as a program"
   done
   for f in "${pages[@]}" share/bash-completion/completions/{demodctl,regserver,demodmon} \
-    $units/regserver.{service,socket} lib/udev/rules.d/60-demodctl-i2c.rules \
+    $units/regserver{.service,.socket,@.service} $units/demodmon.service \
+    ../etc/demodmon/demodmon.toml lib/udev/rules.d/60-demodctl-i2c.rules \
     share/doc/demodctl/{README.md,copyright,changelog.gz,docs/protocol.md,docs/demodmon.md}; do
     [ -f "$f" ] || fail "$f not installed"
   done
   grep -qx "ExecStart=$prefix/usr/bin/regserver --i2c-dev" $units/regserver.service ||
     fail "the service does not start the installed regserver"
+  grep -qx "ExecStart=$prefix/usr/bin/demodmon --config /etc/demodmon/demodmon.toml" \
+    $units/demodmon.service || fail "the service does not start the installed demodmon"
+  bin/demodmon --config ../etc/demodmon/demodmon.toml --count 1 --interval 10 --http 127.0.0.1:0 \
+    >/dev/null 2>&1 || fail "demodmon does not run with the example configuration"
+  grep -q "exec $prefix/usr/bin/regserver " $units/regserver@.service || fail "template's regserver"
   ;;
 man)
   command -v man >/dev/null || skip "man is not installed (package man-db)"
@@ -55,6 +63,7 @@ completion)
     "regserver --i|--i2c-dev --idle-timeout"
     "regserver --trace -|-"
     "demodmon --capture-e|--capture-every"
+    "demodmon --con|--config"
   )
   bash -c '
     for p in demodctl regserver demodmon; do
@@ -73,12 +82,19 @@ completion)
 units)
   command -v systemd-analyze >/dev/null || skip "systemd-analyze is not installed (package systemd)"
   cd $units
-  MANPATH=$prefix/usr/share/man systemd-analyze verify regserver.socket regserver.service ||
-    fail "systemd-analyze verify"
-  exposure=$(systemd-analyze security --offline=true regserver.service 2>&1 |
-    sed -n 's/.*Overall exposure level for regserver.service: \([0-9.]*\).*/\1/p')
-  echo "exposure: $exposure"
-  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' || fail "exposure '$exposure' over 2.0"
+  MANPATH=$prefix/usr/share/man systemd-analyze verify regserver.socket regserver.service \
+    regserver@i2c-3.service demodmon.service || fail "systemd-analyze verify"
+  for limit in regserver.service:0.9 regserver@i2c-3.service:0.9 demodmon.service:1.5; do
+    unit=${limit%%:*} most=${limit#*:}
+    e=$(systemd-analyze security --offline=true $unit 2>&1 | sed -n "s/.*level for $unit: \([0-9.]*\).*/\1/p")
+    echo "exposure of $unit: $e"
+    awk -v e="$e" -v m="$most" 'BEGIN { exit !(e != "" && e <= m) }' || fail "$unit: exposure '$e' over $most"
+  done
+  ;;
+hardening)
+  [ "${DEMODCTL_HARDENED:-1}" = 0 ] && skip "this build is not hardened (Debug or sanitizers)"
+  command -v hardening-check >/dev/null || skip "hardening-check is not installed (package devscripts)"
+  hardening-check --nocfprotection bin/{demodctl,regserver,demodmon} || fail hardening-check
   ;;
 *) fail "no part $part" ;;
 esac

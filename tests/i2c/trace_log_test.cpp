@@ -3,8 +3,10 @@
 #include "i2c/trace_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <regex>
 #include <string>
 #include <vector>
@@ -76,6 +78,39 @@ TEST(TraceLog, StandardErrorAndOneReportOfAWriteError) {
                 "further trace lines\n");
     }
   }
+}
+
+// A trace that reaches the file size limit (as a full disk) keeps whole lines only: the line cut
+// short is taken back, it and the later ones are counted when the trace is closed.
+TEST(TraceLog, WholeLinesOnlyAtTheFileSizeLimit) {
+  const testing::TempDir temp;
+  const std::string path = temp.path() + "/limited.jsonl";
+  std::vector<uint8_t> id(4);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto saved_action = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 300;  // one line and part of the next
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  ::testing::internal::CaptureStderr();
+  {
+    std::string error;
+    auto log = TraceLog::create(path, &error);
+    auto board = SimBoard::make_default();
+    TracingBus bus(*board, *log, 0);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(bus.transfer(0x68, kReadId, id).has_value());
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, saved_action);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "demodctl_tests: trace " + path +
+                ": write failed: File too large; no further trace lines\n"
+                "demodctl_tests: trace " +
+                path + ": lines dropped: 2\n");
+  const std::string text = testing::read_file(path);
+  EXPECT_TRUE(text.starts_with("{\"seq\":1,") && text.ends_with("}\n") &&
+              text.find('\n') == text.size() - 1)
+      << text;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // demodmon as a program: a board that fades on a script, a dead board beside a live one with
 // captures, the reconnect after its regserver is stopped and started again, the stop on SIGTERM
-// with its summary.
+// with its summary, a standard output that is blocked or closed, captures that fail.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -19,7 +21,7 @@ std::vector<json> json_lines(const std::string& out) {
   std::istringstream in(out);
   for (std::string line; std::getline(in, line);) {
     lines.push_back(json::parse(line));
-    EXPECT_EQ(lines.back()["schema"], 1) << line;
+    EXPECT_EQ(lines.back()["schema"], 2) << line;
   }
   return lines;
 }
@@ -27,6 +29,40 @@ std::vector<json> json_lines(const std::string& out) {
 std::vector<std::string> demodmon(std::vector<std::string> args) {
   args.insert(args.begin(), DEMODMON_BIN);
   return args;
+}
+
+// demodmon run by sh after `prelude` (shell commands ending in "&&", or redirections after exec).
+std::vector<std::string> demodmon_in_shell(const std::string& prelude, const std::string& after,
+                                           std::vector<std::string> args) {
+  args.insert(args.begin(), {"/bin/sh", "-c", prelude + " exec \"$0\" \"$@\" " + after});
+  args.insert(args.begin() + 3, DEMODMON_BIN);
+  return args;
+}
+
+// The page's /metrics (empty when it cannot be had).
+std::string metrics(int port) {
+  const int fd = connect_loopback(port);
+  if (fd < 0) return "";
+  const timeval bound{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+  std::string reply;
+  if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) reply.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return reply;
+}
+
+// True once `done` holds, polled until a bound that a loaded machine meets easily.
+bool eventually(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    usleep(10 * 1000);
+  }
+  return true;
 }
 
 TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
@@ -53,9 +89,11 @@ TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
 TEST(Demodmon, DeadBoardBesideALiveOneWithCaptures) {
   const TempDir dir;
   const auto r = run_process(
-      demodmon({"--board", "live=usb:sim@208", "--board", "dead=127.0.0.1:1/0@208", "--count", "2",
-                "--interval", "10", "--capture-every", "2", "--capture-dir", dir.path()}));
+      demodmon({"--board", "live=usb:sim@208", "--board", "dead=127.0.0.1:1/0@208", "--board",
+                "weak=usb:sim:" SCENARIO_DIR "/dvbs_locked.json@208", "--count", "2", "--interval",
+                "10", "--capture-every", "2", "--capture-dir", dir.path()}));
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" weak ACT-RF -65.0 dBm "), std::string::npos) << r.out;  // AGC 0x960
   EXPECT_NE(r.out.find(" dead failed: no connection\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("live: 2 samples, 0 failures, 0 lock losses, longest outage 0.000 s\n"),
             std::string::npos)
@@ -91,6 +129,75 @@ TEST(Demodmon, ReconnectsWhenItsServerComesBackAndSummarisesOnSigterm) {
   EXPECT_EQ(mon.stop(SIGTERM), 0);
   EXPECT_NE(mon.out().find("\na: "), std::string::npos) << mon.out();
   EXPECT_EQ(mon.out().find(" 0 failures"), std::string::npos) << mon.out();
+}
+
+TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
+  ServerProcess server({"--sim"});
+  ASSERT_TRUE(server.ready());
+  const TempDir dir;
+  // Standard output on a FIFO that demodmon holds open for reading (descriptor 3) and never reads.
+  const std::string fifo = dir / "out";
+  BackgroundProcess mon(
+      demodmon_in_shell("mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo,
+                        {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208", "--json",
+                         "--interval", "10", "--http", "127.0.0.1:0"}));
+  const std::string serving = "serving http://127.0.0.1:";
+  ASSERT_TRUE(eventually([&] { return mon.err().find(serving) != std::string::npos; }));
+  const int web_port = std::atoi(mon.err().c_str() + mon.err().find(serving) + serving.size());
+  // Far more samples than the FIFO's 64 KiB hold as lines, and the page keeps up with them.
+  const std::string samples = "demodmon_samples_total{board=\"a\"} ";
+  ASSERT_TRUE(eventually([&] {
+    const std::string m = metrics(web_port);
+    const size_t at = m.find(samples);
+    return at != std::string::npos && std::atoi(m.c_str() + at + samples.size()) > 300;
+  }));
+  server.stop();
+  ASSERT_TRUE(eventually([&] {
+    return metrics(web_port).find("demodmon_connected{board=\"a\"} 0\n") != std::string::npos;
+  }));
+  EXPECT_EQ(mon.stop(SIGTERM), 0);  // not SIGKILL, 5 s later
+  EXPECT_NE(mon.err().find("demodmon: standard output could not keep up: "), std::string::npos)
+      << mon.err();
+}
+
+TEST(Demodmon, ClosedStandardOutputLendsItsNumberToNoSocket) {
+  ServerProcess server({"--sim"});
+  ASSERT_TRUE(server.ready());
+  const auto r =
+      run_process(demodmon_in_shell("", ">&-",
+                                    {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
+                                     "--count", "5", "--interval", "10"}));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");  // before: the lines went to the server, which dropped the connection
+}
+
+TEST(Demodmon, FailedCapturesAreEventsAndLeaveNoFiles) {
+  const TempDir dir;
+  const std::string stuck = write_file(
+      dir.path(), "stuck.json",
+      R"({"signal": {}, "faults": {"stuck_low": [{"register": "0xEA", "mask": "0x40"}]}})");
+  const struct {
+    std::string scenario, shell, detail_start, detail_end;
+  } cases[] = {
+      {":" + stuck, "", "the chip's ready or capture-complete flag did not come within 3 s", ""},
+      // A file-size limit below the data file's 8192 bytes, its signal ignored as by the shell.
+      {"", "ulimit -f 4 && trap '' XFSZ &&",
+       "recording not written: ", ".sigmf-data: File too large"},
+  };
+  for (const auto& c : cases) {
+    const TempDir captures;
+    const auto r = run_process(
+        demodmon_in_shell(c.shell, "",
+                          {"--board", "s=usb:sim" + c.scenario + "@208", "--json", "--count", "1",
+                           "--capture-every", "1", "--capture-dir", captures.path()}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json event = json_lines(r.out).at(1);
+    ASSERT_EQ(event["event"], "capture_failed") << r.out;
+    const std::string detail = event["detail"];
+    EXPECT_TRUE(detail.starts_with(c.detail_start) && detail.ends_with(c.detail_end)) << detail;
+    EXPECT_EQ(r.err, "demodmon: s: capture failed: " + detail + "\n");
+    EXPECT_EQ(run_process({"/bin/ls", "-A", captures.path()}).out, "") << c.shell;
+  }
 }
 
 }  // namespace

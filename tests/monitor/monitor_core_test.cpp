@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <random>
 
 #include "monitor/board_target.h"
@@ -10,51 +11,85 @@
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
 #include "monitor/options.h"
+#include "monitor/terminal_lines.h"
 
 namespace demodctl::monitor {
 namespace {
 
 using namespace std::chrono_literals;
 
-// 2048 symbols of the constellation at amplitude 100 (as the capture unit gives them) with
-// Gaussian noise at Es/N0 = snr_db.
-std::vector<std::pair<int, int>> noisy_capture(Constellation c, double snr_db) {
-  constexpr double kAmplitude = 100.0;
-  const auto points = ideal_points(c);
+// The ideal points as EN 302 307 publishes them, radii relative to the inner ring: QPSK and 8PSK
+// one ring; 16APSK 4+12 at gamma (table 9), 32APSK 4+12+16 at gamma1, gamma2 (table 10), by code
+// rate. Rings of 4 start at 45 degrees, of 12 at 15, of 8 and 16 at 0.
+std::vector<std::complex<double>> published_points(int modcod) {
+  constexpr double kGamma16[] = {3.15, 2.85, 2.75, 2.70, 2.60, 2.57};  // MODCOD 18..23
+  constexpr double kGamma32[][2] = {
+      {2.84, 5.27}, {2.72, 4.87}, {2.64, 4.64}, {2.54, 4.33}, {2.53, 4.30}};  // MODCOD 24..28
+  std::vector<std::complex<double>> points;
+  const auto ring = [&](int n, double radius, double degrees) {
+    for (int k = 0; k < n; ++k)
+      points.push_back(std::polar(radius, (degrees + 360.0 * k / n) * std::numbers::pi / 180));
+  };
+  if (modcod < 12) {
+    ring(4, 1.0, 45);
+  } else if (modcod < 18) {
+    ring(8, 1.0, 0);
+  } else {
+    ring(4, 1.0, 45);
+    ring(12, modcod < 24 ? kGamma16[modcod - 18] : kGamma32[modcod - 24][0], 15);
+    if (modcod >= 24) ring(16, kGamma32[modcod - 24][1], 0);
+  }
+  return points;
+}
+
+// 2048 symbols of `points` with Gaussian noise at Es/N0 = snr_db, outer ring at amplitude 100
+// (as the capture unit gives them).
+std::vector<std::pair<int, int>> noisy_capture(std::vector<std::complex<double>> points,
+                                               double snr_db) {
+  double outer = 0.0;
+  for (const auto& p : points) outer = std::max(outer, std::abs(p));
   double es = 0.0;
-  for (const auto& p : points) es += std::norm(p) * kAmplitude * kAmplitude;
+  for (auto& p : points) es += std::norm(p *= 100.0 / outer);
   es /= static_cast<double>(points.size());
   std::mt19937 random(7);
   std::normal_distribution<double> noise(0.0, std::sqrt(es / (2.0 * std::pow(10.0, snr_db / 10))));
   std::uniform_int_distribution<size_t> pick(0, points.size() - 1);
   std::vector<std::pair<int, int>> out;
   for (int n = 0; n < 2048; ++n) {
-    const auto s = points[pick(random)] * kAmplitude;
+    const auto s = points[pick(random)];
     out.emplace_back(static_cast<int>(std::lround(s.real() + noise(random))),
                      static_cast<int>(std::lround(s.imag() + noise(random))));
   }
   return out;
 }
 
-TEST(Mer, MatchesTheNoiseOfTheConstellation) {
-  const struct {
-    Constellation c;
-    double snr_db;
-  } cases[] = {{Constellation::qpsk, 12.0},
-               {Constellation::psk8, 18.0},
-               {Constellation::apsk16, 22.0},
-               {Constellation::apsk32, 26.0}};
-  for (const auto& k : cases) {
-    const auto mer = mer_db(noisy_capture(k.c, k.snr_db), k.c);
-    ASSERT_TRUE(mer.has_value()) << constellation_name(k.c);
-    EXPECT_NEAR(*mer, k.snr_db, 0.5) << constellation_name(k.c) << " at " << k.snr_db << " dB";
+// At 30 dB a ring off by the difference of two code rates' ratios costs the MER over 0.5 dB.
+TEST(Mer, MatchesTheNoiseOfEachModcodsConstellation) {
+  constexpr double kSnrDb = 30.0;
+  for (const int modcod : {4, 14, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28}) {
+    const uint8_t pls = static_cast<uint8_t>(modcod << 2);
+    const auto mer = mer_db(noisy_capture(published_points(modcod), kSnrDb),
+                            constellation_for(0x3F, pls), modcod_of(pls));
+    ASSERT_TRUE(mer.has_value()) << "MODCOD " << modcod;
+    EXPECT_NEAR(*mer, kSnrDb, 0.5) << "MODCOD " << modcod;
   }
-  EXPECT_FALSE(mer_db(std::vector<std::pair<int, int>>(16, {0, 0}), Constellation::qpsk));
-  // The mode picks the constellation: DVB-S2 by MODCOD (0x5C bits 7..2), anything else QPSK.
-  EXPECT_EQ(constellation_for(0x3F, 14 << 2), Constellation::psk8);
-  EXPECT_EQ(constellation_for(0x3F, 20 << 2), Constellation::apsk16);
-  EXPECT_EQ(constellation_for(0x3F, 25 << 2), Constellation::apsk32);
-  EXPECT_EQ(constellation_for(0x37, 25 << 2), Constellation::qpsk);  // DVB-S: no sync bit
+  EXPECT_FALSE(mer_db(std::vector<std::pair<int, int>>(16, {0, 0}), Constellation::qpsk, 0));
+}
+
+// The mode picks the constellation: DVB-S2 by MODCOD (0x5C bits 7..2), anything else QPSK.
+TEST(Mer, ConstellationChangesAtTheModcodBoundaries) {
+  const struct {
+    uint8_t lock, modcod;
+    Constellation expected;
+  } cases[] = {{0x3F, 11, Constellation::qpsk},   {0x3F, 12, Constellation::psk8},
+               {0x3F, 17, Constellation::psk8},   {0x3F, 18, Constellation::apsk16},
+               {0x3F, 23, Constellation::apsk16}, {0x3F, 24, Constellation::apsk32},
+               {0x3F, 28, Constellation::apsk32}, {0x3F, 29, Constellation::qpsk},
+               {0x37, 25, Constellation::qpsk}};  // DVB-S: no DVB-S2 bit
+  for (const auto& k : cases) {
+    EXPECT_EQ(constellation_for(k.lock, static_cast<uint8_t>(k.modcod << 2)), k.expected)
+        << "MODCOD " << int{k.modcod};
+  }
 }
 
 TEST(FeedStore, EventsAndCountersFollowTheSamples) {
@@ -89,16 +124,35 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
     EXPECT_EQ(seen, step.events) << "at " << (t.time_since_epoch() / 1s) << " s";
     t += 1s;
   }
-  const BoardCounters c = feed.counters("a");
-  EXPECT_EQ(c.samples, 7u);
-  EXPECT_EQ(c.failures, 1u);
-  EXPECT_EQ(c.lock_losses, 2u);
-  EXPECT_EQ(c.longest_outage, 2000ms);  // 1 s .. 3 s, and 4 s .. 6 s
+  // The longest outage: 1 s .. 3 s, and 4 s .. 6 s.
+  EXPECT_EQ(summary_line("a", feed.counters("a")),
+            "a: 7 samples, 1 failures, 2 lock losses, longest outage 2.000 s");
+  seen.clear();
+  feed.publish_capture_failure("a", t, "why");
+  EXPECT_EQ(seen, "capture_failed;");
+  EXPECT_EQ(feed.events("a").back().detail, "why");
+  EXPECT_EQ(feed.counters("a").capture_failures, 1u);
   EXPECT_EQ(feed.history("a", 3).front().time, WallTime{} + 4s);
   EXPECT_FALSE(feed.request_capture("b"));
   EXPECT_TRUE(feed.request_capture("a"));
   EXPECT_TRUE(feed.take_capture_request("a"));
   EXPECT_FALSE(feed.take_capture_request("a"));
+}
+
+// The newest 1000 events are kept: of 1002 lock changes, the first two are gone.
+TEST(FeedStore, KeepsTheNewestThousandEvents) {
+  FeedStore feed({"a"});
+  BoardSample s;
+  s.board = "a";
+  s.connected = true;
+  for (int i = 0; i <= 1002; ++i) {
+    s.time = WallTime{} + i * 1s;
+    s.lock_status = i % 2 == 1 ? 0x0F : 0x3F;
+    feed.publish_sample(s);
+  }
+  const auto events = feed.events("a");
+  EXPECT_EQ(events.size(), 1000u);
+  EXPECT_EQ(events.front().time, WallTime{} + 3s);
 }
 
 TEST(BoardTarget, BoardOptionsAndTheirFaults) {
@@ -174,9 +228,38 @@ TEST(JsonRecords, SampleLineCarriesRawBytesBesideFigures) {
   EXPECT_EQ(to_json(s).dump(),
             R"({"ber":null,"board":"a","carrier_offset_khz":null,"cn_db":null,"connected":true,)"
             R"("index":4,"lock":"ACTS--","lock_status":15,"lock_time_ms":null,)"
-            R"("mode":"unkown standard!","registers":{"0x2c":"0f","0x37":"3486"},"schema":1,)"
+            R"("mode":"unkown standard!","mode_fields":{"code_rate":null,"frame":null,)"
+            R"("modcod":null,"modulation":null,"pilots":null,"roll_off":null,"standard":null,)"
+            R"("vcm":false},"registers":{"0x2c":"0f","0x37":"3486"},"schema":2,)"
             R"("strength_dbm":-39.5,"symbol_offset_khz":null,"time":"2026-12-07T04:33:35.123Z",)"
             R"("type":"sample"})");
+}
+
+// The mode by field: what the standard received carries, null where the chip gives none (the
+// report's own words, "Directv", "NA", "Reserved", never appear).
+TEST(JsonRecords, ModeFieldsByStandard) {
+  const struct {
+    ModeReport mode;
+    const char* fields;
+  } kCases[] = {
+      {{.standard = Standard::dvbs2, .modcod = 27, .short_frame = true, .rolloff_code = 2},
+       R"({"code_rate":"8/9","frame":"short","modcod":27,"modulation":"32APSK","pilots":false,)"
+       R"("roll_off":0.2,"standard":"DVB-S2","vcm":false})"},
+      {{.standard = Standard::dvbs2, .modcod = 30, .pilots = true, .rolloff_code = 3},
+       R"({"code_rate":null,"frame":"normal","modcod":30,"modulation":null,"pilots":true,)"
+       R"("roll_off":null,"standard":"DVB-S2","vcm":false})"},
+      {{.standard = Standard::dvbs2, .vcm = true},
+       R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
+       R"("roll_off":null,"standard":"DVB-S2","vcm":true})"},
+      {{.standard = Standard::directv, .rate_code = 3},
+       R"({"code_rate":null,"frame":null,"modcod":null,"modulation":null,"pilots":null,)"
+       R"("roll_off":0.2,"standard":"DirecTV","vcm":false})"},
+  };
+  for (const auto& c : kCases) {
+    BoardSample s;
+    s.mode_fields = c.mode;
+    EXPECT_EQ(to_json(s)["mode_fields"].dump(), c.fields) << c.fields;
+  }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""The monitor's page in headless Chromium: it loads without a console error, its lamps follow
-the scripted lock changes, its charts gain points, a capture asked for from the page shows its
-constellation and MER, and every request it makes goes to the monitor itself. Then the real
-demodmon on two regservers: both boards live on the page, and a capture from it."""
+"""The monitor's page in headless Chromium at 1280x900: a rack of 16 scripted boards in view,
+board a's lamps and alarm following its lock changes with the boards in alarm first, no word of
+the chip's misspelled mode text, the detail's charts gaining points, a capture asked for from the
+page showing its square constellation and MER, no console error, and every request to the monitor
+itself. Then the real demodmon on two regservers: both boards live, and a capture from the page."""
 
 import json
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -16,6 +18,7 @@ from web_fixture import Monitor, skip, wait_for  # noqa: E402
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 PHASE = 5          # the scripted feed's samples per lock phase (web_fixture_main.cpp)
+RACK = 16          # the scripted feed's boards
 WAIT_S = 20        # bound on each wait for the page
 FADING_SAMPLES = 8  # samples scenarios/fading.json scripts before it stays locked
 
@@ -35,18 +38,27 @@ def locked(index):
     return ((index - 1) // PHASE) % 2 == 0
 
 
-# A board's last shown sample index and its lamps, read in one turn of the page's script.
+# A board's row in one turn of the page's script: its last sample index, lamps and alarm, whether
+# every row is in the 1280x900 view, and whether the rows are in alarm order.
 SNAPSHOT_JS = """
-const root = document.querySelector('section.board[data-board="%s"]');
-if (!root) return null;
-return {index: Number(root.dataset.index),
-        lamps: Array.from(root.querySelectorAll('.lamps span')).map(l => l.dataset.on === '1')};
+const rows = Array.from(document.querySelectorAll('tr.board-row'));
+const row = rows.find(r => r.dataset.board === '%s');
+if (!row) return null;
+const rank = rows.map(r => ['no connection', 'no lock', 'degraded', 'ok'].indexOf(r.dataset.alarm));
+return {index: Number(row.dataset.index), alarm: row.dataset.alarm, rows: rows.length,
+        lamps: Array.from(row.querySelectorAll('.lamp')).map(l => l.dataset.on === '1'),
+        in_view: rows.every(r => r.getBoundingClientRect().bottom <= window.innerHeight),
+        sorted: rank.every((r, i) => i === 0 || rank[i - 1] <= r),
+        alarms: Object.fromEntries(rows.map(r => [r.dataset.board, r.dataset.alarm]))};
 """
-POINTS_JS = """
-const canvas = document.querySelector('section.board[data-board="a"] canvas[data-series="%s"]');
-const chart = canvas && Chart.getChart(canvas);
-return chart ? chart.data.datasets[0].data.length : -1;
+CHART_JS = """
+const chart = Chart.getChart(document.querySelector('#detail canvas[data-series="%s"]'));
+return chart && {points: chart.data.datasets[0].data.length, x: [chart.scales.x.min,
+  chart.scales.x.max, chart.options.scales.x.title.text], y: [chart.scales.y.min,
+  chart.scales.y.max, chart.options.scales.y.title.text]};
 """
+# Words of the chip's own mode text that the page never shows.
+MISSPELLED = re.compile(r"\b(unkown|Directv|NA|Reserved)\b")
 
 
 def check_no_console_error(driver):
@@ -55,38 +67,52 @@ def check_no_console_error(driver):
 
 
 def capture_from_page(driver):
-    """Asks for a capture of board a from its button; the MER element once the capture shows."""
-    driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] button.capture').click()
-    mer = driver.find_element(By.CSS_SELECTOR, 'section.board[data-board="a"] .mer')
+    """Opens board a's detail and asks for a capture; the MER element once the capture shows."""
+    driver.find_element(By.CSS_SELECTOR, 'tr.board-row[data-board="a"]').click()
+    driver.find_element(By.CSS_SELECTOR, "#detail button.capture").click()
+    mer = driver.find_element(By.CSS_SELECTOR, "#detail .mer")
     wait_for("the capture", lambda: mer.get_attribute("data-points") == "2048", WAIT_S)
     return mer
 
 
 def check_page(driver, fixture):
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 1280, "height": 900, "deviceScaleFactor": 1, "mobile": False})
     driver.get(fixture.origin + "/")
-    # The lamps follow the script, through a loss of lock and a recovery.
+    # Every row in view; board a's lamps and alarm follow the script through a loss of lock and a
+    # recovery, sorted first while out of lock.
     seen = set()
 
-    def lamps_follow():
+    def rack_follows():
         snap = driver.execute_script(SNAPSHOT_JS % "a")
-        if not snap or snap["index"] == 0:
+        if not snap or snap["index"] == 0 or snap["rows"] < RACK:
             return False
-        expected = [True] * 6 if locked(snap["index"]) else [True] * 4 + [False] * 2
+        lock = locked(snap["index"])
+        expected = [True] * 6 if lock else [True] * 4 + [False] * 2
         assert snap["lamps"] == expected, "sample %d shows lamps %s" % (snap["index"], snap["lamps"])
-        seen.add(locked(snap["index"]))
+        assert snap["alarm"] == ("ok" if lock else "no lock"), snap
+        assert snap["in_view"] and snap["sorted"], snap
+        assert snap["alarms"]["b"] == "degraded" and snap["alarms"]["c"] == "no connection", snap
+        seen.add(lock)
         return len(seen) == 2
-    wait_for("the lamps to show lock and no lock", lamps_follow, WAIT_S)
+    wait_for("the rack to show board a with lock and without", rack_follows, WAIT_S)
+    text = driver.find_element(By.TAG_NAME, "body").text
+    assert not MISSPELLED.search(text), text
 
-    # The charts gain points.
-    for series in ("strength_dbm", "cn_db", "ber"):
-        before = driver.execute_script(POINTS_JS % series)
+    driver.find_element(By.CSS_SELECTOR, 'tr.board-row[data-board="a"]').click()
+    assert driver.find_element(By.CSS_SELECTOR, "#detail .no-capture").is_displayed()
+    for series in ("strength_dbm", "cn_db", "ber"):  # the detail's charts gain points
+        before = driver.execute_script(CHART_JS % series)["points"]
         assert before > 0, "chart %s has no points" % series
         wait_for("chart %s to gain points" % series,
-                 lambda: driver.execute_script(POINTS_JS % series) > before, WAIT_S)
+                 lambda: driver.execute_script(CHART_JS % series)["points"] > before, WAIT_S)
 
     mer = capture_from_page(driver)
     assert "MER 15.5 dB" in mer.text, mer.text
-    assert driver.execute_script(POINTS_JS % "constellation") == 2048
+    scatter = driver.execute_script(CHART_JS % "constellation")
+    assert scatter["points"] == 2048, scatter
+    span = scatter["x"][1]  # square: equal axes symmetric about 0
+    assert scatter["x"] == [-span, span, "I"] and scatter["y"] == [-span, span, "Q"], scatter
 
 
 def check_real_monitor(driver, monitor):

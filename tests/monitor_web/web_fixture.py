@@ -55,16 +55,17 @@ def free_port():
 class Monitor:
     """The programs of one monitor, stopped in reverse order; its web side is at `origin`."""
 
-    def __init__(self, real, *extra):
+    def __init__(self, real, *extra, scenario=None):
         self.procs = []
         try:
             if not real:  # boards "a" and "b" on the scripted feed
                 self.port = int(self._start([os.environ["WEB_FIXTURE"]], "port ").split()[1])
-            else:  # boards "a" and "b" that lose lock on scenarios/fading.json's script
+            else:  # boards "a" and "b" that lose lock on scenarios/fading.json's script (or another)
                 boards = []
                 for name in ("a", "b"):
                     line = self._start([os.environ["REGSERVER_BIN"], "--sim", "--scenario",
-                                        os.environ["FADING_SCENARIO"], "--port", "0", "--quiet"],
+                                        scenario or os.environ["FADING_SCENARIO"], "--port", "0",
+                                        "--quiet"],
                                        "listening on ")
                     boards += ["--board", "%s=127.0.0.1:%s/0@208" % (name, line.rsplit(":", 1)[1])]
                 self.port = free_port()

@@ -14,6 +14,7 @@
 
 #include "capture/samples.h"
 #include "support/recording_backends.h"
+#include "measure/formulas.h"
 
 namespace demodctl {
 namespace {
@@ -337,6 +338,19 @@ TEST(Signal, RegistersOfTheSignal) {
   for (const auto& [scenario, registers] : cases) {
     auto board = board_from(scenario);
     EXPECT_EQ(signal_registers(*board), registers) << scenario;
+  }
+}
+
+// The BER a scenario states is what ber_calc's formula makes of the registers, on each branch.
+TEST(Signal, BerComesBackAsTheScenarioStatesIt) {
+  for (const std::string standard : {"DVB-S", "DirecTV", "DVB-S2"}) {
+    auto board = board_from(R"({"signal": {"ber": 0.001, "ber_window": 2, "standard": ")" +
+                            standard + "\"}}");
+    const bool dvbs2 = (board->demod_reg(0x2C) & 0x08) != 0;  // lock status: DVB-S2
+    const double ber =
+        bit_error_rate(dvbs2, board->demod_reg(0x84), board->demod_reg(0x85),
+                       board->demod_reg(0x83), board->demod_reg(dvbs2 ? 0x5C : 0x8E));
+    EXPECT_NEAR(ber, 0.001, 0.00001) << standard;  // the count rounded to a whole number
   }
 }
 

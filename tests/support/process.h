@@ -76,6 +76,8 @@ int loopback_socket(int backlog, std::string* port);
 // A connection to 127.0.0.1:port (-1 when refused); a non-zero `receive_buffer` fixes its
 // receive buffer at that size before the handshake (no autotuning).
 int connect_loopback(int port, int receive_buffer = 0);
+// A connection to 127.0.0.1:port from another loopback address (127.0.0.2, say: a second peer).
+int connect_loopback_from(const std::string& source, int port);
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);

@@ -1,0 +1,102 @@
+#include "files/staged_file.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "files/safe_open.h"
+
+namespace demodctl {
+namespace {
+
+// A name is taken again only after a leftover of a killed process with the same pid, the same
+// counter and the same clock reading; a few tries get past that.
+constexpr int kNameTries = 3;
+
+std::string temp_name_for(const std::string& final_path) {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return final_path + ".staged-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+         "-" + std::to_string(now);
+}
+
+int open_new(const std::string& path, mode_t mode, int* error_number) {
+  FileRule rule;
+  rule.access = O_WRONLY | O_CREAT | O_EXCL;  // O_EXCL: never an existing file, link or FIFO
+  rule.create_mode = mode;
+  const int fd = open_file(path, rule, nullptr);
+  *error_number = errno;
+  return fd;
+}
+
+}  // namespace
+
+StagedFile::StagedFile(std::string final_path, mode_t mode)
+    : final_path_(std::move(final_path)), mode_(mode) {}
+
+StagedFile::~StagedFile() {
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+}
+
+bool StagedFile::fail(std::string* error, int error_number) {
+  *error = final_path_ + ": " + std::strerror(error_number);
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  temp_path_.clear();
+  return false;
+}
+
+bool StagedFile::write(const void* data, std::size_t size, std::string* error) {
+  if (!temp_path_.empty()) return fail(error, EEXIST);
+  int fd = -1;
+  int error_number = 0;
+  for (int i = 0; i < kNameTries && fd < 0; ++i) {
+    const std::string name = temp_name_for(final_path_);
+    fd = open_new(name, mode_, &error_number);
+    if (fd >= 0) temp_path_ = name;
+  }
+  if (fd < 0) return fail(error, error_number);
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A short write without an error is the file system (or the size limit) out of room.
+      error_number = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      return fail(error, error_number);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    error_number = errno;
+    ::close(fd);
+    return fail(error, error_number);
+  }
+  if (::close(fd) != 0) return fail(error, errno);
+  return true;
+}
+
+bool StagedFile::commit(std::string* error) {
+  if (temp_path_.empty()) return fail(error, ENOENT);
+  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) return fail(error, errno);
+  temp_path_.clear();
+  return true;
+}
+
+bool sync_directory_of(const std::string& path, std::string* error) {
+  const size_t slash = path.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool synced = fd >= 0 && ::fsync(fd) == 0;
+  const int error_number = errno;
+  if (fd >= 0) ::close(fd);
+  if (!synced) *error = dir + ": " + std::strerror(error_number);
+  return synced;
+}
+
+}  // namespace demodctl
