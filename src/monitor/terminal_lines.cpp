@@ -29,12 +29,18 @@ std::string sample_line(const BoardSample& s) {
   std::string line = rfc3339_utc(s.time) + " " + s.board + " ";
   if (!s.connected) return line + "failed: " + s.failure;
   line += lock_letters(s.lock_status);
-  line += " " + figure(s.strength_dbm, "%.1f", "dBm");
-  line += " C/N " + figure(s.cn_db, "%.1f", "dB");
-  line += " BER " + figure(s.ber, "%.1e", "");
-  line += " CFO " + figure(s.carrier_offset_khz, "%+.1f", "kHz");
-  line += " SRO " + figure(s.symbol_offset_khz, "%+.1f", "kHz");
-  line += " lock " + figure(s.lock_time_ms, "%.0f", "ms");
+  // Each label appended on its own: GCC 12's fortified string copy warns (-Wrestrict) on
+  // "text" + a temporary string here, wrongly.
+  const auto add = [&line](const char* label, const std::string& value) {
+    line += label;
+    line += value;
+  };
+  add(" ", figure(s.strength_dbm, "%.1f", "dBm"));
+  add(" C/N ", figure(s.cn_db, "%.1f", "dB"));
+  add(" BER ", figure(s.ber, "%.1e", ""));
+  add(" CFO ", figure(s.carrier_offset_khz, "%+.1f", "kHz"));
+  add(" SRO ", figure(s.symbol_offset_khz, "%+.1f", "kHz"));
+  add(" lock ", figure(s.lock_time_ms, "%.0f", "ms"));
   return line + " " + s.mode;
 }
 
