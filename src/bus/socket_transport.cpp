@@ -32,7 +32,7 @@ Result<void> SocketTransport::read(int channel, int address, int reg, std::span<
                                       static_cast<int>(out.size()));
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return refused_transfer("read", channel, address, reg);
+  return refused("read", channel, address, reg);
 }
 
 Result<void> SocketTransport::write(int channel, int address, int reg,
@@ -40,7 +40,7 @@ Result<void> SocketTransport::write(int channel, int address, int reg,
   const int rc = calc_.write_reg_multi(channel, address, reg, kRegAddrLen, data.data(),
                                        static_cast<int>(data.size()));
   if (rc == 0) return {};
-  return refused_transfer("write", channel, address, reg);
+  return refused("write", channel, address, reg);
 }
 
 Result<void> SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
@@ -61,7 +61,14 @@ Result<void> SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
                             kPeriodItemLen, static_cast<int>(out.size()), kPeriodBurst);
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return refused_transfer("period read", demod().channel, demod().address, reg);
+  return refused("period read", demod().channel, demod().address, reg);
+}
+
+// The client's own account of the refusal when it has one (the server's status, no reply, a lost
+// connection), else what the call was.
+Fault SocketTransport::refused(std::string_view what, int channel, int address, int reg) const {
+  if (const Result<void> last = calc_.last_call_result(); !last) return last.error();
+  return refused_transfer(what, channel, address, reg);
 }
 
 void SocketTransport::set_speed(const I2cDevice& device) {

@@ -30,6 +30,7 @@ class SocketTransport : public Transport {
   Result<void> read(int channel, int address, int reg, std::span<uint8_t> out);
   Result<void> write(int channel, int address, int reg, std::span<const uint8_t> data);
   Result<void> through_repeater(size_t count, const std::function<Result<void>(size_t)>& transfer);
+  Fault refused(std::string_view what, int channel, int address, int reg) const;
   RegisterServerCalls& calc_;
 };
 
