@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-#include "bus/delay.h"
-
 namespace demodctl {
 namespace {
 
 constexpr int kRegAddrLen = 1;  // register addresses are one byte wide
 // Through the repeater the server reaches the tuner one byte per opening; each byte is followed
 // by this pause.
+constexpr size_t kBytesPerOpening = 1;
 constexpr int kRepeaterPauseMs = 2;
 // The capture fetch: one-byte items, and the burst the server may read back to back.
 constexpr int kPeriodItemLen = 1;
@@ -75,34 +74,16 @@ void SocketTransport::set_speed(const I2cDevice& device) {
   calc_.set_i2c_speed(device.channel, device.speed);  // result not examined, as at open
 }
 
-// Through the repeater the tuner is reached one byte per opening: open the repeater, transfer
-// byte i (on the demodulator's channel, to the tuner's address), pause.
-Result<void> SocketTransport::through_repeater(
-    size_t count, const std::function<Result<void>(size_t)>& transfer) {
-  for (size_t i = 0; i < count; ++i) {
-    if (auto done = demod_write_reg(*this, repeater().reg, repeater().value); !done)
-      return done.error();
-    if (auto done = transfer(i); !done) return done.error();
-    delay_ms(kRepeaterPauseMs);
-  }
-  return {};
+Result<void> SocketTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                               std::span<uint8_t> out) {
+  return read(device.channel, device.address, reg, out);
 }
 
-// Direct: one call on the tuner's own channel.
-Result<void> SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                              std::span<uint8_t> out) {
-  if (direct) return read(tuner.channel, tuner.address, reg, out);
-  return through_repeater(out.size(), [&](size_t i) {
-    return read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1));
-  });
+Result<void> SocketTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                                std::span<const uint8_t> data) {
+  return write(device.channel, device.address, reg, data);
 }
 
-Result<void> SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                               std::span<const uint8_t> data) {
-  if (direct) return write(tuner.channel, tuner.address, reg, data);
-  return through_repeater(data.size(), [&](size_t i) {
-    return write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1));
-  });
-}
+GateSpan SocketTransport::gate_span() const { return {kBytesPerOpening, kRepeaterPauseMs}; }
 
 }  // namespace demodctl
