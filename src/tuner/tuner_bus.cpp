@@ -1,5 +1,7 @@
 #include "tuner/tuner_bus.h"
 
+#include <algorithm>
+
 #include "bus/delay.h"
 #include "demod/field_access.h"
 
