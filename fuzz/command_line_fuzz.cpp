@@ -81,6 +81,7 @@ class Board : public demodctl::TransportLibraries,
     return 0;
   }
   int deinit_sock() override { return 0; }
+  demodctl::Result<void> last_call_result() const override { return {}; }
 
   int open_device(int) override { return fail_at_ == kOpenFails ? kUsbOpenFailed : 0; }
   int set_stream(int, int) override { return kUsbDone; }

@@ -21,10 +21,14 @@ struct I2cDevice {
   int32_t address = 0;
 };
 
+// The transport a run goes through, chosen by the last argument of its command line: 0 selects
+// the USB bridge, any other value the register server.
+enum class Via : uint8_t { bridge, server };
+constexpr Via via_of(int32_t flag) { return flag != 0 ? Via::server : Via::bridge; }
+
 // One run's command line, parsed once by the front end and handed to the command.
 struct Invocation {
-  // The last argument: 0 selects the USB bridge transport, any other value the socket transport.
-  int32_t TransportMode = 0;
+  Via via = Via::bridge;
   I2cDevice demod_device;  // from the transport's positions
   I2cDevice tuner_device;  // tuner_set only: from its first two own arguments
   CommandArgs args;        // the command's own arguments

@@ -266,8 +266,23 @@ int RegClient::not_sent(const wire::Request& q, int rc) {
   return finish(q, {}, rc);
 }
 
+// What a refused call was, for the transport: the server's read-only refusal, another status the
+// server answered with, or the client's own (no reply, a lost or absent connection).
+FaultKind RegClient::fault_kind() const {
+  if (outcome_ == wire::status_name(Status::kReadOnly)) return FaultKind::read_only;
+  for (const std::string_view own : {kTimedOut, kClosed, kMalformed, kNotConnected, kNotSent}) {
+    if (outcome_ == own) return FaultKind::no_connection;
+  }
+  return FaultKind::refused;
+}
+
 int RegClient::finish(const wire::Request& q, std::span<const uint8_t> read, int rc) {
   if (rc == 0) outcome_ = kOutcomeOk;
+  last_ = Result<void>();
+  if (rc != 0) {
+    last_ = Fault{fault_kind(), "register server " + host_ + " port " + std::to_string(port_) +
+                                    ": " + describe(q) + ": " + cause()};
+  }
   if (trace_ && q.op == Opcode::kSetSpeed) {
     trace_->speed(q.channel, q.speed, rc == 0, outcome_);
   } else if (trace_ && q.op != Opcode::kHello) {

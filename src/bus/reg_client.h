@@ -48,6 +48,7 @@ class RegClient : public RegisterServerCalls {
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
                       int total, int burst) override;
   int deinit_sock() override;
+  Result<void> last_call_result() const override { return last_; }
 
   bool connected() const { return fd_ >= 0; }
 
@@ -72,6 +73,7 @@ class RegClient : public RegisterServerCalls {
   // "READ 0xD0 register 0x6C on channel 0", and what became of it.
   static std::string describe(const wire::Request& request);
   std::string cause() const;
+  FaultKind fault_kind() const;
   void say_connect_failure(const std::string& reason) const;
 
   int fd_ = -1;
@@ -84,6 +86,7 @@ class RegClient : public RegisterServerCalls {
   std::string_view outcome_ = "OK";
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
+  Result<void> last_;                    // the last register call's fault, with its cause
 };
 
 }  // namespace demodctl

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <span>
 
+#include "bus/delay.h"
 #include "bus/transport.h"
 
 namespace demodctl {
@@ -17,10 +18,21 @@ struct RegRow {
   int wait_ms = 0;                       // delay_ms after the row
 };
 
-// Each row in order, nothing merged or skipped (registers written twice are written twice);
-// stops at the first failure and gives its fault.
+// Each row in order through `write(reg, bytes)`, nothing merged or skipped (registers written
+// twice are written twice); stops at the first failure and gives its fault.
+template <typename Write>
+Result<void> apply_rows(std::span<const RegRow> rows, Write write) {
+  for (const RegRow& row : rows) {
+    if (auto done = write(row.reg, std::span<const uint8_t>(row.bytes.begin(), row.bytes.size()));
+        !done) {
+      return done.error();
+    }
+    if (row.wait_ms > 0) delay_ms(row.wait_ms);
+  }
+  return {};
+}
+
+// The rows written to the demodulator.
 Result<void> write_demod_rows(Transport& bus, std::span<const RegRow> rows);
-Result<void> write_tuner_rows(Transport& bus, const I2cDevice& tuner, bool direct,
-                              std::span<const RegRow> rows);
 
 }  // namespace demodctl

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "result/result.h"
+
 namespace demodctl {
 
 class RegisterServerCalls {
@@ -38,6 +40,9 @@ class RegisterServerCalls {
                               int item_len, int total, int burst) = 0;
   // Ends the connection.
   virtual int deinit_sock() = 0;
+  // Beside them, like a library's "last error" call: what became of the last register call
+  // (nothing when it went through), the server's status or the client's own cause in words.
+  virtual Result<void> last_call_result() const = 0;
 };
 
 }  // namespace demodctl

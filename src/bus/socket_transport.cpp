@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-#include "bus/delay.h"
-
 namespace demodctl {
 namespace {
 
 constexpr int kRegAddrLen = 1;  // register addresses are one byte wide
 // Through the repeater the server reaches the tuner one byte per opening; each byte is followed
 // by this pause.
+constexpr size_t kBytesPerOpening = 1;
 constexpr int kRepeaterPauseMs = 2;
 // The capture fetch: one-byte items, and the burst the server may read back to back.
 constexpr int kPeriodItemLen = 1;
@@ -32,7 +31,7 @@ Result<void> SocketTransport::read(int channel, int address, int reg, std::span<
                                       static_cast<int>(out.size()));
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return refused_transfer("read", channel, address, reg);
+  return refused("read", channel, address, reg);
 }
 
 Result<void> SocketTransport::write(int channel, int address, int reg,
@@ -40,7 +39,7 @@ Result<void> SocketTransport::write(int channel, int address, int reg,
   const int rc = calc_.write_reg_multi(channel, address, reg, kRegAddrLen, data.data(),
                                        static_cast<int>(data.size()));
   if (rc == 0) return {};
-  return refused_transfer("write", channel, address, reg);
+  return refused("write", channel, address, reg);
 }
 
 Result<void> SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
@@ -61,41 +60,30 @@ Result<void> SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
                             kPeriodItemLen, static_cast<int>(out.size()), kPeriodBurst);
   if (rc == 0) return {};
   std::fill(out.begin(), out.end(), uint8_t{0});
-  return refused_transfer("period read", demod().channel, demod().address, reg);
+  return refused("period read", demod().channel, demod().address, reg);
+}
+
+// The client's own account of the refusal when it has one (the server's status, no reply, a lost
+// connection), else what the call was.
+Fault SocketTransport::refused(std::string_view what, int channel, int address, int reg) const {
+  if (const Result<void> last = calc_.last_call_result(); !last) return last.error();
+  return refused_transfer(what, channel, address, reg);
 }
 
 void SocketTransport::set_speed(const I2cDevice& device) {
   calc_.set_i2c_speed(device.channel, device.speed);  // result not examined, as at open
 }
 
-// Through the repeater the tuner is reached one byte per opening: open the repeater, transfer
-// byte i (on the demodulator's channel, to the tuner's address), pause.
-Result<void> SocketTransport::through_repeater(
-    size_t count, const std::function<Result<void>(size_t)>& transfer) {
-  for (size_t i = 0; i < count; ++i) {
-    if (auto done = demod_write_reg(*this, repeater().reg, repeater().value); !done)
-      return done.error();
-    if (auto done = transfer(i); !done) return done.error();
-    delay_ms(kRepeaterPauseMs);
-  }
-  return {};
+Result<void> SocketTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                               std::span<uint8_t> out) {
+  return read(device.channel, device.address, reg, out);
 }
 
-// Direct: one call on the tuner's own channel.
-Result<void> SocketTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                              std::span<uint8_t> out) {
-  if (direct) return read(tuner.channel, tuner.address, reg, out);
-  return through_repeater(out.size(), [&](size_t i) {
-    return read(demod().channel, tuner.address, reg + static_cast<int>(i), out.subspan(i, 1));
-  });
+Result<void> SocketTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                                std::span<const uint8_t> data) {
+  return write(device.channel, device.address, reg, data);
 }
 
-Result<void> SocketTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                               std::span<const uint8_t> data) {
-  if (direct) return write(tuner.channel, tuner.address, reg, data);
-  return through_repeater(data.size(), [&](size_t i) {
-    return write(demod().channel, tuner.address, reg + static_cast<int>(i), data.subspan(i, 1));
-  });
-}
+GateSpan SocketTransport::gate_span() const { return {kBytesPerOpening, kRepeaterPauseMs}; }
 
 }  // namespace demodctl

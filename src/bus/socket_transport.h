@@ -2,8 +2,6 @@
 // address of the device record; a nonzero result of a register call is a failure.
 #pragma once
 
-#include <functional>
-
 #include "bus/register_server_calls.h"
 #include "bus/transport.h"
 
@@ -11,8 +9,8 @@ namespace demodctl {
 
 class SocketTransport : public Transport {
  public:
-  SocketTransport(const I2cDevice& demod, RepeaterOpening repeater, RegisterServerCalls& calc)
-      : Transport(demod, repeater), calc_(calc) {}
+  SocketTransport(const I2cDevice& demod, RegisterServerCalls& calc)
+      : Transport(demod), calc_(calc) {}
 
   Result<void> open_connection() override;
   void close_connection() override;
@@ -21,15 +19,16 @@ class SocketTransport : public Transport {
   Result<void> read_identity(uint8_t reg, Identity& id) override;
   Result<void> read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
-  Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                               std::span<uint8_t> out) override;
-  Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                std::span<const uint8_t> data) override;
+  Result<void> device_read_regs(const I2cDevice& device, uint8_t reg,
+                                std::span<uint8_t> out) override;
+  Result<void> device_write_regs(const I2cDevice& device, uint8_t reg,
+                                 std::span<const uint8_t> data) override;
+  GateSpan gate_span() const override;
 
  private:
   Result<void> read(int channel, int address, int reg, std::span<uint8_t> out);
   Result<void> write(int channel, int address, int reg, std::span<const uint8_t> data);
-  Result<void> through_repeater(size_t count, const std::function<Result<void>(size_t)>& transfer);
+  Fault refused(std::string_view what, int channel, int address, int reg) const;
   RegisterServerCalls& calc_;
 };
 

@@ -19,11 +19,11 @@
 
 namespace demodctl {
 
-// The demodulator write that opens its I2C repeater to the tuner for one transfer. The register
-// map (demod/register_map.h) says which; the program hands it to the transport it builds.
-struct RepeaterOpening {
-  uint8_t reg;
-  uint8_t value;
+// How a transport carries tuner transfers through the demodulator's I2C repeater (the gate that
+// tuner/tuner_bus.h opens): how many bytes one opening carries, and the pause after each group.
+struct GateSpan {
+  size_t bytes_per_opening;  // 0: the whole transfer
+  int pause_ms;              // after each group that went through
 };
 
 // The four identity bytes the identity check reads (what they mean is the register map's).
@@ -31,16 +31,13 @@ using Identity = std::array<uint8_t, 4>;
 
 class Transport {
  public:
-  Transport(const I2cDevice& demod, RepeaterOpening repeater)
-      : demod_(demod), repeater_(repeater) {}
+  explicit Transport(const I2cDevice& demod) : demod_(demod) {}
   virtual ~Transport() = default;
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
   // The demodulator as the command line names it.
   const I2cDevice& demod() const { return demod_; }
-  // How the repeater to the tuner is opened.
-  RepeaterOpening repeater() const { return repeater_; }
 
   // Opens the one connection of the run (FaultKind::open_error when the bridge cannot be had).
   virtual Result<void> open_connection() = 0;
@@ -60,12 +57,14 @@ class Transport {
   // one bus whose speed was given when it opened: nothing to do there.
   virtual void set_speed(const I2cDevice& device) = 0;
 
-  // Tuner registers, through the demodulator's repeater unless `direct`. The repeater opening
-  // and every tuner transfer are checked: the first failure ends the access.
-  virtual Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                       std::span<uint8_t> out) = 0;
-  virtual Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                        std::span<const uint8_t> data) = 0;
+  // Registers of another device on the transport (the tuner), in one transfer: on the register
+  // server on the device's channel, on the bridge on its one bus.
+  virtual Result<void> device_read_regs(const I2cDevice& device, uint8_t reg,
+                                        std::span<uint8_t> out) = 0;
+  virtual Result<void> device_write_regs(const I2cDevice& device, uint8_t reg,
+                                         std::span<const uint8_t> data) = 0;
+  // How this transport groups tuner transfers behind the repeater.
+  virtual GateSpan gate_span() const = 0;
 
   // The identity check: reads the identity and keeps it for the command that follows.
   Result<void> read_chip_identity(uint8_t reg) { return read_identity(reg, identity_); }
@@ -74,7 +73,6 @@ class Transport {
 
  private:
   I2cDevice demod_;
-  RepeaterOpening repeater_;
   Identity identity_{};
 };
 

@@ -89,24 +89,16 @@ Result<void> UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
 
 void UsbTransport::set_speed(const I2cDevice&) {}
 
-// START demod+W reg value STOP, the repeater opening as a transaction of its own.
-bool UsbTransport::open_repeater() {
-  const uint8_t opening[] = {repeater().value};
-  return write(demod().address, repeater().reg, opening);
+Result<void> UsbTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                            std::span<uint8_t> out) {
+  if (read(device.address, reg, out)) return {};
+  return refused("read", device.address, reg);
 }
 
-Result<void> UsbTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                           std::span<uint8_t> out) {
-  if (!direct && !open_repeater()) return refused("write", demod().address, repeater().reg);
-  if (read(tuner.address, reg, out)) return {};
-  return refused("read", tuner.address, reg);
-}
-
-Result<void> UsbTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                            std::span<const uint8_t> data) {
-  if (!direct && !open_repeater()) return refused("write", demod().address, repeater().reg);
-  if (write(tuner.address, reg, data)) return {};
-  return refused("write", tuner.address, reg);
+Result<void> UsbTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                             std::span<const uint8_t> data) {
+  if (write(device.address, reg, data)) return {};
+  return refused("write", device.address, reg);
 }
 
 }  // namespace demodctl

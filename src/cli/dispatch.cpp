@@ -7,7 +7,6 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
-#include "demod/field_access.h"
 #include "output/numbers.h"
 #include "output/result_line.h"
 
@@ -25,38 +24,38 @@ bool is_flag(const char* arg, const char* short_name, const char* long_name) {
   return std::strcmp(arg, short_name) == 0 || std::strcmp(arg, long_name) == 0;
 }
 
-int transport_positions(int32_t mode) { return mode != 0 ? kSocketPositions : kUsbPositions; }
+int transport_positions(Via via) { return via == Via::server ? kSocketPositions : kUsbPositions; }
 
 // The positions the command line must hold before the command name for the selected transport:
 // the transport's and the command's own, but for those it may leave out.
-int required_positions(const Command& c, int32_t mode) {
+int required_positions(const Command& c, Via via) {
   if (c.frame == Frame::none) return 0;
-  return transport_positions(mode) + c.own_args - c.optional_own;
+  return transport_positions(via) + c.own_args - c.optional_own;
 }
 
 // The command line of a run, parsed once; argv holds every position the row reads.
-Invocation parse_invocation(const Command& c, int32_t mode, int argc, char** argv) {
+Invocation parse_invocation(const Command& c, Via via, int argc, char** argv) {
   Invocation command;
-  command.TransportMode = mode;
+  command.via = via;
   if (c.frame == Frame::none) return command;
-  const int first_own = transport_positions(mode) + 1;
+  const int first_own = transport_positions(via) + 1;
   command.args = CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own));
-  command.demod_device = parse_demod_device(mode, argv);
+  command.demod_device = parse_demod_device(via, argv);
   if (c.names_tuner)
-    command.tuner_device = parse_tuner_device(mode, command.demod_device, command.args);
+    command.tuner_device = parse_tuner_device(via, command.demod_device, command.args);
   return command;
 }
 
-int32_t run(const Command& c, int32_t mode, int argc, char** argv, TransportLibraries& libraries,
+int32_t run(const Command& c, Via via, int argc, char** argv, TransportLibraries& libraries,
             const Printer& print) {
   if (c.handler == nullptr) {
     std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
     return kUsageStatus;
   }
   // argv[0] is the program path; the name and the flag follow the required positions.
-  if (argc < 1 + required_positions(c, mode) + kNameAndFlag) return usage();
-  const Invocation command = parse_invocation(c, mode, argc, argv);
-  const std::unique_ptr<Transport> bus = make_transport(mode, command.demod_device, libraries);
+  if (argc < 1 + required_positions(c, via) + kNameAndFlag) return usage();
+  const Invocation command = parse_invocation(c, via, argc, argv);
+  const std::unique_ptr<Transport> bus = make_transport(via, command.demod_device, libraries);
   return exit_status(run_command(c, *bus, command, print));
 }
 
@@ -72,24 +71,23 @@ int32_t compare_names(const char* a, const char* b) {
   return static_cast<int32_t>(*x) - static_cast<int32_t>(*y);
 }
 
-I2cDevice parse_demod_device(int32_t mode, char** argv) {
-  if (mode != 0) {
+I2cDevice parse_demod_device(Via via, char** argv) {
+  if (via == Via::server) {
     return I2cDevice{argv[1], to_int(argv[2]), to_int(argv[3]), to_int(argv[4]), to_int(argv[5])};
   }
   return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
 }
 
-I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs own) {
-  return I2cDevice{demod.host, demod.port, mode != 0 ? to_int(own[0]) : 0, demod.speed,
+I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own) {
+  return I2cDevice{demod.host, demod.port, via == Via::server ? to_int(own[0]) : 0, demod.speed,
                    to_int(own[1])};
 }
 
-std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
+std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
                                           TransportLibraries& libraries) {
-  if (mode != 0) {
-    return std::make_unique<SocketTransport>(demod, kRepeaterOpening, libraries.register_server());
-  }
-  return std::make_unique<UsbTransport>(demod, kRepeaterOpening, libraries.usbio());
+  if (via == Via::server)
+    return std::make_unique<SocketTransport>(demod, libraries.register_server());
+  return std::make_unique<UsbTransport>(demod, libraries.usbio());
 }
 
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {
@@ -103,13 +101,13 @@ int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Pri
   }
   if (argc < 3) return usage();
 
-  const int32_t mode = to_int(argv[argc - 1]);
+  const Via via = via_of(to_int(argv[argc - 1]));
   const char* name = argv[argc - 2];
 
   int32_t last = 0;
   for (const Command& c : command_table()) {
     last = compare_names(c.name, name);
-    if (last == 0) return run(c, mode, argc, argv, libraries, print);
+    if (last == 0) return run(c, via, argc, argv, libraries, print);
   }
   return last;  // never 0: no name matched
 }

@@ -22,13 +22,13 @@ inline constexpr int kUsbPositions = 2;     // speed, address
 int32_t compare_names(const char* a, const char* b);
 
 // The demodulator's record from the transport positions of argv (which the caller guarantees).
-I2cDevice parse_demod_device(int32_t mode, char** argv);
+I2cDevice parse_demod_device(Via via, char** argv);
 // The tuner's record: the demodulator's server and speed, the channel from own argument 0 (the
 // bridge has one bus: channel 0, the argument is not read) and the address from own argument 1.
-I2cDevice parse_tuner_device(int32_t mode, const I2cDevice& demod, CommandArgs own);
+I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own);
 
 // The transport the flag selects: the only place the choice is made.
-std::unique_ptr<Transport> make_transport(int32_t mode, const I2cDevice& demod,
+std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
                                           TransportLibraries& libraries);
 
 // Runs one command line; the result is the process exit status (0 after a reply, -1 after a

@@ -6,7 +6,7 @@ namespace demodctl {
 
 // "ok" with 1 for the register server, "ok," with 0 for the USB bridge.
 Outcome print_conn(Transport&, const Invocation& command) {
-  if (command.TransportMode != 0) return Reply{kMsgOk, 1};
+  if (command.via == Via::server) return Reply{kMsgOk, 1};
   return Reply{kMsgOkComma, 0};
 }
 

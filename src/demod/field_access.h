@@ -16,7 +16,4 @@ Result<uint8_t> read_field(Transport& bus, const Field& field);
 // read: one read, one write. Nothing is written after a refused read.
 Result<void> update_bits(Transport& bus, const Field& field, uint8_t value);
 
-// The write that opens the repeater to the tuner, as the transports are given it.
-constexpr RepeaterOpening kRepeaterOpening{reg::repeater_open.reg, reg::repeater_open.put(0, 1)};
-
 }  // namespace demodctl

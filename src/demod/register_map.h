@@ -27,8 +27,11 @@ struct Field {
 
   // Registers the field spans, reg first.
   constexpr std::size_t bytes() const { return (shift + width + 7U) / 8U; }
-  // The field's bits in its register (a field within one register).
-  constexpr uint8_t mask() const { return static_cast<uint8_t>(((1U << width) - 1U) << shift); }
+  // The field's bits in its (first) register.
+  constexpr uint8_t mask() const {
+    const unsigned bits = shift + width < 8U ? width : 8U - shift;
+    return static_cast<uint8_t>(((1U << bits) - 1U) << shift);
+  }
   // The field's value in a byte of its register, shifted down.
   constexpr uint8_t get(uint8_t byte) const {
     return static_cast<uint8_t>((byte & mask()) >> shift);

@@ -10,7 +10,7 @@ namespace demodctl {
 namespace {
 
 // The ready poll reads, then waits this long, then tests; it gives up at the poll's deadline
-// (kPollBoundMs of wall time) with Failure::timeout.
+// (kPollBoundMs of wall time) with FaultKind::timeout.
 constexpr int kAgcPollMs = 2;
 constexpr int32_t kAgcHighBits = (1 << (reg::agc_level.width - 8)) - 1;  // 0x38 bits 3..0
 constexpr int32_t kHighByteWeight = 256;

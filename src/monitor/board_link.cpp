@@ -3,7 +3,6 @@
 #include "adapters/bus_choice.h"
 #include "bus/socket_transport.h"
 #include "bus/usb_transport.h"
-#include "demod/field_access.h"
 
 namespace demodctl::monitor {
 BoardLink::BoardLink(const BoardTarget& target) {
@@ -11,10 +10,10 @@ BoardLink::BoardLink(const BoardTarget& target) {
     const std::string bus = target.bus;
     bridge_ = std::make_unique<UsbBridge>(
         [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); });
-    transport_ = std::make_unique<UsbTransport>(target.device, kRepeaterOpening, *bridge_);
+    transport_ = std::make_unique<UsbTransport>(target.device, *bridge_);
   } else {
     client_ = std::make_unique<RegClient>();
-    transport_ = std::make_unique<SocketTransport>(target.device, kRepeaterOpening, *client_);
+    transport_ = std::make_unique<SocketTransport>(target.device, *client_);
   }
 }
 

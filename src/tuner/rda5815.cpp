@@ -2,7 +2,7 @@
 #include "tuner/rda5815.h"
 
 #include "bus/delay.h"
-#include "bus/reg_rows.h"
+#include "tuner/tuner_bus.h"
 
 namespace demodctl {
 namespace {
@@ -178,13 +178,12 @@ uint8_t rda5815_filter_byte(int32_t bw_mhz) {
   return static_cast<uint8_t>(kFilterSet | (code & kFilterCodeMask));
 }
 
-Result<void> rda5815_init(Transport& bus, const I2cDevice& tuner, bool direct) {
+Result<void> rda5815_init(TunerBus& tuner) {
   delay_ms(kPowerUpMs);
-  return write_tuner_rows(bus, tuner, direct, kRda5815Init);
+  return write_tuner_rows(tuner, kRda5815Init);
 }
 
-Result<void> rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const I2cDevice& tuner,
-                         bool direct) {
+Result<void> rda5815_set(TunerBus& tuner, int32_t freq_mhz, int32_t bw_mhz) {
   const uint32_t word = rda5815_freq_word(freq_mhz);
   const RegRow rows[] = {
       {kRegControl, {0xC1}},
@@ -196,7 +195,7 @@ Result<void> rda5815_set(Transport& bus, int32_t freq_mhz, int32_t bw_mhz, const
       {kRegControl, {0xC3}},
       {kRegLoop, {0x97}, kSettleMs},
   };
-  return write_tuner_rows(bus, tuner, direct, rows);
+  return write_tuner_rows(tuner, rows);
 }
 
 }  // namespace demodctl

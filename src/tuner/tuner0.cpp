@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "bus/reg_rows.h"
+#include "tuner/tuner_bus.h"
 
 namespace demodctl {
 namespace {
@@ -60,13 +60,10 @@ uint8_t tuner0_filter_byte(int32_t half_bw_mhz) {
   return static_cast<uint8_t>(filter & 0xFF);
 }
 
-Result<void> tuner0_init(Transport& bus, const I2cDevice& tuner, bool direct) {
-  return write_tuner_rows(bus, tuner, direct, kTuner0Init);
-}
+Result<void> tuner0_init(TunerBus& tuner) { return write_tuner_rows(tuner, kTuner0Init); }
 
 // The 0x24 block and 0x0C again, then the synthesizer, the filter and 0x25, each given 10 ms.
-Result<void> tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz,
-                        const I2cDevice& tuner, bool direct) {
+Result<void> tuner0_set(TunerBus& tuner, int32_t freq_mhz, int32_t half_bw_mhz) {
   const auto synth = tuner0_synth_bytes(freq_mhz);
   const RegRow rows[] = {
       {0x24, {0x36, 0x00, 0xAB, 0x97, 0xC5, 0xA8}, 20},
@@ -76,7 +73,7 @@ Result<void> tuner0_set(Transport& bus, int32_t freq_mhz, int32_t half_bw_mhz,
       {0x25, {0x06}, 10},
       {0x0C, {0xD6}},
   };
-  return write_tuner_rows(bus, tuner, direct, rows);
+  return write_tuner_rows(tuner, rows);
 }
 
 }  // namespace demodctl

@@ -13,7 +13,7 @@ namespace {
 
 constexpr int32_t kTunerType0 = 0;
 constexpr int32_t kTunerRda5815 = 1;
-// Identity bytes of a board whose tuner is wired to the bus directly, not behind the repeater.
+// Identity bytes of a board whose tuner is wired to the bus directly: a board without the gate.
 constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
 // Own arguments 2..4: the tuner type, its frequency and bandwidth in MHz.
@@ -27,19 +27,17 @@ TunerRequest tuner_request(CommandArgs args) {
 }
 
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Result<void> drive_tuner(Transport& bus, const I2cDevice& tuner, const TunerRequest& request,
-                         bool tuner_direct) {
+Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& request) {
   if (request.type == kTunerType0) {
-    if (auto done = tuner0_init(bus, tuner, tuner_direct); !done) return done.error();
+    if (auto done = tuner0_init(tuner); !done) return done.error();
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
-    return tuner0_set(bus, request.freq_mhz, request.bw_mhz / 2, tuner, tuner_direct);
+    return tuner0_set(tuner, request.freq_mhz, request.bw_mhz / 2);
   }
   if (request.type == kTunerRda5815) {
-    if (auto done = rda5815_init(bus, tuner, tuner_direct); !done) return done.error();
+    if (auto done = rda5815_init(tuner); !done) return done.error();
     debug_log_printf("rda5815_init ends\n");
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
-    if (auto done = rda5815_set(bus, request.freq_mhz, request.bw_mhz, tuner, tuner_direct);
-        !done) {
+    if (auto done = rda5815_set(tuner, request.freq_mhz, request.bw_mhz); !done) {
       return done.error();
     }
     debug_log_printf("rda5815_set ends\n");
@@ -59,9 +57,10 @@ void tuner_set_prepare(Transport& bus, const Invocation& command) {
 }
 
 Outcome tuner_set(Transport& bus, const Invocation& command) {
-  const bool tuner_direct = bus.identity() == kDirectTunerId;
-  const Result<void> driven =
-      drive_tuner(bus, command.tuner_device, tuner_request(command.args), tuner_direct);
+  const TunerWiring wiring =
+      bus.identity() == kDirectTunerId ? TunerWiring::direct : TunerWiring::behind_gate;
+  TunerBus tuner(bus, command.tuner_device, wiring);
+  const Result<void> driven = drive_tuner(bus, tuner, tuner_request(command.args));
   if (!driven) return driven.error();  // the log keeps the lines written before
   debug_log_banner("tuner_set ends!");
   debug_log_close();

@@ -19,11 +19,12 @@
 #include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
 #include "bus/usb_transport.h"
-#include "demod/field_access.h"
+#include "demod/register_map.h"
 #include "i2cdev/i2c_dev_bus.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"
+#include "tuner/tuner_bus.h"
 
 namespace demodctl::testing {
 namespace {
@@ -38,8 +39,8 @@ bool refused(const Result<void>& r) { return !r && r.error().kind != FaultKind::
 std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
   if (socket)
     return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
-                                             kRepeaterOpening, p.register_server());
-  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, kRepeaterOpening, p.usbio());
+                                             p.register_server());
+  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usbio());
 }
 
 // A refused transfer is a fault on both transports (nothing printed); a refused
@@ -67,8 +68,9 @@ TEST(Transport, RefusedTransfersAreFailures) {
   }
 }
 
-// Repeater writes on the server and direct writes on the bridge: the tuner_set tests.
-TEST(Transport, TunerAccessExactCalls) {
+// The gate on both transports, a board without it, and reads (the writes of whole sequences:
+// the tuner_set tests).
+TEST(TunerBus, GateOpeningsExactCalls) {
   const std::tuple<bool, bool, bool, int, const char*> cases[] = {
       // on the server, direct, a write (else a read), the refused transfer (0: none), the calls
       {true, true, true, 0, "WriteregMulti(3,192,0x10,1,[A1 B2 C3])"},
@@ -93,8 +95,9 @@ TEST(Transport, TunerAccessExactCalls) {
     auto bus = transport(p, socket);
     const I2cDevice& tuner = socket ? kTunerSock : kTunerUsb;
     std::vector<uint8_t> buf(3);
-    const Result<void> done = write ? bus->tuner_write_regs(tuner, direct, 0x10, kData)
-                                    : bus->tuner_read_regs(tuner, direct, 0x10, buf);
+    TunerBus tuner_bus(*bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
+    const Result<void> done =
+        write ? tuner_bus.write_regs(0x10, kData) : tuner_bus.read_regs(0x10, buf);
     EXPECT_EQ(refused(done), fail_at != 0) << calls;
     EXPECT_EQ(p.calls, split(calls));
   }

@@ -62,20 +62,21 @@ TEST(RegClient, TimeoutFromTheEnvironment) {
 }
 
 // The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
-// status, or -1 and the connection dropped.
+// status, or -1 and the connection dropped; and the fault it gives the transport.
 TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
-  const std::tuple<Bytes, int, bool> cases[] = {
-      // reply, result, still connected
-      {test::frame(0x83, 1, {}, {0x3F}), 0, true},
-      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true},  // NACK
-      {test::frame(0x83, 2, {}, {0x3F}), -1, false},  // another seq
-      {test::frame(0x84, 1, {}, {0x3F}), -1, false},  // another opcode
-      {test::frame(0x83, 1, {}, {1, 2}), -1, false},  // body too long
-      {test::frame(0x83, 1, {}), -1, false},          // body missing
-      {{0x00, 0x02, 0x83, 0x00}, -1, false},          // length below the header
-      {{}, -1, false},                                // no reply: closed
+  const std::tuple<Bytes, int, bool, const char*> cases[] = {
+      // reply, result, still connected, the fault's kind and the end of its cause
+      {test::frame(0x83, 1, {}, {0x3F}), 0, true, ""},
+      {test::frame(0x83, 1, {}, {'n'}, 1), 1, true, "refused|channel 0: NACK"},
+      {test::frame(0x83, 1, {}, {'r'}, 13), 13, true, "read-only|channel 0: READ_ONLY"},
+      {test::frame(0x83, 2, {}, {0x3F}), -1, false, "no connection|protocol"},  // another seq
+      {test::frame(0x84, 1, {}, {0x3F}), -1, false, "no connection|protocol"},  // another opcode
+      {test::frame(0x83, 1, {}, {1, 2}), -1, false, "no connection|protocol"},  // body too long
+      {test::frame(0x83, 1, {}), -1, false, "no connection|protocol"},          // body missing
+      {{0x00, 0x02, 0x83, 0x00}, -1, false, "no connection|protocol"},    // length below the header
+      {{}, -1, false, "no connection|the server closed the connection"},  // no reply: closed
   };
-  for (const auto& [reply, rc, still_connected] : cases) {
+  for (const auto& [reply, rc, still_connected, fault] : cases) {
     ScriptedServer server([&](const Bytes&) { return reply; });
     RegClient client;
     ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
@@ -83,6 +84,13 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
     EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
     EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
     EXPECT_EQ(client.connected(), still_connected);
+    const Result<void> last = client.last_call_result();
+    const std::string seen =
+        last ? "" : std::string(kind_name(last.error().kind)) + "|" + last.error().cause;
+    const std::string_view want(fault);
+    EXPECT_TRUE(seen.starts_with(want.substr(0, want.find('|') + 1)) &&
+                seen.ends_with(want.substr(want.find('|') + 1)))
+        << seen;
     client.deinit_sock();
   }
 }

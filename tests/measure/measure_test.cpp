@@ -8,7 +8,6 @@
 #include <tuple>
 
 #include "bus/socket_transport.h"
-#include "demod/field_access.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
 #include "output/debug_log.h"
@@ -120,8 +119,7 @@ void set_board(TestPlatform& p, uint8_t status, const Regs& changes = {}) {
 // register-server connection.
 struct OpenBoard {
   TestPlatform p;
-  SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, kRepeaterOpening,
-                      p.register_server()};
+  SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
   OpenBoard(uint8_t status, const Regs& changes, int fail_at = 0) {
     set_board(p, status, changes);
     EXPECT_TRUE(bus.open_connection());

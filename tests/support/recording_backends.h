@@ -74,6 +74,7 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
                       int total, int burst) override;
   int deinit_sock() override { return log(0, "DeinitSock()"); }
+  Result<void> last_call_result() const override { return {}; }
   int open_device(int i) override { return log(open_fails ? -1 : 0, "OpenDevice(%d)", i); }
   int set_stream(int i, int mode) override { return log(1, "SetStream(%d,%d)", i, mode); }
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
