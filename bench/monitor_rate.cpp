@@ -1,21 +1,102 @@
-// demodmon's samples against the shell loop it replaces, in the same run on one regserver with the
-// simulated board: the wall time of one full sample (lock flags, the six measurements, the mode
-// report: read_sample on one open connection) against one round of the four `demodctl` processes
-// a shell loop runs per sample (sig_str, cn_read, ber_calc, dvb_standard). Reported as samples per
-// second of each and their ratio.
+// demodmon's samples against the shell loop it replaces and against the floor of a sample, in the
+// same run on one regserver with the simulated board:
+// - the wall time of one full sample (lock flags, the six measurements, the mode report:
+//   read_sample on one open connection);
+// - one round of the four `demodctl` processes a shell loop runs per sample (sig_str, cn_read,
+//   ber_calc, dvb_standard);
+// - the floor of a sample: its own waits plus one bare register round trip per register read, the
+//   reads and waits counted on a sample of the same board, the round trip timed on the same server.
+// Reported as samples per second of each, the ratio to the shell loop and the ratio to the floor.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
+#include "bus/delay.h"
+#include "bus/reg_client.h"
+#include "bus/socket_transport.h"
+#include "demod/field_access.h"
+#include "demod/register_map.h"
 #include "monitor/board_link.h"
 #include "monitor/sample_reader.h"
 
 namespace {
 
-constexpr int kSamples = 400;
+constexpr int kRounds = 5;  // samples and round trips alternate, so load hits both alike
+constexpr int kSamplesPerRound = 80;
+constexpr int kCountedSamples = 20;
 constexpr int kShellRounds = 40;
 constexpr const char* kShellCommands[] = {"sig_str", "cn_read", "ber_calc", "dvb_standard"};
+constexpr int kChannel = 0;
+constexpr int kSpeedKhz = 100;
+constexpr int kAddress = 208;
+
+// The register server's calls passed on, the register transfers counted: one round trip each.
+class CountingCalls : public demodctl::RegisterServerCalls {
+ public:
+  explicit CountingCalls(demodctl::RegisterServerCalls& inner) : inner_(inner) {}
+  int init_sock(const char* host, int port) override { return inner_.init_sock(host, port); }
+  int set_i2c_speed(int channel, int speed) override {
+    return inner_.set_i2c_speed(channel, speed);
+  }
+  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
+                     int count) override {
+    ++transfers;
+    return inner_.read_reg_multi(channel, address, reg, reg_len, buf, count);
+  }
+  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
+                      int count) override {
+    ++transfers;
+    return inner_.write_reg_multi(channel, address, reg, reg_len, data, count);
+  }
+  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
+                      int total, int burst) override {
+    ++transfers;
+    return inner_.read_reg_period(channel, address, reg, reg_len, buf, item_len, total, burst);
+  }
+  int deinit_sock() override { return inner_.deinit_sock(); }
+
+  long transfers = 0;
+
+ private:
+  demodctl::RegisterServerCalls& inner_;
+};
+
+// The sample's own waits added up instead of slept: the clock moves on by each wait, so a poll's
+// deadline still comes as it would.
+class SummedWaits : public demodctl::WaitClock {
+ public:
+  demodctl::MonotonicTime now() override {
+    return bench::Clock::now() + std::chrono::milliseconds(waited_ms);
+  }
+  void delay_ms(int ms) override { waited_ms += ms; }
+  long waited_ms = 0;
+};
+
+struct SampleCost {
+  double transfers = 0.0;  // register round trips per sample
+  double waits_s = 0.0;
+};
+
+// Reads and waits of a sample on its own connection to the same server, once the board has
+// settled: the first sample after the board starts waits for the AGC (the timed ones do not).
+SampleCost count_sample(const demodctl::I2cDevice& device) {
+  demodctl::RegClient client;
+  CountingCalls counting(client);
+  demodctl::SocketTransport bus(device, demodctl::kRepeaterOpening, counting);
+  if (!bus.open_connection()) return {};
+  SummedWaits waits;
+  demodctl::set_wait_clock(&waits);
+  for (int i = -1; i < kCountedSamples; ++i) {
+    if (i == 0) counting.transfers = waits.waited_ms = 0;  // the settling sample left out
+    demodctl::monitor::BoardSample sample;
+    demodctl::monitor::read_sample(bus, sample);
+  }
+  demodctl::set_wait_clock(nullptr);
+  bus.close_connection();
+  return {static_cast<double>(counting.transfers) / kCountedSamples,
+          static_cast<double>(waits.waited_ms) / 1000.0 / kCountedSamples};
+}
 
 }  // namespace
 
@@ -26,30 +107,47 @@ int main() {
     std::fprintf(stderr, "regserver did not start\n");
     return 1;
   }
+  const I2cDevice device{"127.0.0.1", server.port, kChannel, kSpeedKhz, kAddress};
+  const SampleCost cost = count_sample(device);
   monitor::BoardTarget target;
   target.name = "bench";
-  target.device = I2cDevice{"127.0.0.1", server.port, 0, 100, 208};
+  target.device = device;
   monitor::BoardLink link(target);
-  if (!link.open()) {
+  if (cost.transfers == 0.0 || !link.open()) {
     std::fprintf(stderr, "no connection to regserver\n");
     bench::stop(server);
     return 1;
   }
+  // Bare round trips: as many single-register reads as the samples make, between them.
+  const int round_trips = static_cast<int>(cost.transfers * kSamplesPerRound);
   int failed = 0;
-  const auto t0 = bench::Clock::now();
-  for (int i = 0; i < kSamples; ++i) {
-    monitor::BoardSample sample;
-    monitor::read_sample(link.transport(), sample);
-    if (!sample.connected) ++failed;
+  double sample_s = 0.0;
+  double round_trip_s = 0.0;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto t0 = bench::Clock::now();
+    for (int i = 0; i < kSamplesPerRound; ++i) {
+      monitor::BoardSample sample;
+      monitor::read_sample(link.transport(), sample);
+      if (!sample.connected) ++failed;
+    }
+    sample_s += bench::seconds_since(t0);
+    const auto t1 = bench::Clock::now();
+    for (int i = 0; i < round_trips; ++i) {
+      if (!demod_read_reg(link.transport(), reg::lock_status.reg)) ++failed;
+    }
+    round_trip_s += bench::seconds_since(t1);
   }
-  const double monitor_rate = kSamples / bench::seconds_since(t0);
   link.close();
+  const double monitor_rate = kRounds * kSamplesPerRound / sample_s;
+  const double round_trip = round_trip_s / (kRounds * round_trips);
+  const double floor_rate = 1.0 / (cost.waits_s + cost.transfers * round_trip);
 
   double shell_s = 0.0;
   for (int round = 0; round < kShellRounds; ++round) {
     for (const char* command : kShellCommands) {
       shell_s += bench::run_timed(
-          {DEMODCTL_BIN, "127.0.0.1", std::to_string(server.port), "0", "100", "208", command, "1"},
+          {DEMODCTL_BIN, "127.0.0.1", std::to_string(server.port), std::to_string(kChannel),
+           std::to_string(kSpeedKhz), std::to_string(kAddress), command, "1"},
           {});
     }
   }
@@ -57,7 +155,10 @@ int main() {
   bench::stop(server);
   std::printf("demodmon sample (one open connection): %.0f samples/s (%d failed)\n", monitor_rate,
               failed);
+  std::printf("floor: %.0f register reads x %.1f us round trip + %.1f ms waits: %.0f samples/s\n",
+              cost.transfers, round_trip * 1e6, cost.waits_s * 1e3, floor_rate);
   std::printf("shell loop of 4 demodctl runs:          %.1f samples/s\n", shell_rate);
-  std::printf("ratio: %.1fx\n", monitor_rate / shell_rate);
+  std::printf("ratio to the shell loop: %.1fx\n", monitor_rate / shell_rate);
+  std::printf("ratio to the floor: %.2f\n", monitor_rate / floor_rate);
   return failed == 0 ? 0 : 1;
 }

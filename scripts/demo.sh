@@ -158,10 +158,10 @@ tail -n 4 "$work/server.log" | sed 's/^/    /'
 
 echo
 echo "== demodmon: three samples of a board that loses lock and regains it"
-echo "   (a lock timeline counted in reads of 0x2C, six per sample; scenarios/fading.json tells a"
+echo "   (a lock timeline counted in reads of 0x2C, one per sample; scenarios/fading.json tells a"
 echo "   longer story of the same kind)"
-echo '{"signal": {}, "lock_timeline": [{"reads": 6, "lock": "0x3F"}, {"reads": 6, "lock": "0x0F"},
-  {"reads": 6, "lock": "0x3F"}]}' >fade.json
+echo '{"signal": {}, "lock_timeline": [{"reads": 1, "lock": "0x3F"}, {"reads": 1, "lock": "0x0F"},
+  {"reads": 1, "lock": "0x3F"}]}' >fade.json
 echo "  \$ DEMODCTL_I2C_BUS=sim:fade.json demodmon 100 208 0 --count 3 --interval 500"
 DEMODCTL_I2C_BUS="sim:$work/fade.json" "$bin/demodmon" 100 208 0 --count 3 --interval 500 |
   sed 's/^/    /'

@@ -66,11 +66,10 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
 }
 
 // The counter is read once, as it stands: nothing is waited for.
-Result<BerReading> read_bit_error_rate(Transport& bus) {
+Result<BerReading> read_bit_error_rate(Transport& bus, uint8_t lock_status) {
   BerReading r;
-  const Result<bool> locked = read_fec_lock(bus, r);
-  if (!locked) return locked.error();
-  if (!*locked) return r;
+  r.lock_status = lock_status;
+  if (!fec_locked(lock_status)) return r;
   if (auto done = bus.demod_read_regs(reg::error_count.reg, r.error_count); !done) {
     return done.error();
   }
@@ -85,6 +84,10 @@ Result<BerReading> read_bit_error_rate(Transport& bus) {
   r.rate = bit_error_rate(dvbs2, r.error_count[0], r.error_count[1], r.window, r.mode);
   r.figure = true;
   return r;
+}
+
+Result<BerReading> read_bit_error_rate(Transport& bus) {
+  return after_lock_read<BerReading>(bus, read_bit_error_rate);
 }
 
 }  // namespace demodctl

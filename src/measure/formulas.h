@@ -9,9 +9,13 @@ namespace demodctl {
 
 // --- sig_str: registers 0x37 (AGC level bits 7..0) and 0x38 (bit 7 ready, bits 3..0 level
 // bits 11..8; bits 6..4 ignored).
+// The 12-bit AGC level: 0x37 whole, 0x38's bits 3..0 above it.
+int32_t agc_level(uint8_t agc_low, uint8_t agc_high);
 // Input level in dBm for a 12-bit AGC level (values outside 0..4095 follow the end rows).
 float agc_to_dbm(int32_t agc);
-// The printed strength: the level in whole dBm (floored at -90) plus 90, capped at 100.
+// The printed strength of an input level: whole dBm (floored at -90) plus 90, capped at 100.
+int32_t strength_of_level(float level_dbm);
+// The same from the two registers.
 int32_t signal_strength(uint8_t agc_low, uint8_t agc_high);
 
 // --- cn_read: registers 0x7F (bit 7 valid, bits 6..0 noise bits 14..8) and 0x7E (bits 7..0).

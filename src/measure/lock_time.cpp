@@ -25,15 +25,18 @@ int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
   return static_cast<int32_t>(units * kMsPerUnit);
 }
 
-Result<LockTimeReading> read_lock_time(Transport& bus) {
+Result<LockTimeReading> read_lock_time(Transport& bus, uint8_t lock_status) {
   LockTimeReading r;
-  const Result<bool> locked = read_fec_lock(bus, r);
-  if (!locked) return locked.error();
-  if (!*locked) return r;
+  r.lock_status = lock_status;
+  if (!fec_locked(lock_status)) return r;
   if (auto done = read_each(bus, kRegLockTimes, r.times); !done) return done.error();
   r.lock_time_ms = lock_time_ms(r.times[0], r.times[1], r.times[2]);
   r.figure = true;
   return r;
+}
+
+Result<LockTimeReading> read_lock_time(Transport& bus) {
+  return after_lock_read<LockTimeReading>(bus, read_lock_time);
 }
 
 }  // namespace demodctl

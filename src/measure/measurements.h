@@ -7,6 +7,10 @@
 // fault (with its cause; a timeout for a flag that never came). A reading that went through says
 // whether the chip had a figure to give (`figure`): without FEC lock (reg::lock_fec clear)
 // nothing more is read, and a C/N estimate may not be valid yet (reg::noise_valid clear).
+//
+// The four that depend on the lock status have a second form that takes it already read: a
+// monitor reads 0x2C once per sample and hands the same byte to each, while a command reads it
+// itself, first, as its register sequence has always begun.
 #pragma once
 
 #include <array>
@@ -22,6 +26,7 @@ namespace demodctl {
 // Signal strength: 0x37..0x38 polled (read, then wait 2 ms) until the AGC ready flag, 0x38 bit 7.
 struct StrengthReading {
   std::array<uint8_t, 2> agc{};  // the last read of 0x37, 0x38
+  float level_dbm = 0.0f;        // the input level the AGC word stands for
   int32_t strength = 0;          // 0..80
 };
 Result<StrengthReading> read_signal_strength(Transport& bus);
@@ -36,7 +41,7 @@ struct CnReading {
 };
 Result<CnReading> read_carrier_to_noise(Transport& bus);
 
-// The four below read the lock status 0x2C first and go on only with FEC lock (bit 5).
+// The four below go on only with FEC lock (bit 5 of the lock status 0x2C).
 inline bool fec_locked(uint8_t lock_status) { return reg::lock_fec.set_in(lock_status); }
 
 // Bit error rate: error count 0x84..0x85, window 0x83, then the mode register of the standard
@@ -50,6 +55,7 @@ struct BerReading {
   double rate = 0.0;
 };
 Result<BerReading> read_bit_error_rate(Transport& bus);
+Result<BerReading> read_bit_error_rate(Transport& bus, uint8_t lock_status);
 
 // Lock time: 0x29, 0x2A, 0x2B, one read each.
 struct LockTimeReading {
@@ -59,6 +65,7 @@ struct LockTimeReading {
   int32_t lock_time_ms = 0;
 };
 Result<LockTimeReading> read_lock_time(Transport& bus);
+Result<LockTimeReading> read_lock_time(Transport& bus, uint8_t lock_status);
 
 // Carrier and symbol rate offsets: fc from 0x23..0x25, then the offset pair (0x4E..0x4F for the
 // carrier, 0x4C..0x4D for the symbol rate), one read each.
@@ -76,5 +83,9 @@ struct OffsetReading {
 using OffsetProgress = std::function<void(const OffsetReading&)>;
 Result<OffsetReading> read_carrier_offset(Transport& bus, const OffsetProgress& progress = {});
 Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetProgress& progress = {});
+Result<OffsetReading> read_carrier_offset(Transport& bus, uint8_t lock_status);
+// The symbol rate offset on the lock status and fc of `shared`, an offset reading of the same
+// moment (a carrier offset read just before): fc is read again only if `shared` has none.
+Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetReading& shared);
 
 }  // namespace demodctl

@@ -24,20 +24,25 @@ Offset scaled_offset(uint32_t fc_khz, uint8_t low, uint8_t high, double scale) {
   return {fraction, khz, static_cast<int32_t>(khz)};
 }
 
-// Lock, fc, then the pair, each register by a read of its own; `progress` after each step with
-// lock.
-Result<OffsetReading> read_offset(Transport& bus, const std::array<uint8_t, 2>& pair_regs,
+// Without FEC lock nothing is read. With it, fc (unless `reference` gives the bytes already
+// read) and then the pair, each register by a read of its own; `progress` after each step.
+Result<OffsetReading> read_offset(Transport& bus, uint8_t lock_status,
+                                  const std::array<uint8_t, 3>* reference,
+                                  const std::array<uint8_t, 2>& pair_regs,
                                   Offset (*scale)(uint32_t, uint8_t, uint8_t),
-                                  const OffsetProgress& progress) {
+                                  const OffsetProgress& progress = {}) {
   OffsetReading r;
   const auto step = [&] {
     if (progress) progress(r);
   };
-  const Result<bool> locked = read_fec_lock(bus, r);
-  if (!locked) return locked.error();
-  if (!*locked) return r;
+  r.lock_status = lock_status;
+  if (!fec_locked(lock_status)) return r;
   step();
-  if (auto done = read_each(bus, kRegReference, r.reference); !done) return done.error();
+  if (reference != nullptr) {
+    r.reference = *reference;
+  } else if (auto done = read_each(bus, kRegReference, r.reference); !done) {
+    return done.error();
+  }
   r.has_reference = true;
   r.fc_khz = reference_khz(r.reference[0], r.reference[1], r.reference[2]);
   step();
@@ -46,6 +51,16 @@ Result<OffsetReading> read_offset(Transport& bus, const std::array<uint8_t, 2>& 
   r.figure = true;
   step();
   return r;
+}
+
+// The command's form: the lock status read first.
+Result<OffsetReading> read_offset_after_lock(Transport& bus,
+                                             const std::array<uint8_t, 2>& pair_regs,
+                                             Offset (*scale)(uint32_t, uint8_t, uint8_t),
+                                             const OffsetProgress& progress) {
+  const Result<uint8_t> status = demod_read_reg(bus, reg::lock_status.reg);
+  if (!status) return status.error();
+  return read_offset(bus, *status, nullptr, pair_regs, scale, progress);
 }
 
 }  // namespace
@@ -63,11 +78,20 @@ Offset symbol_rate_offset(uint32_t fc_khz, uint8_t low, uint8_t high) {
 }
 
 Result<OffsetReading> read_carrier_offset(Transport& bus, const OffsetProgress& progress) {
-  return read_offset(bus, kRegCarrierOffset, carrier_offset, progress);
+  return read_offset_after_lock(bus, kRegCarrierOffset, carrier_offset, progress);
 }
 
 Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetProgress& progress) {
-  return read_offset(bus, kRegSymbolOffset, symbol_rate_offset, progress);
+  return read_offset_after_lock(bus, kRegSymbolOffset, symbol_rate_offset, progress);
+}
+
+Result<OffsetReading> read_carrier_offset(Transport& bus, uint8_t lock_status) {
+  return read_offset(bus, lock_status, nullptr, kRegCarrierOffset, carrier_offset);
+}
+
+Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetReading& shared) {
+  return read_offset(bus, shared.lock_status, shared.has_reference ? &shared.reference : nullptr,
+                     kRegSymbolOffset, symbol_rate_offset);
 }
 
 }  // namespace demodctl

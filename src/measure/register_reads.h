@@ -1,5 +1,5 @@
 // What the measurements share: one-byte reads in order, and the lock status that four of them
-// read first.
+// read first when a command takes them.
 #pragma once
 
 #include <array>
@@ -32,14 +32,12 @@ Result<void> read_each(Transport& bus, const std::array<uint8_t, N>& regs,
   return {};
 }
 
-// Reads the lock status into the reading; true when the FEC is locked and the measurement goes
-// on, false without lock (the reading has no figure).
+// A measurement as a command takes it: the lock status read first, then the form that takes it.
 template <typename Reading>
-Result<bool> read_fec_lock(Transport& bus, Reading& reading) {
+Result<Reading> after_lock_read(Transport& bus, Result<Reading> (*measure)(Transport&, uint8_t)) {
   const Result<uint8_t> status = demod_read_reg(bus, reg::lock_status.reg);
   if (!status) return status.error();
-  reading.lock_status = *status;
-  return fec_locked(*status);
+  return measure(bus, *status);
 }
 
 }  // namespace demodctl

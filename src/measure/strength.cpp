@@ -46,22 +46,30 @@ float agc_to_dbm(int32_t agc) {
   return static_cast<float>(level);
 }
 
+int32_t agc_level(uint8_t agc_low, uint8_t agc_high) {
+  return (agc_high & kAgcHighBits) * kHighByteWeight + agc_low;
+}
+
 // The single-precision level, floored at -90 dBm (a guard: the curve never goes below), is
 // truncated toward zero to whole dBm (-39.95 gives -39) and shifted by +90.
-int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
-  // The 12-bit level: the low register whole, the high one's bits below the ready flag.
-  const int32_t agc = (agc_high & kAgcHighBits) * kHighByteWeight + agc_low;
-  const float level = std::max(agc_to_dbm(agc), kWeakestDbm);
+int32_t strength_of_level(float level_dbm) {
+  const float level = std::max(level_dbm, kWeakestDbm);
   return std::min(static_cast<int32_t>(level) + kStrengthOffset, kStrengthCap);
 }
 
+int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
+  return strength_of_level(agc_to_dbm(agc_level(agc_low, agc_high)));
+}
+
+// The level is decoded once, here: the reading carries it beside the strength it gives.
 Result<StrengthReading> read_signal_strength(Transport& bus) {
   StrengthReading r;
   const auto ready = [](std::span<const uint8_t> bytes) { return reg::agc_ready.set_in(bytes[1]); };
   const Result<void> ready_read =
       poll_register(bus, {reg::agc_level.reg, kAgcPollMs, PollOrder::read_then_wait}, r.agc, ready);
   if (!ready_read) return ready_read.error();
-  r.strength = signal_strength(r.agc[0], r.agc[1]);
+  r.level_dbm = agc_to_dbm(agc_level(r.agc[0], r.agc[1]));
+  r.strength = strength_of_level(r.level_dbm);
   return r;
 }
 

@@ -7,7 +7,6 @@
 #include "demod/register_map.h"
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
-#include "monitor/sample_reader.h"
 #include "monitor/sigmf_writer.h"
 
 namespace demodctl::monitor {
@@ -48,9 +47,11 @@ std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& con
   const SamplePairs pairs = decode_capture(buffer, SampleFormat::nine_bit);
   record.pairs.assign(pairs.begin(), pairs.end());
   if (context.connected && reg::lock_fec.set_in(context.lock_status)) {
-    const uint8_t pls = recorded(context, reg::modcod.reg).value_or(0);
-    record.mer_db =
-        mer_db(record.pairs, constellation_for(context.lock_status, pls), modcod_of(pls));
+    // The constellation by the sample's MODCOD (0 without one: DVB-S, DirecTV, VCM), placed in
+    // its bits of 0x5C as the constellation table takes it.
+    const uint8_t modcod = context.mode_fields.modcod;
+    const uint8_t pls = reg::modcod.put(0, modcod);
+    record.mer_db = mer_db(record.pairs, constellation_for(context.lock_status, pls), modcod);
   }
   if (!dir.empty()) {
     const std::string base = dir + "/" + recording_name(record.board, record.time);

@@ -18,8 +18,9 @@ namespace demodctl::monitor {
 
 using WallTime = std::chrono::system_clock::time_point;
 
-// One sample of one board: every figure is read on the board's open connection; a figure the
-// chip could not give (no lock, no estimate yet) is empty.
+// One sample of one board: every figure is read on the board's open connection and computed by
+// the measurement that read it; a figure the chip could not give (no lock, no estimate yet) is
+// empty. Readers take the figures and fields; `registers` is only what the JSON line shows.
 struct BoardSample {
   std::string board;  // the name given with --board (or "board" for a positional target)
   WallTime time{};
@@ -35,7 +36,8 @@ struct BoardSample {
   std::optional<double> symbol_offset_khz;
   std::string mode;        // the mode report as dvb_standard prints it
   ModeReport mode_fields;  // the same, as fields (standard unknown without lock or connection)
-  // Raw register bytes read for this sample, by register: {0x2C, {..}}, {0x37, {lo, hi}}, ...
+  // The register bytes the JSON line shows, by register: {0x2C, {..}}, {0x37, {lo, hi}}, ...
+  // Nothing decodes them again: every figure above is already here.
   std::vector<std::pair<uint8_t, std::vector<uint8_t>>> registers;
 };
 

@@ -1,17 +1,22 @@
-// The monitor's pure parts: MER against constellations of known noise, the lock events and
-// counters of a sequence of samples, the targets and options of the command line, the JSON line.
+// The monitor's pure parts: a sample's bus operations, MER against constellations of known noise,
+// the lock events and counters of a sequence of samples, the targets and options of the command
+// line, the JSON line.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 #include <random>
 
+#include "bus/socket_transport.h"
+#include "demod/field_access.h"
 #include "monitor/board_target.h"
 #include "monitor/feed_store.h"
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
 #include "monitor/options.h"
+#include "monitor/sample_reader.h"
 #include "monitor/terminal_lines.h"
+#include "support/recording_backends.h"
 
 namespace demodctl::monitor {
 namespace {
@@ -61,6 +66,49 @@ std::vector<std::pair<int, int>> noisy_capture(std::vector<std::complex<double>>
                      static_cast<int>(std::lround(s.imag() + noise(random))));
   }
   return out;
+}
+
+// A sample reads each register once: 0x2C first, handed to every reading that gates on it, the
+// mode register shared by BER and the mode report, fc by both offsets. The JSON shows the bytes
+// read, the mode fields are read_mode's (read again after the sample, on the same board).
+TEST(SampleReader, ReadsEachRegisterOnce) {
+  const struct {
+    uint8_t lock, constant_coding;
+    const char *ops, *registers;
+  } kCases[] = {
+      {0x3F, 0x80, "2C 37+2 7F 7E 84+2 83 5C 29 2A 2B 23 24 25 4E 4F 4C 4D 97 9D",
+       R"({"0x23":"6c6b00","0x29":"214305","0x2c":"3f","0x37":"6089","0x4c":"00f0",)"
+       R"("0x4e":"0080","0x5c":"30","0x7e":"0180","0x83":"20","0x84":"e803"})"},
+      {0x3F, 0x00, "2C 37+2 7F 7E 84+2 83 5C 29 2A 2B 23 24 25 4E 4F 4C 4D 97", nullptr},  // VCM
+      {0x37, 0x80, "2C 37+2 7F 7E 84+2 83 8E 29 2A 2B 23 24 25 4E 4F 4C 4D", nullptr},  // DirecTV
+      {0x1F, 0x80, "2C 37+2 7F 7E", R"({"0x2c":"1f","0x37":"6089","0x7e":"0180"})"},
+  };
+  for (const auto& k : kCases) {
+    testing::TestPlatform p;
+    for (const auto& [reg, bytes] : std::vector<std::pair<int, std::vector<uint8_t>>>{
+             {0x23, {0x6C, 0x6B, 0x00, 0, 0, 0, 0x21, 0x43, 0x05}},
+             {0x2C, {k.lock}},
+             {0x37, {0x60, 0x89}},
+             {0x4C, {0x00, 0xF0, 0x00, 0x80}},
+             {0x5C, {0x30}},
+             {0x7E, {0x01, 0x80}},
+             {0x83, {0x20, 0xE8, 0x03}},
+             {0x8E, {0x01}},
+             {0x97, {k.constant_coding}},
+             {0x9D, {0x40}}})
+      p.set(reg, bytes);
+    SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, kRepeaterOpening,
+                        p.register_server()};
+    ASSERT_TRUE(bus.open_connection());
+    BoardSample s;
+    read_sample(bus, s);
+    EXPECT_EQ(p.calls, testing::expand(k.ops, true, false)) << k.ops;
+    if (k.registers) {
+      EXPECT_EQ(to_json(s)["registers"].dump(), k.registers);
+    }
+    EXPECT_EQ(s.mode_fields, read_mode(bus).value()) << k.ops;
+    EXPECT_EQ(s.mode, mode_text(s.mode_fields));
+  }
 }
 
 // At 30 dB a ring off by the difference of two code rates' ratios costs the MER over 0.5 dB.

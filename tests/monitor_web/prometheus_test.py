@@ -20,9 +20,9 @@ PROMETHEUS = "/usr/bin/prometheus"
 PROMTOOL = "/usr/bin/promtool"
 RULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "dist", "prometheus",
                      "demodmon-alerts.yml")
-# Each board holds lock for 75 samples (6 reads of 0x2C each, 15 s at 200 ms) for the C/N query,
+# Each board holds lock for 75 samples (one read of 0x2C each, 15 s at 200 ms) for the C/N query,
 # then loses carrier recovery and FEC for good.
-SCENARIO = json.dumps({"signal": {}, "lock_timeline": [{"reads": 450, "lock": "0x3F"},
+SCENARIO = json.dumps({"signal": {}, "lock_timeline": [{"reads": 75, "lock": "0x3F"},
                                                        {"reads": 1000000, "lock": "0x0F"}]})
 WAIT_S = 40  # bound on Prometheus starting and holding the first answers
 POLL_S = 0.5
