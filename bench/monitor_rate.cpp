@@ -55,6 +55,7 @@ class CountingCalls : public demodctl::RegisterServerCalls {
     return inner_.read_reg_period(channel, address, reg, reg_len, buf, item_len, total, burst);
   }
   int deinit_sock() override { return inner_.deinit_sock(); }
+  demodctl::Result<void> last_call_result() const override { return inner_.last_call_result(); }
 
   long transfers = 0;
 
@@ -83,7 +84,7 @@ struct SampleCost {
 SampleCost count_sample(const demodctl::I2cDevice& device) {
   demodctl::RegClient client;
   CountingCalls counting(client);
-  demodctl::SocketTransport bus(device, demodctl::kRepeaterOpening, counting);
+  demodctl::SocketTransport bus(device, counting);
   if (!bus.open_connection()) return {};
   SummedWaits waits;
   demodctl::set_wait_clock(&waits);

@@ -97,8 +97,7 @@ TEST(SampleReader, ReadsEachRegisterOnce) {
              {0x97, {k.constant_coding}},
              {0x9D, {0x40}}})
       p.set(reg, bytes);
-    SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, kRepeaterOpening,
-                        p.register_server()};
+    SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
     ASSERT_TRUE(bus.open_connection());
     BoardSample s;
     read_sample(bus, s);
