@@ -67,6 +67,12 @@ int run_diff(const Request& r, const RegisterSpace* space) {
   if (!a) return kExitTrouble;
   std::optional<Dump> b;
   if (space) {
+    const std::string board_space =
+        space->tuner ? "tuner " + byte_text(static_cast<uint8_t>(space->tuner->address)) : "demod";
+    if (a->space != board_space) {
+      complain(r.files.front() + " is a dump of the " + a->space + ", not of the " + board_space);
+      return kExitTrouble;
+    }
     std::array<bool, kRegisterCount> plan{};
     for (std::size_t k = 0; k < kRegisterCount; ++k) plan[k] = a->bytes[k].has_value();
     Result<Dump> now = read_dump(*space, plan);
