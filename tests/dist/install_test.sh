@@ -64,9 +64,11 @@ completion)
     "regserver --trace -|-"
     "demodmon --capture-e|--capture-every"
     "demodmon --con|--config"
+    "demodreg sim d|diff dump"
+    "demodreg sim dump --na|--named"
   )
   bash -c '
-    for p in demodctl regserver demodmon; do
+    for p in demodctl regserver demodmon demodreg; do
       source share/bash-completion/completions/$p
       complete -p $p | grep -q -- "-F _$p $p$" || { echo "FAIL: complete -p $p"; exit 1; }
     done
@@ -94,7 +96,7 @@ units)
 hardening)
   [ "${DEMODCTL_HARDENED:-1}" = 0 ] && skip "this build is not hardened (Debug or sanitizers)"
   command -v hardening-check >/dev/null || skip "hardening-check is not installed (package devscripts)"
-  hardening-check --nocfprotection bin/{demodctl,regserver,demodmon} || fail hardening-check
+  hardening-check --nocfprotection bin/{demodctl,regserver,demodmon,demodreg} || fail hardening-check
   ;;
 *) fail "no part $part" ;;
 esac
