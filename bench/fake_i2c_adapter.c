@@ -2,8 +2,9 @@
  * (LD_PRELOAD), so that they open and drive the same node with the same kernel calls:
  *
  *   open("/dev/i2c-99")     -> a descriptor of /dev/null (a character device), remembered
- *   ioctl(fd, I2C_FUNCS)    -> plain I2C transfers
+ *   ioctl(fd, I2C_FUNCS)    -> plain I2C transfers and SMBus byte-data reads (i2cdump's)
  *   ioctl(fd, I2C_RDWR)     -> every message done; read messages filled with 0x3F
+ *   ioctl(fd, I2C_SMBUS)    -> a byte-data read done, reading 0x3F; anything else refused
  *   ioctl(fd, I2C_SLAVE...) -> done
  *   close(fd)               -> forgotten
  *
@@ -68,7 +69,16 @@ int ioctl(int fd, unsigned long request, ...) {
   va_end(ap);
   if (fd >= 0 && fd == fake_fd) {
     if (request == I2C_FUNCS) {
-      *(unsigned long*)arg = I2C_FUNC_I2C;
+      *(unsigned long*)arg = I2C_FUNC_I2C | I2C_FUNC_SMBUS_READ_BYTE_DATA;
+      return 0;
+    }
+    if (request == I2C_SMBUS) {
+      struct i2c_smbus_ioctl_data* smbus = arg;
+      if (smbus->read_write != I2C_SMBUS_READ || smbus->size != I2C_SMBUS_BYTE_DATA) {
+        errno = EOPNOTSUPP;
+        return -1;
+      }
+      smbus->data->byte = FAKE_BYTE;
       return 0;
     }
     if (request == I2C_RDWR) {

@@ -9,11 +9,11 @@ set(DEMODCTL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rule
 
 # regserver goes to bin, not sbin: besides the service it is run by ordinary users, with the
 # simulated board, and needs no privileges.
-install(TARGETS demodctl regserver demodmon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS demodctl regserver demodmon demodreg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS tools/plot-capture DESTINATION ${CMAKE_INSTALL_BINDIR}
         RENAME demodctl-plot-capture)
 install(FILES dist/bash-completion/demodctl dist/bash-completion/regserver
-              dist/bash-completion/demodmon
+              dist/bash-completion/demodmon dist/bash-completion/demodreg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES dist/udev/60-demodctl-i2c.rules DESTINATION ${DEMODCTL_UDEV_RULES_DIR})
 
@@ -70,7 +70,7 @@ add_custom_command(OUTPUT ${changelog_gz}
 find_program(SCDOC scdoc)
 set(man_outputs ${changelog_gz})
 if(SCDOC)
-  foreach(page demodctl.1 demodctl-plot-capture.1 demodmon.1 regserver.8)
+  foreach(page demodctl.1 demodctl-plot-capture.1 demodmon.1 demodreg.1 regserver.8)
     string(REGEX REPLACE ".*\\." "" section ${page})
     set(roff ${CMAKE_BINARY_DIR}/man/${page})
     add_custom_command(OUTPUT ${roff} ${roff}.gz

@@ -7,6 +7,8 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
+#include "cli/silent_paths.h"
+#include "demod/field_access.h"
 #include "output/numbers.h"
 #include "output/result_line.h"
 
@@ -54,6 +56,7 @@ int32_t run(const Command& c, Via via, int argc, char** argv, TransportLibraries
   }
   // argv[0] is the program path; the name and the flag follow the required positions.
   if (argc < 1 + required_positions(c, via) + kNameAndFlag) return usage();
+  explain_numbers(c, via, argc, argv);
   const Invocation command = parse_invocation(c, via, argc, argv);
   const std::unique_ptr<Transport> bus = make_transport(via, command.demod_device, libraries);
   return exit_status(run_command(c, *bus, command, print));
@@ -109,6 +112,7 @@ int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Pri
     last = compare_names(c.name, name);
     if (last == 0) return run(c, via, argc, argv, libraries, print);
   }
+  explain_unknown_command(name, argv[argc - 1]);
   return last;  // never 0: no name matched
 }
 

@@ -15,7 +15,7 @@ constexpr size_t kMaxNameLength = 64;
 constexpr size_t kSocketWords = 6;  // HOST PORT CHANNEL SPEED ADDRESS FLAG
 constexpr size_t kUsbWords = 3;     // SPEED ADDRESS 0
 
-// A decimal number, all of `text`, within lo..hi.
+// A decimal number, all of `text`, within lo..hi (demodctl's positional layouts are decimal).
 std::optional<int32_t> number(std::string_view text, int64_t lo, int64_t hi) {
   int64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -52,51 +52,6 @@ bool valid_name(std::string_view name) {
   return true;
 }
 
-// usb:BUS@ADDRESS; the address is after the last '@' (a scenario path may hold one).
-bool parse_usb(std::string_view rest, BoardTarget& target, std::string* error) {
-  const size_t at = rest.rfind('@');
-  if (at == std::string_view::npos) return fail(error, "usb target without @ADDRESS");
-  target.usb = true;
-  target.bus = std::string(rest.substr(0, at));
-  return set_number(rest.substr(at + 1), "address", 0, kMaxAddress, target.device.address, error);
-}
-
-// HOST:PORT/CHANNEL@ADDRESS[,SPEED]
-bool parse_socket(std::string_view text, BoardTarget& target, std::string* error) {
-  std::string_view host;
-  std::string_view rest;
-  if (text.starts_with('[')) {
-    const size_t close = text.find(']');
-    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-      return fail(error, "expected [IPV6]:PORT/CHANNEL@ADDRESS");
-    }
-    host = text.substr(1, close - 1);
-    rest = text.substr(close + 2);
-  } else {
-    const size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS");
-    host = text.substr(0, colon);
-    rest = text.substr(colon + 1);
-  }
-  const size_t slash = rest.find('/');
-  const size_t at = rest.find('@');
-  if (host.empty() || slash == std::string_view::npos || at == std::string_view::npos ||
-      at < slash) {
-    return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS[,SPEED]");
-  }
-  const size_t comma = rest.find(',', at);
-  I2cDevice& d = target.device;
-  d.host = std::string(host);
-  d.speed = kDefaultSpeed;
-  return set_number(rest.substr(0, slash), "port", 1, kMaxPort, d.port, error) &&
-         set_number(rest.substr(slash + 1, at - slash - 1), "channel", 0, kMaxChannel, d.channel,
-                    error) &&
-         set_number(rest.substr(at + 1, comma == std::string_view::npos ? comma : comma - at - 1),
-                    "address", 0, kMaxAddress, d.address, error) &&
-         (comma == std::string_view::npos ||
-          set_number(rest.substr(comma + 1), "speed", 0, kMaxSpeed, d.speed, error));
-}
-
 }  // namespace
 
 std::optional<BoardTarget> parse_board_option(std::string_view text, std::string* error) {
@@ -111,15 +66,14 @@ std::optional<BoardTarget> parse_board_option(std::string_view text, std::string
     *error = "--board: a name is 1 to 64 of the characters A-Z a-z 0-9 - _ .";
     return std::nullopt;
   }
-  const std::string_view rest = text.substr(equals + 1);
   std::string problem;
-  const bool ok = rest.starts_with("usb:") ? parse_usb(rest.substr(4), target, &problem)
-                                           : parse_socket(rest, target, &problem);
-  if (!ok) {
+  std::optional<BoardTarget> parsed = parse_board_name(text.substr(equals + 1), &problem);
+  if (!parsed) {
     *error = "--board " + target.name + ": " + problem;
     return std::nullopt;
   }
-  return target;
+  parsed->name = target.name;
+  return parsed;
 }
 
 std::optional<BoardTarget> parse_positional(std::span<const std::string> words,

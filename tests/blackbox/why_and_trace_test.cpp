@@ -137,3 +137,34 @@ TEST(BusTrace, OneCommandOnEachTransport) {
 
 }  // namespace
 }  // namespace demodctl::testing
+
+namespace demodctl::testing {
+namespace {
+
+// The silent paths of the command line, explained under verbose only; output and status as quiet.
+TEST(Verbose, SilentPathsOfTheCommandLineSayWhy) {
+  const std::string tail = ": numbers are decimal (demodreg takes 0x hex and register names)\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"100", "0xD0", "on_line", "0"}, "demodctl: address '0xD0' read as 0" + tail},
+      {{"100", "208", "on_line"},
+       "demodctl: 'on_line' is a command name: the transport flag after it is missing (0: the USB "
+       "bridge, 1: the register server)\n"},
+      {{"100", "208", "on_lin", "0"},
+       "demodctl: no command 'on_lin'; the nearest is 'on_line'. For registers by number or name, "
+       "see demodreg\n"},
+  };
+  for (const auto& c : cases) {
+    const ProcResult quiet = demodctl(c.args, {"DEMODCTL_I2C_BUS=sim"});
+    const ProcResult loud = demodctl(c.args, {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"});
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(loud.err.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(loud.out, quiet.out);
+    EXPECT_EQ(loud.status, quiet.status);
+  }
+}
+
+}  // namespace
+}  // namespace demodctl::testing

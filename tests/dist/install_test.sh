@@ -18,7 +18,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix/usr" >/dev/null
 cd "$prefix/usr"
 units=lib/systemd/system pages=(share/man/man1/demodctl.1.gz share/man/man1/demodctl-plot-capture.1.gz
-  share/man/man1/demodmon.1.gz share/man/man8/regserver.8.gz)
+  share/man/man1/demodmon.1.gz share/man/man1/demodreg.1.gz share/man/man8/regserver.8.gz)
 if [ "${DEMODCTL_MAN_PAGES:-1}" = 0 ]; then  # the build found no scdoc
   [ "$part" = man ] && skip "scdoc was not found when the build was configured (package scdoc)"
   pages=()
@@ -26,10 +26,10 @@ fi
 
 case $part in
 files)
-  for f in bin/demodctl bin/regserver bin/demodmon bin/demodctl-plot-capture; do
+  for f in bin/demodctl bin/regserver bin/demodmon bin/demodreg bin/demodctl-plot-capture; do
     [ -f "$f" ] && [ -x "$f" ] || fail "$f not installed as a program"
   done
-  for f in "${pages[@]}" share/bash-completion/completions/{demodctl,regserver,demodmon} \
+  for f in "${pages[@]}" share/bash-completion/completions/{demodctl,regserver,demodmon,demodreg} \
     $units/regserver{.service,.socket,@.service} $units/demodmon.service \
     ../etc/demodmon/demodmon.toml lib/udev/rules.d/60-demodctl-i2c.rules \
     share/doc/demodctl/{README.md,copyright,changelog.gz,docs/protocol.md,docs/demodmon.md}; do
@@ -64,9 +64,11 @@ completion)
     "regserver --trace -|-"
     "demodmon --capture-e|--capture-every"
     "demodmon --con|--config"
+    "demodreg sim d|diff dump"
+    "demodreg sim dump --na|--named"
   )
   bash -c '
-    for p in demodctl regserver demodmon; do
+    for p in demodctl regserver demodmon demodreg; do
       source share/bash-completion/completions/$p
       complete -p $p | grep -q -- "-F _$p $p$" || { echo "FAIL: complete -p $p"; exit 1; }
     done
@@ -94,7 +96,7 @@ units)
 hardening)
   [ "${DEMODCTL_HARDENED:-1}" = 0 ] && skip "this build is not hardened (Debug or sanitizers)"
   command -v hardening-check >/dev/null || skip "hardening-check is not installed (package devscripts)"
-  hardening-check --nocfprotection bin/{demodctl,regserver,demodmon} || fail hardening-check
+  hardening-check --nocfprotection bin/{demodctl,regserver,demodmon,demodreg} || fail hardening-check
   ;;
 *) fail "no part $part" ;;
 esac

@@ -1,0 +1,41 @@
+// The one way a program gets from a board's name to an open connection to it: the register
+// server's own client or a USB bridge on the named bus (never shared with another board, so one
+// board's dead server cannot hold another's calls), and the transport over it.
+#pragma once
+
+#include <memory>
+
+#include "adapters/board_name.h"
+#include "bus/transport.h"
+
+namespace demodctl {
+
+class BoardConnection {
+ public:
+  explicit BoardConnection(const BoardTarget& target);
+  ~BoardConnection();
+  BoardConnection(const BoardConnection&) = delete;
+  BoardConnection& operator=(const BoardConnection&) = delete;
+
+  // Opens the connection (the server's client connects, the bridge opens its bus); true when it
+  // is up.
+  bool open();
+  void close();
+  // The connection is up: the client is connected, the bridge open.
+  bool up() const;
+  Transport& transport();
+
+  // One probe of `address` (the 8-bit address byte) on the board's channel: true when a device
+  // acknowledged. The bridge reads one byte with no register pointer written first; the register
+  // server knows only register reads, so there it reads register 0.
+  bool probe(int address);
+  // The register server refused the last call it answered for being read-only.
+  bool refused_read_only() const;
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+  bool open_ = false;
+};
+
+}  // namespace demodctl

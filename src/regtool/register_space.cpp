@@ -1,0 +1,42 @@
+#include "regtool/register_space.h"
+
+#include "demod/register_map.h"
+#include "tuner/tuner_bus.h"
+
+namespace demodctl::regtool {
+namespace {
+
+// Identity bytes 0 and 1 of a board whose tuner is on the bus itself.
+constexpr uint8_t kDirectIdentity0 = 0x10;
+constexpr uint8_t kDirectIdentity1 = 0x01;
+
+}  // namespace
+
+Result<void> tuner_transfer(Transport& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
+                            std::span<uint8_t> in, std::span<const uint8_t> out) {
+  TunerBus tuner_bus(bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
+  if (!out.empty()) return tuner_bus.write_regs(reg, out);
+  return tuner_bus.read_regs(reg, in);
+}
+
+Result<void> open_tuner_gate(Transport& bus) {
+  return demod_write_reg(bus, reg::repeater_open.reg, reg::repeater_open.put(0, 1));
+}
+
+bool tuner_wired_direct(const Identity& id) {
+  return id[0] == kDirectIdentity0 && id[1] == kDirectIdentity1 && chip_present(id);
+}
+
+Result<void> read_regs(const RegisterSpace& space, uint8_t reg, std::span<uint8_t> out) {
+  if (space.tuner) return tuner_transfer(space.bus, *space.tuner, space.tuner_direct, reg, out, {});
+  return space.bus.demod_read_regs(reg, out);
+}
+
+Result<void> write_regs(const RegisterSpace& space, uint8_t reg, std::span<const uint8_t> data) {
+  if (space.tuner) {
+    return tuner_transfer(space.bus, *space.tuner, space.tuner_direct, reg, {}, data);
+  }
+  return space.bus.demod_write_regs(reg, data);
+}
+
+}  // namespace demodctl::regtool

@@ -1,0 +1,32 @@
+// The registers a demodreg command works on: the demodulator's, or a tuner's behind the
+// demodulator's repeater (or wired straight to the bus), as one pair of read and write.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "bus/transport.h"
+
+namespace demodctl::regtool {
+
+struct RegisterSpace {
+  Transport& bus;
+  std::optional<I2cDevice> tuner;  // set: the tuner's registers, not the demodulator's
+  bool tuner_direct = false;       // the tuner hangs on the bus itself, no repeater between
+};
+
+Result<void> read_regs(const RegisterSpace& space, uint8_t reg, std::span<uint8_t> out);
+Result<void> write_regs(const RegisterSpace& space, uint8_t reg, std::span<const uint8_t> data);
+
+// A board whose identity reads 10 01 36 31 has its tuner wired straight to the bus.
+bool tuner_wired_direct(const Identity& id);
+
+// The one place the tuner is reached: `open_gate` then one transfer. Kept small so a change in how
+// the repeater is driven touches this file alone.
+Result<void> tuner_transfer(Transport& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
+                            std::span<uint8_t> in, std::span<const uint8_t> out);
+// Opens the repeater for the one transfer that follows (a scan's probe behind it).
+Result<void> open_tuner_gate(Transport& bus);
+
+}  // namespace demodctl::regtool
