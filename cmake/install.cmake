@@ -91,7 +91,7 @@ install(FILES ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Python module, for Debian's Python: the package demodctl/ and its dist-info, whose
 # entry_points.txt registers the pytest plugin (pytest11), so an installed demodctl is loaded by
-# every pytest run without -p.
+# every pytest run without -p (named as -p names it, so giving -p as well loads it once).
 set(DEMODCTL_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
     "Where the Python module goes (Debian's path for every Python 3)")
 if(TARGET demodctl_python)
@@ -101,7 +101,7 @@ if(TARGET demodctl_python)
           COMPONENT python3-demodctl)
   set(dist_info ${CMAKE_BINARY_DIR}/dist/demodctl-${PROJECT_VERSION}.dist-info)
   file(WRITE ${dist_info}/METADATA "Metadata-Version: 2.1\nName: demodctl\nVersion: ${PROJECT_VERSION}\nSummary: satellite demodulator boards from Python and pytest\nLicense: MIT\n")
-  file(WRITE ${dist_info}/entry_points.txt "[pytest11]\ndemodctl = demodctl.pytest_plugin\n")
+  file(WRITE ${dist_info}/entry_points.txt "[pytest11]\ndemodctl.pytest_plugin = demodctl.pytest_plugin\n")
   file(WRITE ${dist_info}/INSTALLER "cmake\n")
   install(DIRECTORY ${dist_info} DESTINATION ${DEMODCTL_PYTHON_INSTALL_DIR}
           COMPONENT python3-demodctl)
