@@ -8,6 +8,7 @@
 #include "demod/field_access.h"
 #include "measure/measurements.h"
 #include "monitor/mer.h"
+#include "monitor/sample_reader.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl::python {
@@ -224,6 +225,16 @@ void Board::write_field(const std::string& name, uint8_t value) {
   }
   const std::lock_guard lock(busy_);
   take(update_bits(bus(), field, value));
+}
+
+bool Board::monitor_samples(int count) {
+  const std::lock_guard lock(busy_);
+  for (int i = 0; i < count; ++i) {
+    monitor::BoardSample sample;
+    monitor::read_sample(bus(), sample);
+    if (!sample.connected) return false;
+  }
+  return true;
 }
 
 std::vector<std::string> Board::trace() const { return recording_->lines(); }

@@ -72,6 +72,10 @@ class Board {
   uint32_t read_field(const std::string& name);
   void write_field(const std::string& name, uint8_t value);
 
+  // demodmon's own sample (monitor::read_sample), `count` times on this connection: the baseline
+  // the benchmark holds the Python sample against. False when a sample failed.
+  bool monitor_samples(int count);
+
   // The last bus operations, oldest first.
   std::vector<std::string> trace() const;
 

@@ -232,6 +232,7 @@ void bind_board(py::module_& m) {
           },
           py::arg("name"), py::arg("value"),
           "Updates a field of the register map, the register's other bits kept.")
+      .def("_monitor_samples", &Board::monitor_samples, Release(), py::arg("count"))
       .def("trace", &Board::trace, "The last bus operations of this board, oldest first.");
 }
 
