@@ -68,10 +68,12 @@ class Board(_Board):
         self._tune(int(freq_mhz), int(bw_mhz), TUNERS[tuner], int(address), int(channel))
 
     def __enter__(self):
+        """Opens the connection if close() closed it."""
         self.open()
         return self
 
     def __exit__(self, *exc):
+        """Closes the connection."""
         self.close()
         return False
 
