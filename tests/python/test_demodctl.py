@@ -6,7 +6,9 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -15,6 +17,13 @@ import demodctl
 
 SCENARIOS = os.environ["SCENARIO_DIR"]
 PLAN = os.environ["PRODUCTION_PLAN"]
+
+
+@pytest.fixture(name="tmp_path")
+def removed_tmp_path():
+    """A directory removed after the test (pytest's own are kept for later runs)."""
+    with tempfile.TemporaryDirectory() as folder:
+        yield Path(folder)
 
 
 def sim_uri(path):
