@@ -41,7 +41,7 @@ def test_plan_fails_exactly_the_board_out_of_its_limit(tmp_path):
          "no:cacheprovider", "--limits", os.path.join(PLAN, "limits.toml"),
          "--board", "a=" + sim_uri(os.path.join(SCENARIOS, "transponders.json")),
          "--board", "b=" + sim_uri(weak), "-n", "2", f"--junitxml={report}",
-         f"--measure-json={measures}"],
+         f"--measure-json={measures}", f"--basetemp={tmp_path / 'pytest'}"],
         capture_output=True, text=True, timeout=300, check=False)
     assert run.returncode == 1, run.stdout + run.stderr
 
