@@ -1,6 +1,9 @@
 # What `cmake --install` puts where (FHS, GNUInstallDirs), and the Debian package built from the
 # same rules with CPack (cpack -G DEB in the build directory).
 include(GNUInstallDirs)
+# Two packages from these rules: demodctl (every rule without a component) and python3-demodctl
+# (the Python module and its pytest plugin, below).
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME demodctl)
 
 # Not under CMAKE_INSTALL_LIBDIR: systemd and udev read these directories, whatever the
 # architecture. Relative paths follow the prefix; the Debian package puts them at the root.
@@ -86,6 +89,28 @@ endif()
 add_custom_target(dist_files ALL DEPENDS ${man_outputs})
 install(FILES ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The Python module, for Debian's Python: the package demodctl/ and its dist-info, whose
+# entry_points.txt registers the pytest plugin (pytest11), so an installed demodctl is loaded by
+# every pytest run without -p (named as -p names it, so giving -p as well loads it once).
+set(DEMODCTL_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
+    "Where the Python module goes (Debian's path for every Python 3)")
+if(TARGET demodctl_python)
+  install(TARGETS demodctl_python LIBRARY DESTINATION ${DEMODCTL_PYTHON_INSTALL_DIR}/demodctl
+          COMPONENT python3-demodctl)
+  install(FILES ${PYTHON_PACKAGE_FILES} DESTINATION ${DEMODCTL_PYTHON_INSTALL_DIR}/demodctl
+          COMPONENT python3-demodctl)
+  set(dist_info ${CMAKE_BINARY_DIR}/dist/demodctl-${PROJECT_VERSION}.dist-info)
+  file(WRITE ${dist_info}/METADATA "Metadata-Version: 2.1\nName: demodctl\nVersion: ${PROJECT_VERSION}\nSummary: satellite demodulator boards from Python and pytest\nLicense: MIT\n")
+  file(WRITE ${dist_info}/entry_points.txt "[pytest11]\ndemodctl.pytest_plugin = demodctl.pytest_plugin\n")
+  file(WRITE ${dist_info}/INSTALLER "cmake\n")
+  install(DIRECTORY ${dist_info} DESTINATION ${DEMODCTL_PYTHON_INSTALL_DIR}
+          COMPONENT python3-demodctl)
+  install(FILES dist/debian/copyright ${changelog_gz}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-demodctl COMPONENT python3-demodctl)
+  install(DIRECTORY examples/production DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-demodctl/examples
+          COMPONENT python3-demodctl)
+endif()
+
 # The Debian package: CPack rather than debhelper, so the package is built from exactly the rules
 # above, in any build directory, without a debian/ tree to keep in step.
 set(CPACK_GENERATOR DEB)
@@ -124,6 +149,41 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/dist/debian/postinst ${CMAKE_SOURCE_DIR}/dist/debian/prerm
   ${CMAKE_SOURCE_DIR}/dist/debian/postrm ${demodmon_conffiles})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# One package per component; demodctl keeps every setting above, python3-demodctl has its own.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_DEMODCTL_PACKAGE_NAME demodctl)
+set(CPACK_DEBIAN_DEMODCTL_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+${CPACK_PACKAGE_DESCRIPTION}")
+if(TARGET demodctl_python)
+  set(CPACK_COMPONENTS_ALL demodctl python3-demodctl)
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_PACKAGE_NAME python3-demodctl)
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_PACKAGE_SECTION python)
+  # The module is built for one Python version (its ABI tag): the next one needs a rebuild.
+  math(EXPR python_next_minor "${Python_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_PACKAGE_DEPENDS
+      "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}~), python3 (<< ${Python_VERSION_MAJOR}.${python_next_minor}), python3-numpy")
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_PACKAGE_SUGGESTS "python3-pytest, python3-pytest-xdist")
+  # Its maintainer scripts are none of demodctl's (no user, no services): the module's byte
+  # code is compiled on install and removed before removal, as Debian's Python packages do.
+  set(python_control ${CMAKE_BINARY_DIR}/dist/python3-demodctl)
+  file(WRITE ${python_control}/postinst "#!/bin/sh\nset -e\nif [ \"$1\" = configure ] && command -v py3compile >/dev/null 2>&1; then\n\tpy3compile -p python3-demodctl\nfi\n")
+  file(WRITE ${python_control}/prerm "#!/bin/sh\nset -e\nif command -v py3clean >/dev/null 2>&1; then\n\tpy3clean -p python3-demodctl\nfi\n")
+  file(CHMOD ${python_control}/postinst ${python_control}/prerm FILE_PERMISSIONS OWNER_READ
+       OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_PACKAGE_CONTROL_EXTRA
+      ${python_control}/postinst ${python_control}/prerm)
+  set(CPACK_DEBIAN_PYTHON3-DEMODCTL_DESCRIPTION
+    "satellite demodulator boards from Python and pytest
+demodctl's boards as a Python module: a board on a register server, the USB
+bridge or the simulated board, kept open, its lock, measurements, mode report,
+captures (numpy) and registers, with exceptions that carry the bus fault.
+Its pytest plugin runs production tests over several boards in parallel with
+limits from a TOML file and reports them in JUnit XML and JSON.")
+endif()
+# Each package's description above starts with its own summary line: CPack would put this one
+# in front of both.
+unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+
 include(CPack)
 
 if(DEMODCTL_TESTS)

@@ -19,6 +19,8 @@ packages=(
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
   gcovr                                  # scripts/coverage.sh
   python3 python3-numpy python3-matplotlib  # tools/plot-capture
+  pybind11-dev python3-dev               # the Python module demodctl (src/python/)
+  python3-pytest python3-pytest-xdist    # its pytest plugin, the production plan, its tests
   scdoc man-db groff-base                # manual pages: built by scdoc, checked by man
   systemd                                # systemd-analyze: the service's checks
   dpkg-dev file lintian                  # the Debian package: cpack's dependencies, its check
