@@ -70,18 +70,18 @@ Result<void> RecordingTransport::read_period(uint8_t reg, std::span<uint8_t> out
   return done;
 }
 
-Result<void> RecordingTransport::tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                                 std::span<uint8_t> out) {
-  Result<void> done = inner_.tuner_read_regs(tuner, direct, reg, out);
-  note("tuner read", tuner.address, reg,
+Result<void> RecordingTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                                  std::span<uint8_t> out) {
+  Result<void> done = inner_.device_read_regs(device, reg, out);
+  note("tuner read", device.address, reg,
        done ? std::span<const uint8_t>(out) : std::span<const uint8_t>{}, done);
   return done;
 }
 
-Result<void> RecordingTransport::tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                                  std::span<const uint8_t> data) {
-  Result<void> done = inner_.tuner_write_regs(tuner, direct, reg, data);
-  note("tuner write", tuner.address, reg, data, done);
+Result<void> RecordingTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                                   std::span<const uint8_t> data) {
+  Result<void> done = inner_.device_write_regs(device, reg, data);
+  note("tuner write", device.address, reg, data, done);
   return done;
 }
 

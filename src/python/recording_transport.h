@@ -18,7 +18,7 @@ inline constexpr size_t kTraceLinesKept = 64;
 class RecordingTransport : public Transport {
  public:
   explicit RecordingTransport(Transport& inner)
-      : Transport(inner.demod(), inner.repeater()), inner_(inner) {}
+      : Transport(inner.demod()), inner_(inner) {}
 
   Result<void> open_connection() override;
   void close_connection() override;
@@ -27,10 +27,11 @@ class RecordingTransport : public Transport {
   Result<void> read_identity(uint8_t reg, Identity& id) override;
   Result<void> read_period(uint8_t reg, std::span<uint8_t> out) override;
   void set_speed(const I2cDevice& device) override;
-  Result<void> tuner_read_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                               std::span<uint8_t> out) override;
-  Result<void> tuner_write_regs(const I2cDevice& tuner, bool direct, uint8_t reg,
-                                std::span<const uint8_t> data) override;
+  Result<void> device_read_regs(const I2cDevice& device, uint8_t reg,
+                                std::span<uint8_t> out) override;
+  Result<void> device_write_regs(const I2cDevice& device, uint8_t reg,
+                                 std::span<const uint8_t> data) override;
+  GateSpan gate_span() const override { return inner_.gate_span(); }
 
   // The lines kept, oldest first: "read 0x2C [1] -> 3F OK", "write 0x2E <- 01 OK", ...
   std::vector<std::string> lines() const;

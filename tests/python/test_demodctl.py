@@ -85,7 +85,7 @@ def test_failures_carry_the_core_fault(scenario, call, error, kind, cause):
 
 
 def test_register_server_refusals():
-    # The register server's client knows no more of a refusal than which transfer it was.
+    # A read-only server's refusal is its own kind, with the server and the transfer in its cause.
     server = subprocess.Popen([os.environ["REGSERVER_BIN"], "--sim", "--read-only", "--port", "0",
                                "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True)
@@ -93,16 +93,18 @@ def test_register_server_refusals():
         port = server.stdout.readline().rsplit(":", 1)[1].strip()
         with demodctl.Board(f"127.0.0.1:{port}/0@208") as board:
             assert board.read_register("lock_fec") == 1
-            with pytest.raises(demodctl.NoConnectionError) as raised:
+            with pytest.raises(demodctl.ReadOnlyError) as raised:
                 board.write_register(0x2E, 1)
-            assert raised.value.cause == "write 0xD0 register 0x2E on channel 0"
+            assert raised.value.cause == (f"register server 127.0.0.1 port {port}: "
+                                          "WRITE 0xD0 register 0x2E on channel 0: READ_ONLY")
     finally:
         server.kill()
         server.wait()
     with demodctl.Board(f"127.0.0.1:{port}/0@208") as board, \
             pytest.raises(demodctl.NoConnectionError) as raised:
         board.lock()
-    assert raised.value.cause == "read 0xD0 register 0x2C on channel 0"
+    assert raised.value.cause == (f"register server 127.0.0.1 port {port}: "
+                                  "READ 0xD0 register 0x2C on channel 0: NOT_CONNECTED")
 
 
 def test_no_figure_without_lock():
