@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "protocol/wire.h"
+#include "server/frames.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -109,32 +110,21 @@ class FetchThatNeverEnds {
  private:
   void serve() {
     pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, kRunBoundMs) <= 0) return;
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    const timeval bound{kRunBoundMs / 1000, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    std::vector<uint8_t> in;
-    uint8_t chunk[512];
-    for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
-      in.insert(in.end(), chunk, chunk + n);
-      for (wire::DecodeResult d;
-           (d = wire::decode_request(in)).outcome == wire::DecodeOutcome::kRequest;) {
-        in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(d.consumed));
-        const wire::Request& q = d.request;
-        std::vector<uint8_t> body;
-        if (q.op == wire::Opcode::kHello) body = wire::hello_reply_body();
-        if (q.op == wire::Opcode::kRead) {
-          body.assign(q.count, 0xFF);  // ready and capture-complete flags up
-          if (q.target.reg == 0x6C) body = {0x01, 0x00, 0x36, 0x31};  // a present chip
-        }
-        if (q.op == wire::Opcode::kReadPeriod) continue;  // the fetch: no reply, ever
-        const auto reply = wire::encode_reply(static_cast<uint8_t>(q.op) | wire::kReplyFlag,
-                                              wire::Status::kOk, q.seq, body);
-        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    const bool asked = poll(&p, 1, kRunBoundMs) > 0;
+    test::Raw conn(
+        test::Raw::Accepted{asked ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1});
+    for (test::Bytes frame = conn.frame(); frame.size() > 2; frame = conn.frame()) {
+      const wire::Request q = wire::decode_request(frame).request;
+      if (q.op == wire::Opcode::kReadPeriod) continue;  // the fetch: no reply, ever
+      test::Bytes body;
+      if (q.op == wire::Opcode::kHello) body = wire::hello_reply_body();
+      if (q.op == wire::Opcode::kRead) {  // a present chip, every flag up
+        body =
+            q.target.reg == 0x6C ? test::Bytes{0x01, 0x00, 0x36, 0x31} : test::Bytes(q.count, 0xFF);
       }
+      conn.send(wire::encode_reply(static_cast<uint8_t>(q.op) | wire::kReplyFlag, wire::Status::kOk,
+                                   q.seq, body));
     }
-    close(fd);
   }
   std::string port_;
   int listener_;

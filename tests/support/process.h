@@ -32,7 +32,8 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
 // a file in a directory of its own, removed with it); killed when destroyed.
 class BackgroundProcess {
  public:
-  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                    const std::string& cwd = "");
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -44,6 +45,8 @@ class BackgroundProcess {
   std::string err() const;  // what it wrote on standard error so far
   // Sends `sig`, reads the rest of the output and waits for the exit (SIGKILL after 5 s).
   int stop(int sig);
+  // Reads the rest of the output and waits for the exit, SIGKILL after bound_ms (*killed set).
+  int finish(int bound_ms, bool* killed = nullptr);
 
  private:
   TempDir err_dir_;
