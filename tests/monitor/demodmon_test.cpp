@@ -26,16 +26,12 @@ std::vector<json> json_lines(const std::string& out) {
   return lines;
 }
 
-std::vector<std::string> demodmon(std::vector<std::string> args) {
-  args.insert(args.begin(), DEMODMON_BIN);
-  return args;
-}
-
-// demodmon run by sh after `prelude` (shell commands ending in "&&", or redirections after exec).
-std::vector<std::string> demodmon_in_shell(const std::string& prelude, const std::string& after,
-                                           std::vector<std::string> args) {
-  args.insert(args.begin(), {"/bin/sh", "-c", prelude + " exec \"$0\" \"$@\" " + after});
-  args.insert(args.begin() + 3, DEMODMON_BIN);
+// demodmon run by sh (exec'd) after `prelude` (shell commands ending in "&&"), with the
+// redirections `after`.
+std::vector<std::string> demodmon(std::vector<std::string> args, const std::string& prelude = "",
+                                  const std::string& after = "") {
+  args.insert(args.begin(),
+              {"/bin/sh", "-c", prelude + " exec \"$0\" \"$@\" " + after, DEMODMON_BIN});
   return args;
 }
 
@@ -137,10 +133,9 @@ TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
   const TempDir dir;
   // Standard output on a FIFO that demodmon holds open for reading (descriptor 3) and never reads.
   const std::string fifo = dir / "out";
-  BackgroundProcess mon(
-      demodmon_in_shell("mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo,
-                        {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208", "--json",
-                         "--interval", "10", "--http", "127.0.0.1:0"}));
+  BackgroundProcess mon(demodmon({"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
+                                  "--json", "--interval", "10", "--http", "127.0.0.1:0"},
+                                 "mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo));
   const std::string serving = "serving http://127.0.0.1:";
   ASSERT_TRUE(eventually([&] { return mon.err().find(serving) != std::string::npos; }));
   const int web_port = std::atoi(mon.err().c_str() + mon.err().find(serving) + serving.size());
@@ -163,10 +158,9 @@ TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
 TEST(Demodmon, ClosedStandardOutputLendsItsNumberToNoSocket) {
   ServerProcess server({"--sim"});
   ASSERT_TRUE(server.ready());
-  const auto r =
-      run_process(demodmon_in_shell("", ">&-",
-                                    {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
-                                     "--count", "5", "--interval", "10"}));
+  const auto r = run_process(demodmon({"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
+                                       "--count", "5", "--interval", "10"},
+                                      "", ">&-"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");  // before: the lines went to the server, which dropped the connection
 }
@@ -186,10 +180,10 @@ TEST(Demodmon, FailedCapturesAreEventsAndLeaveNoFiles) {
   };
   for (const auto& c : cases) {
     const TempDir captures;
-    const auto r = run_process(
-        demodmon_in_shell(c.shell, "",
-                          {"--board", "s=usb:sim" + c.scenario + "@208", "--json", "--count", "1",
-                           "--capture-every", "1", "--capture-dir", captures.path()}));
+    const auto r =
+        run_process(demodmon({"--board", "s=usb:sim" + c.scenario + "@208", "--json", "--count",
+                              "1", "--capture-every", "1", "--capture-dir", captures.path()},
+                             c.shell));
     ASSERT_EQ(r.status, 0) << r.err;
     const json event = json_lines(r.out).at(1);
     ASSERT_EQ(event["event"], "capture_failed") << r.out;
