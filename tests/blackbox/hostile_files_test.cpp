@@ -150,10 +150,8 @@ TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
       r = run_process({"/bin/sh", "-c", command}, {"DEMODCTL_NET_TIMEOUT_MS=600000"}, kRunBoundMs,
                       dir.path());
     });
-    for (int i = 0; i < kRunBoundMs / 10 && temp_sample_file(dir.path()).empty(); ++i) {
-      usleep(10 * 1000);
-    }
-    EXPECT_NE(temp_sample_file(dir.path()), "") << "the capture never reached its fetch";
+    EXPECT_TRUE(eventually([&] { return !temp_sample_file(dir.path()).empty(); }))
+        << "the capture never reached its fetch";
     kill(std::atoi(read_file(pid_file).c_str()), sig);
     run.join();
     EXPECT_FALSE(r.timed_out) << sig;

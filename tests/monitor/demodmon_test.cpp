@@ -51,16 +51,6 @@ std::string metrics(int port) {
   return reply;
 }
 
-// True once `done` holds, polled until a bound that a loaded machine meets easily.
-bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    usleep(10 * 1000);
-  }
-  return true;
-}
-
 TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
   const auto r = run_process(demodmon({"--board", "fade=usb:sim:" SCENARIO_DIR "/fading.json@208",
                                        "--json", "--count", "9", "--interval", "10"}));

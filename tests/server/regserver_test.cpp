@@ -123,11 +123,10 @@ TEST(AllowList, PrefixesOfBothFamilies) {
 
 // Which listen addresses need no warning: loopback ones, also IPv4-mapped.
 TEST(Regserver, LoopbackListenAddresses) {
-  for (const auto& [address, loopback] : {std::pair{"127.9.9.9", true},
-                                          {"::1", true},
-                                          {"::ffff:127.0.0.1", true},
-                                          {"::ffff:192.0.2.1", false}})
-    EXPECT_EQ(is_loopback_address(address), loopback) << address;
+  for (const char* loopback : {"127.9.9.9", "::1", "::ffff:127.0.0.1"}) {
+    EXPECT_TRUE(is_loopback_address(loopback)) << loopback;
+  }
+  EXPECT_FALSE(is_loopback_address("::ffff:192.0.2.1"));
 }
 
 size_t count_of(const std::string& text, const std::string& part) {
@@ -191,10 +190,9 @@ TEST(Regserver, EveryRefusedRequestLoggedWithItsCauseAndPeer) {
       EXPECT_EQ(conn.head().at(1), static_cast<uint8_t>(status)) << line;
       EXPECT_EQ(conn.head().at(1), static_cast<uint8_t>(status)) << line;
     }
+    // The close is logged before the next peer comes.
+    ASSERT_TRUE(testing::eventually([&] { return count_of(server.err(), " (peer)\n") > closed; }));
     ++closed;
-    for (int i = 0; i < 500 && count_of(server.err(), " (peer)\n") < closed; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the close is logged first
-    }
     const std::string peer_port = quoted(peer) + ":[0-9]+";
     want += at + "accepted " + peer_port + " \\(1 of 16\\)\n" + at + quoted(line) + "[0-9]+\\)\n" +
             at + "closed " + peer_port + " \\(peer\\)\n";

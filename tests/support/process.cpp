@@ -212,6 +212,15 @@ std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
   return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};
 }
 
+bool eventually(const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    usleep(kPollMs * 1000);
+  }
+  return true;
+}
+
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text) {
   const std::string path = dir + "/" + name;
   std::ofstream(path, std::ios::binary) << text;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ int loopback_socket(int backlog, std::string* port);
 int connect_loopback(int port, int receive_buffer = 0);
 // A connection to 127.0.0.1:port from another loopback address (127.0.0.2, say: a second peer).
 int connect_loopback_from(const std::string& source, int port);
+
+// True once `done` holds, asked every 10 ms until a bound that a loaded machine meets easily.
+bool eventually(const std::function<bool()>& done);
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);
