@@ -31,16 +31,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   if (path_ == kNoDir) return;
-  // A test that made a part of it unreadable or unwritable still leaves nothing behind.
   std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
-    if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    }
-  }
   std::filesystem::remove_all(path_, ec);
   if (ec) ADD_FAILURE() << "cannot remove " << path_ << ": " << ec.message();
 }
