@@ -12,7 +12,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -141,23 +140,16 @@ TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
     const TempDir dir;
     FetchThatNeverEnds server;
-    const std::string pid_file = dir / "pid";
-    // The shell leaves its pid and becomes the tool (which SIGQUIT ends without a core file).
-    const std::string command = "ulimit -c 0; echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
-                                "' 127.0.0.1 " + server.port() + " 0 100 208 0 ad_smp 1";
-    ProcResult r;
-    std::thread run([&] {
-      r = run_process({"/bin/sh", "-c", command}, {"DEMODCTL_NET_TIMEOUT_MS=600000"}, kRunBoundMs,
-                      dir.path());
-    });
+    // The shell becomes the tool (which SIGQUIT ends without a core file).
+    BackgroundProcess tool({"/bin/sh", "-c",
+                            "ulimit -c 0; exec '" DEMODCTL_BIN "' 127.0.0.1 " + server.port() +
+                                " 0 100 208 0 ad_smp 1"},
+                           {"DEMODCTL_NET_TIMEOUT_MS=600000"}, dir.path());
     EXPECT_TRUE(eventually([&] { return !temp_sample_file(dir.path()).empty(); }))
         << "the capture never reached its fetch";
-    kill(std::atoi(read_file(pid_file).c_str()), sig);
-    run.join();
-    EXPECT_FALSE(r.timed_out) << sig;
-    EXPECT_EQ(r.status, 128 + sig);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(listing(dir.path()), "pid\n") << sig;
+    EXPECT_EQ(tool.stop(sig), 128 + sig);  // not SIGKILL, 5 s later
+    EXPECT_EQ(tool.out(), "");
+    EXPECT_EQ(listing(dir.path()), "") << sig;
   }
 }
 

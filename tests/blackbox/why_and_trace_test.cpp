@@ -16,10 +16,10 @@ namespace {
 
 const std::string kNoConnection = "error=err no connection,failed,return=-1";
 
-std::vector<std::string> socket_args(const std::string& host, const std::string& port,
-                                     const std::string& channel, const std::string& address,
-                                     const std::string& cmd) {
-  return {host, port, channel, "100", address, cmd, "1"};
+// fec_ok on the register server at host:port.
+std::vector<std::string> fec_ok(const std::string& host, const std::string& port,
+                                const char* channel = "0", const char* address = "208") {
+  return {host, port, channel, "100", address, "fec_ok", "1"};
 }
 
 TEST(Verbose, EveryFailureSaysItsCauseInOneLine) {
@@ -46,19 +46,18 @@ TEST(Verbose, EveryFailureSaysItsCauseInOneLine) {
   const std::string local = "127.0.0.1";
   // clang-format off
   const Case cases[] = {
-      {"refused", socket_args(local, nothing, "0", "208", "fec_ok"), {},
-       at + nothing + ": connect: Connection refused\n"},
-      {"host unknown", socket_args("nosuch.invalid", "7468", "0", "208", "fec_ok"), {},
+      {"refused", fec_ok(local, nothing), {}, at + nothing + ": connect: Connection refused\n"},
+      {"host unknown", fec_ok("nosuch.invalid", "7468"), {},
        "demodctl: register server nosuch.invalid port 7468: connect: cannot resolve the host: ..."},
-      {"HELLO timeout", socket_args(local, silent, "0", "208", "fec_ok"),
+      {"HELLO timeout", fec_ok(local, silent),
        {"DEMODCTL_NET_TIMEOUT_MS=300"}, at + silent + ": HELLO: no reply within 300 ms\n"},
       {"BUSY", full.args("fec_ok"), {}, at + full.port_text() + ": HELLO: BUSY\n"},
       {"READ_ONLY", read_only.args("chip_init"), {},
        at + read_only.port_text() + ": WRITE 0xD0 register 0x0C on channel 0: READ_ONLY\n"},
-      {"NO_CHANNEL", socket_args(local, plain.port_text(), "5", "208", "fec_ok"), {},
+      {"NO_CHANNEL", fec_ok(local, plain.port_text(), "5"), {},
        server + "SET_SPEED 100 on channel 5: NO_CHANNEL\n" + server +
            "READ 0xD0 register 0x2C on channel 5: NO_CHANNEL\n"},
-      {"server NACK", socket_args(local, plain.port_text(), "0", "210", "fec_ok"), {},
+      {"server NACK", fec_ok(local, plain.port_text(), "0", "210"), {},
        server + "READ 0xD2 register 0x2C on channel 0: NACK\n"},
       {"trace not opened", plain.args("fec_ok"), {"DEMODCTL_TRACE=" + no_trace},
        "demodctl: " + no_trace + ": cannot open trace: No such file or directory\n"},

@@ -269,9 +269,7 @@ TEST(Regserver, GraceAndIdleTimersAndRefusedConnections) {
     ASSERT_TRUE(steady.send(test::read(i, 0, kDemod, 0x6C, 1, 4)));
     EXPECT_EQ(steady.head(), (Bytes{0x83, 0, 0, i})) << "the idle timer restarts per request";
   }
-  EXPECT_TRUE(silent.closed());
-  EXPECT_TRUE(hog.closed());
-  EXPECT_TRUE(half.closed());
+  for (Raw* idle : {&silent, &hog, &half}) EXPECT_TRUE(idle->closed());
   EXPECT_EQ(server.stop(), 0);
   const std::string log = server.err();
   // The hog's request before HELLO is the first refusal of the peer; the graces and whatever more
