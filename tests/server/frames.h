@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "support/process.h"
@@ -20,17 +21,14 @@ namespace demodctl::test {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Field {
-  int64_t value;
-  int width;  // bytes, big-endian
-};
+using Field = std::pair<int64_t, int>;  // a value and its width in bytes, big-endian
 
 // length, opcode, status, seq, then the fields.
 inline Bytes frame(uint8_t op, uint16_t seq, std::initializer_list<Field> fields,
                    const Bytes& tail = {}, uint8_t status = 0) {
   Bytes b{0, 0, op, status, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq)};
-  for (const Field& f : fields) {
-    for (int i = f.width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(f.value >> (8 * i)));
+  for (const auto& [value, width] : fields) {
+    for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
   }
   b.insert(b.end(), tail.begin(), tail.end());
   b[0] = static_cast<uint8_t>((b.size() - 2) >> 8);
