@@ -16,10 +16,11 @@ namespace {
 
 const std::string kNoConnection = "error=err no connection,failed,return=-1";
 
-// fec_ok on the register server at host:port.
-std::vector<std::string> fec_ok(const std::string& host, const std::string& port,
-                                const char* channel = "0", const char* address = "208") {
-  return {host, port, channel, "100", address, "fec_ok", "1"};
+// `cmd` on the register server at host:port, for the device at the address on the channel.
+std::vector<std::string> served(const std::string& port, const char* cmd = "fec_ok",
+                                const char* channel = "0", const char* address = "208",
+                                const char* host = "127.0.0.1") {
+  return {host, port, channel, "100", address, cmd, "1"};
 }
 
 TEST(Verbose, EveryFailureSaysItsCauseInOneLine) {
@@ -43,23 +44,22 @@ TEST(Verbose, EveryFailureSaysItsCauseInOneLine) {
     std::string err;  // the whole of standard error; a case ending in "..." gives its start
     std::string out = kNoConnection;  // with 255; else 0
   };
-  const std::string local = "127.0.0.1";
   // clang-format off
   const Case cases[] = {
-      {"refused", fec_ok(local, nothing), {}, at + nothing + ": connect: Connection refused\n"},
-      {"host unknown", fec_ok("nosuch.invalid", "7468"), {},
+      {"refused", served(nothing), {}, at + nothing + ": connect: Connection refused\n"},
+      {"host unknown", served("7468", "fec_ok", "0", "208", "nosuch.invalid"), {},
        "demodctl: register server nosuch.invalid port 7468: connect: cannot resolve the host: ..."},
-      {"HELLO timeout", fec_ok(local, silent),
-       {"DEMODCTL_NET_TIMEOUT_MS=300"}, at + silent + ": HELLO: no reply within 300 ms\n"},
-      {"BUSY", full.args("fec_ok"), {}, at + full.port_text() + ": HELLO: BUSY\n"},
-      {"READ_ONLY", read_only.args("chip_init"), {},
+      {"HELLO timeout", served(silent), {"DEMODCTL_NET_TIMEOUT_MS=300"},
+       at + silent + ": HELLO: no reply within 300 ms\n"},
+      {"BUSY", served(full.port_text()), {}, at + full.port_text() + ": HELLO: BUSY\n"},
+      {"READ_ONLY", served(read_only.port_text(), "chip_init"), {},
        at + read_only.port_text() + ": WRITE 0xD0 register 0x0C on channel 0: READ_ONLY\n"},
-      {"NO_CHANNEL", fec_ok(local, plain.port_text(), "5"), {},
+      {"NO_CHANNEL", served(plain.port_text(), "fec_ok", "5"), {},
        server + "SET_SPEED 100 on channel 5: NO_CHANNEL\n" + server +
            "READ 0xD0 register 0x2C on channel 5: NO_CHANNEL\n"},
-      {"server NACK", fec_ok(local, plain.port_text(), "0", "210"), {},
+      {"server NACK", served(plain.port_text(), "fec_ok", "0", "210"), {},
        server + "READ 0xD2 register 0x2C on channel 0: NACK\n"},
-      {"trace not opened", plain.args("fec_ok"), {"DEMODCTL_TRACE=" + no_trace},
+      {"trace not opened", served(plain.port_text()), {"DEMODCTL_TRACE=" + no_trace},
        "demodctl: " + no_trace + ": cannot open trace: No such file or directory\n"},
       {"bridge NACK", {"100", "210", "fec_ok", "0"}, {"DEMODCTL_I2C_BUS=sim"},
        bridge_nack + "0x2C: no acknowledge (NACK)\n"},
@@ -115,7 +115,7 @@ TEST(BusTrace, OneCommandOnEachTransport) {
                                     "DEMODCTL_I2C_TRACE=" + dir + "/older.jsonl"};
     if (!socket) env.push_back("DEMODCTL_I2C_BUS=sim");
     const ProcResult r = demodctl(
-        socket ? server.args("fec_ok") : std::vector<std::string>{"100", "208", "fec_ok", "0"},
+        socket ? served(server.port_text()) : std::vector<std::string>{"100", "208", "fec_ok", "0"},
         env);
     EXPECT_EQ(r.out, "error=ok,return=1") << transport;
     EXPECT_EQ(r.status, 0) << transport;

@@ -208,10 +208,6 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options)
 
 int ServerProcess::stop() { return BackgroundProcess::stop(SIGTERM); }
 
-std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
-  return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};
-}
-
 bool eventually(const std::function<bool()>& done) {
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (!done()) {

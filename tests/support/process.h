@@ -67,8 +67,6 @@ class ServerProcess : public BackgroundProcess {
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
   int stop();  // SIGTERM and wait; the exit status (or 128+signal)
-  // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
-  std::vector<std::string> args(const std::string& cmd) const;
 
  private:
   int port_ = 0;
