@@ -504,6 +504,7 @@ TEST(SocketActivation, ServedOnTheHandedOverSocketOrRefused) {
 
 // regserver's log: a line the output cannot take at once is dropped without waiting and counted
 // in the next line that gets through; repeated refusals of one peer are summarised per period.
+
 // A pipe whose read end never blocks; both ends closed at the end of the test.
 struct Pipe {
   Pipe() {
@@ -540,9 +541,7 @@ void fill(const Pipe& pipe) {
   const int flags = ::fcntl(pipe.fds[1], F_GETFL);
   ::fcntl(pipe.fds[1], F_SETFL, flags | O_NONBLOCK);
   const std::string page(4096, 'x');
-  while (::write(pipe.fds[1], page.data(), page.size()) > 0) {
-  }
-  while (::write(pipe.fds[1], "x", 1) > 0) {
+  while (::write(pipe.fds[1], page.data(), page.size()) > 0 || ::write(pipe.fds[1], "x", 1) > 0) {
   }
   ::fcntl(pipe.fds[1], F_SETFL, flags);
 }
