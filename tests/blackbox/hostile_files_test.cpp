@@ -129,13 +129,6 @@ class FetchThatNeverEnds {
   std::thread thread_;
 };
 
-// The temporary sample file in dir, "" while there is none.
-std::string temp_sample_file(const std::string& dir) {
-  const std::string names = listing(dir);
-  const size_t at = names.find("qv_ad_smp.");
-  return at == std::string::npos ? "" : names.substr(at, names.find('\n', at) - at);
-}
-
 TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
     const TempDir dir;
@@ -145,7 +138,7 @@ TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
                             "ulimit -c 0; exec '" DEMODCTL_BIN "' 127.0.0.1 " + server.port() +
                                 " 0 100 208 0 ad_smp 1"},
                            {"DEMODCTL_NET_TIMEOUT_MS=600000"}, dir.path());
-    EXPECT_TRUE(eventually([&] { return !temp_sample_file(dir.path()).empty(); }))
+    EXPECT_TRUE(eventually([&] { return listing(dir.path()).find("qv_ad_smp.") == 0; }))
         << "the capture never reached its fetch";
     EXPECT_EQ(tool.stop(sig), 128 + sig);  // not SIGKILL, 5 s later
     EXPECT_EQ(tool.out(), "");

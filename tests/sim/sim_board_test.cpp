@@ -38,10 +38,8 @@ bool write(SimBoard& board, uint8_t address, uint8_t reg, Bytes data) {
 std::optional<Bytes> read(SimBoard& board, uint8_t address, uint8_t reg, size_t count) {
   Bytes rx(count);
   const uint8_t tx[] = {reg};
-  if (board.transfer(static_cast<uint8_t>(address >> 1), tx, rx) != I2cResult::ok) {
-    return std::nullopt;
-  }
-  return rx;
+  const bool acked = board.transfer(static_cast<uint8_t>(address >> 1), tx, rx) == I2cResult::ok;
+  return acked ? std::optional(rx) : std::nullopt;
 }
 // Successive reads of the lock status register 0x2C.
 Bytes lock_reads(SimBoard& board, int n) {
