@@ -3,12 +3,11 @@
 // with its summary, a standard output that is blocked or closed, captures that fail.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "server/frames.h"
 #include "support/process.h"
 
 namespace demodctl::testing {
@@ -37,18 +36,11 @@ std::vector<std::string> demodmon(std::vector<std::string> args, const std::stri
 
 // The page's /metrics (empty when it cannot be had).
 std::string metrics(int port) {
-  const int fd = connect_loopback(port);
-  if (fd < 0) return "";
-  const timeval bound{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  test::Raw conn(port);
   const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-  std::string reply;
-  if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-    char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) reply.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return reply;
+  conn.send(test::Bytes(request.begin(), request.end()));
+  const test::Bytes reply = conn.recv(SIZE_MAX);  // until the server closes
+  return {reply.begin(), reply.end()};
 }
 
 TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
