@@ -7,20 +7,14 @@
 #include <system_error>
 
 namespace demodctl::testing {
-namespace {
 
 // Where a test writes when no directory could be made: writes there fail and nothing is removed.
 constexpr const char* kNoDir = "/nonexistent";
 
-std::string temp_root() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-}
-
-}  // namespace
-
 TempDir::TempDir() {
-  std::string name = temp_root() + "/demodctl-test-XXXXXX";
+  const char* root = std::getenv("TMPDIR");
+  std::string name =
+      std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/demodctl-test-XXXXXX";
   if (mkdtemp(name.data()) != nullptr) {
     path_ = name;
   } else {
