@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "files/standard_descriptors.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -14,18 +16,13 @@
 namespace demodctl {
 namespace {
 
-struct OpenCase {
-  const char* name;  // in the test directory, or an absolute path
-  FileRule rule;
-  const char* reason;  // "" when it opens
-};
-
 constexpr FileRule kRead{};
 constexpr FileRule kLog{.access = O_RDWR | O_CREAT, .truncate = true};
 constexpr FileRule kTrace{
     .access = O_WRONLY | O_CREAT, .truncate = true, .char_device_ok = true, .create_mode = 0600};
 
-const OpenCase kOpenCases[] = {
+// A name in the test directory or an absolute path, the rule, why it is refused ("": it opens).
+const std::tuple<const char*, FileRule, const char*> kOpenCases[] = {
     {"file", kRead, ""},
     {"file", kLog, ""},
     {"new", kLog, ""},

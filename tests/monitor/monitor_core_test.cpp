@@ -144,10 +144,8 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
 }
 
 TEST(BoardTarget, BoardOptionsAndTheirFaults) {
-  const struct {
-    const char* text;
-    const char* expect;  // "host port channel address speed" / "usb BUS address", or the error
-  } cases[] = {
+  // text, "host port channel address speed" / "usb BUS address", or the error
+  const std::pair<const char*, const char*> cases[] = {
       {"a=127.0.0.1:7468/0@208", "127.0.0.1 7468 0 208 100"},
       {"rack-2=[::1]:7468/3@210,400", "::1 7468 3 210 400"},
       {"b=usb:sim@208", "usb sim 208"},
@@ -160,9 +158,9 @@ TEST(BoardTarget, BoardOptionsAndTheirFaults) {
       {"a b=usb:sim@208", "--board: a name is 1 to 64 of the characters A-Z a-z 0-9 - _ ."},
       {"usb:sim@208", "--board: expected NAME=TARGET"},
   };
-  for (const auto& k : cases) {
+  for (const auto& [text, expect] : cases) {
     std::string error;
-    const auto t = parse_board_option(k.text, &error);
+    const auto t = parse_board_option(text, &error);
     std::string got = error;
     if (t && t->usb) got = "usb " + t->bus + " " + std::to_string(t->device.address);
     if (t && !t->usb) {
@@ -170,15 +168,13 @@ TEST(BoardTarget, BoardOptionsAndTheirFaults) {
             std::to_string(t->device.channel) + " " + std::to_string(t->device.address) + " " +
             std::to_string(t->device.speed);
     }
-    EXPECT_EQ(got, k.expect) << k.text;
+    EXPECT_EQ(got, expect) << text;
   }
 }
 
 TEST(MonitorOptions, NumbersAndLayoutsAreChecked) {
-  const struct {
-    std::vector<const char*> args;
-    const char* error;  // empty: accepted
-  } cases[] = {
+  // the arguments, the error (empty: accepted)
+  const std::pair<std::vector<const char*>, const char*> cases[] = {
       {{"127.0.0.1", "7468", "0", "100", "208", "1"}, ""},
       {{"100", "208", "0", "--interval", "50", "--count", "3", "--json"}, ""},
       {{"100", "208", "0", "--interval", "nan"},
@@ -194,12 +190,12 @@ TEST(MonitorOptions, NumbersAndLayoutsAreChecked) {
       {{"--board", "a=usb:sim@208", "--board", "a=usb:sim@210"}, "demodmon: --board a given twice"},
       {{}, "demodmon: no board: give --board NAME=TARGET or demodctl's layout (see --help)"},
   };
-  for (const auto& k : cases) {
+  for (const auto& [args, error] : cases) {
     std::vector<const char*> argv = {"demodmon"};
-    argv.insert(argv.end(), k.args.begin(), k.args.end());
+    argv.insert(argv.end(), args.begin(), args.end());
     const auto p = parse_monitor_options(static_cast<int>(argv.size()), argv.data(), "sim");
-    EXPECT_EQ(p.message, k.error) << (k.args.empty() ? "" : k.args.back());
-    EXPECT_EQ(p.exit_status, *k.error == '\0' ? 0 : kExitUsage);
+    EXPECT_EQ(p.message, error) << (args.empty() ? "" : args.back());
+    EXPECT_EQ(p.exit_status, *error == '\0' ? 0 : kExitUsage);
   }
 }
 
@@ -222,10 +218,7 @@ TEST(JsonRecords, SampleLineCarriesRawBytesBesideFigures) {
 }
 
 TEST(MonitorConfig, FaultsNameTheLineAndTheKey) {
-  const struct {
-    const char* text;
-    const char* error;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"interval = 5", "f.toml:1: interval: needs a whole number from 10 to 3600000"},
       {"\ncount = -1", "f.toml:2: count: needs a whole number from 0 to 1000000000000"},
       {"json = 1", "f.toml:1: json: needs true or false"},
@@ -240,10 +233,10 @@ TEST(MonitorConfig, FaultsNameTheLineAndTheKey) {
       {"interval = 10\n[http",
        "f.toml:2: Error while parsing table header: encountered end-of-file"},
   };
-  for (const auto& c : cases) {
-    const auto loaded = parse_monitor_config("f.toml", c.text);
-    EXPECT_FALSE(loaded.config) << c.text;
-    EXPECT_EQ(loaded.error, c.error) << c.text;
+  for (const auto& [text, error] : cases) {
+    const auto loaded = parse_monitor_config("f.toml", text);
+    EXPECT_FALSE(loaded.config) << text;
+    EXPECT_EQ(loaded.error, error) << text;
   }
 }
 

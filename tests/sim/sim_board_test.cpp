@@ -113,12 +113,8 @@ TEST(SimBoard, FailOpsAndDropAtOpsHitExactlyTheListedTransactions) {
 // The register pointer moves on with each byte, from 0xFF round to 0x00. With 0x2E failing, a
 // transfer whose range covers it fails whole, nothing of it applied; a pointer alone does not.
 TEST(SimBoard, PointerWrapsAndAFailingRegisterRefusesAnyRangeCoveringIt) {
-  const struct {
-    Bytes tx;  // register pointer, then data written
-    size_t rx;
-    bool acked;
-    uint8_t reg, value;  // reg holds value afterwards
-  } cases[] = {
+  // register pointer and data written, bytes read, acknowledged, a register and its value after
+  const std::tuple<Bytes, size_t, bool, uint8_t, uint8_t> cases[] = {
       {{0x10, 0xA1, 0xA2, 0xA3}, 0, true, 0x12, 0xA3},
       {{0xFE, 0x11, 0x22, 0x33}, 0, true, 0x00, 0x33},
       {{0x2E, 0x01}, 0, false, 0x2D, 0},
@@ -127,14 +123,13 @@ TEST(SimBoard, PointerWrapsAndAFailingRegisterRefusesAnyRangeCoveringIt) {
       {{0x2C, 0x3F, 0x01, 0x01}, 0, false, 0x2D, 0},
       {{0x2F}, 4, true, 0x2D, 0},
       {{0x2E}, 0, true, 0x2D, 0},
-      {{0xF0}, 0x40, false, 0x2D, 0},  // the last wraps round to it
-  };
-  for (const auto& c : cases) {
+      {{0xF0}, 0x40, false, 0x2D, 0}};  // the last wraps round to it
+  for (const auto& [tx, rx_size, acked, reg, value] : cases) {
     auto board = board_from(R"({"faults": {"fail_registers": [{"register": "0x2E"}]}})");
-    Bytes rx(c.rx);
-    EXPECT_EQ(board->transfer(kDemod >> 1, c.tx, rx), c.acked ? I2cResult::ok : I2cResult::failed)
-        << int(c.tx[0]) << "+" << c.rx;
-    EXPECT_EQ(board->demod_reg(c.reg), c.value) << int(c.tx[0]) << "+" << c.rx;
+    Bytes rx(rx_size);
+    EXPECT_EQ(board->transfer(kDemod >> 1, tx, rx), acked ? I2cResult::ok : I2cResult::failed)
+        << int(tx[0]) << "+" << rx_size;
+    EXPECT_EQ(board->demod_reg(reg), value) << int(tx[0]) << "+" << rx_size;
   }
 }
 
@@ -255,18 +250,15 @@ TEST(Scenario, PrecedenceAndLimits) {
 // selects. Locked, every sample sits near a point of the modulation (QPSK at 30 dB C/N: (+-A,
 // +-A)/sqrt 2, A = 100 in 9-bit fields and 50 in 8-bit ones); unlocked, it is noise around 0.
 TEST(SimBoard, CaptureSamplesFollowSignalAndFormat) {
-  const struct {
-    const char* signal;
-    uint8_t format;
-    double point;  // |I| and |Q| of the points; 0: noise
-  } cases[] = {
+  // the signal, the format (0x2F), |I| and |Q| of the points (0: noise)
+  const std::tuple<const char*, uint8_t, double> cases[] = {
       {R"("standard": "DVB-S", "cn_db": 30)", 0x30, 70.7},
       {R"("standard": "DVB-S", "cn_db": 30)", 0x7C, 35.4},
       {R"("locked": false)", 0x30, 0.0},
   };
-  for (const auto& c : cases) {
-    auto board = board_from(std::string(R"({"signal": {)") + c.signal + "}}");
-    ASSERT_TRUE(write(*board, kDemod, 0x2F, {c.format}));
+  for (const auto& [signal, format, point] : cases) {
+    auto board = board_from(std::string(R"({"signal": {)") + signal + "}}");
+    ASSERT_TRUE(write(*board, kDemod, 0x2F, {format}));
     ASSERT_TRUE(write(*board, kDemod, 0xEA, {0x20}));
     for (int i = 0; i < 3; ++i) read(*board, kDemod, 0xEA, 1);  // complete on the third poll
     Bytes data;
@@ -274,13 +266,13 @@ TEST(SimBoard, CaptureSamplesFollowSignalAndFormat) {
     double power = 0;
     for (size_t n = 0; n < 2048; ++n) {
       ASSERT_EQ(data[4 * n + 3], 0) << n;
-      const auto format = c.format == 0x7C ? SampleFormat::eight_bit : SampleFormat::nine_bit;
-      const auto [i, q] = decode_word(std::span<const uint8_t, 4>(&data[4 * n], 4), format);
+      const auto kind = format == 0x7C ? SampleFormat::eight_bit : SampleFormat::nine_bit;
+      const auto [i, q] = decode_word(std::span<const uint8_t, 4>(&data[4 * n], 4), kind);
       power += (double(i) * i + double(q) * q) / 2 / 2048;
-      const auto near = [&](int x) { return std::abs(std::abs(x) - c.point) < c.point / 5; };
-      EXPECT_TRUE(c.point == 0 || (near(i) && near(q))) << n << ": " << i << ", " << q;
+      const auto near = [&](int x) { return std::abs(std::abs(x) - point) < point / 5; };
+      EXPECT_TRUE(point == 0 || (near(i) && near(q))) << n << ": " << i << ", " << q;
     }
-    EXPECT_TRUE(c.point > 0 || std::abs(std::sqrt(power) - 30.0) < 3.0)  // noise of 30 a component
+    EXPECT_TRUE(point > 0 || std::abs(std::sqrt(power) - 30.0) < 3.0)  // noise of 30 a component
         << std::sqrt(power);
   }
 }
