@@ -517,15 +517,11 @@ struct Pipe {
     for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
     return out;
   }
-  // The texts of the lines read, without their timestamps.
-  std::vector<std::string> texts() const {
+  std::vector<std::string> texts() const {  // of the lines read, after "TIME regserver: "
     std::vector<std::string> out;
-    const std::string all = drain();
-    const std::string mark = " regserver: ";
-    for (size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1) {
-      const size_t text = all.find(mark, at) + mark.size();
-      out.push_back(all.substr(text, end - text));
-    }
+    std::istringstream lines(drain());
+    for (std::string line; std::getline(lines, line);)
+      out.push_back(line.substr(line.find(": ") + 2));
     return out;
   }
   int fds[2] = {-1, -1};
