@@ -32,15 +32,11 @@ const std::vector<std::string> kOnLine = {DEMODCTL_BIN, "100", "208", "on_line",
 // The names in a directory, sorted, one per line.
 std::string listing(const std::string& dir) { return run_process({"/bin/ls", "-A", dir}).out; }
 
-struct HostileCase {
-  const char* what;
-  std::vector<std::string> argv;
-  std::vector<std::string> env;
-  char setup;  // 'l': qv_debug_file a link to precious, 'f': DEMODCTL_I2C_BUS a FIFO, '-': none
-  const char* out;
-  int status;
-  const char* err;  // what the one line on standard error holds ("": no line)
-};
+// What is run, argv, its environment, the setup ('l': qv_debug_file a link to precious, 'f':
+// DEMODCTL_I2C_BUS a FIFO, '-': none), its output, status and what the one line on standard error
+// holds ("": no line).
+using HostileCase = std::tuple<const char*, std::vector<std::string>, std::vector<std::string>,
+                               char, const char*, int, const char*>;
 
 // clang-format off
 const HostileCase kHostileCases[] = {

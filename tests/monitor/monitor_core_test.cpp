@@ -34,15 +34,10 @@ std::vector<std::complex<double>> published_points(int modcod) {
     for (int k = 0; k < n; ++k)
       points.push_back(std::polar(radius, (degrees + 360.0 * k / n) * std::numbers::pi / 180));
   };
-  if (modcod < 12) {
-    ring(4, 1.0, 45);
-  } else if (modcod < 18) {
-    ring(8, 1.0, 0);
-  } else {
-    ring(4, 1.0, 45);
-    ring(12, modcod < 24 ? kGamma16[modcod - 18] : kGamma32[modcod - 24][0], 15);
-    if (modcod >= 24) ring(16, kGamma32[modcod - 24][1], 0);
-  }
+  const bool psk8 = modcod >= 12 && modcod < 18;
+  ring(psk8 ? 8 : 4, 1.0, psk8 ? 0 : 45);
+  if (modcod >= 18) ring(12, modcod < 24 ? kGamma16[modcod - 18] : kGamma32[modcod - 24][0], 15);
+  if (modcod >= 24) ring(16, kGamma32[modcod - 24][1], 0);
   return points;
 }
 
