@@ -356,8 +356,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
   const std::tuple<int, size_t, int> streams[] = {{150, 1, 0}, {20000, 700, 0}, {3000, 65536, 300}};
   for (const auto& [requests, max_piece, reader_delay_ms] : streams) {
     const testing::TempDir dir;
-    const std::string trace = dir.path() + "/trace.jsonl";
-    ServerProcess server({"--trace", trace, "--quiet"});
+    ServerProcess server({"--trace", dir / "trace.jsonl", "--quiet"});
     ASSERT_TRUE(server.ready());
     std::mt19937 rng(8);
     Bytes stream = test::hello();
@@ -401,7 +400,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
     EXPECT_TRUE(eof) << "the server closes after the last reply";
     EXPECT_TRUE(replies(got) == want_replies) << requests;
     server.stop();
-    EXPECT_TRUE(traced(trace) == want_bus) << requests;
+    EXPECT_TRUE(traced(dir / "trace.jsonl") == want_bus) << requests;
     EXPECT_EQ(server.err(), "") << "--quiet";
   }
 }
@@ -410,8 +409,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
 // at a time (the server's cap), whatever its burst, and goes on after the other is served.
 TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
   const testing::TempDir dir;
-  const std::string trace = dir.path() + "/trace.jsonl";
-  ServerProcess server({"--trace", trace, "--quiet"});
+  ServerProcess server({"--trace", dir / "trace.jsonl", "--quiet"});
   Raw capture(server.port());
   Raw other(server.port());
   ASSERT_TRUE(capture.send(test::hello()) && other.send(test::hello()));
@@ -433,7 +431,7 @@ TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
   EXPECT_EQ(replies(capture.frame()),
             std::vector<std::string>{testing::fmt("85 0 1 %d", kPeriodReads)});
   server.stop();
-  const std::vector<std::string> bus = traced(trace);
+  const std::vector<std::string> bus = traced(dir / "trace.jsonl");
   const auto first = std::find(bus.begin(), bus.end(), "read 0x6C 4");
   const auto last = std::find(bus.rbegin(), bus.rend(), "read 0x6C 4").base();
   size_t run = 0, longest = 0;
