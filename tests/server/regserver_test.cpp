@@ -256,10 +256,8 @@ TEST(Regserver, BadStartsExitWithOneLine) {
       "--port " +
       taken.port_text());  // in use, the last: exit 1, the others 2
   for (const std::string& line : lines) {
-    std::vector<std::string> argv{REGSERVER_BIN};
-    std::istringstream words(line);
-    for (std::string w; words >> w;) argv.push_back(w);
-    const testing::ProcResult r = testing::run_process(argv, {}, test::kWaitMs);
+    const testing::ProcResult r = testing::run_process(
+        {"/bin/sh", "-c", "exec '" REGSERVER_BIN "' " + line}, {}, test::kWaitMs);
     EXPECT_EQ(r.status, line == lines.back() ? 1 : 2) << line;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.out, "") << line;
