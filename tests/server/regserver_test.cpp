@@ -45,11 +45,7 @@ const Bytes kReadOk{0x83, 0, 0, 1};
 using testing::RecordingBus;
 
 TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
-  Request q;
-  q.op = Opcode::kReadPeriod;
-  q.target = {0, 0xD0, 0xEF, 1};
-  q.item_len = 1;
-  q.total = 5;
+  Request q = decode_request(test::period(1, 1, 1, 5, 1)).request;  // 5 reads of 0xEF
   // {burst, budget per call} -> reads per call
   for (const auto& [burst, budget, reads] : std::vector<std::tuple<int, size_t, std::string>>{
            {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
@@ -470,7 +466,6 @@ TEST(SocketActivation, ServedOnTheHandedOverSocketOrRefused) {
     SCOPED_TRACE(spoil);
     std::string port;
     ::close(testing::loopback_socket(0, &port));  // a port free again
-    const std::string handed = "listening on 127.0.0.1:" + port + "\n";
     testing::BackgroundProcess launcher({"/bin/sh", "-c", kLaunch, port, spoil, REGSERVER_BIN});
     ASSERT_TRUE(launcher.wait_for("Listening on 127.0.0.1:")) << launcher.out();
     const size_t exec_at = launcher.out().size();
@@ -486,7 +481,7 @@ TEST(SocketActivation, ServedOnTheHandedOverSocketOrRefused) {
     const std::string& all = launcher.out();
     const std::string own = all.substr(all.find('\n', all.find("Execing", exec_at)) + 1);
     if (*refusal == '\0') {
-      EXPECT_EQ(own == handed, served) << own;
+      EXPECT_EQ(own == "listening on 127.0.0.1:" + port + "\n", served) << own;
       EXPECT_EQ(own.rfind("listening on 127.0.0.1:", 0), 0U) << own;
     } else {
       EXPECT_EQ(own, refusal);
