@@ -93,13 +93,13 @@ TEST(Demodctl, ListBusesIsNoCommandLine) {
 // the capture fetch: the tool then sits in the fetch with its temporary sample file open.
 class FetchThatNeverEnds {
  public:
-  FetchThatNeverEnds() : listener_(loopback_socket(1, &port_)), thread_([this] { serve(); }) {}
+  FetchThatNeverEnds() : listener_(loopback_socket(1, &port)), thread_([this] { serve(); }) {}
   ~FetchThatNeverEnds() {
     shutdown(listener_, SHUT_RDWR);
     thread_.join();
     close(listener_);
   }
-  const std::string& port() const { return port_; }
+  std::string port;  // the one it listens on
 
  private:
   void serve() {
@@ -120,7 +120,6 @@ class FetchThatNeverEnds {
                                    q.seq, body));
     }
   }
-  std::string port_;
   int listener_;
   std::thread thread_;
 };
@@ -130,10 +129,10 @@ TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
     const TempDir dir;
     FetchThatNeverEnds server;
     // The shell becomes the tool (which SIGQUIT ends without a core file).
-    BackgroundProcess tool({"/bin/sh", "-c",
-                            "ulimit -c 0; exec '" DEMODCTL_BIN "' 127.0.0.1 " + server.port() +
-                                " 0 100 208 0 ad_smp 1"},
-                           {"DEMODCTL_NET_TIMEOUT_MS=600000"}, dir.path());
+    BackgroundProcess tool(
+        {"/bin/sh", "-c",
+         "ulimit -c 0; exec '" DEMODCTL_BIN "' 127.0.0.1 " + server.port + " 0 100 208 0 ad_smp 1"},
+        {"DEMODCTL_NET_TIMEOUT_MS=600000"}, dir.path());
     EXPECT_TRUE(eventually([&] { return listing(dir.path()).find("qv_ad_smp.") == 0; }))
         << "the capture never reached its fetch";
     EXPECT_EQ(tool.stop(sig), 128 + sig);  // not SIGKILL, 5 s later

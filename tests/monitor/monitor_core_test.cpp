@@ -69,8 +69,7 @@ TEST(Mer, MatchesTheNoiseOfEachModcodsConstellation) {
     const uint8_t pls = static_cast<uint8_t>(modcod << 2);
     const auto mer = mer_db(noisy_capture(published_points(modcod), kSnrDb),
                             constellation_for(0x3F, pls), modcod_of(pls));
-    ASSERT_TRUE(mer.has_value()) << "MODCOD " << modcod;
-    EXPECT_NEAR(*mer, kSnrDb, 0.5) << "MODCOD " << modcod;
+    EXPECT_NEAR(mer.value_or(0), kSnrDb, 0.5) << "MODCOD " << modcod;
   }
   EXPECT_FALSE(mer_db(std::vector<std::pair<int, int>>(16, {0, 0}), Constellation::qpsk, 0));
 }
