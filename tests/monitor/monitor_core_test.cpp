@@ -155,13 +155,12 @@ TEST(BoardTarget, BoardOptionsAndTheirFaults) {
   for (const auto& [text, expect] : cases) {
     std::string error;
     const auto t = parse_board_option(text, &error);
-    std::string got = error;
-    if (t && t->usb) got = "usb " + t->bus + " " + std::to_string(t->device.address);
-    if (t && !t->usb) {
-      got = t->device.host + " " + std::to_string(t->device.port) + " " +
-            std::to_string(t->device.channel) + " " + std::to_string(t->device.address) + " " +
-            std::to_string(t->device.speed);
-    }
+    const auto& d = t ? t->device : I2cDevice{};
+    const std::string got =
+        !t       ? error
+        : t->usb ? "usb " + t->bus + " " + std::to_string(d.address)
+                 : d.host + " " + std::to_string(d.port) + " " + std::to_string(d.channel) + " " +
+                       std::to_string(d.address) + " " + std::to_string(d.speed);
     EXPECT_EQ(got, expect) << text;
   }
 }

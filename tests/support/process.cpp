@@ -201,9 +201,8 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options)
   wait_for("\n", 0, kStartBoundMs);
   const std::string line = out().substr(0, out().find('\n'));  // the first socket's line
   const auto colon = line.rfind(':');                          // "127.0.0.1:PORT", "[::1]:PORT"
-  if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
-    port_ = std::atoi(line.c_str() + colon + 1);
-  }
+  if (line.starts_with("listening on ") && colon != std::string::npos)
+    port_ = std::atoi(&line[colon + 1]);
 }
 
 int ServerProcess::stop() { return BackgroundProcess::stop(SIGTERM); }
