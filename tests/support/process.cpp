@@ -113,10 +113,8 @@ int connected(int fd, int port) {
 }
 
 std::vector<std::string> regserver_argv(const std::vector<std::string>& options) {
-  std::vector<std::string> argv = {REGSERVER_BIN};
-  if (std::find(options.begin(), options.end(), "--port") == options.end()) {
-    argv.insert(argv.end(), {"--port", "0"});
-  }
+  std::vector<std::string> argv = {REGSERVER_BIN, "--port", "0"};
+  if (std::find(options.begin(), options.end(), "--port") != options.end()) argv.resize(1);
   argv.insert(argv.end(), options.begin(), options.end());
   return argv;
 }
