@@ -1,6 +1,7 @@
 // What a careless harness or a hostile working directory can put in the way of the files the
-// programs open: links, FIFOs, files that look regular but never answer, closed standard
-// descriptors, signals in the middle of a capture and the leftovers of a killed one.
+// programs open: links, FIFOs, files that look regular but never answer, output that cannot be
+// written or is closed, signals in the middle of a capture and the leftovers of a killed one.
+// What each command prints and sends: GoldenTraces; refused transfers: CaptureRuns.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -11,12 +12,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
 #include "protocol/wire.h"
+#include "server/frames.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -26,151 +27,117 @@ namespace {
 // Bound of every run here: each case ends at once; a hang shows as timed_out.
 constexpr int kRunBoundMs = 10000;
 const std::vector<std::string> kSymbolErr = {DEMODCTL_BIN, "100", "208", "symbol_err", "0"};
+const std::vector<std::string> kOnLine = {DEMODCTL_BIN, "100", "208", "on_line", "0"};
 
 // The names in a directory, sorted, one per line.
 std::string listing(const std::string& dir) { return run_process({"/bin/ls", "-A", dir}).out; }
 
-struct HostileCase {
-  const char* what;
-  std::vector<std::string> argv;
-  std::vector<std::string> env;
-  char debug_log;  // what stands at qv_debug_file: 'l' link to precious, 'f' FIFO, '-' nothing
-  const char* out;
-  int status;
-  const char* err;  // the start of the one line on standard error
-};
+// What is run, argv, its environment, the setup ('l': qv_debug_file a link to precious, 'f':
+// DEMODCTL_I2C_BUS a FIFO, '-': none), its output, status and what the one line on standard error
+// holds ("": no line).
+using HostileCase = std::tuple<const char*, std::vector<std::string>, std::vector<std::string>,
+                               char, const char*, int, const char*>;
 
 // clang-format off
 const HostileCase kHostileCases[] = {
     {"symbol_err, log linked", kSymbolErr, {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
      'l', "error=ok,return=-3", 0,
      "demodctl: debug log: qv_debug_file: it is a symbolic link (name the file itself)\n"},
-    {"symbol_err, log a FIFO", kSymbolErr, {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"},
-     'f', "error=ok,return=-3", 0,
-     "demodctl: debug log: qv_debug_file: it is a FIFO, not a file\n"},
-    {"bridge scenario /proc/kmsg", {DEMODCTL_BIN, "100", "208", "on_line", "0"},
+    // The open fails at once instead of waiting for a writer (the other paths that are no adapter:
+    // I2cDevBus.OnlyAnI2cAdapterOpens).
+    {"bridge a FIFO", kOnLine, {"DEMODCTL_VERBOSE=1"}, 'f',
+     "error=err openerror,failed,return=-1", 255, " is not an I2C adapter: not a character device\n"},
+    {"bridge scenario /proc/kmsg", kOnLine,
      {"DEMODCTL_I2C_BUS=sim:/proc/kmsg", "DEMODCTL_VERBOSE=1"}, '-',
      "error=err openerror,failed,return=-1", 255, "demodctl: USB bridge: /proc/kmsg: "},
-    {"regserver scenario /proc/kmsg", {REGSERVER_BIN, "--port", "0", "--scenario", "/proc/kmsg"},
-     {}, '-', "", 2, "regserver: /proc/kmsg: "},
     // A file over the size limit (in blocks of 1024 bytes) fails like a full disk, not the run.
     {"capture over ulimit -f",
      {"/bin/sh", "-c", "ulimit -f 4; exec '" DEMODCTL_BIN "' 100 208 ad_smp 0"},
      {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_VERBOSE=1"}, '-', "error=err file,failed,return=-1", 255,
      "demodctl: sample file qv_ad_smp: File too large\n"},
+    {"output /dev/full", {"/bin/sh", "-c", "exec '" DEMODCTL_BIN "' 100 208 fec_ok 0 >/dev/full"},
+     {"DEMODCTL_I2C_BUS=sim"}, '-', "", 255, ""},
+    // The trace would have been descriptor 1 and received the result line: nothing is opened.
+    {"output closed", {"/bin/sh", "-c", "exec '" DEMODCTL_BIN "' 100 208 symbol_err 0 >&-"},
+     {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_I2C_TRACE=trace"}, '-', "", 255, ""},
 };
 // clang-format on
 
 TEST(HostileFiles, RefusedAtOnceAndNothingElseChanges) {
-  for (const auto& [what, argv, env, debug_log, out, status, err] : kHostileCases) {
+  for (auto [what, argv, env, setup, out, status, err] : kHostileCases) {
     const TempDir dir;
     const std::string precious = write_file(dir.path(), "precious", "keep me\n");
-    if (debug_log == 'l') {
-      ASSERT_EQ(symlink("precious", (dir / "qv_debug_file").c_str()), 0);
-    } else if (debug_log == 'f') {
-      ASSERT_EQ(mkfifo((dir / "qv_debug_file").c_str(), 0600), 0);
-    }
+    ASSERT_TRUE(setup != 'l' || symlink("precious", (dir / "qv_debug_file").c_str()) == 0);
+    ASSERT_TRUE(setup != 'f' || mkfifo((dir / "fifo").c_str(), 0600) == 0);
+    if (setup == 'f') env.push_back("DEMODCTL_I2C_BUS=" + (dir / "fifo"));
+    const std::string before = listing(dir.path());
     const ProcResult r = run_process(argv, env, kRunBoundMs, dir.path());
     EXPECT_FALSE(r.timed_out) << what;
     EXPECT_EQ(r.out, out) << what;
     EXPECT_EQ(r.status, status) << what;
-    EXPECT_EQ(r.err.rfind(err, 0), 0U) << what << ": " << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+    EXPECT_NE(r.err.find(err), std::string::npos) << what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), *err ? 1 : 0) << what << ": " << r.err;
     EXPECT_EQ(read_file(precious), "keep me\n") << what;
-    EXPECT_EQ(listing(dir.path()).find("qv_ad_smp"), std::string::npos) << what;
+    EXPECT_EQ(listing(dir.path()), before) << what;
   }
 }
 
-// Standard output closed: the trace would have been descriptor 1 and received the result line.
-// Nothing is opened, nothing is written, nothing reaches the bus.
-TEST(HostileFiles, ClosedStandardOutputRunsNothing) {
-  const TempDir dir;
-  std::string command = "exec";
-  for (const std::string& a : kSymbolErr) command += " '" + a + "'";
-  const ProcResult r = run_process(
-      {"/bin/sh", "-c", command + " >&-"},
-      {"DEMODCTL_I2C_BUS=sim", "DEMODCTL_I2C_TRACE=" + (dir / "trace")}, kRunBoundMs, dir.path());
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(listing(dir.path()), "");
+// This machine's adapters (often none): a listing, never the usage of a short command line.
+TEST(Demodctl, ListBusesIsNoCommandLine) {
+  const ProcResult r = demodctl({"--list-buses"}, {});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty() || r.out.starts_with("i2c-")) << r.out;
 }
 
 // A register server that answers like a present chip whose flags are all up, and never answers
 // the capture fetch: the tool then sits in the fetch with its temporary sample file open.
 class FetchThatNeverEnds {
  public:
-  FetchThatNeverEnds() : listener_(loopback_socket(1, &port_)), thread_([this] { serve(); }) {}
+  FetchThatNeverEnds() : listener_(loopback_socket(1, &port)), thread_([this] { serve(); }) {}
   ~FetchThatNeverEnds() {
     shutdown(listener_, SHUT_RDWR);
     thread_.join();
     close(listener_);
   }
-  const std::string& port() const { return port_; }
+  std::string port;  // the one it listens on
 
  private:
   void serve() {
     pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, kRunBoundMs) <= 0) return;
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    const timeval bound{kRunBoundMs / 1000, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    std::vector<uint8_t> in;
-    uint8_t chunk[512];
-    for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
-      in.insert(in.end(), chunk, chunk + n);
-      for (wire::DecodeResult d;
-           (d = wire::decode_request(in)).outcome == wire::DecodeOutcome::kRequest;) {
-        in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(d.consumed));
-        const wire::Request& q = d.request;
-        std::vector<uint8_t> body;
-        if (q.op == wire::Opcode::kHello) body = wire::hello_reply_body();
-        if (q.op == wire::Opcode::kRead) {
-          body.assign(q.count, 0xFF);  // ready and capture-complete flags up
-          if (q.target.reg == 0x6C) body = {0x01, 0x00, 0x36, 0x31};  // a present chip
-        }
-        if (q.op == wire::Opcode::kReadPeriod) continue;  // the fetch: no reply, ever
-        const auto reply = wire::encode_reply(static_cast<uint8_t>(q.op) | wire::kReplyFlag,
-                                              wire::Status::kOk, q.seq, body);
-        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    const bool asked = poll(&p, 1, kRunBoundMs) > 0;
+    test::Raw conn(
+        test::Raw::Accepted{asked ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1});
+    for (test::Bytes frame = conn.frame(); frame.size() > 2; frame = conn.frame()) {
+      const wire::Request q = wire::decode_request(frame).request;
+      if (q.op == wire::Opcode::kReadPeriod) continue;  // the fetch: no reply, ever
+      test::Bytes body;
+      if (q.op == wire::Opcode::kHello) body = wire::hello_reply_body();
+      if (q.op == wire::Opcode::kRead) {  // a present chip, every flag up
+        body =
+            q.target.reg == 0x6C ? test::Bytes{0x01, 0x00, 0x36, 0x31} : test::Bytes(q.count, 0xFF);
       }
+      conn.send(wire::encode_reply(static_cast<uint8_t>(q.op) | wire::kReplyFlag, wire::Status::kOk,
+                                   q.seq, body));
     }
-    close(fd);
   }
-  std::string port_;
   int listener_;
   std::thread thread_;
 };
-
-// The temporary sample file in dir, "" while there is none.
-std::string temp_sample_file(const std::string& dir) {
-  const std::string names = listing(dir);
-  const size_t at = names.find("qv_ad_smp.");
-  return at == std::string::npos ? "" : names.substr(at, names.find('\n', at) - at);
-}
 
 TEST(HostileFiles, SignalDuringTheFetchRemovesTheTemporaryFile) {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
     const TempDir dir;
     FetchThatNeverEnds server;
-    const std::string pid_file = dir / "pid";
-    // The shell leaves its pid and becomes the tool (which SIGQUIT ends without a core file).
-    const std::string command = "ulimit -c 0; echo $$ >'" + pid_file + "'; exec '" + DEMODCTL_BIN +
-                                "' 127.0.0.1 " + server.port() + " 0 100 208 0 ad_smp 1";
-    ProcResult r;
-    std::thread run([&] {
-      r = run_process({"/bin/sh", "-c", command}, {"DEMODCTL_NET_TIMEOUT_MS=600000"}, kRunBoundMs,
-                      dir.path());
-    });
-    for (int i = 0; i < kRunBoundMs / 10 && temp_sample_file(dir.path()).empty(); ++i) {
-      usleep(10 * 1000);
-    }
-    EXPECT_NE(temp_sample_file(dir.path()), "") << "the capture never reached its fetch";
-    kill(std::atoi(read_file(pid_file).c_str()), sig);
-    run.join();
-    EXPECT_FALSE(r.timed_out) << sig;
-    EXPECT_EQ(r.status, 128 + sig);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(listing(dir.path()), "pid\n") << sig;
+    // The shell becomes the tool (which SIGQUIT ends without a core file).
+    BackgroundProcess tool(
+        {"/bin/sh", "-c",
+         "ulimit -c 0; exec '" DEMODCTL_BIN "' 127.0.0.1 " + server.port + " 0 100 208 0 ad_smp 1"},
+        {"DEMODCTL_NET_TIMEOUT_MS=600000"}, dir.path());
+    EXPECT_TRUE(eventually([&] { return listing(dir.path()).find("qv_ad_smp.") == 0; }))
+        << "the capture never reached its fetch";
+    EXPECT_EQ(tool.stop(sig), 128 + sig);  // not SIGKILL, 5 s later
+    EXPECT_EQ(tool.out(), "");
+    EXPECT_EQ(listing(dir.path()), "") << sig;
   }
 }
 

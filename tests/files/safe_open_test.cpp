@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "files/standard_descriptors.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -14,18 +16,13 @@
 namespace demodctl {
 namespace {
 
-struct OpenCase {
-  const char* name;  // in the test directory, or an absolute path
-  FileRule rule;
-  const char* reason;  // "" when it opens
-};
-
 constexpr FileRule kRead{};
 constexpr FileRule kLog{.access = O_RDWR | O_CREAT, .truncate = true};
 constexpr FileRule kTrace{
     .access = O_WRONLY | O_CREAT, .truncate = true, .char_device_ok = true, .create_mode = 0600};
 
-const OpenCase kOpenCases[] = {
+// A name in the test directory or an absolute path, the rule, why it is refused ("": it opens).
+const std::tuple<const char*, FileRule, const char*> kOpenCases[] = {
     {"file", kRead, ""},
     {"file", kLog, ""},
     {"new", kLog, ""},
@@ -67,21 +64,16 @@ TEST(OpenFile, EachKindOfPath) {
 TEST(ReadSmallFile, WholeFileOrWhyNot) {
   const testing::TempDir dir;
   testing::write_file(dir.path(), "four", "1234");
-  const std::pair<std::string, const char*> cases[] = {
-      // /dev/zero, endless, is refused before anything is read.
-      {dir / "four", ""},
-      {"/dev/zero", "not a regular file"},
+  const std::tuple<std::string, size_t, const char*> cases[] = {
+      // path, the most bytes taken, the text or why not (/dev/zero, endless, is refused unread)
+      {dir / "four", 4, "1234"},
+      {dir / "four", 3, "larger than 3 bytes"},
+      {"/dev/zero", 4, "not a regular file"},
   };
-  for (const auto& [path, reason] : cases) {
-    std::string text;
-    std::string why;
-    const bool read = read_small_file(path, 4, &text, &why);
-    EXPECT_EQ(read ? text : why, *reason == '\0' ? "1234" : reason) << path;
+  for (const auto& [path, max, text_or_why] : cases) {
+    std::string text, why;
+    EXPECT_EQ(read_small_file(path, max, &text, &why) ? text : why, text_or_why) << path;
   }
-  std::string text;
-  std::string why;
-  EXPECT_FALSE(read_small_file(dir / "four", 3, &text, &why));
-  EXPECT_EQ(why, "larger than 3 bytes");
 }
 
 // In a child, so that this process keeps its own descriptors: each closed one of 0..2 is taken by

@@ -3,12 +3,11 @@
 // with its summary, a standard output that is blocked or closed, captures that fail.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "server/frames.h"
 #include "support/process.h"
 
 namespace demodctl::testing {
@@ -26,43 +25,22 @@ std::vector<json> json_lines(const std::string& out) {
   return lines;
 }
 
-std::vector<std::string> demodmon(std::vector<std::string> args) {
-  args.insert(args.begin(), DEMODMON_BIN);
-  return args;
-}
-
-// demodmon run by sh after `prelude` (shell commands ending in "&&", or redirections after exec).
-std::vector<std::string> demodmon_in_shell(const std::string& prelude, const std::string& after,
-                                           std::vector<std::string> args) {
-  args.insert(args.begin(), {"/bin/sh", "-c", prelude + " exec \"$0\" \"$@\" " + after});
-  args.insert(args.begin() + 3, DEMODMON_BIN);
+// demodmon run by sh (exec'd) after `prelude` (shell commands ending in "&&"), with the
+// redirections `after`.
+std::vector<std::string> demodmon(std::vector<std::string> args, const std::string& prelude = "",
+                                  const std::string& after = "") {
+  args.insert(args.begin(),
+              {"/bin/sh", "-c", prelude + " exec \"$0\" \"$@\" " + after, DEMODMON_BIN});
   return args;
 }
 
 // The page's /metrics (empty when it cannot be had).
 std::string metrics(int port) {
-  const int fd = connect_loopback(port);
-  if (fd < 0) return "";
-  const timeval bound{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  test::Raw conn(port);
   const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-  std::string reply;
-  if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-    char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) reply.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return reply;
-}
-
-// True once `done` holds, polled until a bound that a loaded machine meets easily.
-bool eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    usleep(10 * 1000);
-  }
-  return true;
+  conn.send(test::Bytes(request.begin(), request.end()));
+  const test::Bytes reply = conn.recv(SIZE_MAX);  // until the server closes
+  return {reply.begin(), reply.end()};
 }
 
 TEST(Demodmon, SamplesAndEventsFollowAFadingBoard) {
@@ -93,12 +71,12 @@ TEST(Demodmon, DeadBoardBesideALiveOneWithCaptures) {
                 "weak=usb:sim:" SCENARIO_DIR "/dvbs_locked.json@208", "--count", "2", "--interval",
                 "10", "--capture-every", "2", "--capture-dir", dir.path()}));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(" weak ACT-RF -65.0 dBm "), std::string::npos) << r.out;  // AGC 0x960
-  EXPECT_NE(r.out.find(" dead failed: no connection\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("live: 2 samples, 0 failures, 0 lock losses, longest outage 0.000 s\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("dead: 2 samples, 2 failures, 0 lock losses"), std::string::npos);
+  for (const std::string line :
+       {" weak ACT-RF -65.0 dBm " /* AGC 0x960 */, " dead failed: no connection\n",
+        "dead: 2 samples, 2 failures, ",
+        "live: 2 samples, 0 failures, 0 lock losses, longest outage 0.000 s\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+  }
   EXPECT_NE(r.err.find("demodmon: dead: cannot connect"), std::string::npos) << r.err;
   const auto meta_at = r.out.find(dir.path() + "/live-");
   ASSERT_NE(meta_at, std::string::npos) << r.out;
@@ -137,10 +115,9 @@ TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
   const TempDir dir;
   // Standard output on a FIFO that demodmon holds open for reading (descriptor 3) and never reads.
   const std::string fifo = dir / "out";
-  BackgroundProcess mon(
-      demodmon_in_shell("mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo,
-                        {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208", "--json",
-                         "--interval", "10", "--http", "127.0.0.1:0"}));
+  BackgroundProcess mon(demodmon({"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
+                                  "--json", "--interval", "10", "--http", "127.0.0.1:0"},
+                                 "mkfifo " + fifo + " && exec 3<>" + fifo + " &&", ">" + fifo));
   const std::string serving = "serving http://127.0.0.1:";
   ASSERT_TRUE(eventually([&] { return mon.err().find(serving) != std::string::npos; }));
   const int web_port = std::atoi(mon.err().c_str() + mon.err().find(serving) + serving.size());
@@ -163,10 +140,9 @@ TEST(Demodmon, BlockedStandardOutputHoldsUpNeitherSamplingNorTheStop) {
 TEST(Demodmon, ClosedStandardOutputLendsItsNumberToNoSocket) {
   ServerProcess server({"--sim"});
   ASSERT_TRUE(server.ready());
-  const auto r =
-      run_process(demodmon_in_shell("", ">&-",
-                                    {"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
-                                     "--count", "5", "--interval", "10"}));
+  const auto r = run_process(demodmon({"--board", "a=127.0.0.1:" + server.port_text() + "/0@208",
+                                       "--count", "5", "--interval", "10"},
+                                      "", ">&-"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");  // before: the lines went to the server, which dropped the connection
 }
@@ -186,10 +162,10 @@ TEST(Demodmon, FailedCapturesAreEventsAndLeaveNoFiles) {
   };
   for (const auto& c : cases) {
     const TempDir captures;
-    const auto r = run_process(
-        demodmon_in_shell(c.shell, "",
-                          {"--board", "s=usb:sim" + c.scenario + "@208", "--json", "--count", "1",
-                           "--capture-every", "1", "--capture-dir", captures.path()}));
+    const auto r =
+        run_process(demodmon({"--board", "s=usb:sim" + c.scenario + "@208", "--json", "--count",
+                              "1", "--capture-every", "1", "--capture-dir", captures.path()},
+                             c.shell));
     ASSERT_EQ(r.status, 0) << r.err;
     const json event = json_lines(r.out).at(1);
     ASSERT_EQ(event["event"], "capture_failed") << r.out;

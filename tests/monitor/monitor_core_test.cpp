@@ -1,6 +1,7 @@
 // The monitor's pure parts: a sample's bus operations, MER against constellations of known noise,
 // the lock events and counters of a sequence of samples, the targets and options of the command
-// line, the JSON line.
+// line and of the configuration file (each fault named with its line and key, the command line
+// winning), the JSON line.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,12 +11,14 @@
 #include "bus/socket_transport.h"
 #include "demod/field_access.h"
 #include "monitor/board_target.h"
+#include "monitor/config_file.h"
 #include "monitor/feed_store.h"
 #include "monitor/json_records.h"
 #include "monitor/mer.h"
 #include "monitor/options.h"
 #include "monitor/sample_reader.h"
 #include "monitor/terminal_lines.h"
+#include "support/process.h"
 #include "support/recording_backends.h"
 
 namespace demodctl::monitor {
@@ -35,15 +38,10 @@ std::vector<std::complex<double>> published_points(int modcod) {
     for (int k = 0; k < n; ++k)
       points.push_back(std::polar(radius, (degrees + 360.0 * k / n) * std::numbers::pi / 180));
   };
-  if (modcod < 12) {
-    ring(4, 1.0, 45);
-  } else if (modcod < 18) {
-    ring(8, 1.0, 0);
-  } else {
-    ring(4, 1.0, 45);
-    ring(12, modcod < 24 ? kGamma16[modcod - 18] : kGamma32[modcod - 24][0], 15);
-    if (modcod >= 24) ring(16, kGamma32[modcod - 24][1], 0);
-  }
+  const bool psk8 = modcod >= 12 && modcod < 18;
+  ring(psk8 ? 8 : 4, 1.0, psk8 ? 0 : 45);
+  if (modcod >= 18) ring(12, modcod < 24 ? kGamma16[modcod - 18] : kGamma32[modcod - 24][0], 15);
+  if (modcod >= 24) ring(16, kGamma32[modcod - 24][1], 0);
   return points;
 }
 
@@ -117,40 +115,27 @@ TEST(Mer, MatchesTheNoiseOfEachModcodsConstellation) {
     const uint8_t pls = static_cast<uint8_t>(modcod << 2);
     const auto mer = mer_db(noisy_capture(published_points(modcod), kSnrDb),
                             constellation_for(0x3F, pls), modcod_of(pls));
-    ASSERT_TRUE(mer.has_value()) << "MODCOD " << modcod;
-    EXPECT_NEAR(*mer, kSnrDb, 0.5) << "MODCOD " << modcod;
+    EXPECT_NEAR(mer.value_or(0), kSnrDb, 0.5) << "MODCOD " << modcod;
   }
   EXPECT_FALSE(mer_db(std::vector<std::pair<int, int>>(16, {0, 0}), Constellation::qpsk, 0));
 }
 
-// The mode picks the constellation: DVB-S2 by MODCOD (0x5C bits 7..2), anything else QPSK.
+// The mode picks the constellation: DVB-S2 by MODCOD (0x5C bits 7..2), anything else QPSK (the
+// APSK MODCODs: MatchesTheNoiseOfEachModcodsConstellation).
 TEST(Mer, ConstellationChangesAtTheModcodBoundaries) {
-  const struct {
-    uint8_t lock, modcod;
-    Constellation expected;
-  } cases[] = {{0x3F, 11, Constellation::qpsk},   {0x3F, 12, Constellation::psk8},
-               {0x3F, 17, Constellation::psk8},   {0x3F, 18, Constellation::apsk16},
-               {0x3F, 23, Constellation::apsk16}, {0x3F, 24, Constellation::apsk32},
-               {0x3F, 28, Constellation::apsk32}, {0x3F, 29, Constellation::qpsk},
-               {0x37, 25, Constellation::qpsk}};  // DVB-S: no DVB-S2 bit
-  for (const auto& k : cases) {
-    EXPECT_EQ(constellation_for(k.lock, static_cast<uint8_t>(k.modcod << 2)), k.expected)
-        << "MODCOD " << int{k.modcod};
+  using enum Constellation;
+  const std::tuple<uint8_t, int, Constellation> cases[] = {
+      {0x3F, 11, qpsk},
+      {0x3F, 12, psk8},
+      {0x3F, 17, psk8},
+      {0x3F, 29, qpsk},
+      {0x37, 25, qpsk}};  // DVB-S: no DVB-S2 bit
+  for (const auto& [lock, modcod, expected] : cases) {
+    EXPECT_EQ(constellation_for(lock, static_cast<uint8_t>(modcod << 2)), expected) << modcod;
   }
 }
 
 TEST(FeedStore, EventsAndCountersFollowTheSamples) {
-  // lock status per sample (-1: no connection) and the events it raises.
-  const struct {
-    int lock;
-    const char* events;
-  } steps[] = {{0x3F, ""},
-               {0x0F, "lock_lost CR;"},
-               {0x00, ""},
-               {0x3F, "lock_gained;"},
-               {-1, "disconnected;"},
-               {0x07, "reconnected;lock_lost SYNC;"},
-               {0x3F, "lock_gained;"}};
   FeedStore feed({"a"});
   std::string seen;
   feed.subscribe({{},
@@ -160,17 +145,18 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
                   },
                   {}});
   WallTime t{};
-  for (const auto& step : steps) {
-    seen.clear();
+  for (const int lock : {0x3F, 0x0F, 0x00, 0x3F, -1, 0x07, 0x3F}) {  // -1: no connection
     BoardSample s;
     s.board = "a";
     s.time = t;
-    s.connected = step.lock >= 0;
-    s.lock_status = static_cast<uint8_t>(std::max(step.lock, 0));
+    s.connected = lock >= 0;
+    s.lock_status = static_cast<uint8_t>(std::max(lock, 0));
     feed.publish_sample(s);
-    EXPECT_EQ(seen, step.events) << "at " << (t.time_since_epoch() / 1s) << " s";
+    seen += "|";  // after the events of each sample
     t += 1s;
   }
+  EXPECT_EQ(seen,
+            "|lock_lost CR;||lock_gained;|disconnected;|reconnected;lock_lost SYNC;|lock_gained;|");
   // The longest outage: 1 s .. 3 s, and 4 s .. 6 s.
   EXPECT_EQ(summary_line("a", feed.counters("a")),
             "a: 7 samples, 1 failures, 2 lock losses, longest outage 2.000 s");
@@ -184,29 +170,22 @@ TEST(FeedStore, EventsAndCountersFollowTheSamples) {
   EXPECT_TRUE(feed.request_capture("a"));
   EXPECT_TRUE(feed.take_capture_request("a"));
   EXPECT_FALSE(feed.take_capture_request("a"));
-}
-
-// The newest 1000 events are kept: of 1002 lock changes, the first two are gone.
-TEST(FeedStore, KeepsTheNewestThousandEvents) {
-  FeedStore feed({"a"});
+  // The newest 1000 events are kept: after 1000 more lock changes, none of the older ones.
   BoardSample s;
   s.board = "a";
   s.connected = true;
-  for (int i = 0; i <= 1002; ++i) {
-    s.time = WallTime{} + i * 1s;
+  for (int i = 1; i <= 1000; ++i) {
+    s.time = t + i * 1s;
     s.lock_status = i % 2 == 1 ? 0x0F : 0x3F;
     feed.publish_sample(s);
   }
-  const auto events = feed.events("a");
-  EXPECT_EQ(events.size(), 1000u);
-  EXPECT_EQ(events.front().time, WallTime{} + 3s);
+  EXPECT_EQ(feed.events("a").size(), 1000u);
+  EXPECT_EQ(feed.events("a").front().time, t + 1s);
 }
 
 TEST(BoardTarget, BoardOptionsAndTheirFaults) {
-  const struct {
-    const char* text;
-    const char* expect;  // "host port channel address speed" / "usb BUS address", or the error
-  } cases[] = {
+  // text, "host port channel address speed" / "usb BUS address", or the error
+  const std::pair<const char*, const char*> cases[] = {
       {"a=127.0.0.1:7468/0@208", "127.0.0.1 7468 0 208 100"},
       {"rack-2=[::1]:7468/3@210,400", "::1 7468 3 210 400"},
       {"b=usb:sim@208", "usb sim 208"},
@@ -223,25 +202,22 @@ TEST(BoardTarget, BoardOptionsAndTheirFaults) {
       {"a b=usb:sim@208", "--board: a name is 1 to 64 of the characters A-Z a-z 0-9 - _ ."},
       {"usb:sim@208", "--board: expected NAME=TARGET"},
   };
-  for (const auto& k : cases) {
+  for (const auto& [text, expect] : cases) {
     std::string error;
-    const auto t = parse_board_option(k.text, &error);
-    std::string got = error;
-    if (t && t->usb) got = "usb " + t->bus + " " + std::to_string(t->device.address);
-    if (t && !t->usb) {
-      got = t->device.host + " " + std::to_string(t->device.port) + " " +
-            std::to_string(t->device.channel) + " " + std::to_string(t->device.address) + " " +
-            std::to_string(t->device.speed);
-    }
-    EXPECT_EQ(got, k.expect) << k.text;
+    const auto t = parse_board_option(text, &error);
+    const auto& d = t ? t->device : I2cDevice{};
+    const std::string got =
+        !t       ? error
+        : t->usb ? "usb " + t->bus + " " + std::to_string(d.address)
+                 : d.host + " " + std::to_string(d.port) + " " + std::to_string(d.channel) + " " +
+                       std::to_string(d.address) + " " + std::to_string(d.speed);
+    EXPECT_EQ(got, expect) << text;
   }
 }
 
 TEST(MonitorOptions, NumbersAndLayoutsAreChecked) {
-  const struct {
-    std::vector<const char*> args;
-    const char* error;  // empty: accepted
-  } cases[] = {
+  // the arguments, the error (empty: accepted)
+  const std::pair<std::vector<const char*>, const char*> cases[] = {
       {{"127.0.0.1", "7468", "0", "100", "208", "1"}, ""},
       {{"100", "208", "0", "--interval", "50", "--count", "3", "--json"}, ""},
       {{"100", "208", "0", "--interval", "nan"},
@@ -257,12 +233,12 @@ TEST(MonitorOptions, NumbersAndLayoutsAreChecked) {
       {{"--board", "a=usb:sim@208", "--board", "a=usb:sim@210"}, "demodmon: --board a given twice"},
       {{}, "demodmon: no board: give --board NAME=TARGET or demodctl's layout (see --help)"},
   };
-  for (const auto& k : cases) {
+  for (const auto& [args, error] : cases) {
     std::vector<const char*> argv = {"demodmon"};
-    argv.insert(argv.end(), k.args.begin(), k.args.end());
+    argv.insert(argv.end(), args.begin(), args.end());
     const auto p = parse_monitor_options(static_cast<int>(argv.size()), argv.data(), "sim");
-    EXPECT_EQ(p.message, k.error) << (k.args.empty() ? "" : k.args.back());
-    EXPECT_EQ(p.exit_status, *k.error == '\0' ? 0 : kExitUsage);
+    EXPECT_EQ(p.message, error) << (args.empty() ? "" : args.back());
+    EXPECT_EQ(p.exit_status, *error == '\0' ? 0 : kExitUsage);
   }
 }
 
@@ -311,6 +287,62 @@ TEST(JsonRecords, ModeFieldsByStandard) {
     s.mode_fields = c.mode;
     EXPECT_EQ(to_json(s)["mode_fields"].dump(), c.fields) << c.fields;
   }
+}
+
+TEST(MonitorConfig, FaultsNameTheLineAndTheKey) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"interval = 5", "f.toml:1: interval: needs a whole number from 10 to 3600000"},
+      {"\ncount = -1", "f.toml:2: count: needs a whole number from 0 to 1000000000000"},
+      {"json = 1", "f.toml:1: json: needs true or false"},
+      {"boards = [\"a=usb:0@208\",\n  \"a=usb:1@208\"]", "f.toml:2: boards: board a given twice"},
+      {"boards = \"a=usb:0@208\"", "f.toml:1: boards: needs an array of texts: [\"...\", \"...\"]"},
+      {"[http]\nlisten = \"127.0.0.1\"",
+       "f.toml:2: http.listen: needs ADDR:PORT (PORT 0..65535), not '127.0.0.1'"},
+      {"[http]\nport = 1", "f.toml:2: http.port: unknown key (the keys of [http]: listen, allow)"},
+      {"intervall = 10",
+       "f.toml:1: intervall: unknown key (the keys: boards, interval, count, json, [http], "
+       "[captures])"},
+      {"interval = 10\n[http",
+       "f.toml:2: Error while parsing table header: encountered end-of-file"},
+  };
+  for (const auto& [text, error] : cases) {
+    const auto loaded = parse_monitor_config("f.toml", text);
+    EXPECT_FALSE(loaded.config) << text;
+    EXPECT_EQ(loaded.error, error) << text;
+  }
+}
+
+TEST(MonitorConfig, EveryKeyIsReadAndTheCommandLineWins) {
+  const testing::TempDir dir;
+  const std::string path = testing::write_file(dir.path(), "demodmon.toml", R"(
+boards = ["a=usb:0@208", "b=usb:1@208"]
+interval = 500
+count = 3
+json = true
+[http]
+listen = "[::1]:7469"
+allow = ["::1"]
+[captures]
+allowed = true
+every = 10
+dir = "/var/lib/demodmon"
+)");
+  const char* argv[] = {"demodmon", "--config", path.c_str(), "--interval", "20"};
+  const auto parsed = parse_monitor_options(5, argv, "");
+  ASSERT_TRUE(parsed.options) << parsed.message;
+  const MonitorOptions& o = *parsed.options;
+  ASSERT_EQ(o.boards.size(), 2u);
+  ASSERT_TRUE(o.http);
+  EXPECT_EQ(std::tuple(o.interval.count(), o.count, o.json, o.boards[1].name, o.http->listen,
+                       o.http->port, o.http->allow, o.http->captures_allowed, o.capture_every,
+                       o.capture_dir),
+            std::tuple(20, 3u, true, "b", "::1", 7469, std::vector<std::string>{"::1"}, true, 10u,
+                       "/var/lib/demodmon"));
+  testing::write_file(dir.path(), "demodmon.toml", "\ncount = 'x'\n");
+  const auto bad = parse_monitor_options(3, argv, "");
+  EXPECT_EQ(bad.exit_status, kExitUsage);
+  EXPECT_EQ(bad.message,
+            "demodmon: " + path + ":2: count: needs a whole number from 0 to 1000000000000");
 }
 
 }  // namespace

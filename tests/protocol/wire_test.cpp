@@ -13,8 +13,6 @@ using namespace wire;
 using test::Bytes;
 using test::frame;
 
-constexpr int kDemod = 208;  // 8-bit address byte 0xD0
-
 // Whole frames decode (a second one behind is left alone) and encode back to the same bytes; every
 // shorter prefix needs more.
 TEST(Decode, GoodFramesOfEveryOpcode) {

@@ -2,7 +2,6 @@
 // connections that send bytes exactly as given.
 #pragma once
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,23 +12,23 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
+
+#include "support/process.h"
 
 namespace demodctl::test {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Field {
-  int64_t value;
-  int width;  // bytes, big-endian
-};
+using Field = std::pair<int64_t, int>;  // a value and its width in bytes, big-endian
 
 // length, opcode, status, seq, then the fields.
 inline Bytes frame(uint8_t op, uint16_t seq, std::initializer_list<Field> fields,
                    const Bytes& tail = {}, uint8_t status = 0) {
   Bytes b{0, 0, op, status, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq)};
-  for (const Field& f : fields) {
-    for (int i = f.width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(f.value >> (8 * i)));
+  for (const auto& [value, width] : fields) {
+    for (int i = width - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
   }
   b.insert(b.end(), tail.begin(), tail.end());
   b[0] = static_cast<uint8_t>((b.size() - 2) >> 8);
@@ -61,21 +60,14 @@ class Raw {
     int fd;
   };
   explicit Raw(Accepted connection) : fd_(connection.fd) {}
-  // From the local address `from` (any when null), with a receive buffer of `window` bytes.
+  // From the local address `from` (127.0.0.1 when null), with a receive buffer of `window` bytes.
   explicit Raw(int port, const char* from = nullptr, int window = 0)
-      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (window > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in a{AF_INET, 0, {}, {}};
-    if (from != nullptr && inet_pton(AF_INET, from, &a.sin_addr) == 1) {
-      ::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    }
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      : fd_(from ? testing::connect_loopback_from(from, port)
+                 : testing::connect_loopback(port, window)) {
     const timeval bound{kWaitMs / 1000, 0};
     const int on = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   }
   ~Raw() { ::close(fd_); }
 

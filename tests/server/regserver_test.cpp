@@ -1,13 +1,17 @@
 // regserver: the I2C transactions of each request on a recording bus, which peers --allow admits,
 // then the real regserver on its default simulated board (demodulator at 0xD0, identity
-// 01 00 36 31) through the client and raw sockets: statuses, refusals, timers, the log, and
-// pipelined requests each performed on the bus exactly once (the trace) and answered once, in
-// order.
+// 01 00 36 31) through the client and raw sockets: statuses, refusals, timers, the log, socket
+// activation, and pipelined requests each performed on the bus exactly once (the trace) and
+// answered once, in order; the log's own rules on a pipe and a fake clock.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -15,10 +19,12 @@
 
 #include "bus/reg_client.h"
 #include "net/allow_list.h"
+#include "option_values/option_values.h"
 #include "protocol/wire.h"
 #include "server/frames.h"
 #include "server/register_ops.h"
 #include "server/server.h"
+#include "server/server_log.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"
@@ -39,11 +45,7 @@ const Bytes kReadOk{0x83, 0, 0, 1};
 using testing::RecordingBus;
 
 TEST(RegisterOps, PeriodReadYieldsAfterBurstOrBudget) {
-  Request q;
-  q.op = Opcode::kReadPeriod;
-  q.target = {0, 0xD0, 0xEF, 1};
-  q.item_len = 1;
-  q.total = 5;
+  Request q = decode_request(test::period(1, 1, 1, 5, 1)).request;  // 5 reads of 0xEF
   // {burst, budget per call} -> reads per call
   for (const auto& [burst, budget, reads] : std::vector<std::tuple<int, size_t, std::string>>{
            {2, 16, "2 2 1 "}, {65535, 2, "2 2 1 "}, {3, 16, "3 2 "}}) {
@@ -121,15 +123,6 @@ TEST(AllowList, PrefixesOfBothFamilies) {
   EXPECT_FALSE(AllowList().add("::ffff:127.0.0.1/95", &error)) << "no IPv4 form";
 }
 
-// Which listen addresses need no warning: loopback ones, also IPv4-mapped.
-TEST(Regserver, LoopbackListenAddresses) {
-  for (const auto& [address, loopback] : {std::pair{"127.9.9.9", true},
-                                          {"::1", true},
-                                          {"::ffff:127.0.0.1", true},
-                                          {"::ffff:192.0.2.1", false}})
-    EXPECT_EQ(is_loopback_address(address), loopback) << address;
-}
-
 size_t count_of(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -191,10 +184,9 @@ TEST(Regserver, EveryRefusedRequestLoggedWithItsCauseAndPeer) {
       EXPECT_EQ(conn.head().at(1), static_cast<uint8_t>(status)) << line;
       EXPECT_EQ(conn.head().at(1), static_cast<uint8_t>(status)) << line;
     }
+    // The close is logged before the next peer comes.
+    ASSERT_TRUE(testing::eventually([&] { return count_of(server.err(), " (peer)\n") > closed; }));
     ++closed;
-    for (int i = 0; i < 500 && count_of(server.err(), " (peer)\n") < closed; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the close is logged first
-    }
     const std::string peer_port = quoted(peer) + ":[0-9]+";
     want += at + "accepted " + peer_port + " \\(1 of 16\\)\n" + at + quoted(line) + "[0-9]+\\)\n" +
             at + "closed " + peer_port + " \\(peer\\)\n";
@@ -205,8 +197,12 @@ TEST(Regserver, EveryRefusedRequestLoggedWithItsCauseAndPeer) {
 }
 
 // A name is resolved and listened on at every address it has, on one port; an IPv6 address is
-// printed in brackets. Loopback names do not warn.
+// printed in brackets. Loopback addresses (also IPv4-mapped ones) need no warning.
 TEST(Regserver, ListensOnEveryAddressOfAName) {
+  for (const char* loopback : {"127.9.9.9", "::1", "::ffff:127.0.0.1"}) {
+    EXPECT_TRUE(is_loopback_address(loopback)) << loopback;
+  }
+  EXPECT_FALSE(is_loopback_address("::ffff:192.0.2.1"));
   ServerProcess server({"--listen", "localhost"});
   ASSERT_TRUE(server.ready());
   const std::string port = server.port_text();
@@ -221,6 +217,31 @@ TEST(Regserver, ListensOnEveryAddressOfAName) {
   EXPECT_EQ(server.err().find("warning"), std::string::npos) << server.err();
 }
 
+// Option values at the ends of their ranges (--port, --max-clients, --idle-timeout), and a
+// parser's message of several lines made one.
+TEST(OptionValues, EachParserTakesItsMinAndMaxNotPast) {
+  const struct {
+    bool decimal;  // decimal_number, else whole_number
+    const char* text;
+    double min, max;
+    bool taken;
+  } cases[] = {
+      {false, "0", 0, 65535, true},          {false, "65535", 0, 65535, true},
+      {false, "65536", 0, 65535, false},     {false, "0", 1, 1024, false},
+      {false, "1024", 1, 1024, true},        {false, "1025", 1, 1024, false},
+      {true, "0.0009", 0.001, 86400, false}, {true, "0.001", 0.001, 86400, true},
+      {true, "86400", 0.001, 86400, true},   {true, "86400.001", 0.001, 86400, false},
+  };
+  for (const auto& k : cases) {
+    const bool taken =
+        k.decimal ? decimal_number(k.text, k.min, k.max).has_value()
+                  : whole_number(k.text, static_cast<uint64_t>(k.min), static_cast<uint64_t>(k.max))
+                        .has_value();
+    EXPECT_EQ(taken, k.taken) << k.text << " in " << k.min << ".." << k.max;
+  }
+  EXPECT_EQ(one_line("--port: bad\nvalue\n\n"), "--port: bad value");
+}
+
 TEST(Regserver, BadStartsExitWithOneLine) {
   ServerProcess taken;
   const testing::Calls lines = testing::split(
@@ -231,10 +252,8 @@ TEST(Regserver, BadStartsExitWithOneLine) {
       "--port " +
       taken.port_text());  // in use, the last: exit 1, the others 2
   for (const std::string& line : lines) {
-    std::vector<std::string> argv{REGSERVER_BIN};
-    std::istringstream words(line);
-    for (std::string w; words >> w;) argv.push_back(w);
-    const testing::ProcResult r = testing::run_process(argv, {}, test::kWaitMs);
+    const testing::ProcResult r = testing::run_process(
+        {"/bin/sh", "-c", "exec '" REGSERVER_BIN "' " + line}, {}, test::kWaitMs);
     EXPECT_EQ(r.status, line == lines.back() ? 1 : 2) << line;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.out, "") << line;
@@ -268,9 +287,7 @@ TEST(Regserver, GraceAndIdleTimersAndRefusedConnections) {
     ASSERT_TRUE(steady.send(test::read(i, 0, kDemod, 0x6C, 1, 4)));
     EXPECT_EQ(steady.head(), (Bytes{0x83, 0, 0, i})) << "the idle timer restarts per request";
   }
-  EXPECT_TRUE(silent.closed());
-  EXPECT_TRUE(hog.closed());
-  EXPECT_TRUE(half.closed());
+  for (Raw* idle : {&silent, &hog, &half}) EXPECT_TRUE(idle->closed());
   EXPECT_EQ(server.stop(), 0);
   const std::string log = server.err();
   // The hog's request before HELLO is the first refusal of the peer; the graces and whatever more
@@ -333,8 +350,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
   const std::tuple<int, size_t, int> streams[] = {{150, 1, 0}, {20000, 700, 0}, {3000, 65536, 300}};
   for (const auto& [requests, max_piece, reader_delay_ms] : streams) {
     const testing::TempDir dir;
-    const std::string trace = dir.path() + "/trace.jsonl";
-    ServerProcess server({"--trace", trace, "--quiet"});
+    ServerProcess server({"--trace", dir / "trace.jsonl", "--quiet"});
     ASSERT_TRUE(server.ready());
     std::mt19937 rng(8);
     Bytes stream = test::hello();
@@ -378,7 +394,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
     EXPECT_TRUE(eof) << "the server closes after the last reply";
     EXPECT_TRUE(replies(got) == want_replies) << requests;
     server.stop();
-    EXPECT_TRUE(traced(trace) == want_bus) << requests;
+    EXPECT_TRUE(traced(dir / "trace.jsonl") == want_bus) << requests;
     EXPECT_EQ(server.err(), "") << "--quiet";
   }
 }
@@ -387,8 +403,7 @@ TEST(Pipelining, EveryRequestPerformedOnceAndAnsweredInOrderThenFin) {
 // at a time (the server's cap), whatever its burst, and goes on after the other is served.
 TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
   const testing::TempDir dir;
-  const std::string trace = dir.path() + "/trace.jsonl";
-  ServerProcess server({"--trace", trace, "--quiet"});
+  ServerProcess server({"--trace", dir / "trace.jsonl", "--quiet"});
   Raw capture(server.port());
   Raw other(server.port());
   ASSERT_TRUE(capture.send(test::hello()) && other.send(test::hello()));
@@ -410,7 +425,7 @@ TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
   EXPECT_EQ(replies(capture.frame()),
             std::vector<std::string>{testing::fmt("85 0 1 %d", kPeriodReads)});
   server.stop();
-  const std::vector<std::string> bus = traced(trace);
+  const std::vector<std::string> bus = traced(dir / "trace.jsonl");
   const auto first = std::find(bus.begin(), bus.end(), "read 0x6C 4");
   const auto last = std::find(bus.rbegin(), bus.rend(), "read 0x6C 4").base();
   size_t run = 0, longest = 0;
@@ -421,6 +436,151 @@ TEST(Fairness, ReadPeriodLetsOtherConnectionsInWhateverItsBurst) {
   EXPECT_NE(std::find(last, bus.end(), "read 0xEF 1"), bus.end());
   EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0x6C 4"), kReads);
   EXPECT_EQ(std::count(bus.begin(), bus.end(), "read 0xEF 1"), kPeriodReads);
+}
+
+// regserver started the way a service manager starts it: a listening socket on descriptor 3,
+// LISTEN_FDS and LISTEN_PID naming the count and the process meant to take it. systemd's own
+// launcher hands the socket over and execs, on the first connection, a shell that spoils one
+// thing and execs regserver in the same process (so LISTEN_PID still names it).
+constexpr const char* kActivate = "/usr/bin/systemd-socket-activate";
+// $0 the port, $1 the spoiling shell words, $2 regserver; the launcher's log goes to standard
+// output too, so its "Listening on" line tells when to connect.
+constexpr const char* kLaunch = R"(exec 2>&1; exec /usr/bin/systemd-socket-activate )"
+                                R"(-l "127.0.0.1:$0" /bin/sh -c "$1"' exec "$0" --sim --quiet)"
+                                R"( --port 0' "$2")";
+
+TEST(SocketActivation, ServedOnTheHandedOverSocketOrRefused) {
+  if (access(kActivate, X_OK) != 0) GTEST_SKIP() << kActivate << " is not installed";
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      // spoiling shell words, served on the handed-over socket, the line of a refused start
+      {"", true, ""},
+      {"LISTEN_PID=1", false, ""},  // another process's variables: --port 0 as usual
+      {"LISTEN_FDS=0", false, "regserver: LISTEN_FDS is '0', expected 1..16\n"},
+      {"LISTEN_FDS=1x", false, "regserver: LISTEN_FDS is '1x', expected 1..16\n"},
+      {"LISTEN_FDS=2", false,
+       "regserver: handed-over descriptor 4 is not a listening TCP socket\n"},
+      {"exec 3</dev/null;", false,
+       "regserver: handed-over descriptor 3 is not a listening TCP socket\n"},
+  };
+  for (const auto& [spoil, served, refusal] : cases) {
+    SCOPED_TRACE(spoil);
+    std::string port;
+    ::close(testing::loopback_socket(0, &port));  // a port free again
+    testing::BackgroundProcess launcher({"/bin/sh", "-c", kLaunch, port, spoil, REGSERVER_BIN});
+    ASSERT_TRUE(launcher.wait_for("Listening on 127.0.0.1:")) << launcher.out();
+    const size_t exec_at = launcher.out().size();
+    const test::Raw first(std::stoi(port));  // the launcher execs on the first connection
+    // Up (its signal handling in place) or refused, before the SIGTERM below.
+    ASSERT_TRUE(launcher.wait_for(*refusal == '\0' ? "listening on" : refusal, exec_at));
+    if (served) {
+      EXPECT_EQ(testing::demodctl({"127.0.0.1", port, "0", "100", "208", "on_line", "1"}).out,
+                "error=ok,return=1");
+    }
+    // A refused start ends by itself (signal 0 only waits for it); a server is stopped.
+    EXPECT_EQ(launcher.stop(*refusal == '\0' ? SIGTERM : 0), *refusal == '\0' ? 0 : 1);
+    const std::string& all = launcher.out();
+    const std::string own = all.substr(all.find('\n', all.find("Execing", exec_at)) + 1);
+    if (*refusal == '\0') {
+      EXPECT_EQ(own == "listening on 127.0.0.1:" + port + "\n", served) << own;
+      EXPECT_EQ(own.rfind("listening on 127.0.0.1:", 0), 0U) << own;
+    } else {
+      EXPECT_EQ(own, refusal);
+    }
+  }
+}
+
+// regserver's log: a line the output cannot take at once is dropped without waiting and counted
+// in the next line that gets through; repeated refusals of one peer are summarised per period.
+
+// A pipe whose read end never blocks; both ends closed at the end of the test.
+struct Pipe {
+  Pipe() {
+    EXPECT_EQ(::pipe(fds), 0);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  }
+  ~Pipe() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  std::string drain() const {
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    return out;
+  }
+  std::vector<std::string> texts() const {  // of the lines read, after "TIME regserver: "
+    std::vector<std::string> out;
+    std::istringstream lines(drain());
+    for (std::string line; std::getline(lines, line);)
+      out.push_back(line.substr(line.find(": ") + 2));
+    return out;
+  }
+  int fds[2] = {-1, -1};
+};
+
+// Filled to the last byte through a non-blocking description of the test's own, which is then
+// made blocking again: the log must not wait on it, by means of its own.
+void fill(const Pipe& pipe) {
+  const int flags = ::fcntl(pipe.fds[1], F_GETFL);
+  ::fcntl(pipe.fds[1], F_SETFL, flags | O_NONBLOCK);
+  const std::string page(4096, 'x');
+  while (::write(pipe.fds[1], page.data(), page.size()) > 0 || ::write(pipe.fds[1], "x", 1) > 0) {
+  }
+  ::fcntl(pipe.fds[1], F_SETFL, flags);
+}
+
+TEST(ServerLog, FullPipeDropsLinesWithoutWaitingAndTheNextLineCountsThem) {
+  Pipe pipe;
+  fill(pipe);
+  ServerLog log(/*quiet=*/false, pipe.fds[1]);
+  EXPECT_EQ(::fcntl(pipe.fds[1], F_GETFL) & O_NONBLOCK, 0) << "the shared description untouched";
+  constexpr int kLines = 1000;
+  auto lines = std::async(std::launch::async, [&] {
+    for (int i = 0; i < kLines; ++i) log.line("lost");
+  });
+  // A watchdog, not a measurement: a log that waits for the pipe never gets there.
+  const bool returned = lines.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  const std::string drained = pipe.drain();  // also frees a writer stuck in the pipe
+  lines.get();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(drained.find("lost"), std::string::npos);
+  log.line("after");
+  EXPECT_EQ(pipe.texts(), std::vector<std::string>{"after (1000 earlier log lines dropped)"});
+  fill(pipe);
+  log.line("lost");
+  pipe.drain();
+  log.line("after");
+  EXPECT_EQ(pipe.texts(), std::vector<std::string>{"after (1 earlier log line dropped)"});
+}
+
+TEST(ServerLog, RefusalsOfOnePeerOneLinePerPeriodWithACount) {
+  Pipe pipe;
+  ServerLog::Clock::time_point now{};
+  ServerLog log(/*quiet=*/false, pipe.fds[1], [&] { return now; });
+  const std::pair<int, std::string> events[] = {
+      // second, peer refused ("end": the server's periodic call, "stop": the server stops)
+      {0, "192.0.2.7:1"},  {1, "192.0.2.7:2"},  {2, "[2001:db8::1]:3"}, {9, "192.0.2.7:4"},
+      {10, "end"},         {11, "192.0.2.7:5"}, {12, "192.0.2.7:6"},    {15, "[2001:db8::1]:7"},
+      {30, "192.0.2.7:8"}, {31, "192.0.2.7:9"}, {32, "stop"},
+  };
+  for (const auto& [second, peer] : events) {
+    now = ServerLog::Clock::time_point{} + std::chrono::seconds(second);
+    if (peer == "end" || peer == "stop") {
+      log.end_periods(peer == "stop");
+    } else {
+      log.refusal(peer, "refused " + peer + " (not allowed)");
+    }
+  }
+  EXPECT_EQ(pipe.texts(), (std::vector<std::string>{
+                              "refused 192.0.2.7:1 (not allowed)",
+                              "refused [2001:db8::1]:3 (not allowed)",
+                              "refused 192.0.2.7 2 more times in 10 s (not logged one by one)",
+                              "refused 192.0.2.7:5 (not allowed)",
+                              "refused [2001:db8::1]:7 (not allowed)",
+                              "refused 192.0.2.7 1 more time in 10 s (not logged one by one)",
+                              "refused 192.0.2.7:8 (not allowed)",
+                              "refused 192.0.2.7 1 more time in 10 s (not logged one by one)",
+                          }));
 }
 
 }  // namespace

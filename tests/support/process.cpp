@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 extern char** environ;
 
@@ -25,12 +27,6 @@ constexpr int kPollMs = 10;           // between two looks at a child's output o
 constexpr int kStopBoundMs = 5000;    // a program asked to stop, before SIGKILL
 constexpr int kStartBoundMs = 10000;  // a regserver, until it says where it listens
 
-int decode_status(int raw) {
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return -1;
-}
-
 std::vector<char*> c_strings(std::vector<std::string>& v) {
   std::vector<char*> out;
   for (auto& s : v) out.push_back(s.data());
@@ -39,22 +35,18 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
 }
 
 // fork/exec with standard output on a pipe (out_fd) and standard error to err_file; the pid.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
             const std::string& cwd, int& out_fd, const std::string& err_file) {
   int out_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0) std::abort();
-  std::vector<std::string> args = argv;
-  // The entries given replace the inherited ones of the same name (the first of a name wins).
-  const auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-  std::vector<std::string> envs = env;
+  std::vector<std::string> envs = env;  // replacing the inherited entries of the same names
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry(*e);
-    if (std::none_of(env.begin(), env.end(),
-                     [&](const std::string& own) { return name_of(own) == name_of(entry); })) {
-      envs.push_back(entry);
+    const std::string_view entry(*e), name = entry.substr(0, entry.find('=') + 1);
+    if (std::none_of(env.begin(), env.end(), [&](auto& own) { return own.starts_with(name); })) {
+      envs.push_back(*e);
     }
   }
-  auto c_args = c_strings(args);
+  auto c_args = c_strings(argv);
   auto c_env = c_strings(envs);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -82,19 +74,15 @@ bool read_until(int& fd, std::string& out, const std::string& text, size_t from,
     if (poll(&p, 1, kPollMs) <= 0) continue;
     char buf[4096];
     const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) {
-      close(fd);
-      fd = -1;
-    } else {
-      out.append(buf, static_cast<size_t>(n));
-    }
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    if (n <= 0) close(std::exchange(fd, -1));
   }
   return true;
 }
 
 // Waits for the child's end until the deadline, then kills it (SIGKILL, *killed set); its exit
 // status or 128+signal.
-int reap(pid_t pid, Clock::time_point deadline, bool* killed = nullptr) {
+int reap(pid_t pid, Clock::time_point deadline, bool* killed) {
   int raw = 0;
   while (waitpid(pid, &raw, WNOHANG) != pid) {
     if (Clock::now() >= deadline) {
@@ -105,14 +93,28 @@ int reap(pid_t pid, Clock::time_point deadline, bool* killed = nullptr) {
     }
     usleep(kPollMs * 1000);
   }
-  return decode_status(raw);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  return addr;
+}
+
+// fd connected to 127.0.0.1:port, or -1 (fd closed) when refused.
+int connected(int fd, int port) {
+  const sockaddr_in to = loopback(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return fd;
+  close(fd);
+  return -1;
 }
 
 std::vector<std::string> regserver_argv(const std::vector<std::string>& options) {
-  std::vector<std::string> argv = {REGSERVER_BIN};
-  if (std::find(options.begin(), options.end(), "--port") == options.end()) {
-    argv.insert(argv.end(), {"--port", "0"});
-  }
+  std::vector<std::string> argv = {REGSERVER_BIN, "--port", "0"};
+  if (std::find(options.begin(), options.end(), "--port") != options.end()) argv.resize(1);
   argv.insert(argv.end(), options.begin(), options.end());
   return argv;
 }
@@ -121,9 +123,7 @@ std::vector<std::string> regserver_argv(const std::vector<std::string>& options)
 
 int loopback_socket(int backlog, std::string* port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = loopback(0);
   bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   if (backlog > 0) listen(fd, backlog);
   socklen_t len = sizeof addr;
@@ -137,46 +137,25 @@ int connect_loopback(int port, int receive_buffer) {
   if (receive_buffer > 0) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return connected(fd, port);
 }
 
 int connect_loopback_from(const std::string& source, int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
+  sockaddr_in from = loopback(0);
   inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0) return connected(fd, port);
+  close(fd);
+  return -1;
 }
 
 ProcResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        int timeout_ms, const std::string& cwd) {
+  BackgroundProcess child(argv, env, cwd);
   ProcResult r;
-  const TempDir err_dir;
-  const std::string err_path = err_dir.path() + "/stderr";
-  int out_fd = -1;
-  const pid_t pid = spawn(argv, env, cwd, out_fd, err_path);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  read_until(out_fd, r.out, "", 0, deadline);
-  if (out_fd >= 0) close(out_fd);
-  r.status = reap(pid, deadline, &r.timed_out);
-  r.err = read_file(err_path);
+  r.status = child.finish(timeout_ms, &r.timed_out);
+  r.out = child.out();
+  r.err = child.err();
   return r;
 }
 
@@ -188,13 +167,11 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
-                                     const std::vector<std::string>& env) {
-  pid_ = spawn(argv, env, "", out_fd_, err_dir_.path() + "/stderr");
+                                     const std::vector<std::string>& env, const std::string& cwd) {
+  pid_ = spawn(argv, env, cwd, out_fd_, err_dir_.path() + "/stderr");
 }
 
-BackgroundProcess::~BackgroundProcess() {
-  if (pid_ > 0) stop(SIGKILL);
-}
+BackgroundProcess::~BackgroundProcess() { stop(SIGKILL); }
 
 std::string BackgroundProcess::err() const { return read_file(err_dir_.path() + "/stderr"); }
 
@@ -204,16 +181,16 @@ bool BackgroundProcess::wait_for(const std::string& text, size_t from, int timeo
 }
 
 int BackgroundProcess::stop(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+  return finish(kStopBoundMs);
+}
+
+int BackgroundProcess::finish(int bound_ms, bool* killed) {
   if (pid_ <= 0) return -1;
-  kill(pid_, sig);
-  // The rest of the output, until the pipe closes at the exit; SIGKILL past the bound.
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kStopBoundMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(bound_ms);
   read_until(out_fd_, out_, "", 0, deadline);
-  if (out_fd_ >= 0) close(out_fd_);
-  out_fd_ = -1;
-  const int status = reap(pid_, deadline);
-  pid_ = -1;
-  return status;
+  if (out_fd_ >= 0) close(std::exchange(out_fd_, -1));
+  return reap(std::exchange(pid_, -1), deadline, killed);
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& options)
@@ -222,15 +199,19 @@ ServerProcess::ServerProcess(const std::vector<std::string>& options)
   wait_for("\n", 0, kStartBoundMs);
   const std::string line = out().substr(0, out().find('\n'));  // the first socket's line
   const auto colon = line.rfind(':');                          // "127.0.0.1:PORT", "[::1]:PORT"
-  if (line.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
-    port_ = std::atoi(line.c_str() + colon + 1);
-  }
+  if (line.starts_with("listening on ") && colon != std::string::npos)
+    port_ = std::atoi(&line[colon + 1]);
 }
 
 int ServerProcess::stop() { return BackgroundProcess::stop(SIGTERM); }
 
-std::vector<std::string> ServerProcess::args(const std::string& cmd) const {
-  return {"127.0.0.1", port_text(), "0", "100", "208", cmd, "1"};
+bool eventually(const std::function<bool()>& done) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    usleep(kPollMs * 1000);
+  }
+  return true;
 }
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ ProcResult demodctl(const std::vector<std::string>& args, const std::vector<std:
 // a file in a directory of its own, removed with it); killed when destroyed.
 class BackgroundProcess {
  public:
-  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                    const std::string& cwd = "");
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -44,6 +46,8 @@ class BackgroundProcess {
   std::string err() const;  // what it wrote on standard error so far
   // Sends `sig`, reads the rest of the output and waits for the exit (SIGKILL after 5 s).
   int stop(int sig);
+  // Reads the rest of the output and waits for the exit, SIGKILL after bound_ms (*killed set).
+  int finish(int bound_ms, bool* killed = nullptr);
 
  private:
   TempDir err_dir_;
@@ -63,8 +67,6 @@ class ServerProcess : public BackgroundProcess {
   int port() const { return port_; }
   std::string port_text() const { return std::to_string(port_); }
   int stop();  // SIGTERM and wait; the exit status (or 128+signal)
-  // Socket-transport argument list: 127.0.0.1 PORT 0 100 208 <cmd> 1
-  std::vector<std::string> args(const std::string& cmd) const;
 
  private:
   int port_ = 0;
@@ -78,6 +80,9 @@ int loopback_socket(int backlog, std::string* port);
 int connect_loopback(int port, int receive_buffer = 0);
 // A connection to 127.0.0.1:port from another loopback address (127.0.0.2, say: a second peer).
 int connect_loopback_from(const std::string& source, int port);
+
+// True once `done` holds, asked every 10 ms until a bound that a loaded machine meets easily.
+bool eventually(const std::function<bool()>& done);
 
 std::string write_file(const std::string& dir, const std::string& name, const std::string& text);
 std::string read_file(const std::string& path);

@@ -7,20 +7,14 @@
 #include <system_error>
 
 namespace demodctl::testing {
-namespace {
 
 // Where a test writes when no directory could be made: writes there fail and nothing is removed.
 constexpr const char* kNoDir = "/nonexistent";
 
-std::string temp_root() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-}
-
-}  // namespace
-
 TempDir::TempDir() {
-  std::string name = temp_root() + "/demodctl-test-XXXXXX";
+  const char* root = std::getenv("TMPDIR");
+  std::string name =
+      std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/demodctl-test-XXXXXX";
   if (mkdtemp(name.data()) != nullptr) {
     path_ = name;
   } else {
@@ -31,16 +25,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   if (path_ == kNoDir) return;
-  // A test that made a part of it unreadable or unwritable still leaves nothing behind.
   std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
-    if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    }
-  }
   std::filesystem::remove_all(path_, ec);
   if (ec) ADD_FAILURE() << "cannot remove " << path_ << ": " << ec.message();
 }
