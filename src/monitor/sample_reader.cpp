@@ -1,10 +1,9 @@
 #include "monitor/sample_reader.h"
 
-#include <array>
-#include <charconv>
 #include <vector>
 
 #include "demod/mode_report.h"
+#include "measure/decimal.h"
 #include "measure/measurements.h"
 #include "measure/mode_after_ber.h"
 
@@ -14,16 +13,6 @@ namespace {
 // The bytes the JSON line shows for a register.
 void record(BoardSample& s, uint8_t reg, std::vector<uint8_t> bytes) {
   s.registers.emplace_back(reg, std::move(bytes));
-}
-
-// A single-precision figure as the double its shortest decimal names (-39.4, not
-// -39.400001525878906): the float's own digits are all the chip's arithmetic knows.
-double as_decimal(float value) {
-  std::array<char, 32> text{};
-  const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value);
-  double decimal = value;
-  if (ec == std::errc()) std::from_chars(text.data(), end, decimal);
-  return decimal;
 }
 
 // A refused read ends the sample: the board counts as disconnected, with what failed.

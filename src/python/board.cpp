@@ -1,11 +1,11 @@
 #include "board.h"
 
-#include <charconv>
 
 #include "board_opening.h"
 #include "capture/capture.h"
 #include "demod/demod_commands.h"
 #include "demod/field_access.h"
+#include "measure/decimal.h"
 #include "measure/measurements.h"
 #include "monitor/mer.h"
 #include "monitor/sample_reader.h"
@@ -30,16 +30,6 @@ void take(const Result<void>& result) {
 }
 void take(const Outcome& outcome) {
   if (const Fault* fault = std::get_if<Fault>(&outcome)) fail(*fault);
-}
-
-// A single-precision figure as the double its shortest decimal names (-39.4, not
-// -39.400001525878906), as demodmon's JSON gives it.
-double as_decimal(float value) {
-  std::array<char, 32> text{};
-  const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value);
-  double decimal = value;
-  if (ec == std::errc()) std::from_chars(text.data(), end, decimal);
-  return decimal;
 }
 
 const Field& field_named(const std::string& name) {
