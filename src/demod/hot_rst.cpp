@@ -9,8 +9,10 @@ namespace {
 
 // Back to back, nothing read back.
 constexpr RegRow kHotReset[] = {
-    {reg::core_reset.reg, {reg::core_reset.put(0, 1)}},  // hold the demodulator core in reset
-    {reg::core_reset.reg, {reg::core_reset.put(0, 3)}},  // release it: acquisition starts again
+    {reg::core_reset.reg,
+     {reg::core_reset.put(0, kCoreHold)}},  // hold the demodulator core in reset
+    {reg::core_reset.reg,
+     {reg::core_reset.put(0, kCoreRelease)}},  // release it: acquisition starts again
 };
 
 }  // namespace
