@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "output/debug_log.h"
 #include "output/numbers.h"
 
 namespace demodctl {
@@ -29,9 +30,11 @@ constexpr Via via_of(int32_t flag) { return flag != 0 ? Via::server : Via::bridg
 // One run's command line, parsed once by the front end and handed to the command.
 struct Invocation {
   Via via = Via::bridge;
-  I2cDevice demod_device;  // from the transport's positions
-  I2cDevice tuner_device;  // tuner_set only: from its first two own arguments
-  CommandArgs args;        // the command's own arguments
+  I2cDevice demod_device;   // from the transport's positions
+  I2cDevice tuner_device;   // tuner_set only: from its first two own arguments
+  CommandArgs args;         // the command's own arguments
+  bool verbose = false;     // the run's setting: a step that fails says why on standard error
+  DebugLog* log = nullptr;  // the run's debug log (the runner's), while the connection is up
 };
 
 }  // namespace demodctl

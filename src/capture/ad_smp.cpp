@@ -11,7 +11,7 @@ Outcome ad_smp(Transport& bus, const Invocation& command) {
   const SampleFormat format =
       to_int(command.args[0]) == 1 ? SampleFormat::eight_bit : SampleFormat::nine_bit;
   if (auto done = run_capture(bus, format); !done) return done.error();
-  SampleFile file;
+  SampleFile file(command.verbose);
   if (!file.create()) return sample_file_fault("create");
   CaptureBuffer capture{};
   if (auto done = fetch_capture(bus, capture); !done) return done.error();

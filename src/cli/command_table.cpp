@@ -39,8 +39,9 @@ constexpr Command kCommands[] = {
     {"carrier_err", carrier_err},
     {"symbol_err", symbol_err},
     {"fft_print", fft_print},
-    // tuner channel (socket), address, type, freq, bw
-    {"tuner_set", tuner_set, kIdentity, kChipAbsent, 5, 0, true, tuner_set_prepare},
+    // tuner channel (socket), address, type, freq, bw; its own identity check, after the lines
+    // the debug log keeps even when no chip answers
+    {"tuner_set", tuner_set, Frame::connection, {}, 5, 0, true, true},
 };
 
 static_assert(std::ranges::all_of(kCommands, [](const Command& c) {

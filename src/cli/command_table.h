@@ -13,8 +13,6 @@ namespace demodctl {
 
 // Every handler: the run's transport (open, unless the frame is none) and the command line.
 using Handler = Outcome (*)(Transport& bus, const Invocation& command);
-// A step of a command between the open and the identity check.
-using Prepare = void (*)(Transport& bus, const Invocation& command);
 
 // The command name and the transport flag, the last two arguments of every command line.
 inline constexpr int kNameAndFlag = 2;
@@ -41,8 +39,8 @@ struct Command {
   // (and the flag), read like any other text. At most kNameAndFlag, so every position read
   // stays on the command line.
   int optional_own = 0;
-  bool names_tuner = false;   // own args 0 and 1 are the tuner's channel and address
-  Prepare prepare = nullptr;  // after the open, before the identity check
+  bool names_tuner = false;      // own args 0 and 1 are the tuner's channel and address
+  bool keeps_debug_log = false;  // the runner opens the debug log once the connection is up
 };
 
 std::span<const Command> command_table();

@@ -47,14 +47,15 @@ Invocation parse_invocation(const Command& c, Via via, int argc, char** argv) {
 }
 
 int32_t run(const Command& c, Via via, int argc, char** argv, TransportLibraries& libraries,
-            const Printer& print) {
+            const Printer& print, bool verbose) {
   if (c.handler == nullptr) {
     std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
     return kUsageStatus;
   }
   // argv[0] is the program path; the name and the flag follow the required positions.
   if (argc < 1 + required_positions(c, via) + kNameAndFlag) return usage();
-  const Invocation command = parse_invocation(c, via, argc, argv);
+  Invocation command = parse_invocation(c, via, argc, argv);
+  command.verbose = verbose;
   const std::unique_ptr<Transport> bus = make_transport(via, command.demod_device, libraries);
   return exit_status(run_command(c, *bus, command, print));
 }
@@ -90,7 +91,8 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
   return std::make_unique<UsbTransport>(demod, libraries.usbio());
 }
 
-int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print,
+                 bool verbose) {
   if (argc == 2 && is_flag(argv[1], "-h", "--help")) {
     print_help(stdout);
     return 0;
@@ -107,7 +109,7 @@ int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Pri
   int32_t last = 0;
   for (const Command& c : command_table()) {
     last = compare_names(c.name, name);
-    if (last == 0) return run(c, via, argc, argv, libraries, print);
+    if (last == 0) return run(c, via, argc, argv, libraries, print, verbose);
   }
   return last;  // never 0: no name matched
 }

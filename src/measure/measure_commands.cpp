@@ -27,27 +27,34 @@ Outcome reply_of(const Result<Reading>& reading, Value (*value_of)(const Reading
 // lines before it are written; a log that cannot be opened changes nothing else.
 class SymbolRateLog {
  public:
+  explicit SymbolRateLog(const Invocation& command)
+      : log_(command.log != nullptr ? *command.log : closed_), verbose_(command.verbose) {}
   ~SymbolRateLog() {
-    if (open_) debug_log_close();
+    if (open_) log_.close();  // written out before the result line
   }
+  SymbolRateLog(const SymbolRateLog&) = delete;
+  SymbolRateLog& operator=(const SymbolRateLog&) = delete;
   void step(const OffsetReading& r) {
     if (!open_) {
       open_ = true;
-      debug_log_open("a");
-      debug_log_banner("symbol_err begining!");  // "begining": the log's exact text
+      log_.open(DebugLog::Start::append, verbose_);
+      log_.banner("symbol_err begining!");  // "begining": the log's exact text
       return;
     }
     if (r.figure) {
       // "fs_oofset": the log's exact text
-      debug_log_printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
-                       r.offset.fraction);
-      debug_log_printf("fs_err_kHz=%f\n", r.offset.khz);
+      log_.printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
+                  r.offset.fraction);
+      log_.printf("fs_err_kHz=%f\n", r.offset.khz);
     } else if (r.has_reference) {
-      debug_log_printf("fc=%d\n", static_cast<int>(r.fc_khz));
+      log_.printf("fc=%d\n", static_cast<int>(r.fc_khz));
     }
   }
 
  private:
+  DebugLog closed_;  // without a run's log the lines go nowhere
+  DebugLog& log_;    // the run's, closed by the runner
+  bool verbose_;
   bool open_ = false;
 };
 
@@ -86,9 +93,9 @@ Outcome carrier_err(Transport& bus, const Invocation&) {
 
 // The log is written (and closed) before the outcome is returned. Without lock it is left alone
 // and the offset reads as the real 0.000000 (carrier_err prints the integer 0).
-Outcome symbol_err(Transport& bus, const Invocation&) {
-  Result<OffsetReading> r = [&bus] {
-    SymbolRateLog log;
+Outcome symbol_err(Transport& bus, const Invocation& command) {
+  Result<OffsetReading> r = [&bus, &command] {
+    SymbolRateLog log(command);
     return read_symbol_rate_offset(bus, [&log](const OffsetReading& step) { log.step(step); });
   }();
   if (!r) return r.error();

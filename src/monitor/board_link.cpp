@@ -5,14 +5,14 @@
 #include "bus/usb_transport.h"
 
 namespace demodctl::monitor {
-BoardLink::BoardLink(const BoardTarget& target) {
+BoardLink::BoardLink(const BoardTarget& target, const RunSettings& settings) {
   if (target.usb) {
     const std::string bus = target.bus;
     bridge_ = std::make_unique<UsbBridge>(
-        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); });
+        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); }, settings);
     transport_ = std::make_unique<UsbTransport>(target.device, *bridge_);
   } else {
-    client_ = std::make_unique<RegClient>();
+    client_ = std::make_unique<RegClient>(settings);
     transport_ = std::make_unique<SocketTransport>(target.device, *client_);
   }
 }

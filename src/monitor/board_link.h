@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "bus/reg_client.h"
+#include "bus/run_settings.h"
 #include "bus/transport.h"
 #include "bus/usb_bridge.h"
 #include "monitor/board_target.h"
@@ -14,7 +15,8 @@ namespace demodctl::monitor {
 
 class BoardLink {
  public:
-  explicit BoardLink(const BoardTarget& target);
+  // `settings`: the reply timeout, trace and verbosity of the run (bus/run_settings.h).
+  explicit BoardLink(const BoardTarget& target, const RunSettings& settings = {});
   ~BoardLink();
   BoardLink(const BoardLink&) = delete;
   BoardLink& operator=(const BoardLink&) = delete;

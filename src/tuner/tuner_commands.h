@@ -10,10 +10,8 @@ namespace demodctl {
 // driver, 1: RDA5815, other: none), frequency and bandwidth in MHz; the front end has made
 // command.tuner_device of the first two.
 //
-// Before the identity check, on the open connection: starts the debug log and sets the tuner's
-// channel speed (on the register server).
-void tuner_set_prepare(Transport& bus, const Invocation& command);
-// After it, with the chip present: the driver's start-up and setting.
+// On the open connection: the debug log's first lines, the tuner's channel speed (on the register
+// server), the identity check, and with the chip present the driver's start-up and setting.
 Outcome tuner_set(Transport& bus, const Invocation& command);
 
 }  // namespace demodctl

@@ -27,7 +27,8 @@ TunerRequest tuner_request(CommandArgs args) {
 }
 
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& request) {
+Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& request,
+                         DebugLog& log) {
   if (request.type == kTunerType0) {
     if (auto done = tuner0_init(tuner); !done) return done.error();
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
@@ -35,35 +36,36 @@ Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& re
   }
   if (request.type == kTunerRda5815) {
     if (auto done = rda5815_init(tuner); !done) return done.error();
-    debug_log_printf("rda5815_init ends\n");
+    log.printf("rda5815_init ends\n");
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
     if (auto done = rda5815_set(tuner, request.freq_mhz, request.bw_mhz); !done) {
       return done.error();
     }
-    debug_log_printf("rda5815_set ends\n");
+    log.printf("rda5815_set ends\n");
   }
   return {};  // any other type: no driver, the tuner path bit left alone
 }
 
 }  // namespace
 
-// "begining": the log's exact text. With no chip the log keeps its two lines and is closed at exit.
-void tuner_set_prepare(Transport& bus, const Invocation& command) {
-  debug_log_open("w+");  // a log that cannot be opened is skipped; the result does not depend on it
-  debug_log_banner("tuner_set begining!");
+// "begining": the log's exact text. With no chip the log keeps its first two lines; the runner
+// closes it when the run ends.
+Outcome tuner_set(Transport& bus, const Invocation& command) {
+  DebugLog closed;
+  DebugLog& log = command.log != nullptr ? *command.log : closed;
+  log.banner("tuner_set begining!");
   const TunerRequest request = tuner_request(command.args);
   bus.set_speed(command.tuner_device);  // the tuner's channel on the register server
-  debug_log_printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
-}
+  log.printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
 
-Outcome tuner_set(Transport& bus, const Invocation& command) {
+  if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
+  if (!chip_present(bus.identity())) return Reply{kMsgChipAbsent, 1};
   const TunerWiring wiring =
       bus.identity() == kDirectTunerId ? TunerWiring::direct : TunerWiring::behind_gate;
   TunerBus tuner(bus, command.tuner_device, wiring);
-  const Result<void> driven = drive_tuner(bus, tuner, tuner_request(command.args));
+  const Result<void> driven = drive_tuner(bus, tuner, request, log);
   if (!driven) return driven.error();  // the log keeps the lines written before
-  debug_log_banner("tuner_set ends!");
-  debug_log_close();
+  log.banner("tuner_set ends!");
   return Reply{kMsgOk, 0};
 }
 

@@ -201,7 +201,6 @@ TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
         expect_run(p, socket, {cmd}, ops, out);
       }
     }
-    debug_log_close();
     const std::string banner = std::string(28, '-') + "symbol_err begining!" + std::string(43, '-');
     const std::string cut = banner + "\nfc=27500\n";
     const std::string block = cut + "fs_oofset=61440,fs_offset_fc=-4096\nfs_err_kHz=-26.855469\n";
