@@ -7,12 +7,12 @@
 
 namespace demodctl {
 
-Outcome fft_print(Transport& bus, const Invocation& command) {
+Outcome fft_print(Transport& bus, bool verbose) {
   if (auto done = run_capture(bus, SampleFormat::nine_bit); !done) return done.error();
   CaptureBuffer capture{};
   if (auto done = fetch_capture(bus, capture); !done) return done.error();
   const SamplePairs pairs = decode_capture(capture, SampleFormat::nine_bit);
-  SampleFile file(command.verbose);
+  SampleFile file(verbose);
   if (!file.create()) return sample_file_fault("create");
   if (!file.write(pairs) || !file.commit()) return sample_file_fault("write");
   return Reply{kMsgOk, SamplePairList(pairs.begin(), pairs.end())};

@@ -39,10 +39,10 @@ Invocation parse_invocation(const Command& c, Via via, int argc, char** argv) {
   command.via = via;
   if (c.frame == Frame::none) return command;
   const int first_own = transport_positions(via) + 1;
-  command.args = CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own));
+  // The own arguments given: those before the command name and the flag.
+  command.args =
+      CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own - kNameAndFlag));
   command.demod_device = parse_demod_device(via, argv);
-  if (c.names_tuner)
-    command.tuner_device = parse_tuner_device(via, command.demod_device, command.args);
   return command;
 }
 
@@ -77,11 +77,6 @@ I2cDevice parse_demod_device(Via via, char** argv) {
     return I2cDevice{argv[1], to_int(argv[2]), to_int(argv[3]), to_int(argv[4]), to_int(argv[5])};
   }
   return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
-}
-
-I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own) {
-  return I2cDevice{demod.host, demod.port, via == Via::server ? to_int(own[0]) : 0, demod.speed,
-                   to_int(own[1])};
 }
 
 std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,

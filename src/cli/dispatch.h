@@ -25,7 +25,6 @@ int32_t compare_names(const char* a, const char* b);
 I2cDevice parse_demod_device(Via via, char** argv);
 // The tuner's record: the demodulator's server and speed, the channel from own argument 0 (the
 // bridge has one bus: channel 0, the argument is not read) and the address from own argument 1.
-I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own);
 
 // The transport the flag selects: the only place the choice is made.
 std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,

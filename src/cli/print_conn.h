@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bus/transport.h"
+#include "cli/invocation.h"
 #include "output/outcome.h"
 
 namespace demodctl {

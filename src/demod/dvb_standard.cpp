@@ -165,7 +165,7 @@ std::optional<double> roll_off(const ModeReport& m) {
   return std::nullopt;
 }
 
-Outcome dvb_standard(Transport& bus, const Invocation&) {
+Outcome dvb_standard(Transport& bus) {
   const Result<ModeReport> mode = read_mode(bus);
   if (!mode) return mode.error();
   return Reply{kMsgOk, mode_text(*mode)};

@@ -27,8 +27,7 @@ Outcome reply_of(const Result<Reading>& reading, Value (*value_of)(const Reading
 // lines before it are written; a log that cannot be opened changes nothing else.
 class SymbolRateLog {
  public:
-  explicit SymbolRateLog(const Invocation& command)
-      : log_(command.log != nullptr ? *command.log : closed_), verbose_(command.verbose) {}
+  SymbolRateLog(DebugLog& log, bool verbose) : log_(log), verbose_(verbose) {}
   ~SymbolRateLog() {
     if (open_) log_.close();  // written out before the result line
   }
@@ -52,8 +51,7 @@ class SymbolRateLog {
   }
 
  private:
-  DebugLog closed_;  // without a run's log the lines go nowhere
-  DebugLog& log_;    // the run's, closed by the runner
+  DebugLog& log_;  // the run's, closed by the runner
   bool verbose_;
   bool open_ = false;
 };
@@ -62,30 +60,30 @@ class SymbolRateLog {
 
 // Polled until the AGC ready flag. The identity is checked first (an absent chip has its row's
 // reply).
-Outcome sig_str(Transport& bus, const Invocation&) {
+Outcome sig_str(Transport& bus) {
   return reply_of(
       read_signal_strength(bus), +[](const StrengthReading& r) { return r.strength; });
 }
 
 // An estimate not yet valid reads as -10.0 (as does an absent chip). No lock test.
-Outcome cn_read(Transport& bus, const Invocation&) {
+Outcome cn_read(Transport& bus) {
   return reply_of(
       read_carrier_to_noise(bus), +[](const CnReading& r) { return static_cast<double>(r.cn_db); });
 }
 
-Outcome ber_calc(Transport& bus, const Invocation&) {
+Outcome ber_calc(Transport& bus) {
   return reply_of(
       read_bit_error_rate(bus),
       +[](const BerReading& r) { return r.figure ? r.rate : kBerNoLock; });
 }
 
-Outcome lock_time(Transport& bus, const Invocation&) {
+Outcome lock_time(Transport& bus) {
   return reply_of(
       read_lock_time(bus),
       +[](const LockTimeReading& r) { return r.figure ? r.lock_time_ms : kLockTimeNoLock; });
 }
 
-Outcome carrier_err(Transport& bus, const Invocation&) {
+Outcome carrier_err(Transport& bus) {
   return reply_of(
       read_carrier_offset(bus),
       +[](const OffsetReading& r) { return r.figure ? r.offset.whole_khz : kCarrierOffsetNoLock; });
@@ -93,10 +91,11 @@ Outcome carrier_err(Transport& bus, const Invocation&) {
 
 // The log is written (and closed) before the outcome is returned. Without lock it is left alone
 // and the offset reads as the real 0.000000 (carrier_err prints the integer 0).
-Outcome symbol_err(Transport& bus, const Invocation& command) {
-  Result<OffsetReading> r = [&bus, &command] {
-    SymbolRateLog log(command);
-    return read_symbol_rate_offset(bus, [&log](const OffsetReading& step) { log.step(step); });
+Outcome symbol_err(Transport& bus, DebugLog& log, bool verbose) {
+  Result<OffsetReading> r = [&bus, &log, verbose] {
+    SymbolRateLog working(log, verbose);
+    return read_symbol_rate_offset(bus,
+                                   [&working](const OffsetReading& step) { working.step(step); });
   }();
   if (!r) return r.error();
   if (r->figure) return Reply{kMsgOk, r->offset.whole_khz};

@@ -16,18 +16,8 @@ constexpr int32_t kTunerRda5815 = 1;
 // Identity bytes of a board whose tuner is wired to the bus directly: a board without the gate.
 constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
-// Own arguments 2..4: the tuner type, its frequency and bandwidth in MHz.
-struct TunerRequest {
-  int32_t type;
-  int32_t freq_mhz;
-  int32_t bw_mhz;
-};
-TunerRequest tuner_request(CommandArgs args) {
-  return {to_int(args[2]), to_int(args[3]), to_int(args[4])};
-}
-
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& request,
+Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TuneRequest& request,
                          DebugLog& log) {
   if (request.type == kTunerType0) {
     if (auto done = tuner0_init(tuner); !done) return done.error();
@@ -50,19 +40,16 @@ Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& re
 
 // "begining": the log's exact text. With no chip the log keeps its first two lines; the runner
 // closes it when the run ends.
-Outcome tuner_set(Transport& bus, const Invocation& command) {
-  DebugLog closed;
-  DebugLog& log = command.log != nullptr ? *command.log : closed;
+Outcome tuner_set(Transport& bus, const TuneRequest& request, DebugLog& log) {
   log.banner("tuner_set begining!");
-  const TunerRequest request = tuner_request(command.args);
-  bus.set_speed(command.tuner_device);  // the tuner's channel on the register server
+  bus.set_speed(request.tuner);  // the tuner's channel on the register server
   log.printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
 
   if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
   if (!chip_present(bus.identity())) return Reply{kMsgChipAbsent, 1};
   const TunerWiring wiring =
       bus.identity() == kDirectTunerId ? TunerWiring::direct : TunerWiring::behind_gate;
-  TunerBus tuner(bus, command.tuner_device, wiring);
+  TunerBus tuner(bus, request.tuner, wiring);
   const Result<void> driven = drive_tuner(bus, tuner, request, log);
   if (!driven) return driven.error();  // the log keeps the lines written before
   log.banner("tuner_set ends!");
