@@ -26,7 +26,7 @@
 #include "bus/delay.h"
 #include "capture/sample_file.h"
 #include "cli/dispatch.h"
-#include "output/debug_log.h"
+#include "debug_log/debug_log.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "capture/capture.h"
 #include "capture/capture_commands.h"
 #include "capture/sample_file.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 

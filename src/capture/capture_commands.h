@@ -4,7 +4,7 @@
 
 #include "bus/transport.h"
 #include "capture/capture.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

@@ -8,7 +8,7 @@
 #include "demod/demod_commands.h"
 #include "measure/formulas.h"
 #include "measure/measure_commands.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl {

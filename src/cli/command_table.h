@@ -8,7 +8,7 @@
 
 #include "bus/transport.h"
 #include "cli/invocation.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

@@ -7,8 +7,8 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
-#include "output/numbers.h"
-#include "output/result_line.h"
+#include "cli/numbers.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

@@ -8,8 +8,8 @@
 #include "bus/i2c_device.h"
 #include "bus/transport.h"
 #include "bus/transport_libraries.h"
+#include "cli/numbers.h"
 #include "cli/runner.h"
-#include "output/numbers.h"
 
 namespace demodctl {
 

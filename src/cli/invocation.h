@@ -6,7 +6,7 @@
 #include <span>
 
 #include "bus/i2c_device.h"
-#include "output/debug_log.h"
+#include "debug_log/debug_log.h"
 
 namespace demodctl {
 

@@ -3,7 +3,7 @@
 
 #include "bus/transport.h"
 #include "cli/invocation.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

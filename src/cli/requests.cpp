@@ -1,6 +1,6 @@
 #include "cli/requests.h"
 
-#include "output/numbers.h"
+#include "cli/numbers.h"
 
 namespace demodctl {
 namespace {

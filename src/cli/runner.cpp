@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "debug_log/debug_log.h"
 #include "demod/register_map.h"
-#include "output/debug_log.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

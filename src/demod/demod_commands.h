@@ -4,7 +4,7 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

@@ -8,7 +8,7 @@
 #include "demod/field_access.h"
 #include "demod/mode_report.h"
 #include "demod/mode_tables.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

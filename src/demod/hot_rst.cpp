@@ -2,7 +2,7 @@
 #include "bus/reg_rows.h"
 #include "demod/demod_commands.h"
 #include "demod/register_map.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

@@ -1,7 +1,7 @@
 // Link status probes: chip identity and the six lock-status flags.
 #include "demod/demod_commands.h"
 #include "demod/field_access.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

@@ -2,9 +2,9 @@
 // command. A refused transfer (or a flag that never came) is the outcome.
 #include "measure/measure_commands.h"
 
+#include "debug_log/debug_log.h"
 #include "measure/measurements.h"
-#include "output/debug_log.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {

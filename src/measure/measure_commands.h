@@ -4,8 +4,8 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/debug_log.h"
-#include "output/outcome.h"
+#include "debug_log/debug_log.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

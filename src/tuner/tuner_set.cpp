@@ -1,9 +1,9 @@
 // tuner_set: identity check, then the chosen tuner driver's start-up and setting, with the
 // demodulator's tuner path bit (reg::tuner_path) set between the two; progress goes to the debug
 // log.
+#include "debug_log/debug_log.h"
 #include "demod/field_access.h"
-#include "output/debug_log.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 #include "tuner/rda5815.h"
 #include "tuner/tuner0.h"
 #include "tuner/tuner_commands.h"

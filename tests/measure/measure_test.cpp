@@ -8,9 +8,9 @@
 #include <tuple>
 
 #include "bus/socket_transport.h"
+#include "debug_log/debug_log.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
-#include "output/debug_log.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"

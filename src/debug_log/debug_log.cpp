@@ -1,4 +1,4 @@
-#include "output/debug_log.h"
+#include "debug_log/debug_log.h"
 
 #include <unistd.h>
 
