@@ -16,9 +16,9 @@ Outcome absent_reply(const AbsentReply& absent) {
 
 // Open, the debug log, identity check, handler: the outcome to print.
 Outcome framed_outcome(const Command& c, Transport& bus, Invocation& command, DebugLog& log) {
+  command.log = &log;
   if (c.frame == Frame::none) return c.handler(bus, command);
   if (auto done = bus.open_connection(); !done) return done.error();
-  command.log = &log;
   // A log that cannot be opened is skipped.
   if (c.keeps_debug_log) log.open(DebugLog::Start::fresh, command.verbose);
   if (c.frame == Frame::identity) {
@@ -39,8 +39,9 @@ void print_result_line(const Outcome& outcome) {
 Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
                     const Printer& print) {
   Invocation run = command;
-  DebugLog log;  // closed when the run ends, whatever became of it
+  DebugLog log;
   Outcome outcome = framed_outcome(c, bus, run, log);
+  log.close();  // written out before the result line, whatever became of the run
   print(outcome);
   if (c.frame != Frame::none && !failed(outcome)) bus.close_connection();
   return outcome;
