@@ -26,7 +26,6 @@
 #include "bus/delay.h"
 #include "capture/sample_file.h"
 #include "cli/dispatch.h"
-#include "output/debug_log.h"
 
 namespace {
 
@@ -219,7 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (::chdir(g_work_dir.c_str()) != 0) std::abort();
   demodctl::finish_output(demodctl::dispatch(static_cast<int>(args.size()), argv.data(), board));
-  demodctl::debug_log_close();
   if (::fchdir(g_start_dir) != 0) std::abort();
   check_work_dir();
   return 0;

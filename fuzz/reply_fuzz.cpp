@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +38,7 @@ using wire::Status;
 
 constexpr int kMaxCalls = 8;
 constexpr int kPeerWaitMs = 5000;  // bound on each wait of the server thread
-constexpr const char* kNetTimeoutMs = "2000";
+constexpr std::chrono::milliseconds kNetTimeout{2000};
 constexpr int kDemod = 0xD0;
 constexpr int kChannel = 0;
 constexpr int kPeriodTotal = 16;
@@ -173,7 +174,6 @@ bool check(const Call& c, uint16_t seq, std::span<const uint8_t>& stream) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  ::setenv("DEMODCTL_NET_TIMEOUT_MS", kNetTimeoutMs, 1);
   listener();
   return 0;
 }
@@ -185,7 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> stream = input.ConsumeRemainingBytes<uint8_t>();
 
   std::thread server(serve, std::span<const uint8_t>(stream));
-  demodctl::RegClient client;
+  demodctl::RunSettings settings;
+  settings.reply_timeout = kNetTimeout;
+  demodctl::RegClient client(settings);
   std::vector<Call> calls;
   calls.push_back({Opcode::kHello, wire::kHelloReplyBodySize, 0, {}});
   calls.back().rc = client.init_sock("127.0.0.1", listener_port());

@@ -19,6 +19,7 @@ constexpr int kBridgeIndex = 0;
 // server can be told from any other refusal.
 class StatusKeepingClient : public RegisterServerCalls {
  public:
+  explicit StatusKeepingClient(const RunSettings& settings) : client_(settings) {}
   int init_sock(const char* host, int port) override { return client_.init_sock(host, port); }
   int set_i2c_speed(int channel, int speed) override {
     return client_.set_i2c_speed(channel, speed);
@@ -59,14 +60,15 @@ struct BoardConnection::Parts {
   std::unique_ptr<Transport> transport;
 };
 
-BoardConnection::BoardConnection(const BoardTarget& target) : parts_(std::make_unique<Parts>()) {
+BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& settings)
+    : parts_(std::make_unique<Parts>()) {
   if (target.usb) {
     const std::string bus = target.bus;
     parts_->bridge = std::make_unique<UsbBridge>(
-        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); });
+        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); }, settings);
     parts_->transport = std::make_unique<UsbTransport>(target.device, *parts_->bridge);
   } else {
-    parts_->client = std::make_unique<StatusKeepingClient>();
+    parts_->client = std::make_unique<StatusKeepingClient>(settings);
     parts_->transport = std::make_unique<SocketTransport>(target.device, *parts_->client);
   }
 }

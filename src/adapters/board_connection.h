@@ -6,13 +6,15 @@
 #include <memory>
 
 #include "adapters/board_name.h"
+#include "bus/run_settings.h"
 #include "bus/transport.h"
 
 namespace demodctl {
 
 class BoardConnection {
  public:
-  explicit BoardConnection(const BoardTarget& target);
+  // `settings`: the reply timeout, trace and verbosity of the run (bus/run_settings.h).
+  explicit BoardConnection(const BoardTarget& target, const RunSettings& settings = {});
   ~BoardConnection();
   BoardConnection(const BoardConnection&) = delete;
   BoardConnection& operator=(const BoardConnection&) = delete;

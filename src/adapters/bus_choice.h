@@ -14,12 +14,12 @@
 #include <optional>
 #include <string>
 
+#include "bus/run_settings.h"  // kBusEnvVar, the variable the choice is read from
 #include "i2c/i2c_bus.h"
 #include "result/result.h"
 
 namespace demodctl {
 
-inline constexpr const char* kBusEnvVar = "DEMODCTL_I2C_BUS";
 inline constexpr const char* kSysfsRoot = "/sys";  // where the kernel lists the adapters
 
 struct BusChoice {

@@ -1,20 +1,19 @@
 #include "adapters/real_transport_libraries.h"
 
-#include <cstdlib>
-
 #include "adapters/bus_choice.h"
 
 namespace demodctl {
 
 RegisterServerCalls& RealTransportLibraries::register_server() {
-  if (!client_) client_ = std::make_unique<RegClient>();
+  if (!client_) client_ = std::make_unique<RegClient>(settings_);
   return *client_;
 }
 
 UsbioBackend& RealTransportLibraries::usbio() {
   if (!bridge_) {
+    const std::string bus = settings_.bridge_bus;
     bridge_ = std::make_unique<UsbBridge>(
-        [] { return open_chosen_bus(parse_bus_choice(std::getenv(kBusEnvVar)), kSysfsRoot); });
+        [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); }, settings_);
   }
   return *bridge_;
 }

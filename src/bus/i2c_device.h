@@ -1,10 +1,8 @@
-// Device records, and the command line as the front end parses it once for a run.
+// Device records and the transport a run goes through.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "output/numbers.h"
 
 namespace demodctl {
 
@@ -25,13 +23,5 @@ struct I2cDevice {
 // the USB bridge, any other value the register server.
 enum class Via : uint8_t { bridge, server };
 constexpr Via via_of(int32_t flag) { return flag != 0 ? Via::server : Via::bridge; }
-
-// One run's command line, parsed once by the front end and handed to the command.
-struct Invocation {
-  Via via = Via::bridge;
-  I2cDevice demod_device;  // from the transport's positions
-  I2cDevice tuner_device;  // tuner_set only: from its first two own arguments
-  CommandArgs args;        // the command's own arguments
-};
 
 }  // namespace demodctl

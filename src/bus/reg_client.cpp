@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus/verbose.h"
@@ -23,7 +24,6 @@ namespace {
 using wire::Opcode;
 using wire::Status;
 
-constexpr long kMaxNetTimeoutMs = 10L * 60 * 1000;  // ten minutes
 // READ_PERIOD may take one bus transaction per item: allow this much more per read.
 constexpr std::chrono::milliseconds kPeriodAllowancePerRead{1};
 constexpr int kMaxPort = 65535;
@@ -76,15 +76,7 @@ bool make_target(int channel, int address, int reg, int reg_len, wire::RegTarget
 
 }  // namespace
 
-std::chrono::milliseconds net_timeout_from_env() {
-  const char* text = std::getenv("DEMODCTL_NET_TIMEOUT_MS");
-  if (text == nullptr || *text == '\0') return kDefaultNetTimeout;
-  char* end = nullptr;
-  errno = 0;
-  const long ms = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || ms <= 0 || ms > kMaxNetTimeoutMs) return kDefaultNetTimeout;
-  return std::chrono::milliseconds(ms);
-}
+RegClient::RegClient(RunSettings settings) : settings_(std::move(settings)) {}
 
 RegClient::~RegClient() { abandon(); }
 
@@ -105,11 +97,11 @@ int RegClient::init_sock(const char* host, int port) {
   host_ = host != nullptr ? host : "";
   port_ = port;
   if (!trace_) {
-    if (const char* path = trace_path_from_env(); path != nullptr) {
+    if (!settings_.trace_path.empty()) {
       std::string error;
-      trace_ = TraceLog::create(path, &error, TraceSource::socket);
+      trace_ = TraceLog::create(settings_.trace_path, &error, TraceSource::socket);
       if (!trace_) {
-        say_why(error);  // no connection without the trace that was asked for
+        say_why(settings_.verbose, error);  // no connection without the trace that was asked for
         return kClientTransportError;
       }
     }
@@ -118,13 +110,14 @@ int RegClient::init_sock(const char* host, int port) {
     say_connect_failure("not a port number");
     return kClientTransportError;
   }
-  const auto timeout = net_timeout_from_env();
+  const auto timeout = settings_.reply_timeout;
   if (connect_to(host, port, timeout) != 0) return kClientTransportError;
   return hello(timeout);
 }
 
 void RegClient::say_connect_failure(const std::string& reason) const {
-  say_why("register server " + host_ + " port " + std::to_string(port_) + ": connect: " + reason);
+  say_why(settings_.verbose,
+          "register server " + host_ + " port " + std::to_string(port_) + ": connect: " + reason);
 }
 
 int RegClient::connect_to(const char* host, int port, std::chrono::milliseconds timeout) {
@@ -301,8 +294,8 @@ int RegClient::finish(const wire::Request& q, std::span<const uint8_t> read, int
   }
   // A call on a connection already lost adds nothing: its cause was said when it was lost.
   if (rc != 0 && outcome_ != kNotConnected) {
-    say_why("register server " + host_ + " port " + std::to_string(port_) + ": " + describe(q) +
-            ": " + cause());
+    say_why(settings_.verbose, "register server " + host_ + " port " + std::to_string(port_) +
+                                   ": " + describe(q) + ": " + cause());
   }
   return rc;
 }
@@ -342,7 +335,7 @@ int RegClient::set_i2c_speed(int channel, int speed) {
   q.op = Opcode::kSetSpeed;
   q.channel = channel;
   q.speed = speed;
-  return finish(q, {}, transact(q, {}, net_timeout_from_env()));
+  return finish(q, {}, transact(q, {}, settings_.reply_timeout));
 }
 
 int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -356,7 +349,7 @@ int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, ui
   if (count > wire::kMaxReadCount) return not_sent(q, status_result(Status::kTooLarge));
   q.count = static_cast<uint16_t>(count);
   std::vector<uint8_t> data(q.count);
-  const int rc = transact(q, data, net_timeout_from_env());
+  const int rc = transact(q, data, settings_.reply_timeout);
   if (rc == 0) std::copy(data.begin(), data.end(), buf);
   return finish(q, data, rc);
 }
@@ -373,7 +366,7 @@ int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, c
   if (count > wire::kMaxWriteCount) return not_sent(q, status_result(Status::kTooLarge));
   q.count = static_cast<uint16_t>(count);
   if (count > 0) q.data.assign(data, data + count);
-  return finish(q, {}, transact(q, {}, net_timeout_from_env()));
+  return finish(q, {}, transact(q, {}, settings_.reply_timeout));
 }
 
 int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
@@ -391,7 +384,7 @@ int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, u
   q.total = static_cast<uint32_t>(total);
   q.burst = static_cast<uint16_t>(burst);
   const long reads = item_len > 0 ? total / item_len : 0;
-  const auto timeout = net_timeout_from_env() + kPeriodAllowancePerRead * reads;
+  const auto timeout = settings_.reply_timeout + kPeriodAllowancePerRead * reads;
   std::vector<uint8_t> data(q.total);
   const int rc = transact(q, data, timeout);
   if (rc == 0) std::copy(data.begin(), data.end(), buf);

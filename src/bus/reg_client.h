@@ -1,16 +1,16 @@
 // The TCP client of regserver (docs/protocol.md): the register-server calls of
 // register_server_calls.h.
 //
-// Every call sends one request and waits for its reply within a timeout (3000 ms, or
-// DEMODCTL_NET_TIMEOUT_MS). Results: 0 on success; -1 when there is no connection or the
-// transport failed (timeout, closed, malformed reply; the connection is then abandoned so no
-// late reply can be taken for a later request); otherwise the server's nonzero status code
-// (wire::Status), the connection staying usable. Never writes to standard output. Under
-// DEMODCTL_VERBOSE every failure is named on standard error where it happens (bus/verbose.h): the
-// connection that could not be made and why, the request with its channel, address and register
-// and the status the server answered, or the timeout it ran into; a call made after the connection
-// was lost adds nothing. With DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE) each register and speed call
-// is one trace line (bus/trace_log.h); a trace that cannot be opened fails init_sock.
+// Every call sends one request and waits for its reply within the run's reply timeout. Results: 0
+// on success; -1 when there is no connection or the transport failed (timeout, closed, malformed
+// reply; the connection is then abandoned so no late reply can be taken for a later request);
+// otherwise the server's nonzero status code (wire::Status), the connection staying usable. Never
+// writes to standard output. With the run's verbose setting every failure is named on standard
+// error where it happens (bus/verbose.h): the connection that could not be made and why, the
+// request with its channel, address and register and the status the server answered, or the timeout
+// it ran into; a call made after the connection was lost adds nothing. With a trace path each
+// register and speed call is one trace line (bus/trace_log.h); a trace that cannot be opened fails
+// init_sock.
 #pragma once
 
 #include <chrono>
@@ -21,20 +21,19 @@
 #include <string_view>
 
 #include "bus/register_server_calls.h"
+#include "bus/run_settings.h"
 #include "i2c/trace_log.h"
 #include "protocol/wire.h"
 
 namespace demodctl {
 
 constexpr int kClientTransportError = -1;
-constexpr std::chrono::milliseconds kDefaultNetTimeout{3000};
-
-// The reply timeout: DEMODCTL_NET_TIMEOUT_MS when it holds a positive number, else the default.
-std::chrono::milliseconds net_timeout_from_env();
 
 class RegClient : public RegisterServerCalls {
  public:
-  RegClient() = default;
+  // The run's reply timeout, trace and verbosity (bus/run_settings.h); the defaults: 3000 ms, no
+  // trace, silent.
+  explicit RegClient(RunSettings settings = {});
   ~RegClient() override;
   RegClient(const RegClient&) = delete;
   RegClient& operator=(const RegClient&) = delete;
@@ -87,6 +86,7 @@ class RegClient : public RegisterServerCalls {
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
   Result<void> last_;                    // the last register call's fault, with its cause
+  RunSettings settings_;
 };
 
 }  // namespace demodctl

@@ -20,23 +20,26 @@ constexpr int kCallFailed = 0;
 constexpr int kCallDone = 1;
 
 // "USB bridge: read 0xD2 register 0x2C: no acknowledge": which message the bus did not carry.
-void report_transfer_failure(uint8_t address_byte, std::span<const uint8_t> tx, bool reads,
-                             const Result<void>& result) {
-  if (!verbose_enabled()) return;
+void report_transfer_failure(bool verbose, uint8_t address_byte, std::span<const uint8_t> tx,
+                             bool reads, const Result<void>& result) {
+  if (!verbose) return;
   std::string why =
       std::string("USB bridge: ") + (reads ? "read " : "write ") + hex_text(address_byte);
   if (!tx.empty()) why += " register " + hex_text(tx[0]);
   why += result.error().kind == FaultKind::nack
              ? ": no acknowledge (NACK)"
              : ": transfer failed (the adapter could not carry it)";
-  say_why(why);
+  say_why(verbose, why);
 }
 
 }  // namespace
 
-void report_open_failure(const std::string& reason) { say_why("USB bridge: " + reason); }
+void report_open_failure(bool verbose, const std::string& reason) {
+  say_why(verbose, "USB bridge: " + reason);
+}
 
-UsbBridge::UsbBridge(BusOpener opener) : opener_(std::move(opener)) {}
+UsbBridge::UsbBridge(BusOpener opener, RunSettings settings)
+    : opener_(std::move(opener)), settings_(std::move(settings)) {}
 
 UsbBridge::~UsbBridge() = default;
 
@@ -46,14 +49,14 @@ int UsbBridge::open_device(int index) {
 
   Result<std::unique_ptr<I2cBus>> bus = opener_ ? opener_() : Fault{FaultKind::open_error, ""};
   if (!bus || *bus == nullptr) {
-    report_open_failure(bus ? "" : bus.error().cause);
+    report_open_failure(settings_.verbose, bus ? "" : bus.error().cause);
     return kOpenFailed;
   }
   std::string error;
-  if (const char* trace_path = trace_path_from_env(); trace_path != nullptr) {
-    trace_ = TraceLog::create(trace_path, &error, TraceSource::usb);
+  if (!settings_.trace_path.empty()) {
+    trace_ = TraceLog::create(settings_.trace_path, &error, TraceSource::usb);
     if (!trace_) {
-      report_open_failure(error);
+      report_open_failure(settings_.verbose, error);
       return kOpenFailed;
     }
   }
@@ -91,7 +94,7 @@ int UsbBridge::stream_i2c(int index, int write_len, const uint8_t* write_buf, in
   const std::span<uint8_t> rx(read_buf, static_cast<size_t>(read_len));
   last_result_ = bus_->transfer(addr7, tx, rx);
   if (last_result_) return kCallDone;
-  report_transfer_failure(write_buf[0], tx, read_len > 0, last_result_);
+  report_transfer_failure(settings_.verbose, write_buf[0], tx, read_len > 0, last_result_);
   // Whatever a failed transfer left in the buffer, the caller sees zeros.
   std::fill(rx.begin(), rx.end(), uint8_t{0});
   return kCallFailed;

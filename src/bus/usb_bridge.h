@@ -1,8 +1,7 @@
 // The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
 // board, whichever the program hands it (see adapters/bus_choice.h), optionally traced to the
-// file named by DEMODCTL_TRACE (or DEMODCTL_I2C_TRACE), one line per I2C message. Under
-// DEMODCTL_VERBOSE a message the bus did not carry is named on standard error (bus/verbose.h).
-// Only device index 0 exists.
+// run's trace file, one line per I2C message. With the run's verbose setting a message the bus did
+// not carry is named on standard error (bus/verbose.h). Only device index 0 exists.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "bus/run_settings.h"
 #include "bus/usbio_api.h"
 #include "i2c/i2c_bus.h"
 #include "i2c/trace_log.h"
 
 namespace demodctl {
-
-// The bridge's older trace variable, still read (see trace_path_from_env).
-inline constexpr const char* kTraceEnvVar = kI2cTraceEnvVar;
 
 // Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
 using BusOpener = std::function<Result<std::unique_ptr<I2cBus>>()>;
@@ -27,20 +24,21 @@ inline const Fault kNotCalled{FaultKind::bus_failure, "USB bridge: closed, or a 
 
 class UsbBridge : public UsbioBackend {
  public:
-  explicit UsbBridge(BusOpener opener);
+  // The run's trace and verbosity come from `settings` (bus/run_settings.h).
+  explicit UsbBridge(BusOpener opener, RunSettings settings = {});
   ~UsbBridge() override;
   UsbBridge(const UsbBridge&) = delete;
   UsbBridge& operator=(const UsbBridge&) = delete;
 
-  // Index 0 only. -1 when the bus cannot be opened (the reason goes to standard error under
-  // DEMODCTL_VERBOSE), 0 on success. When already open the first bus is kept.
+  // Index 0 only. -1 when the bus cannot be opened (the reason goes to standard error when
+  // verbose), 0 on success. When already open the first bus is kept.
   int open_device(int index) override;
   // Stores the stream mode (the SPEED argument). i2c-dev cannot change the bus clock from user
   // space, so the value is only kept and traced.
   int set_stream(int index, int mode) override;
   // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written, then read_len
   // bytes are read with a repeated start. The receive buffer is zeroed first, so a failed
-  // transfer reads as zeros (and is named under DEMODCTL_VERBOSE: the address, the register and
+  // transfer reads as zeros (and is named when verbose: the address, the register and
   // whether it was a NACK; an identity read that is not acknowledged is named as well, though the
   // caller takes it for an absent chip). Nonzero when the transfer was done; last_result() then
   // tells a NACK from a failure (a call refused before the bus, on a bad argument or a closed
@@ -59,6 +57,7 @@ class UsbBridge : public UsbioBackend {
   BusOpener opener_;
   // Destroyed in reverse order: the tracing decorator before what it refers to.
   std::unique_ptr<I2cBus> device_;
+  RunSettings settings_;
   std::unique_ptr<TraceLog> trace_;
   std::unique_ptr<TracingBus> traced_;
   I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
@@ -66,8 +65,8 @@ class UsbBridge : public UsbioBackend {
   Result<void> last_result_ = kNotCalled;
 };
 
-// Says on standard error why the bridge could not be opened, when DEMODCTL_VERBOSE is set; the
+// Says on standard error why the bridge could not be opened, when `verbose`; the
 // tool's own output stays the result line alone.
-void report_open_failure(const std::string& reason);
+void report_open_failure(bool verbose, const std::string& reason);
 
 }  // namespace demodctl

@@ -3,7 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <string>
 
 namespace demodctl {
 namespace {
@@ -17,16 +17,8 @@ constexpr unsigned char kDelete = 0x7F;
 
 }  // namespace
 
-bool verbose_enabled() {
-  static const bool enabled = [] {
-    const char* value = std::getenv("DEMODCTL_VERBOSE");
-    return value != nullptr && *value != '\0';
-  }();
-  return enabled;
-}
-
-void say_why(const std::string& why) {
-  if (!verbose_enabled()) return;
+void say_why(bool verbose, const std::string& why) {
+  if (!verbose) return;
   std::string line = "demodctl: ";
   for (const char c : why) {
     const auto byte = static_cast<unsigned char>(c);

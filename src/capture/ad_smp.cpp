@@ -3,15 +3,14 @@
 #include "capture/capture.h"
 #include "capture/capture_commands.h"
 #include "capture/sample_file.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 
-Outcome ad_smp(Transport& bus, const Invocation& command) {
-  const SampleFormat format =
-      to_int(command.args[0]) == 1 ? SampleFormat::eight_bit : SampleFormat::nine_bit;
+Outcome ad_smp(Transport& bus, const CaptureRequest& request) {
+  const SampleFormat format = request.format;
   if (auto done = run_capture(bus, format); !done) return done.error();
-  SampleFile file;
+  SampleFile file(request.verbose);
   if (!file.create()) return sample_file_fault("create");
   CaptureBuffer capture{};
   if (auto done = fetch_capture(bus, capture); !done) return done.error();

@@ -13,8 +13,6 @@ namespace demodctl {
 namespace {
 
 constexpr int kPollMs = 5;
-constexpr uint8_t kEightBitFormat = 0x7C;  // reg::capture_format values
-constexpr uint8_t kNineBitFormat = 0x30;
 constexpr uint8_t kControl = reg::capture_start.reg;  // start and completion share 0xEA
 
 // The capture window and its 16-entry table. These registers are written only here, so the rows
@@ -39,7 +37,8 @@ constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};  // capture unit stop, 2 byte
 }  // namespace
 
 Result<void> run_capture(Transport& bus, SampleFormat format) {
-  const uint8_t format_value = format == SampleFormat::eight_bit ? kEightBitFormat : kNineBitFormat;
+  const uint8_t format_value =
+      format == SampleFormat::eight_bit ? reg::kCaptureEightBit : reg::kCaptureNineBit;
   const RegRow format_row[] = {{reg::capture_format.reg, {format_value}}};
   for (const std::span<const RegRow> rows :
        {std::span<const RegRow>(kWindow), {format_row}, {kTable}}) {

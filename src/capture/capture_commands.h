@@ -3,12 +3,20 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "capture/capture.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 
-// Own argument 0: capture_mode (1: 8-bit samples, anything else: 9-bit).
-Outcome ad_smp(Transport& bus, const Invocation& command);
-Outcome fft_print(Transport& bus, const Invocation& command);
+// What ad_smp is asked for: the sample format (its capture_mode argument, parsed by the front
+// end), and whether a sample file that fails says why on standard error.
+struct CaptureRequest {
+  SampleFormat format = SampleFormat::nine_bit;
+  bool verbose = false;
+};
+
+Outcome ad_smp(Transport& bus, const CaptureRequest& request);
+// Always the 9-bit format; `verbose` as in CaptureRequest.
+Outcome fft_print(Transport& bus, bool verbose);
 
 }  // namespace demodctl

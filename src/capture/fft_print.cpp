@@ -3,16 +3,16 @@
 #include "capture/capture.h"
 #include "capture/capture_commands.h"
 #include "capture/sample_file.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 
-Outcome fft_print(Transport& bus, const Invocation&) {
+Outcome fft_print(Transport& bus, bool verbose) {
   if (auto done = run_capture(bus, SampleFormat::nine_bit); !done) return done.error();
   CaptureBuffer capture{};
   if (auto done = fetch_capture(bus, capture); !done) return done.error();
   const SamplePairs pairs = decode_capture(capture, SampleFormat::nine_bit);
-  SampleFile file;
+  SampleFile file(verbose);
   if (!file.create()) return sample_file_fault("create");
   if (!file.write(pairs) || !file.commit()) return sample_file_fault("write");
   return Reply{kMsgOk, SamplePairList(pairs.begin(), pairs.end())};

@@ -19,8 +19,8 @@ bool SampleFile::fail() {
   const int err = errno;  // of the call that just failed, before anything else can change it
   if (!failed_) {
     failed_ = true;
-    say_why(std::string("sample file ") + kSampleFileName + ": " +
-            (err != 0 ? std::strerror(err) : "write failed"));
+    say_why(verbose_, std::string("sample file ") + kSampleFileName + ": " +
+                          (err != 0 ? std::strerror(err) : "write failed"));
   }
   return false;
 }

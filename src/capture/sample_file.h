@@ -4,7 +4,7 @@
 // It is written under a temporary name in the same directory (files/temp_file.h) and renamed over
 // `qv_ad_smp` only when complete, every write, flush and close checked: an earlier capture is
 // never lost to a run that fails, and no temporary file is left behind, also when a signal ends
-// the run. With DEMODCTL_VERBOSE the first failure names its cause on standard error
+// the run. With the run's verbose setting the first failure names its cause on standard error
 // ("demodctl: sample file qv_ad_smp: File too large").
 #pragma once
 
@@ -20,7 +20,8 @@ inline constexpr const char* kSampleFileName = "qv_ad_smp";
 
 class SampleFile {
  public:
-  SampleFile() = default;
+  // `verbose`: a failure says why on standard error (the run's setting).
+  explicit SampleFile(bool verbose) : verbose_(verbose) {}
   ~SampleFile();  // the temporary file is removed unless it was committed
   SampleFile(const SampleFile&) = delete;
   SampleFile& operator=(const SampleFile&) = delete;
@@ -35,6 +36,7 @@ class SampleFile {
  private:
   // Marks the file failed and, the first time, says why (errno of the call that failed); false.
   bool fail();
+  bool verbose_ = false;
   TempFile temp_{kSampleFileName};
   std::FILE* file_ = nullptr;
   bool failed_ = false;

@@ -4,10 +4,11 @@
 
 #include "capture/capture_commands.h"
 #include "cli/print_conn.h"
+#include "cli/requests.h"
 #include "demod/demod_commands.h"
 #include "measure/formulas.h"
 #include "measure/measure_commands.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 #include "tuner/tuner_commands.h"
 
 namespace demodctl {
@@ -17,34 +18,50 @@ constexpr Frame kNone = Frame::none;
 constexpr Frame kIdentity = Frame::identity;
 constexpr AbsentReply kChipAbsent = {kMsgChipAbsent, 1};
 
+// A command that takes nothing but the open connection.
+template <Outcome (*Command)(Transport&)>
+Outcome plain(Transport& bus, const Invocation&) {
+  return Command(bus);
+}
+
+Outcome ad_smp_row(Transport& bus, const Invocation& c) { return ad_smp(bus, capture_request(c)); }
+Outcome fft_print_row(Transport& bus, const Invocation& c) { return fft_print(bus, c.verbose); }
+Outcome symbol_err_row(Transport& bus, const Invocation& c) {
+  return symbol_err(bus, *c.log, c.verbose);
+}
+Outcome tuner_set_row(Transport& bus, const Invocation& c) {
+  return tuner_set(bus, tune_request(c), *c.log);
+}
+
 // Compared in this order; the unknown-name status comes from the last row.
 constexpr Command kCommands[] = {
     {"print_conn", print_conn, kNone},
-    {"on_line", on_line, kIdentity, {kMsgOkComma, 0}},
-    {"agc_ok", agc_ok},
-    {"cbs_ok", cbs_ok},
-    {"tr_ok", tr_ok},
-    {"sync_ok", sync_ok},
-    {"cr_ok", cr_ok},
-    {"fec_ok", fec_ok},
-    {"chip_init", chip_init, kIdentity, kChipAbsent},
-    {"hot_rst", hot_rst, kIdentity, kChipAbsent},
-    {"dvb_standard", dvb_standard},
-    // capture_mode; left out, the name there reads as 0
-    {"ad_smp", ad_smp, kIdentity, kChipAbsent, 1, 1},
-    {"sig_str", sig_str, kIdentity, {kMsgOk, 0}},  // an absent chip has strength 0
-    {"cn_read", cn_read, kIdentity, {kMsgOk, static_cast<double>(kNoCnEstimate)}},  // -10.000000
-    {"ber_calc", ber_calc},
-    {"lock_time", lock_time},
-    {"carrier_err", carrier_err},
-    {"symbol_err", symbol_err},
-    {"fft_print", fft_print},
-    // tuner channel (socket), address, type, freq, bw
-    {"tuner_set", tuner_set, kIdentity, kChipAbsent, 5, 0, true, tuner_set_prepare},
+    {"on_line", plain<on_line>, kIdentity, {kMsgOkComma, 0}},
+    {"agc_ok", plain<agc_ok>},
+    {"cbs_ok", plain<cbs_ok>},
+    {"tr_ok", plain<tr_ok>},
+    {"sync_ok", plain<sync_ok>},
+    {"cr_ok", plain<cr_ok>},
+    {"fec_ok", plain<fec_ok>},
+    {"chip_init", plain<chip_init>, kIdentity, kChipAbsent},
+    {"hot_rst", plain<hot_rst>, kIdentity, kChipAbsent},
+    {"dvb_standard", plain<dvb_standard>},
+    // capture_mode, which may be left out
+    {"ad_smp", ad_smp_row, kIdentity, kChipAbsent, 1, 1},
+    {"sig_str", plain<sig_str>, kIdentity, {kMsgOk, 0}},  // an absent chip has strength 0
+    {"cn_read", plain<cn_read>, kIdentity, {kMsgOk, static_cast<double>(kNoCnEstimate)}},  // -10.0
+    {"ber_calc", plain<ber_calc>},
+    {"lock_time", plain<lock_time>},
+    {"carrier_err", plain<carrier_err>},
+    {"symbol_err", symbol_err_row},
+    {"fft_print", fft_print_row},
+    // tuner channel (socket), address, type, freq, bw; its own identity check, after the lines
+    // the debug log keeps even when no chip answers
+    {"tuner_set", tuner_set_row, Frame::connection, {}, 5, 0, true},
 };
 
 static_assert(std::ranges::all_of(kCommands, [](const Command& c) {
-  return c.optional_own >= 0 && c.optional_own <= c.own_args && c.optional_own <= kNameAndFlag &&
+  return c.optional_own >= 0 && c.optional_own <= c.own_args &&
          (c.frame == Frame::identity) == (c.absent.message != nullptr);
 }));
 

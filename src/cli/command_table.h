@@ -7,14 +7,14 @@
 #include <variant>
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "cli/invocation.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 
-// Every handler: the run's transport (open, unless the frame is none) and the command line.
+// Every row's handler: the run's transport (open, unless the frame is none) and the command line,
+// which the row turns into its command's request.
 using Handler = Outcome (*)(Transport& bus, const Invocation& command);
-// A step of a command between the open and the identity check.
-using Prepare = void (*)(Transport& bus, const Invocation& command);
 
 // The command name and the transport flag, the last two arguments of every command line.
 inline constexpr int kNameAndFlag = 2;
@@ -36,13 +36,10 @@ struct Command {
   Handler handler;  // nullptr: not available in this build
   Frame frame = Frame::connection;
   AbsentReply absent{};  // Frame::identity
-  int own_args = 0;      // positions read after the transport positions
-  // Of those, how many at the end may be left out: their positions then hold the command name
-  // (and the flag), read like any other text. At most kNameAndFlag, so every position read
-  // stays on the command line.
+  int own_args = 0;      // positions its request reads after the transport positions
+  // Of those, how many at the end may be left out: the request then has their defaults.
   int optional_own = 0;
-  bool names_tuner = false;   // own args 0 and 1 are the tuner's channel and address
-  Prepare prepare = nullptr;  // after the open, before the identity check
+  bool keeps_debug_log = false;  // the runner opens the debug log once the connection is up
 };
 
 std::span<const Command> command_table();

@@ -7,10 +7,9 @@
 #include "bus/usb_transport.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
+#include "cli/numbers.h"
 #include "cli/silent_paths.h"
-#include "demod/field_access.h"
-#include "output/numbers.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -41,23 +40,24 @@ Invocation parse_invocation(const Command& c, Via via, int argc, char** argv) {
   command.via = via;
   if (c.frame == Frame::none) return command;
   const int first_own = transport_positions(via) + 1;
-  command.args = CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own));
+  // The own arguments given: those before the command name and the flag.
+  command.args =
+      CommandArgs(argv + first_own, static_cast<size_t>(argc - first_own - kNameAndFlag));
   command.demod_device = parse_demod_device(via, argv);
-  if (c.names_tuner)
-    command.tuner_device = parse_tuner_device(via, command.demod_device, command.args);
   return command;
 }
 
 int32_t run(const Command& c, Via via, int argc, char** argv, TransportLibraries& libraries,
-            const Printer& print) {
+            const Printer& print, bool verbose) {
   if (c.handler == nullptr) {
     std::fprintf(stderr, "demodctl: %s is not available in this build\n", c.name);
     return kUsageStatus;
   }
   // argv[0] is the program path; the name and the flag follow the required positions.
   if (argc < 1 + required_positions(c, via) + kNameAndFlag) return usage();
-  explain_numbers(c, via, argc, argv);
-  const Invocation command = parse_invocation(c, via, argc, argv);
+  explain_numbers(c, via, argc, argv, verbose);
+  Invocation command = parse_invocation(c, via, argc, argv);
+  command.verbose = verbose;
   const std::unique_ptr<Transport> bus = make_transport(via, command.demod_device, libraries);
   return exit_status(run_command(c, *bus, command, print));
 }
@@ -81,11 +81,6 @@ I2cDevice parse_demod_device(Via via, char** argv) {
   return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
 }
 
-I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own) {
-  return I2cDevice{demod.host, demod.port, via == Via::server ? to_int(own[0]) : 0, demod.speed,
-                   to_int(own[1])};
-}
-
 std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
                                           TransportLibraries& libraries) {
   if (via == Via::server)
@@ -93,7 +88,8 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
   return std::make_unique<UsbTransport>(demod, libraries.usbio());
 }
 
-int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print) {
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print,
+                 bool verbose) {
   if (argc == 2 && is_flag(argv[1], "-h", "--help")) {
     print_help(stdout);
     return 0;
@@ -110,9 +106,9 @@ int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Pri
   int32_t last = 0;
   for (const Command& c : command_table()) {
     last = compare_names(c.name, name);
-    if (last == 0) return run(c, via, argc, argv, libraries, print);
+    if (last == 0) return run(c, via, argc, argv, libraries, print, verbose);
   }
-  explain_unknown_command(name, argv[argc - 1]);
+  explain_unknown_command(name, argv[argc - 1], verbose);
   return last;  // never 0: no name matched
 }
 

@@ -8,8 +8,8 @@
 #include "bus/i2c_device.h"
 #include "bus/transport.h"
 #include "bus/transport_libraries.h"
+#include "cli/numbers.h"
 #include "cli/runner.h"
-#include "output/numbers.h"
 
 namespace demodctl {
 
@@ -25,7 +25,6 @@ int32_t compare_names(const char* a, const char* b);
 I2cDevice parse_demod_device(Via via, char** argv);
 // The tuner's record: the demodulator's server and speed, the channel from own argument 0 (the
 // bridge has one bus: channel 0, the argument is not read) and the address from own argument 1.
-I2cDevice parse_tuner_device(Via via, const I2cDevice& demod, CommandArgs own);
 
 // The transport the flag selects: the only place the choice is made.
 std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
@@ -34,8 +33,9 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
 // Runs one command line; the result is the process exit status (0 after a reply, -1 after a
 // failure). The command's one result line goes to `print`. Too short a command line prints a
 // one-line usage on stderr and gives 2.
+// `verbose`: the run's setting (bus/run_settings.h), handed to the command.
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries,
-                 const Printer& print = print_result_line);
+                 const Printer& print = print_result_line, bool verbose = false);
 
 // The exit status once standard output is flushed: 255 when it could not be written (a full
 // disk, a closed pipe), whatever the command returned.

@@ -1,6 +1,6 @@
 #include "cli/print_conn.h"
 
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 

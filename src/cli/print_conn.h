@@ -2,7 +2,8 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "cli/invocation.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

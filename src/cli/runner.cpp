@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "debug_log/debug_log.h"
 #include "demod/register_map.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -13,11 +14,13 @@ Outcome absent_reply(const AbsentReply& absent) {
   return Reply{absent.message, std::visit([](auto v) { return ReplyValue(v); }, absent.value)};
 }
 
-// Open, identity check, handler: the outcome to print.
-Outcome framed_outcome(const Command& c, Transport& bus, const Invocation& command) {
+// Open, the debug log, identity check, handler: the outcome to print.
+Outcome framed_outcome(const Command& c, Transport& bus, Invocation& command, DebugLog& log) {
+  command.log = &log;
   if (c.frame == Frame::none) return c.handler(bus, command);
   if (auto done = bus.open_connection(); !done) return done.error();
-  if (c.prepare != nullptr) c.prepare(bus, command);
+  // A log that cannot be opened is skipped.
+  if (c.keeps_debug_log) log.open(DebugLog::Start::fresh, command.verbose);
   if (c.frame == Frame::identity) {
     if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
     if (!chip_present(bus.identity())) return absent_reply(c.absent);
@@ -35,7 +38,10 @@ void print_result_line(const Outcome& outcome) {
 
 Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
                     const Printer& print) {
-  Outcome outcome = framed_outcome(c, bus, command);
+  Invocation run = command;
+  DebugLog log;
+  Outcome outcome = framed_outcome(c, bus, run, log);
+  log.close();  // written out before the result line, whatever became of the run
   print(outcome);
   if (c.frame != Frame::none && !failed(outcome)) bus.close_connection();
   return outcome;

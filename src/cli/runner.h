@@ -1,5 +1,6 @@
-// The runner: the one frame around every command. In this order: open the connection, check the
-// chip's identity (where the row asks for it), run the handler, print the one result line, close.
+// The runner: the one frame around every command. In this order: open the connection, open the
+// run's debug log (where the row keeps one), check the chip's identity (where the row asks for
+// it), run the handler, close the debug log, print the one result line, close the connection.
 //
 // After a failure nothing more is sent and the connection is not closed (the debug log keeps the
 // lines written before it); an absent chip gives the row's reply and is closed like any reply.

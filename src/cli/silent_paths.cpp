@@ -8,7 +8,7 @@
 
 #include "bus/verbose.h"
 #include "cli/dispatch.h"
-#include "output/numbers.h"
+#include "cli/numbers.h"
 
 namespace demodctl {
 namespace {
@@ -37,25 +37,26 @@ bool is_command(const char* word) {
 }
 
 // A number position whose text is not all decimal digits (a sign allowed).
-void explain(const char* what, const char* text) {
+void explain(bool verbose, const char* what, const char* text) {
   std::string_view digits(text);
   if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
   if (!digits.empty() &&
       std::all_of(digits.begin(), digits.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
     return;
   }
-  say_why(std::string(what) + " '" + text + "' read as " + std::to_string(to_int(text)) +
-          ": numbers are decimal" + std::string(kForHex));
+  say_why(verbose, std::string(what) + " '" + text + "' read as " + std::to_string(to_int(text)) +
+                       ": numbers are decimal" + std::string(kForHex));
 }
 
 }  // namespace
 
-void explain_unknown_command(const char* name, const char* last) {
-  if (!verbose_enabled()) return;
+void explain_unknown_command(const char* name, const char* last, bool verbose) {
+  if (!verbose) return;
   if (is_command(last)) {
-    say_why(std::string("'") + last +
-            "' is a command name: the transport flag after it is missing (0: the USB bridge, "
-            "1: the register server)");
+    say_why(verbose,
+            std::string("'") + last +
+                "' is a command name: the transport flag after it is missing (0: the USB bridge, "
+                "1: the register server)");
     return;
   }
   const Command* nearest = nullptr;
@@ -67,12 +68,12 @@ void explain_unknown_command(const char* name, const char* last) {
       best = d;
     }
   }
-  say_why(std::string("no command '") + name + "'; the nearest is '" + nearest->name +
-          "'. For registers by number or name, see demodreg");
+  say_why(verbose, std::string("no command '") + name + "'; the nearest is '" + nearest->name +
+                       "'. For registers by number or name, see demodreg");
 }
 
-void explain_numbers(const Command& c, Via via, int argc, char** argv) {
-  if (!verbose_enabled()) return;
+void explain_numbers(const Command& c, Via via, int argc, char** argv, bool verbose) {
+  if (!verbose) return;
   static constexpr const char* kSocketNames[] = {"port", "channel", "speed", "address"};
   static constexpr const char* kUsbNames[] = {"speed", "address"};
   if (c.frame != Frame::none) {
@@ -80,15 +81,17 @@ void explain_numbers(const Command& c, Via via, int argc, char** argv) {
     const int first = socket ? 2 : 1;  // after the program, and the host on the socket
     const int count = socket ? 4 : 2;
     for (int i = 0; i < count && first + i < argc; ++i) {
-      explain(socket ? kSocketNames[i] : kUsbNames[i], argv[first + i]);
+      explain(verbose, socket ? kSocketNames[i] : kUsbNames[i], argv[first + i]);
     }
     const int own = (socket ? kSocketPositions : kUsbPositions) + 1;
-    if (c.names_tuner && own + 1 < argc) {
-      if (socket) explain("tuner channel", argv[own]);
-      explain("tuner address", argv[own + 1]);
+    // tuner_set's first two own arguments name the tuner (its channel is a place holder on the
+    // bridge, never read).
+    if (std::strcmp(c.name, "tuner_set") == 0 && own + 1 < argc) {
+      if (socket) explain(verbose, "tuner channel", argv[own]);
+      explain(verbose, "tuner address", argv[own + 1]);
     }
   }
-  explain("transport flag", argv[argc - 1]);
+  explain(verbose, "transport flag", argv[argc - 1]);
 }
 
 }  // namespace demodctl

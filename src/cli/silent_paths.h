@@ -10,8 +10,8 @@ namespace demodctl {
 
 // No command is called `name`: the nearest name, or the transport flag missing when the last word
 // is itself a command name.
-void explain_unknown_command(const char* name, const char* last);
+void explain_unknown_command(const char* name, const char* last, bool verbose);
 // Each number of the run's positions that is not all decimal: what it was read as.
-void explain_numbers(const Command& c, Via via, int argc, char** argv);
+void explain_numbers(const Command& c, Via via, int argc, char** argv, bool verbose);
 
 }  // namespace demodctl

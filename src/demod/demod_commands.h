@@ -4,20 +4,20 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 
-Outcome on_line(Transport& bus, const Invocation& command);
-Outcome agc_ok(Transport& bus, const Invocation& command);
-Outcome cbs_ok(Transport& bus, const Invocation& command);
-Outcome tr_ok(Transport& bus, const Invocation& command);
-Outcome sync_ok(Transport& bus, const Invocation& command);
-Outcome cr_ok(Transport& bus, const Invocation& command);
-Outcome fec_ok(Transport& bus, const Invocation& command);
+Outcome on_line(Transport& bus);
+Outcome agc_ok(Transport& bus);
+Outcome cbs_ok(Transport& bus);
+Outcome tr_ok(Transport& bus);
+Outcome sync_ok(Transport& bus);
+Outcome cr_ok(Transport& bus);
+Outcome fec_ok(Transport& bus);
 
-Outcome chip_init(Transport& bus, const Invocation& command);
-Outcome hot_rst(Transport& bus, const Invocation& command);
-Outcome dvb_standard(Transport& bus, const Invocation& command);
+Outcome chip_init(Transport& bus);
+Outcome hot_rst(Transport& bus);
+Outcome dvb_standard(Transport& bus);
 
 }  // namespace demodctl

@@ -8,7 +8,7 @@
 #include "demod/field_access.h"
 #include "demod/mode_report.h"
 #include "demod/mode_tables.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -165,7 +165,7 @@ std::optional<double> roll_off(const ModeReport& m) {
   return std::nullopt;
 }
 
-Outcome dvb_standard(Transport& bus, const Invocation&) {
+Outcome dvb_standard(Transport& bus) {
   const Result<ModeReport> mode = read_mode(bus);
   if (!mode) return mode.error();
   return Reply{kMsgOk, mode_text(*mode)};

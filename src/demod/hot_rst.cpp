@@ -2,20 +2,22 @@
 #include "bus/reg_rows.h"
 #include "demod/demod_commands.h"
 #include "demod/register_map.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
 
 // Back to back, nothing read back.
 constexpr RegRow kHotReset[] = {
-    {reg::core_reset.reg, {reg::core_reset.put(0, 1)}},  // hold the demodulator core in reset
-    {reg::core_reset.reg, {reg::core_reset.put(0, 3)}},  // release it: acquisition starts again
+    {reg::core_reset.reg,
+     {reg::core_reset.put(0, kCoreHold)}},  // hold the demodulator core in reset
+    {reg::core_reset.reg,
+     {reg::core_reset.put(0, kCoreRelease)}},  // release it: acquisition starts again
 };
 
 }  // namespace
 
-Outcome hot_rst(Transport& bus, const Invocation&) {
+Outcome hot_rst(Transport& bus) {
   if (auto done = write_demod_rows(bus, kHotReset); !done) return done.error();
   return Reply{kMsgOk, 1};
 }

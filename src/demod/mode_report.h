@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 

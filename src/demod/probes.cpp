@@ -1,7 +1,7 @@
 // Link status probes: chip identity and the six lock-status flags.
 #include "demod/demod_commands.h"
 #include "demod/field_access.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -17,13 +17,13 @@ Outcome probe_bit(Transport& bus, const Field& flag) {
 }  // namespace
 
 // The identity check found the chip (an absent chip has the reply of the command's row).
-Outcome on_line(Transport&, const Invocation&) { return Reply{kMsgOk, 1}; }
+Outcome on_line(Transport&) { return Reply{kMsgOk, 1}; }
 
-Outcome agc_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_agc); }
-Outcome cbs_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_cbs); }
-Outcome tr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_tr); }
-Outcome sync_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_sync); }
-Outcome cr_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_cr); }
-Outcome fec_ok(Transport& bus, const Invocation&) { return probe_bit(bus, reg::lock_fec); }
+Outcome agc_ok(Transport& bus) { return probe_bit(bus, reg::lock_agc); }
+Outcome cbs_ok(Transport& bus) { return probe_bit(bus, reg::lock_cbs); }
+Outcome tr_ok(Transport& bus) { return probe_bit(bus, reg::lock_tr); }
+Outcome sync_ok(Transport& bus) { return probe_bit(bus, reg::lock_sync); }
+Outcome cr_ok(Transport& bus) { return probe_bit(bus, reg::lock_cr); }
+Outcome fec_ok(Transport& bus) { return probe_bit(bus, reg::lock_fec); }
 
 }  // namespace demodctl

@@ -9,15 +9,15 @@ namespace demodctl {
 namespace {
 
 constexpr Field kMap[] = {
-    reg::reference_khz,  reg::lock_times,    reg::lock_status,   reg::lock_agc,
-    reg::lock_cbs,       reg::lock_tr,       reg::lock_sync,     reg::lock_cr,
-    reg::lock_fec,       reg::repeater_open, reg::core_reset,    reg::capture_format,
-    reg::tuner_path,     reg::agc_level,     reg::agc_ready,     reg::symbol_offset,
-    reg::carrier_offset, reg::pilots,        reg::short_frame,   reg::modcod,
-    reg::identity,       reg::noise_low,     reg::noise_high,    reg::noise_valid,
-    reg::ber_window,     reg::error_count,   reg::fec_directv,   reg::fec_code_rate,
-    reg::vcm_constant,   reg::rolloff,       reg::capture_start, reg::capture_done,
-    reg::capture_data,
+    reg::chip_reset,     reg::reference_khz,  reg::lock_times,    reg::lock_status,
+    reg::lock_agc,       reg::lock_cbs,       reg::lock_tr,       reg::lock_sync,
+    reg::lock_cr,        reg::lock_fec,       reg::repeater_open, reg::core_reset,
+    reg::capture_format, reg::tuner_path,     reg::agc_level,     reg::agc_ready,
+    reg::symbol_offset,  reg::carrier_offset, reg::pilots,        reg::short_frame,
+    reg::modcod,         reg::identity,       reg::noise_low,     reg::noise_high,
+    reg::noise_valid,    reg::ber_window,     reg::error_count,   reg::fec_directv,
+    reg::fec_code_rate,  reg::vcm_constant,   reg::rolloff,       reg::init_done,
+    reg::capture_start,  reg::capture_done,   reg::capture_data,
 };
 
 // A reader takes the table in register order, bits low to high.

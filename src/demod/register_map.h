@@ -6,7 +6,7 @@
 // A field of more than 8 bits runs on through the following registers, low byte first (0x37 holds
 // AGC level bits 7..0, 0x38 bits 11..8). Start-up sequences (chip_init, the capture window) are
 // data tables of their own and keep literal register numbers for the registers named nowhere
-// else, each row commented.
+// else, each row commented. The simulated board reads its registers and bits from here too.
 #pragma once
 
 #include <array>
@@ -47,12 +47,16 @@ struct Field {
 namespace reg {
 
 // --- Identity and control
+inline constexpr Field chip_reset{"chip_reset", 0x00, 7, 1,
+                                  "start-up reset pulse: acquisition stops while it is set"};
 inline constexpr Field identity{"identity", 0x6C, 0, 32,
                                 "chip identity, 4 bytes; bytes 2 and 3 read 0x36 0x31"};
 inline constexpr Field core_reset{"core_reset", 0x2E, 0, 2,
                                   "hot reset: 1 holds the demodulator core, 3 releases it"};
 inline constexpr Field repeater_open{"repeater_open", 0x2D, 0, 1,
                                      "1 opens the I2C repeater to the tuner for one transfer"};
+inline constexpr Field init_done{"init_done", 0xA8, 7, 1,
+                                 "last step of the start-up sequence: acquisition starts again"};
 inline constexpr Field tuner_path{"tuner_path", 0x33, 1, 1,
                                   "set between the tuner's start-up and its setting"};
 
@@ -99,6 +103,8 @@ inline constexpr Field carrier_offset{"carrier_offset", 0x4E, 0, 16,
 // --- Capture unit
 inline constexpr Field capture_format{"capture_format", 0x2F, 0, 8,
                                       "sample format: 0x7C 8-bit, 0x30 9-bit"};
+inline constexpr uint8_t kCaptureEightBit = 0x7C;  // capture_format: 8-bit I/Q fields
+inline constexpr uint8_t kCaptureNineBit = 0x30;   // capture_format: 9-bit I/Q fields
 inline constexpr Field capture_start{"capture_start", 0xEA, 5, 1, "1 starts a capture"};
 inline constexpr Field capture_done{"capture_done", 0xEA, 6, 2,
                                     "nonzero once the capture is complete"};
@@ -122,6 +128,10 @@ inline constexpr std::array<LockStage, 6> kLockStages = {{
     {"CR", 'R', reg::lock_cr},
     {"FEC", 'F', reg::lock_fec},
 }};
+
+// reg::core_reset's two values: the core held in reset, and released (acquisition restarts).
+inline constexpr uint8_t kCoreHold = 1;
+inline constexpr uint8_t kCoreRelease = 3;
 
 // The chip answers the identity read with bytes 2 and 3 of reg::identity at 0x36 0x31.
 constexpr bool chip_present(std::span<const uint8_t, 4> id) {

@@ -72,14 +72,6 @@ bool writable_within_bound(int fd) {
 
 }  // namespace
 
-const char* trace_path_from_env() {
-  for (const char* name : {kBusTraceEnvVar, kI2cTraceEnvVar}) {
-    const char* path = std::getenv(name);
-    if (path != nullptr && *path != '\0') return path;
-  }
-  return nullptr;
-}
-
 std::string hex_text(long value) {
   const unsigned long magnitude =
       value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);

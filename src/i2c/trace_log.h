@@ -19,13 +19,6 @@
 
 namespace demodctl {
 
-// The tool's trace file: DEMODCTL_TRACE, or the older DEMODCTL_I2C_TRACE when that one is unset
-// or empty.
-inline constexpr const char* kBusTraceEnvVar = "DEMODCTL_TRACE";
-inline constexpr const char* kI2cTraceEnvVar = "DEMODCTL_I2C_TRACE";
-// The path those variables name, or nullptr when neither names one.
-const char* trace_path_from_env();
-
 // "0xD0", "0x1D0", "-0x05": how traces and failure reasons show addresses and registers.
 std::string hex_text(long value);
 

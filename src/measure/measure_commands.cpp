@@ -2,9 +2,9 @@
 // command. A refused transfer (or a flag that never came) is the outcome.
 #include "measure/measure_commands.h"
 
+#include "debug_log/debug_log.h"
 #include "measure/measurements.h"
-#include "output/debug_log.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl {
 namespace {
@@ -27,27 +27,32 @@ Outcome reply_of(const Result<Reading>& reading, Value (*value_of)(const Reading
 // lines before it are written; a log that cannot be opened changes nothing else.
 class SymbolRateLog {
  public:
+  SymbolRateLog(DebugLog& log, bool verbose) : log_(log), verbose_(verbose) {}
   ~SymbolRateLog() {
-    if (open_) debug_log_close();
+    if (open_) log_.close();  // written out before the result line
   }
+  SymbolRateLog(const SymbolRateLog&) = delete;
+  SymbolRateLog& operator=(const SymbolRateLog&) = delete;
   void step(const OffsetReading& r) {
     if (!open_) {
       open_ = true;
-      debug_log_open("a");
-      debug_log_banner("symbol_err begining!");  // "begining": the log's exact text
+      log_.open(DebugLog::Start::append, verbose_);
+      log_.banner("symbol_err begining!");  // "begining": the log's exact text
       return;
     }
     if (r.figure) {
       // "fs_oofset": the log's exact text
-      debug_log_printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
-                       r.offset.fraction);
-      debug_log_printf("fs_err_kHz=%f\n", r.offset.khz);
+      log_.printf("fs_oofset=%d,fs_offset_fc=%d\n", r.pair[0] | (r.pair[1] << 8),
+                  r.offset.fraction);
+      log_.printf("fs_err_kHz=%f\n", r.offset.khz);
     } else if (r.has_reference) {
-      debug_log_printf("fc=%d\n", static_cast<int>(r.fc_khz));
+      log_.printf("fc=%d\n", static_cast<int>(r.fc_khz));
     }
   }
 
  private:
+  DebugLog& log_;  // the run's, closed by the runner
+  bool verbose_;
   bool open_ = false;
 };
 
@@ -55,30 +60,30 @@ class SymbolRateLog {
 
 // Polled until the AGC ready flag. The identity is checked first (an absent chip has its row's
 // reply).
-Outcome sig_str(Transport& bus, const Invocation&) {
+Outcome sig_str(Transport& bus) {
   return reply_of(
       read_signal_strength(bus), +[](const StrengthReading& r) { return r.strength; });
 }
 
 // An estimate not yet valid reads as -10.0 (as does an absent chip). No lock test.
-Outcome cn_read(Transport& bus, const Invocation&) {
+Outcome cn_read(Transport& bus) {
   return reply_of(
       read_carrier_to_noise(bus), +[](const CnReading& r) { return static_cast<double>(r.cn_db); });
 }
 
-Outcome ber_calc(Transport& bus, const Invocation&) {
+Outcome ber_calc(Transport& bus) {
   return reply_of(
       read_bit_error_rate(bus),
       +[](const BerReading& r) { return r.figure ? r.rate : kBerNoLock; });
 }
 
-Outcome lock_time(Transport& bus, const Invocation&) {
+Outcome lock_time(Transport& bus) {
   return reply_of(
       read_lock_time(bus),
       +[](const LockTimeReading& r) { return r.figure ? r.lock_time_ms : kLockTimeNoLock; });
 }
 
-Outcome carrier_err(Transport& bus, const Invocation&) {
+Outcome carrier_err(Transport& bus) {
   return reply_of(
       read_carrier_offset(bus),
       +[](const OffsetReading& r) { return r.figure ? r.offset.whole_khz : kCarrierOffsetNoLock; });
@@ -86,10 +91,11 @@ Outcome carrier_err(Transport& bus, const Invocation&) {
 
 // The log is written (and closed) before the outcome is returned. Without lock it is left alone
 // and the offset reads as the real 0.000000 (carrier_err prints the integer 0).
-Outcome symbol_err(Transport& bus, const Invocation&) {
-  Result<OffsetReading> r = [&bus] {
-    SymbolRateLog log;
-    return read_symbol_rate_offset(bus, [&log](const OffsetReading& step) { log.step(step); });
+Outcome symbol_err(Transport& bus, DebugLog& log, bool verbose) {
+  Result<OffsetReading> r = [&bus, &log, verbose] {
+    SymbolRateLog working(log, verbose);
+    return read_symbol_rate_offset(bus,
+                                   [&working](const OffsetReading& step) { working.step(step); });
   }();
   if (!r) return r.error();
   if (r->figure) return Reply{kMsgOk, r->offset.whole_khz};

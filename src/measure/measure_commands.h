@@ -4,15 +4,18 @@
 #pragma once
 
 #include "bus/transport.h"
-#include "output/outcome.h"
+#include "debug_log/debug_log.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 
-Outcome sig_str(Transport& bus, const Invocation& command);
-Outcome cn_read(Transport& bus, const Invocation& command);
-Outcome ber_calc(Transport& bus, const Invocation& command);
-Outcome lock_time(Transport& bus, const Invocation& command);
-Outcome carrier_err(Transport& bus, const Invocation& command);
-Outcome symbol_err(Transport& bus, const Invocation& command);
+Outcome sig_str(Transport& bus);
+Outcome cn_read(Transport& bus);
+Outcome ber_calc(Transport& bus);
+Outcome lock_time(Transport& bus);
+Outcome carrier_err(Transport& bus);
+// Appends its working to the run's debug log once the chip is locked (`verbose`: a log that
+// cannot be opened says why).
+Outcome symbol_err(Transport& bus, DebugLog& log, bool verbose);
 
 }  // namespace demodctl

@@ -4,6 +4,7 @@
 #include <limits>
 #include <numbers>
 
+#include "demod/register_map.h"
 #include "sim/apsk_rings.h"
 
 namespace demodctl::monitor {
@@ -12,8 +13,6 @@ namespace {
 // DVB-S2 MODCOD ranges by modulation.
 constexpr uint8_t kFirstModcod = 1;
 constexpr uint8_t kFirst8psk = 12;
-constexpr uint8_t kLockDvbs2 = 0x08;  // 0x2C bit 3: the signal is DVB-S2
-constexpr unsigned kModcodShift = 2;  // 0x5C bits 7..2
 // Rounds of decide-and-refit of the scale; it settles in two or three.
 constexpr int kScaleRounds = 6;
 
@@ -41,7 +40,7 @@ std::complex<double> nearest(const std::vector<std::complex<double>>& points,
 
 Constellation constellation_for(uint8_t lock_status, uint8_t pls) {
   const uint8_t modcod = modcod_of(pls);
-  if ((lock_status & kLockDvbs2) == 0 || modcod < kFirstModcod || modcod > kLast32apskModcod) {
+  if (!reg::lock_sync.set_in(lock_status) || modcod < kFirstModcod || modcod > kLast32apskModcod) {
     return Constellation::qpsk;
   }
   if (modcod < kFirst8psk) return Constellation::qpsk;
@@ -64,7 +63,7 @@ const char* constellation_name(Constellation c) {
   return "QPSK";
 }
 
-uint8_t modcod_of(uint8_t pls) { return static_cast<uint8_t>(pls >> kModcodShift); }
+uint8_t modcod_of(uint8_t pls) { return reg::modcod.get(pls); }
 
 std::vector<std::complex<double>> ideal_points(Constellation c, uint8_t modcod) {
   std::vector<std::complex<double>> points;

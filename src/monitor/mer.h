@@ -13,9 +13,9 @@ namespace demodctl::monitor {
 
 enum class Constellation { qpsk, psk8, apsk16, apsk32 };
 
-// The constellation of the received mode: on DVB-S2 (0x2C bit 3 set) by the MODCOD of 0x5C
-// (bits 7..2: 1..11 QPSK, 12..17 8PSK, 18..23 16APSK, 24..28 32APSK); DVB-S, DirecTV, the dummy
-// and the reserved MODCODs are QPSK.
+// The constellation of the received mode: on DVB-S2 (reg::lock_sync set) by reg::modcod (1..11
+// QPSK, 12..17 8PSK, 18..23 16APSK, 24..28 32APSK); DVB-S, DirecTV, the dummy and the reserved
+// MODCODs are QPSK.
 Constellation constellation_for(uint8_t lock_status, uint8_t pls);
 // The MODCOD that 0x5C carries in bits 7..2.
 uint8_t modcod_of(uint8_t pls);

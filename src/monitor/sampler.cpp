@@ -57,7 +57,7 @@ bool Sampler::wait_until(Clock::time_point until) {
 }
 
 void Sampler::run() {
-  BoardLink link(target_);
+  BoardLink link(target_, options_.link);
   bool ever_up = false;
   bool reported_down = false;
   auto retry = kFirstRetry;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "bus/run_settings.h"
 #include "monitor/board_target.h"
 #include "monitor/feed_store.h"
 
@@ -20,6 +21,7 @@ struct SamplerOptions {
   uint64_t count = 0;          // samples to take, 0: until stopped
   uint64_t capture_every = 0;  // a capture every N samples, 0: only when asked
   std::string capture_dir;     // where recordings go; empty: none written
+  RunSettings link;            // the connection's reply timeout, trace and verbosity
 };
 
 // Reconnect backoff: the first retry after 0.5 s, doubling up to 8 s.

@@ -1,6 +1,5 @@
 #include "board.h"
 
-
 #include "board_opening.h"
 #include "capture/capture.h"
 #include "demod/demod_commands.h"
@@ -141,33 +140,28 @@ ModeReport Board::mode() {
 void Board::init() {
   const std::lock_guard lock(busy_);
   require_chip();
-  take(chip_init(bus(), Invocation{}));
+  take(chip_init(bus()));
 }
 
 void Board::hot_reset() {
   const std::lock_guard lock(busy_);
   require_chip();
-  take(hot_rst(bus(), Invocation{}));
+  take(hot_rst(bus()));
 }
 
 void Board::tune(int32_t freq_mhz, int32_t bw_mhz, int32_t tuner_type, int32_t tuner_address,
                  int32_t tuner_channel) {
   const std::lock_guard lock(busy_);
-  // tuner_set's own arguments as its command line gives them: channel, address, type, MHz, MHz.
-  std::vector<std::string> words = {std::to_string(tuner_channel), std::to_string(tuner_address),
-                                    std::to_string(tuner_type), std::to_string(freq_mhz),
-                                    std::to_string(bw_mhz)};
-  std::vector<char*> args;
-  for (std::string& word : words) args.push_back(word.data());
-  Invocation command;
-  command.demod_device = bus().demod();
-  command.tuner_device = bus().demod();
-  command.tuner_device.channel = tuner_channel;
-  command.tuner_device.address = tuner_address;
-  command.args = args;
-  bus().set_speed(command.tuner_device);
+  TuneRequest request;
+  request.tuner = bus().demod();
+  request.tuner.channel = tuner_channel;
+  request.tuner.address = tuner_address;
+  request.type = tuner_type;
+  request.freq_mhz = freq_mhz;
+  request.bw_mhz = bw_mhz;
   require_chip();
-  take(tuner_set(bus(), command));
+  DebugLog no_log;  // a script's tuning writes no qv_debug_file
+  take(tuner_set(bus(), request, no_log));
 }
 
 CaptureResult Board::capture(bool nine_bit) {

@@ -33,7 +33,7 @@ int run(const Request& r, const Settings& settings) {
     complain("nothing written: writes need -y when standard input is not a terminal");
     return kExitUsage;
   }
-  BoardConnection conn(*r.board);
+  BoardConnection conn(*r.board, settings.link);
   if (!conn.open()) {
     complain("cannot open the board (set DEMODCTL_VERBOSE=1 for why)");
     return kExitUsage;

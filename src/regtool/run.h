@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "bus/run_settings.h"
 #include "regtool/request.h"
 
 namespace demodctl::regtool {
@@ -18,6 +19,7 @@ inline constexpr int kExitUsage = 2;
 // What the program read once from its environment.
 struct Settings {
   bool interactive = false;  // standard input is a terminal: a write may ask for a yes
+  RunSettings link;          // the board's connection: reply timeout, bus trace, verbosity
 };
 
 int run(const Request& request, const Settings& settings);

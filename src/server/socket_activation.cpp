@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -12,11 +11,6 @@
 
 namespace demodctl {
 namespace {
-
-std::string environment_text(const char* name) {
-  const char* text = std::getenv(name);
-  return text ? text : "";
-}
 
 int socket_option(int fd, int level, int name) {
   int value = 0;
@@ -33,12 +27,10 @@ bool is_listening_tcp(int fd) {
 
 }  // namespace
 
-bool take_handed_over_listeners(std::vector<int>* fds, std::string* error) {
-  const std::string pid_text = environment_text("LISTEN_PID");
-  const std::string count_text = environment_text("LISTEN_FDS");
-  unsetenv("LISTEN_PID");
-  unsetenv("LISTEN_FDS");
-  unsetenv("LISTEN_FDNAMES");
+bool take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds,
+                                std::string* error) {
+  const std::string& pid_text = hand_over.pid_text;
+  const std::string& count_text = hand_over.count_text;
   fds->clear();
   const auto pid = whole_number(pid_text, 1, std::numeric_limits<pid_t>::max());
   if (!pid || *pid != static_cast<uint64_t>(getpid())) return true;  // not meant for this process

@@ -13,10 +13,18 @@ constexpr int kFirstHandedOverFd = 3;
 // More handed-over listeners than this is not a configuration this server is meant for.
 constexpr int kMaxHandedOverFds = 16;
 
-// The listening TCP sockets handed over to this process, or none when LISTEN_PID does not name
-// it (it then listens itself). The variables are removed either way, so nothing this process
-// starts takes them for its own. False and *error (one line) when the variables name this
-// process but the count is malformed or a descriptor is not a listening TCP socket.
-bool take_handed_over_listeners(std::vector<int>* fds, std::string* error);
+// What the service manager said: LISTEN_PID's and LISTEN_FDS's texts (empty when unset), read
+// by the program's main, which also removes the variables so nothing this process starts takes
+// them for its own.
+struct HandOver {
+  std::string pid_text;
+  std::string count_text;
+};
+
+// The listening TCP sockets handed over to this process, or none when the pid does not name it
+// (it then listens itself). False and *error (one line) when the variables name this process but
+// the count is malformed or a descriptor is not a listening TCP socket.
+bool take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds,
+                                std::string* error);
 
 }  // namespace demodctl

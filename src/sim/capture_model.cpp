@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "demod/register_map.h"
 #include "sim/apsk_rings.h"
 
 namespace demodctl::sim {
@@ -11,10 +12,9 @@ namespace {
 
 constexpr std::size_t kWords = 2048;
 constexpr std::size_t kBytesPerWord = 4;
-constexpr uint8_t kEightBitFormat = 0x7C;  // 0x2F value of the 8-bit sample format
-constexpr double kLevel9 = 100.0;          // outer ring in the 9-bit fields (range -256..255)
-constexpr double kLevel8 = 50.0;           // outer ring in the 8-bit fields (range -128..127)
-constexpr double kNoiseOnly = 0.3;         // noise level without lock, of the outer ring
+constexpr double kLevel9 = 100.0;   // outer ring in the 9-bit fields (range -256..255)
+constexpr double kLevel8 = 50.0;    // outer ring in the 8-bit fields (range -128..127)
+constexpr double kNoiseOnly = 0.3;  // noise level without lock, of the outer ring
 
 // DVB-S2 MODCOD ranges by modulation; DVB-S, DirecTV, the dummy and reserved MODCODs are QPSK.
 constexpr uint8_t kFirst8psk = 12;
@@ -62,7 +62,7 @@ std::vector<std::complex<double>> constellation(const Signal& signal) {
 }
 
 void CaptureModel::start(uint8_t format_register, const std::optional<Signal>& signal) {
-  const bool eight_bit = format_register == kEightBitFormat;
+  const bool eight_bit = format_register == reg::kCaptureEightBit;
   const double level = eight_bit ? kLevel8 : kLevel9;
   const bool locked = signal.has_value() && signal->locked;
   const auto points = locked ? constellation(*signal) : std::vector<std::complex<double>>{};

@@ -20,12 +20,12 @@ uint8_t LockModel::read(uint8_t target) {
   }
   ++reads_;
   const uint64_t stage = (reads_ + reads_per_stage_ - 1) / reads_per_stage_;  // 1, 2, ...
-  if (stage >= kLockStageBits) {
+  if (stage >= reg::lock_status.width) {
     phase_ = Phase::locked;
     return target;
   }
   const auto revealed = static_cast<uint8_t>((1U << stage) - 1U);
-  return static_cast<uint8_t>((target & ~kLockFlagsMask) | (target & revealed));
+  return static_cast<uint8_t>((target & ~reg::lock_status.mask()) | (target & revealed));
 }
 
 }  // namespace demodctl::sim

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "demod/register_map.h"
 #include "sim/scenario_values.h"
 
 namespace demodctl::sim {
@@ -9,7 +10,7 @@ namespace {
 
 constexpr uint64_t kMaxSpanReads = 1000000;
 constexpr size_t kMaxSpans = 1000;
-constexpr uint8_t kLockFlags = 0x3F;  // bits 0..5; bits 6, 7 of 0x2C are not lock flags
+constexpr uint8_t kLockFlags = reg::lock_status.mask();  // bits 6, 7 of 0x2C are no lock flags
 
 }  // namespace
 

@@ -34,15 +34,15 @@ RandomFault RandomFaults::next_operation() {
   return RandomFault::none;
 }
 
-uint8_t RandomFaults::stuck_flags(uint8_t reg) {
+uint8_t RandomFaults::stuck_flags(uint8_t number) {
   if (stuck_reads_left_ == 0) return 0;
-  if (reg == kRegAgcHigh) {
+  if (number == reg::agc_ready.reg) {
     --stuck_reads_left_;
-    return kAgcReadyBit;
+    return reg::agc_ready.mask();
   }
-  if (reg == kRegCaptureControl) {
+  if (number == reg::capture_done.reg) {
     --stuck_reads_left_;
-    return kCaptureDoneBit;
+    return reg::capture_done.put(0, kCaptureComplete);
   }
   return 0;
 }

@@ -31,10 +31,10 @@ class RandomFaults {
   // The draw for the next operation. A stall has slept before this returns (none), and a stuck
   // stretch has started.
   RandomFault next_operation();
-  // The bits a read of demodulator register `reg` loses to a stuck stretch: the AGC ready flag
+  // The bits a read of demodulator register `number` loses to a stuck stretch: the AGC ready flag
   // (0x38 bit 7) and the capture-complete flag (0xEA bit 6). Each read of either uses up one
   // read of the stretch.
-  uint8_t stuck_flags(uint8_t reg);
+  uint8_t stuck_flags(uint8_t number);
 
  private:
   RandomFaultRates rates_;

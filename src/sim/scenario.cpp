@@ -35,7 +35,7 @@ constexpr uint64_t kPerMillion = 1'000'000;
 constexpr uint64_t kMaxStallMs = 10'000;  // a stalled board still answers within this
 constexpr uint64_t kMaxStuckReads = 1'000'000;
 
-constexpr std::array<uint8_t, kIdentityLength> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
+constexpr std::array<uint8_t, reg::identity.bytes()> kDefaultIdentity = {0x01, 0x00, 0x36, 0x31};
 
 bool too_deep(std::string_view text) {
   int depth = 0;
@@ -137,8 +137,8 @@ json parse_json(std::string_view text) {
   }
 }
 
-void set_identity(RegisterFile& registers, const std::array<uint8_t, kIdentityLength>& id) {
-  std::copy(id.begin(), id.end(), registers.begin() + kRegIdentity);
+void set_identity(RegisterFile& registers, const std::array<uint8_t, reg::identity.bytes()>& id) {
+  std::copy(id.begin(), id.end(), registers.begin() + reg::identity.reg);
 }
 
 std::string hex_text(uint64_t value) {

@@ -7,22 +7,14 @@
 namespace demodctl::sim {
 namespace {
 
-constexpr uint8_t kRegReference = 0x23;  // 0x23..0x25, low byte first
-constexpr uint8_t kRegLockTime = 0x29;   // 0x29..0x2B
-constexpr uint8_t kRegSymbolOffset = 0x4C;
-constexpr uint8_t kRegCarrierOffset = 0x4E;
-constexpr uint8_t kRegNoiseLow = 0x7E;  // 0x7F: bit 7 valid, bits 6..0 high part
-constexpr uint8_t kRegBerWindow = 0x83;
-constexpr uint8_t kRegErrorCount = 0x84;  // 0x85 high byte
-
 // What only a locked demodulator fills in: lock time, lock status, offsets, mode, noise, errors.
-constexpr uint8_t kLockedOnly[] = {0x29, 0x2A, 0x2B, 0x2C, 0x4C, 0x4D, 0x4E, 0x4F, 0x5C,
-                                   0x7E, 0x7F, 0x83, 0x84, 0x85, 0x8E, 0x97, 0x9D};
-constexpr uint8_t kLockedDvbs2 = 0x3F;  // all six flags; bit 3 also says DVB-S2
-constexpr uint8_t kLockedDvbs = 0x37;   // the same without bit 3
-constexpr uint8_t kNoiseValidBit = 0x80;
-constexpr uint8_t kVcmConstantCoding = 0x80;
-constexpr uint8_t kFecDirectvBit = 0x01;
+// Their registers are cleared whole.
+constexpr Field kLockedOnly[] = {reg::lock_times,     reg::lock_status,  reg::symbol_offset,
+                                 reg::carrier_offset, reg::modcod,       reg::noise_low,
+                                 reg::noise_high,     reg::ber_window,   reg::error_count,
+                                 reg::fec_code_rate,  reg::vcm_constant, reg::rolloff};
+constexpr uint8_t kLockedDvbs2 = reg::lock_status.mask();  // all six flags; sync also says DVB-S2
+constexpr auto kLockedDvbs = static_cast<uint8_t>(reg::lock_status.mask() & ~reg::lock_sync.mask());
 
 // The chip's AGC curve: input level in dBm = base - slope x (agc - anchor) from `from` on,
 // -10 dBm below 1000. Not monotonic, so it is inverted by search.
@@ -100,7 +92,8 @@ void put_lock_time(uint32_t ms, RegisterFile& r) {
   }
   uint32_t word = 0;
   for (size_t i = 0; i < 5; ++i) word |= fields[i] << kShift[i];
-  for (uint8_t i = 0; i < 3; ++i) r[kRegLockTime + i] = static_cast<uint8_t>(word >> (8 * i));
+  for (uint8_t i = 0; i < 3; ++i)
+    r[reg::lock_times.reg + i] = static_cast<uint8_t>(word >> (8 * i));
 }
 
 // value rounded and clamped to [lo, hi].
@@ -108,9 +101,9 @@ int32_t clamped(double value, int32_t lo, int32_t hi) {
   return static_cast<int32_t>(std::clamp(std::round(value), double(lo), double(hi)));
 }
 
-void put16(RegisterFile& r, uint8_t reg, int32_t value) {
-  r[reg] = static_cast<uint8_t>(value & 0xFF);
-  r[reg + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+void put16(RegisterFile& r, uint8_t first, int32_t value) {
+  r[first] = static_cast<uint8_t>(value & 0xFF);
+  r[first + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
 }
 
 // An offset in kHz as the signed 16-bit fraction O the demodulator reports (khz = fc x O / scale),
@@ -126,34 +119,38 @@ int32_t offset_fraction(double khz, uint32_t fc_khz, double scale) {
 
 void apply_signal(const Signal& s, RegisterFile& r) {
   const int agc = agc_level(s.power_dbm);
-  r[kRegAgcLow] = static_cast<uint8_t>(agc & 0xFF);
-  r[kRegAgcHigh] = static_cast<uint8_t>(kAgcReadyBit | (agc >> 8));
+  r[reg::agc_level.reg] = static_cast<uint8_t>(agc & 0xFF);
+  r[reg::agc_ready.reg] = static_cast<uint8_t>(reg::agc_ready.mask() | (agc >> 8));
   const uint32_t fc = std::min<uint32_t>(s.fc_khz, 0xFFFFFF);
-  for (uint8_t i = 0; i < 3; ++i) r[kRegReference + i] = static_cast<uint8_t>(fc >> (8 * i));
+  for (uint8_t i = 0; i < 3; ++i)
+    r[reg::reference_khz.reg + i] = static_cast<uint8_t>(fc >> (8 * i));
 
-  for (const uint8_t reg : kLockedOnly) r[reg] = 0;
+  for (const Field& field : kLockedOnly) {
+    for (std::size_t i = 0; i < field.bytes(); ++i) r[field.reg + i] = 0;
+  }
   if (!s.locked) return;
 
   const bool dvbs2 = s.standard == Standard::dvbs2;
-  r[kRegLockStatus] = dvbs2 ? kLockedDvbs2 : kLockedDvbs;
+  r[reg::lock_status.reg] = dvbs2 ? kLockedDvbs2 : kLockedDvbs;
   if (dvbs2) {
-    r[kRegVcm] = kVcmConstantCoding;
-    r[kRegModcod] = static_cast<uint8_t>(((s.modcod & 0x3F) << 2) | (s.short_frame ? 0x02 : 0) |
-                                         (s.pilots ? 0x01 : 0));
-    r[kRegRollOff] = static_cast<uint8_t>((s.roll_off & 0x03) << 6);
+    r[reg::vcm_constant.reg] = reg::vcm_constant.mask();
+    uint8_t pls = reg::modcod.put(0, s.modcod);
+    pls = reg::short_frame.put(pls, s.short_frame ? 1 : 0);
+    r[reg::modcod.reg] = reg::pilots.put(pls, s.pilots ? 1 : 0);
+    r[reg::rolloff.reg] = reg::rolloff.put(0, s.roll_off);
   } else {
-    r[kRegDvbsCodeRate] = static_cast<uint8_t>(
-        ((s.code_rate & 0x07) << 1) | (s.standard == Standard::directv ? kFecDirectvBit : 0));
+    const uint8_t rate = reg::fec_code_rate.put(0, s.code_rate);
+    r[reg::fec_code_rate.reg] = reg::fec_directv.put(rate, s.standard == Standard::directv ? 1 : 0);
   }
   // C/N = 10 log10(8192 / N): N = 8192 / 10^(C/N / 10), at least 1, at most 15 bits.
   const int32_t noise = clamped(8192.0 / std::pow(10.0, s.cn_db / 10.0), 1, 0x7FFF);
-  put16(r, kRegNoiseLow, noise);
-  r[kRegNoiseLow + 1] |= kNoiseValidBit;
-  put16(r, kRegErrorCount, clamped(s.ber * window_bits(s), 0, 0xFFFF));
-  r[kRegBerWindow] = static_cast<uint8_t>((s.ber_window & 0x07) << 4);
+  put16(r, reg::noise_low.reg, noise);
+  r[reg::noise_valid.reg] |= reg::noise_valid.mask();
+  put16(r, reg::error_count.reg, clamped(s.ber * window_bits(s), 0, 0xFFFF));
+  r[reg::ber_window.reg] = reg::ber_window.put(0, s.ber_window);
   put_lock_time(s.lock_time_ms, r);
-  put16(r, kRegCarrierOffset, offset_fraction(s.carrier_offset_khz, fc, 131072.0));
-  put16(r, kRegSymbolOffset, offset_fraction(s.symbol_rate_offset_khz, fc, 4194304.0));
+  put16(r, reg::carrier_offset.reg, offset_fraction(s.carrier_offset_khz, fc, 131072.0));
+  put16(r, reg::symbol_offset.reg, offset_fraction(s.symbol_rate_offset_khz, fc, 4194304.0));
 }
 
 }  // namespace demodctl::sim

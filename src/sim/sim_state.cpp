@@ -8,10 +8,6 @@ namespace demodctl {
 
 using namespace sim;
 
-namespace {
-constexpr uint8_t kCaptureFormatRegister = 0x2F;  // selects the sample layout
-}  // namespace
-
 SimBoard::State::State(const Scenario& scenario)
     : demod{scenario.demod},
       channels(scenario.channels),
@@ -52,7 +48,8 @@ SimDevice* SimBoard::State::route(uint8_t address8) {
     if (!repeater_open) return nullptr;
     // One transaction per opening: the repeater closes behind it.
     repeater_open = false;
-    demod.config.registers[kRegRepeater] &= static_cast<uint8_t>(~kRepeaterOpenBit);
+    demod.config.registers[reg::repeater_open.reg] =
+        reg::repeater_open.put(demod.config.registers[reg::repeater_open.reg], 0);
     return &tuner;
   }
   return nullptr;
@@ -74,31 +71,26 @@ uint8_t SimBoard::State::stuck_mask(uint8_t address8, uint8_t reg) const {
   return mask;
 }
 
-void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
-  device.config.registers[reg] = value;
+void SimBoard::State::write(SimDevice& device, uint8_t number, uint8_t value) {
+  device.config.registers[number] = value;
   if (&device != &demod) return;
-  switch (reg) {
-    case kRegRepeater:
-      repeater_open = (value & kRepeaterOpenBit) != 0;
+  switch (number) {
+    case reg::repeater_open.reg:
+      repeater_open = reg::repeater_open.set_in(value);
       break;
-    case kRegHotReset:
-      if ((value & kHotResetHoldBit) != 0) {
-        if ((value & kHotResetReleaseBit) != 0) {
-          restart_acquisition();
-        } else {
-          lock.hold();
-        }
-      }
+    case reg::core_reset.reg:
+      if (reg::core_reset.get(value) == kCoreRelease) restart_acquisition();
+      if (reg::core_reset.get(value) == kCoreHold) lock.hold();
       break;
-    case kRegChipControl:
-      if ((value & kInitBit) != 0) lock.hold();
+    case reg::chip_reset.reg:
+      if (reg::chip_reset.set_in(value)) lock.hold();
       break;
-    case kRegInitDone:
-      if ((value & kInitBit) != 0) restart_acquisition();
+    case reg::init_done.reg:
+      if (reg::init_done.set_in(value)) restart_acquisition();
       break;
-    case kRegCaptureControl:
-      if ((value & kCaptureStartBit) != 0) {
-        capture.start(demod.config.registers[kCaptureFormatRegister], signal);
+    case reg::capture_start.reg:
+      if (reg::capture_start.set_in(value)) {
+        capture.start(demod.config.registers[reg::capture_format.reg], signal);
       }
       break;
     default:
@@ -106,20 +98,21 @@ void SimBoard::State::write(SimDevice& device, uint8_t reg, uint8_t value) {
   }
 }
 
-uint8_t SimBoard::State::read(SimDevice& device, uint8_t reg) {
-  uint8_t value = device.config.registers[reg];
+uint8_t SimBoard::State::read(SimDevice& device, uint8_t number) {
+  uint8_t value = device.config.registers[number];
   if (&device == &demod) {
-    if (reg == kRegLockStatus) value = lock_timeline.read(lock.read(value));
-    if (reg == kRegCaptureData) value = capture.next_byte();
+    if (number == reg::lock_status.reg) value = lock_timeline.read(lock.read(value));
+    if (number == reg::capture_data.reg) value = capture.next_byte();
     // 0xEA shows the complete flag once the capture has taken its time (a few polls).
-    if (reg == kRegCaptureControl && (value & kCaptureStartBit) != 0 && capture.poll_complete()) {
-      value |= kCaptureDoneBit;
+    if (number == reg::capture_done.reg && reg::capture_start.set_in(value) &&
+        capture.poll_complete()) {
+      value |= reg::capture_done.put(0, kCaptureComplete);
     }
-    if (reg == kRegAgcLow && agc_reads_left > 0) --agc_reads_left;
-    if (reg == kRegAgcHigh && agc_reads_left > 0) value &= static_cast<uint8_t>(~kAgcReadyBit);
-    value &= static_cast<uint8_t>(~random_faults.stuck_flags(reg));
+    if (number == reg::agc_level.reg && agc_reads_left > 0) --agc_reads_left;
+    if (number == reg::agc_ready.reg && agc_reads_left > 0) value = reg::agc_ready.put(value, 0);
+    value &= static_cast<uint8_t>(~random_faults.stuck_flags(number));
   }
-  return static_cast<uint8_t>(value & ~stuck_mask(device.config.address, reg));
+  return static_cast<uint8_t>(value & ~stuck_mask(device.config.address, number));
 }
 
 }  // namespace demodctl

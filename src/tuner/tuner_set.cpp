@@ -1,9 +1,9 @@
 // tuner_set: identity check, then the chosen tuner driver's start-up and setting, with the
 // demodulator's tuner path bit (reg::tuner_path) set between the two; progress goes to the debug
 // log.
+#include "debug_log/debug_log.h"
 #include "demod/field_access.h"
-#include "output/debug_log.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 #include "tuner/rda5815.h"
 #include "tuner/tuner0.h"
 #include "tuner/tuner_commands.h"
@@ -16,18 +16,9 @@ constexpr int32_t kTunerRda5815 = 1;
 // Identity bytes of a board whose tuner is wired to the bus directly: a board without the gate.
 constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
-// Own arguments 2..4: the tuner type, its frequency and bandwidth in MHz.
-struct TunerRequest {
-  int32_t type;
-  int32_t freq_mhz;
-  int32_t bw_mhz;
-};
-TunerRequest tuner_request(CommandArgs args) {
-  return {to_int(args[2]), to_int(args[3]), to_int(args[4])};
-}
-
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& request) {
+Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TuneRequest& request,
+                         DebugLog& log) {
   if (request.type == kTunerType0) {
     if (auto done = tuner0_init(tuner); !done) return done.error();
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
@@ -35,35 +26,33 @@ Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TunerRequest& re
   }
   if (request.type == kTunerRda5815) {
     if (auto done = rda5815_init(tuner); !done) return done.error();
-    debug_log_printf("rda5815_init ends\n");
+    log.printf("rda5815_init ends\n");
     if (auto done = update_bits(bus, reg::tuner_path, 1); !done) return done.error();
     if (auto done = rda5815_set(tuner, request.freq_mhz, request.bw_mhz); !done) {
       return done.error();
     }
-    debug_log_printf("rda5815_set ends\n");
+    log.printf("rda5815_set ends\n");
   }
   return {};  // any other type: no driver, the tuner path bit left alone
 }
 
 }  // namespace
 
-// "begining": the log's exact text. With no chip the log keeps its two lines and is closed at exit.
-void tuner_set_prepare(Transport& bus, const Invocation& command) {
-  debug_log_open("w+");  // a log that cannot be opened is skipped; the result does not depend on it
-  debug_log_banner("tuner_set begining!");
-  const TunerRequest request = tuner_request(command.args);
-  bus.set_speed(command.tuner_device);  // the tuner's channel on the register server
-  debug_log_printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
-}
+// "begining": the log's exact text. With no chip the log keeps its first two lines; the runner
+// closes it when the run ends.
+Outcome tuner_set(Transport& bus, const TuneRequest& request, DebugLog& log) {
+  log.banner("tuner_set begining!");
+  bus.set_speed(request.tuner);  // the tuner's channel on the register server
+  log.printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);
 
-Outcome tuner_set(Transport& bus, const Invocation& command) {
+  if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
+  if (!chip_present(bus.identity())) return Reply{kMsgChipAbsent, 1};
   const TunerWiring wiring =
       bus.identity() == kDirectTunerId ? TunerWiring::direct : TunerWiring::behind_gate;
-  TunerBus tuner(bus, command.tuner_device, wiring);
-  const Result<void> driven = drive_tuner(bus, tuner, tuner_request(command.args));
+  TunerBus tuner(bus, request.tuner, wiring);
+  const Result<void> driven = drive_tuner(bus, tuner, request, log);
   if (!driven) return driven.error();  // the log keeps the lines written before
-  debug_log_banner("tuner_set ends!");
-  debug_log_close();
+  log.banner("tuner_set ends!");
   return Reply{kMsgOk, 0};
 }
 

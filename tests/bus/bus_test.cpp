@@ -287,13 +287,13 @@ TEST(UsbBridge, OpenFailuresReturnMinusOne) {
   const std::tuple<int, const char*, const char*> cases[] = {
       {0, nullptr, nullptr}, {0, "sim", "/nonexistent/dir/trace.jsonl"}, {1, "sim", nullptr}};
   for (const auto& [index, bus, trace] : cases) {
-    UsbBridge bridge(
-        [&, bus = bus] { return open_chosen_bus(parse_bus_choice(bus), empty_sysfs); });
-    trace != nullptr ? ::setenv(kTraceEnvVar, trace, 1) : ::unsetenv(kTraceEnvVar);
+    RunSettings settings;
+    settings.trace_path = trace != nullptr ? trace : "";
+    UsbBridge bridge([&, bus = bus] { return open_chosen_bus(parse_bus_choice(bus), empty_sysfs); },
+                     settings);
     EXPECT_EQ(bridge.open_device(index), -1) << (bus ? bus : "unset");
     EXPECT_FALSE(bridge.is_open());
   }
-  ::unsetenv(kTraceEnvVar);
 }
 
 }  // namespace

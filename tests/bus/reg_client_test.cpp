@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string_view>
 
 #include "protocol/wire.h"
 #include "server/frames.h"
@@ -47,18 +48,21 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-TEST(RegClient, TimeoutFromTheEnvironment) {
+// The settings a program reads from its environment (a lookup here).
+TEST(RunSettings, ReplyTimeoutAndTraceFromTheirVariables) {
   const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
                                                 {"0", 3000},      {"-5", 3000},
                                                 {"abc", 3000},    {"250", 250},
                                                 {"250ms", 3000},  {"600000", 600000},
                                                 {"600001", 3000}, {"99999999999999", 3000}};
   for (const auto& [text, ms] : cases) {
-    text != nullptr ? ::setenv("DEMODCTL_NET_TIMEOUT_MS", text, 1)
-                    : ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
-    EXPECT_EQ(net_timeout_from_env().count(), ms) << (text ? text : "unset");
+    const RunSettings s = run_settings_from([text = text](const char* name) -> const char* {
+      if (std::string_view(name) == kNetTimeoutEnvVar) return text;
+      return std::string_view(name) == kI2cTraceEnvVar ? "older" : "";
+    });
+    EXPECT_EQ(s.reply_timeout.count(), ms) << (text ? text : "unset");
+    EXPECT_EQ(s.trace_path, "older");  // DEMODCTL_TRACE empty: the older name's path
   }
-  ::unsetenv("DEMODCTL_NET_TIMEOUT_MS");
 }
 
 // The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the

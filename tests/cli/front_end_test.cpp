@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_table.h"
-#include "output/numbers.h"
+#include "cli/numbers.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 

@@ -8,9 +8,9 @@
 #include <tuple>
 
 #include "bus/socket_transport.h"
+#include "debug_log/debug_log.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
-#include "output/debug_log.h"
 #include "support/process.h"
 #include "support/recording_backends.h"
 #include "support/temp_dir.h"
@@ -201,7 +201,6 @@ TEST(Measurements, ReadsLinesFailuresAndTheDebugLogOnBothTransports) {
         expect_run(p, socket, {cmd}, ops, out);
       }
     }
-    debug_log_close();
     const std::string banner = std::string(28, '-') + "symbol_err begining!" + std::string(43, '-');
     const std::string cut = banner + "\nfc=27500\n";
     const std::string block = cut + "fs_oofset=61440,fs_offset_fc=-4096\nfs_err_kHz=-26.855469\n";

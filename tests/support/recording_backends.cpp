@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "cli/dispatch.h"
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 namespace demodctl::testing {
 Calls split(const std::string& text) {

@@ -1,4 +1,4 @@
-#include "output/numbers.h"
+#include "cli/numbers.h"
 
 #include <limits>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "adapters/bus_choice.h"
-#include "bus/reg_client.h"
+#include "bus/run_settings.h"
 #include "files/standard_descriptors.h"
 #include "monitor/feed_store.h"
 #include "monitor/options.h"
@@ -28,7 +28,6 @@ using namespace demodctl::monitor;
 constexpr int kExitFailure = 1;
 // How often the main thread looks whether every sampler has taken its --count samples.
 constexpr long kWatchNanoseconds = 100 * 1000 * 1000;
-constexpr const char* kNetTimeoutVar = "DEMODCTL_NET_TIMEOUT_MS";
 // How long the lines still queued at the stop (the summary among them) may take to go out: a
 // standard output that does not take them by then (a pipe nobody reads) loses them, and the
 // process ends all the same.
@@ -38,10 +37,9 @@ constexpr int kStandardOutput = 1;
 // A reply that takes longer than the interval would hold back that board's next sample, so unless
 // DEMODCTL_NET_TIMEOUT_MS says otherwise the client waits at most one interval (and never longer
 // than its own default).
-void bound_reply_timeout(std::chrono::milliseconds interval) {
-  if (std::getenv(kNetTimeoutVar) != nullptr) return;
-  const auto timeout = std::min(interval, kDefaultNetTimeout);
-  setenv(kNetTimeoutVar, std::to_string(timeout.count()).c_str(), 1);
+void bound_reply_timeout(RunSettings& settings, std::chrono::milliseconds interval) {
+  if (settings.reply_timeout_given) return;
+  settings.reply_timeout = std::min(interval, kDefaultNetTimeout);
 }
 
 bool all_finished(const std::vector<std::unique_ptr<Sampler>>& samplers) {
@@ -57,15 +55,16 @@ int main(int argc, char** argv) {
   // Before anything is opened: a closed 0..2 would otherwise be taken by the board's socket or
   // the page's listener, and the lines meant for standard output would go there.
   if (!occupy_standard_descriptors().usable) return kExitFailure;
-  const char* bus = std::getenv(kBusEnvVar);
-  const ParsedMonitorOptions parsed = parse_monitor_options(argc, argv, bus != nullptr ? bus : "");
+  // The run's settings, read from the environment here and nowhere else.
+  RunSettings settings = run_settings_from(std::getenv);
+  const ParsedMonitorOptions parsed = parse_monitor_options(argc, argv, settings.bridge_bus);
   if (!parsed.options) {
     std::fputs(parsed.message.c_str(), parsed.exit_status == 0 ? stdout : stderr);
     if (parsed.exit_status != 0) std::fputc('\n', stderr);
     return parsed.exit_status;
   }
   const MonitorOptions& o = *parsed.options;
-  bound_reply_timeout(o.interval);
+  bound_reply_timeout(settings, o.interval);
 
   // SIGINT and SIGTERM are taken by the main thread alone (blocked before any thread starts, so
   // every thread inherits the mask) and end the run with its summary.
@@ -113,6 +112,7 @@ int main(int argc, char** argv) {
   so.count = o.count;
   so.capture_every = o.capture_every;
   so.capture_dir = o.capture_dir;
+  so.link = settings;
   std::vector<std::unique_ptr<Sampler>> samplers;
   for (const auto& b : o.boards) {
     samplers.push_back(std::make_unique<Sampler>(b, so, feed));

@@ -1,4 +1,4 @@
-#include "output/result_line.h"
+#include "outcome/result_line.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,6 +7,7 @@
 
 #include "adapters/bus_choice.h"
 #include "adapters/real_transport_libraries.h"
+#include "bus/run_settings.h"
 #include "cli/dispatch.h"
 #include "files/standard_descriptors.h"
 
@@ -16,10 +17,10 @@ namespace {
 constexpr int kNoOutputStatus = -1;
 
 // `demodctl --list-buses`: the adapters in /sys, the one a run would take marked; exit status 0.
-int32_t list_buses() {
+int32_t list_buses(const demodctl::RunSettings& settings) {
   std::string note;
   const std::string text =
-      demodctl::bus_list(demodctl::kSysfsRoot, std::getenv(demodctl::kBusEnvVar), &note);
+      demodctl::bus_list(demodctl::kSysfsRoot, settings.bridge_bus.c_str(), &note);
   std::fputs(text.c_str(), stdout);
   if (!note.empty()) std::fprintf(stderr, "demodctl: %s\n", note.c_str());
   return 0;
@@ -36,9 +37,12 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);  // a file over the size limit is a write error (EFBIG), not death
   // The adapter listing is not a command (it reads sysfs, not a board);
   // no command line of two arguments is one (a command needs its name and the flag after it).
+  // The run's settings, read from the environment here and nowhere else.
+  const demodctl::RunSettings settings = demodctl::run_settings_from(std::getenv);
   if (argc == 2 && std::strcmp(argv[1], "--list-buses") == 0) {
-    return demodctl::finish_output(list_buses());
+    return demodctl::finish_output(list_buses(settings));
   }
-  demodctl::RealTransportLibraries libraries;
-  return demodctl::finish_output(demodctl::dispatch(argc, argv, libraries));
+  demodctl::RealTransportLibraries libraries(settings);
+  return demodctl::finish_output(
+      demodctl::dispatch(argc, argv, libraries, demodctl::print_result_line, settings.verbose));
 }

@@ -1,6 +1,7 @@
 // regserver: serves register reads and writes of I2C buses over TCP (docs/protocol.md).
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,20 @@ int fail(int status, const std::string& line) {
   return status;
 }
 
+// What a service manager handed over, read from the environment; the variables are removed, so
+// nothing this process starts takes them for its own.
+demodctl::HandOver read_hand_over() {
+  const auto text = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  demodctl::HandOver hand_over{text("LISTEN_PID"), text("LISTEN_FDS")};
+  unsetenv("LISTEN_PID");
+  unsetenv("LISTEN_FDS");
+  unsetenv("LISTEN_FDNAMES");
+  return hand_over;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,7 +54,7 @@ int main(int argc, char** argv) {
   const RegserverOptions& opt = *parsed.options;
   // Sockets a service manager handed over are taken first, before any file is opened.
   std::vector<int> handed_over;
-  if (std::string error; !take_handed_over_listeners(&handed_over, &error)) {
+  if (std::string error; !take_handed_over_listeners(read_hand_over(), &handed_over, &error)) {
     return fail(kExitRuntime, "regserver: " + error);
   }
   std::signal(SIGPIPE, SIG_IGN);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "output/outcome.h"
+#include "outcome/outcome.h"
 
 namespace demodctl {
 
