@@ -1,8 +1,9 @@
 // The math library, loaded on the first call instead of at every start.
 //
-// Only the simulated board computes (its signal model calls pow, log, sincos, ...); a run on a real
-// adapter or a register server never does, yet with libm among the needed libraries the loader
-// would open, map and relocate it before main on every run, a fifth of a short run's page faults.
+// Few runs compute with it: the simulated board (its signal model calls pow, log, sincos, ...) and
+// cn_read's log10. Most runs on a real adapter or a register server never do, yet with libm among
+// the needed libraries the loader would open, map and relocate it before main on every run, a
+// fifth of a short run's page faults.
 // The programs link with --wrap for each of these functions (see CMakeLists.txt), so every call
 // lands here, and here the same libm functions are looked up once, when first needed: the results,
 // errno included, are those of the functions linked directly.
