@@ -4,7 +4,7 @@
 
 namespace demodctl {
 
-RegisterServerCalls& RealTransportLibraries::register_server() {
+RegisterServer& RealTransportLibraries::register_server() {
   if (!client_) client_ = std::make_unique<RegClient>(settings_);
   return *client_;
 }

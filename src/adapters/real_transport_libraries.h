@@ -16,7 +16,7 @@ namespace demodctl {
 class RealTransportLibraries : public TransportLibraries {
  public:
   explicit RealTransportLibraries(RunSettings settings) : settings_(std::move(settings)) {}
-  RegisterServerCalls& register_server() override;
+  RegisterServer& register_server() override;
   UsbioBackend& usbio() override;
 
  private:

@@ -3,7 +3,7 @@
 // transport is chosen.
 #pragma once
 
-#include "bus/register_server_calls.h"
+#include "bus/register_server.h"
 #include "bus/usbio_api.h"
 
 namespace demodctl {
@@ -11,7 +11,7 @@ namespace demodctl {
 class TransportLibraries {
  public:
   virtual ~TransportLibraries() = default;
-  virtual RegisterServerCalls& register_server() = 0;
+  virtual RegisterServer& register_server() = 0;
   virtual UsbioBackend& usbio() = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "support/recording_backends.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -41,30 +42,32 @@ bool TestPlatform::next_fails(int reg) {
   return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
-int TestPlatform::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                 int count) {
-  calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
-  for (int i = 0; i < count; ++i) buf[i] = 0xEE;  // what a failed call may leave behind
-  if (next_fails(reg)) return -1;
-  read(address, reg, buf, count);
-  return 0;
+// Register addresses are one byte wide on the server's calls.
+constexpr int kRegAddrLen = 1;
+
+Result<void> TestPlatform::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
+  calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%zu)", at.channel, at.address, at.reg,
+                      kRegAddrLen, out.size()));
+  std::fill(out.begin(), out.end(), uint8_t{0xEE});  // what a failed call may leave behind
+  if (next_fails(at.reg)) return refused_transfer("read", at.channel, at.address, at.reg);
+  read(at.address, at.reg, out.data(), static_cast<int>(out.size()));
+  return {};
 }
-int TestPlatform::write_reg_multi(int channel, int address, int reg, int reg_len,
-                                  const uint8_t* data, int count) {
-  calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", channel, address, reg, reg_len,
-                      hex(data, static_cast<size_t>(count)).c_str()));
-  if (next_fails(reg)) return -1;
-  set(reg, {data, data + count}, address);
-  return 0;
+Result<void> TestPlatform::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
+  calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", at.channel, at.address, at.reg,
+                      kRegAddrLen, hex(data.data(), data.size()).c_str()));
+  if (next_fails(at.reg)) return refused_transfer("write", at.channel, at.address, at.reg);
+  set(at.reg, {data.begin(), data.end()}, at.address);
+  return {};
 }
-int TestPlatform::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                  int item_len, int total, int burst) {
-  calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%d,%d)", channel, address, reg, reg_len,
-                      item_len, total, burst));
-  for (int i = 0; i < total; ++i) buf[i] = 0xEE;
-  if (next_fails(reg)) return -1;
-  for (int i = 0; i < total; ++i) read(address, reg, buf + i, 1);
-  return 0;
+Result<void> TestPlatform::read_period(const ServerRegister& at, std::span<uint8_t> out,
+                                       int item_len, int burst) {
+  calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%zu,%d)", at.channel, at.address, at.reg,
+                      kRegAddrLen, item_len, out.size(), burst));
+  std::fill(out.begin(), out.end(), uint8_t{0xEE});
+  if (next_fails(at.reg)) return refused_transfer("period read", at.channel, at.address, at.reg);
+  for (uint8_t& byte : out) read(at.address, at.reg, &byte, 1);
+  return {};
 }
 
 int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,

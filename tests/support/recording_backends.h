@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bus/delay.h"
-#include "bus/register_server_calls.h"
+#include "bus/register_server.h"
 #include "bus/transport_libraries.h"
 #include "bus/usbio_api.h"
 #include "server/bus_backend.h"
@@ -34,10 +34,10 @@ std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
 // While it lives it is also the clock: delay_ms is recorded as "delay(N)" and moves its time on
 // by N ms, as every register transfer does by transfer_ms.
-struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, WaitClock {
+struct TestPlatform : TransportLibraries, RegisterServer, UsbioBackend, WaitClock {
   TestPlatform();
   ~TestPlatform() override;
-  RegisterServerCalls& register_server() override { return *this; }
+  RegisterServer& register_server() override { return *this; }
   UsbioBackend& usbio() override { return *this; }
   void set(int reg, const std::vector<uint8_t>& bytes, int address = 0xD0);
 
@@ -63,18 +63,20 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
     elapsed += std::chrono::milliseconds(ms);
   }
 
-  int init_sock(const char* host, int port) override {
-    return log(0, "InitSock(%s,%d)", host, port);
+  // The server's calls, logged by the names of its client library's calls.
+  Result<void> connect(const std::string& host, int port) override {
+    log(0, "InitSock(%s,%d)", host.c_str(), port);
+    return {};
   }
-  int set_i2c_speed(int ch, int speed) override { return log(0, "seti2cspeed(%d,%d)", ch, speed); }
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                     int count) override;
-  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count) override;
-  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst) override;
-  int deinit_sock() override { return log(0, "DeinitSock()"); }
-  Result<void> last_call_result() const override { return {}; }
+  Result<void> set_speed(int ch, int speed) override {
+    log(0, "seti2cspeed(%d,%d)", ch, speed);
+    return {};
+  }
+  Result<void> read_regs(const ServerRegister& at, std::span<uint8_t> out) override;
+  Result<void> write_regs(const ServerRegister& at, std::span<const uint8_t> data) override;
+  Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
+                           int burst) override;
+  void disconnect() override { log(0, "DeinitSock()"); }
   int open_device(int i) override { return log(open_fails ? -1 : 0, "OpenDevice(%d)", i); }
   int set_stream(int i, int mode) override { return log(1, "SetStream(%d,%d)", i, mode); }
   int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
