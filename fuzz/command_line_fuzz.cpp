@@ -43,9 +43,6 @@ constexpr int kOpenFails = 31;
 
 constexpr uint8_t kIdentityReg = 0x6C;
 constexpr uint8_t kPatternStep = 0x1D;  // neighbouring registers read different values
-constexpr int kUsbOpenFailed = -1;
-constexpr int kUsbDone = 1;
-constexpr int kUsbFailed = 0;
 
 std::FILE* g_diagnostics = nullptr;  // the fuzz target's own messages (descriptor 2)
 std::filesystem::path g_work_dir;
@@ -54,12 +51,13 @@ int g_start_dir = -1;  // the fuzzer's own working directory
 // Register memory per 8-bit device address; reads answer from it, writes change it.
 class Board : public demodctl::TransportLibraries,
               public demodctl::RegisterServer,
-              public demodctl::UsbioBackend {
+              public demodctl::I2cBridge,
+              public demodctl::I2cBus {
  public:
   explicit Board(uint8_t setup) : setup_(setup), fail_at_(setup >> kFailShift) {}
 
   demodctl::RegisterServer& register_server() override { return *this; }
-  demodctl::UsbioBackend& usbio() override { return *this; }
+  demodctl::I2cBridge& usb_bridge() override { return *this; }
 
   demodctl::Result<void> connect(const std::string&, int) override {
     if (fail_at_ == kOpenFails) return refused();
@@ -86,23 +84,24 @@ class Board : public demodctl::TransportLibraries,
   }
   void disconnect() override {}
 
-  int open_device(int) override { return fail_at_ == kOpenFails ? kUsbOpenFailed : 0; }
-  int set_stream(int, int) override { return kUsbDone; }
-  // wbuf[0] is the address byte, wbuf[1] the register, the rest data written from it.
-  int stream_i2c(int, int write_len, const uint8_t* write_buf, int read_len,
-                 uint8_t* read_buf) override {
-    last_ = demodctl::i2c_bus_failure(0, "refused");
-    if (next_fails() || write_len < 1) return kUsbFailed;
-    last_ = {};
-    const int address = write_buf[0] & 0xFE;
-    if (write_len >= 2) pointer_[address] = write_buf[1];
-    int& reg = pointer_[address];
-    for (int i = 2; i < write_len; ++i) store(address, reg++, write_buf[i]);
-    read(address, reg, read_buf, read_len, true);
-    return kUsbDone;
+  demodctl::Result<void> open(int) override {
+    if (fail_at_ == kOpenFails)
+      return demodctl::Fault{demodctl::FaultKind::open_error, "USB bridge 0"};
+    return {};
   }
-  int close_device(int) override { return kUsbDone; }
-  demodctl::Result<void> last_result() const override { return last_; }
+  demodctl::I2cBus* bus() override { return this; }
+  void close() override {}
+  // tx[0] is the register, the rest data written from it.
+  demodctl::Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                  std::span<uint8_t> rx) override {
+    if (next_fails()) return demodctl::i2c_bus_failure(addr7, "refused");
+    const int address = addr7 << 1;
+    if (!tx.empty()) pointer_[address] = tx[0];
+    int& reg = pointer_[address];
+    for (size_t i = 1; i < tx.size(); ++i) store(address, reg++, tx[i]);
+    read(address, reg, rx.data(), static_cast<int>(rx.size()), true);
+    return {};
+  }
 
  private:
   // The register server's refusal of a transfer (its NACK status).
@@ -145,7 +144,6 @@ class Board : public demodctl::TransportLibraries,
 
   uint8_t setup_;
   int fail_at_;
-  demodctl::Result<void> last_ = demodctl::i2c_bus_failure(0, "not called");
   int transfers_ = 0;
   std::map<int, std::array<uint8_t, 256>> memory_;
   std::map<int, int> pointer_;

@@ -10,12 +10,6 @@
 #include "demod/field_access.h"
 
 namespace demodctl {
-namespace {
-
-constexpr int kBridgeIndex = 0;
-
-}  // namespace
-
 struct BoardConnection::Parts {
   std::unique_ptr<RegClient> client;
   std::unique_ptr<UsbBridge> bridge;
@@ -58,8 +52,10 @@ Transport& BoardConnection::transport() { return *parts_->transport; }
 bool BoardConnection::probe(int address) {
   std::array<uint8_t, 1> byte{};
   if (parts_->bridge) {
-    const auto address_byte = static_cast<uint8_t>(address);
-    return parts_->bridge->stream_i2c(kBridgeIndex, 1, &address_byte, 1, byte.data()) != 0;
+    // The bus takes the 7-bit address above the R/W bit of the address byte.
+    const auto addr7 = static_cast<uint8_t>((address & 0xFF) >> 1);
+    I2cBus* bus = parts_->bridge->bus();
+    return bus != nullptr && bus->transfer(addr7, {}, byte).has_value();
   }
   const int channel = parts_->transport->demod().channel;
   return parts_->client->read_regs({channel, address, 0}, byte).has_value();

@@ -9,7 +9,7 @@ RegisterServer& RealTransportLibraries::register_server() {
   return *client_;
 }
 
-UsbioBackend& RealTransportLibraries::usbio() {
+I2cBridge& RealTransportLibraries::usb_bridge() {
   if (!bridge_) {
     const std::string bus = settings_.bridge_bus;
     bridge_ = std::make_unique<UsbBridge>(

@@ -17,7 +17,7 @@ class RealTransportLibraries : public TransportLibraries {
  public:
   explicit RealTransportLibraries(RunSettings settings) : settings_(std::move(settings)) {}
   RegisterServer& register_server() override;
-  UsbioBackend& usbio() override;
+  I2cBridge& usb_bridge() override;
 
  private:
   RunSettings settings_;

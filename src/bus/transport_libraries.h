@@ -3,8 +3,8 @@
 // transport is chosen.
 #pragma once
 
+#include "bus/i2c_bridge.h"
 #include "bus/register_server.h"
-#include "bus/usbio_api.h"
 
 namespace demodctl {
 
@@ -12,7 +12,7 @@ class TransportLibraries {
  public:
   virtual ~TransportLibraries() = default;
   virtual RegisterServer& register_server() = 0;
-  virtual UsbioBackend& usbio() = 0;
+  virtual I2cBridge& usb_bridge() = 0;
 };
 
 }  // namespace demodctl

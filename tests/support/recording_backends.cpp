@@ -70,20 +70,20 @@ Result<void> TestPlatform::read_period(const ServerRegister& at, std::span<uint8
   return {};
 }
 
-int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
-                             uint8_t* read_buf) {
-  calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
-                      hex(write_buf, static_cast<size_t>(write_len)).c_str(), read_len));
-  for (int i = 0; i < read_len; ++i) read_buf[i] = 0xEE;
-  last_stream_ = Fault{stream_refusal, "refused"};
-  if (write_len < 2 || next_fails(write_buf[1])) return 0;
-  last_stream_ = {};
-  if (read_len > 0) {
-    read(write_buf[0], write_buf[1], read_buf, read_len);
+Result<void> TestPlatform::transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                    std::span<uint8_t> rx) {
+  std::vector<uint8_t> written{static_cast<uint8_t>(addr7 << 1)};  // the address byte first
+  written.insert(written.end(), tx.begin(), tx.end());
+  calls.push_back(
+      fmt("StreamI2C(0,[%s],%zu)", hex(written.data(), written.size()).c_str(), rx.size()));
+  std::fill(rx.begin(), rx.end(), uint8_t{0xEE});
+  if (tx.empty() || next_fails(tx[0])) return Fault{stream_refusal, "refused"};
+  if (!rx.empty()) {
+    read(written[0], tx[0], rx.data(), static_cast<int>(rx.size()));
   } else {
-    set(write_buf[1], {write_buf + 2, write_buf + write_len}, write_buf[0]);
+    set(tx[0], {tx.begin() + 1, tx.end()}, written[0]);
   }
-  return 1;
+  return {};
 }
 
 TestPlatform::TestPlatform() { set_wait_clock(this); }
