@@ -32,35 +32,35 @@ constexpr int kSpeedKhz = 100;
 constexpr int kAddress = 208;
 
 // The register server's calls passed on, the register transfers counted: one round trip each.
-class CountingCalls : public demodctl::RegisterServerCalls {
+class CountingCalls : public demodctl::RegisterServer {
  public:
-  explicit CountingCalls(demodctl::RegisterServerCalls& inner) : inner_(inner) {}
-  int init_sock(const char* host, int port) override { return inner_.init_sock(host, port); }
-  int set_i2c_speed(int channel, int speed) override {
-    return inner_.set_i2c_speed(channel, speed);
+  using Register = demodctl::ServerRegister;
+  explicit CountingCalls(demodctl::RegisterServer& inner) : inner_(inner) {}
+  demodctl::Result<void> connect(const std::string& host, int port) override {
+    return inner_.connect(host, port);
   }
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                     int count) override {
+  demodctl::Result<void> set_speed(int channel, int speed) override {
+    return inner_.set_speed(channel, speed);
+  }
+  demodctl::Result<void> read_regs(const Register& at, std::span<uint8_t> out) override {
     ++transfers;
-    return inner_.read_reg_multi(channel, address, reg, reg_len, buf, count);
+    return inner_.read_regs(at, out);
   }
-  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count) override {
+  demodctl::Result<void> write_regs(const Register& at, std::span<const uint8_t> data) override {
     ++transfers;
-    return inner_.write_reg_multi(channel, address, reg, reg_len, data, count);
+    return inner_.write_regs(at, data);
   }
-  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst) override {
+  demodctl::Result<void> read_period(const Register& at, std::span<uint8_t> out, int item_len,
+                                     int burst) override {
     ++transfers;
-    return inner_.read_reg_period(channel, address, reg, reg_len, buf, item_len, total, burst);
+    return inner_.read_period(at, out, item_len, burst);
   }
-  int deinit_sock() override { return inner_.deinit_sock(); }
-  demodctl::Result<void> last_call_result() const override { return inner_.last_call_result(); }
+  void disconnect() override { inner_.disconnect(); }
 
   long transfers = 0;
 
  private:
-  demodctl::RegisterServerCalls& inner_;
+  demodctl::RegisterServer& inner_;
 };
 
 // The sample's own waits added up instead of slept: the clock moves on by each wait, so a poll's

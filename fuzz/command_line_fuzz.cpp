@@ -43,10 +43,6 @@ constexpr int kOpenFails = 31;
 
 constexpr uint8_t kIdentityReg = 0x6C;
 constexpr uint8_t kPatternStep = 0x1D;  // neighbouring registers read different values
-constexpr int kNack = 1;                // the register server's NACK status
-constexpr int kUsbOpenFailed = -1;
-constexpr int kUsbDone = 1;
-constexpr int kUsbFailed = 0;
 
 std::FILE* g_diagnostics = nullptr;  // the fuzz target's own messages (descriptor 2)
 std::filesystem::path g_work_dir;
@@ -54,53 +50,63 @@ int g_start_dir = -1;  // the fuzzer's own working directory
 
 // Register memory per 8-bit device address; reads answer from it, writes change it.
 class Board : public demodctl::TransportLibraries,
-              public demodctl::RegisterServerCalls,
-              public demodctl::UsbioBackend {
+              public demodctl::RegisterServer,
+              public demodctl::I2cBridge,
+              public demodctl::I2cBus {
  public:
   explicit Board(uint8_t setup) : setup_(setup), fail_at_(setup >> kFailShift) {}
 
-  demodctl::RegisterServerCalls& register_server() override { return *this; }
-  demodctl::UsbioBackend& usbio() override { return *this; }
+  demodctl::RegisterServer& register_server() override { return *this; }
+  demodctl::I2cBridge& usb_bridge() override { return *this; }
 
-  int init_sock(const char*, int) override { return fail_at_ == kOpenFails ? -1 : 0; }
-  int set_i2c_speed(int, int) override { return 0; }
-  int read_reg_multi(int, int address, int reg, int, uint8_t* buf, int count) override {
-    if (next_fails()) return kNack;
-    read(address, reg, buf, count, true);
-    return 0;
+  demodctl::Result<void> connect(const std::string&, int) override {
+    if (fail_at_ == kOpenFails) return refused();
+    return {};
   }
-  int write_reg_multi(int, int address, int reg, int, const uint8_t* data, int count) override {
-    if (next_fails()) return kNack;
-    for (int i = 0; i < count; ++i) store(address, reg + i, data[i]);
-    return 0;
+  demodctl::Result<void> set_speed(int, int) override { return {}; }
+  demodctl::Result<void> read_regs(const demodctl::ServerRegister& where,
+                                   std::span<uint8_t> out) override {
+    if (next_fails()) return refused();
+    read(where.address, where.reg, out.data(), static_cast<int>(out.size()), true);
+    return {};
   }
-  int read_reg_period(int, int address, int reg, int, uint8_t* buf, int, int total, int) override {
-    if (next_fails()) return kNack;
-    read(address, reg, buf, total, false);
-    return 0;
+  demodctl::Result<void> write_regs(const demodctl::ServerRegister& where,
+                                    std::span<const uint8_t> data) override {
+    if (next_fails()) return refused();
+    for (size_t i = 0; i < data.size(); ++i) store(where.address, where.reg + int(i), data[i]);
+    return {};
   }
-  int deinit_sock() override { return 0; }
-  demodctl::Result<void> last_call_result() const override { return {}; }
+  demodctl::Result<void> read_period(const demodctl::ServerRegister& where, std::span<uint8_t> out,
+                                     int, int) override {
+    if (next_fails()) return refused();
+    read(where.address, where.reg, out.data(), static_cast<int>(out.size()), false);
+    return {};
+  }
+  void disconnect() override {}
 
-  int open_device(int) override { return fail_at_ == kOpenFails ? kUsbOpenFailed : 0; }
-  int set_stream(int, int) override { return kUsbDone; }
-  // wbuf[0] is the address byte, wbuf[1] the register, the rest data written from it.
-  int stream_i2c(int, int write_len, const uint8_t* write_buf, int read_len,
-                 uint8_t* read_buf) override {
-    last_ = demodctl::i2c_bus_failure(0, "refused");
-    if (next_fails() || write_len < 1) return kUsbFailed;
-    last_ = {};
-    const int address = write_buf[0] & 0xFE;
-    if (write_len >= 2) pointer_[address] = write_buf[1];
+  demodctl::Result<void> open(int) override {
+    if (fail_at_ == kOpenFails)
+      return demodctl::Fault{demodctl::FaultKind::open_error, "USB bridge 0"};
+    return {};
+  }
+  demodctl::I2cBus* bus() override { return this; }
+  void close() override {}
+  // tx[0] is the register, the rest data written from it.
+  demodctl::Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                  std::span<uint8_t> rx) override {
+    if (next_fails()) return demodctl::i2c_bus_failure(addr7, "refused");
+    const int address = addr7 << 1;
+    if (!tx.empty()) pointer_[address] = tx[0];
     int& reg = pointer_[address];
-    for (int i = 2; i < write_len; ++i) store(address, reg++, write_buf[i]);
-    read(address, reg, read_buf, read_len, true);
-    return kUsbDone;
+    for (size_t i = 1; i < tx.size(); ++i) store(address, reg++, tx[i]);
+    read(address, reg, rx.data(), static_cast<int>(rx.size()), true);
+    return {};
   }
-  int close_device(int) override { return kUsbDone; }
-  demodctl::Result<void> last_result() const override { return last_; }
 
  private:
+  // The register server's refusal of a transfer (its NACK status).
+  static demodctl::Fault refused() { return {demodctl::FaultKind::refused, "NACK"}; }
+
   uint8_t& at(int address, int reg) {
     auto [it, fresh] = memory_.try_emplace(address & 0xFF);
     if (fresh) fill(address & 0xFF, it->second);
@@ -138,7 +144,6 @@ class Board : public demodctl::TransportLibraries,
 
   uint8_t setup_;
   int fail_at_;
-  demodctl::Result<void> last_ = demodctl::i2c_bus_failure(0, "not called");
   int transfers_ = 0;
   std::map<int, std::array<uint8_t, 256>> memory_;
   std::map<int, int> pointer_;

@@ -10,52 +10,8 @@
 #include "demod/field_access.h"
 
 namespace demodctl {
-namespace {
-
-constexpr int kRegAddrLen = 1;  // register addresses are one byte wide
-constexpr int kBridgeIndex = 0;
-
-// The client, keeping the status of the last register call so a write refused for a read-only
-// server can be told from any other refusal.
-class StatusKeepingClient : public RegisterServerCalls {
- public:
-  explicit StatusKeepingClient(const RunSettings& settings) : client_(settings) {}
-  int init_sock(const char* host, int port) override { return client_.init_sock(host, port); }
-  int set_i2c_speed(int channel, int speed) override {
-    return client_.set_i2c_speed(channel, speed);
-  }
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                     int count) override {
-    return keep(client_.read_reg_multi(channel, address, reg, reg_len, buf, count));
-  }
-  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count) override {
-    return keep(client_.write_reg_multi(channel, address, reg, reg_len, data, count));
-  }
-  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst) override {
-    return keep(
-        client_.read_reg_period(channel, address, reg, reg_len, buf, item_len, total, burst));
-  }
-  int deinit_sock() override { return client_.deinit_sock(); }
-  Result<void> last_call_result() const override { return client_.last_call_result(); }
-
-  bool connected() const { return client_.connected(); }
-  int last_status() const { return last_; }
-
- private:
-  int keep(int rc) {
-    last_ = rc;
-    return rc;
-  }
-  RegClient client_;
-  int last_ = 0;
-};
-
-}  // namespace
-
 struct BoardConnection::Parts {
-  std::unique_ptr<StatusKeepingClient> client;
+  std::unique_ptr<RegClient> client;
   std::unique_ptr<UsbBridge> bridge;
   std::unique_ptr<Transport> transport;
 };
@@ -68,7 +24,7 @@ BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& s
         [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); }, settings);
     parts_->transport = std::make_unique<UsbTransport>(target.device, *parts_->bridge);
   } else {
-    parts_->client = std::make_unique<StatusKeepingClient>(settings);
+    parts_->client = std::make_unique<RegClient>(settings);
     parts_->transport = std::make_unique<SocketTransport>(target.device, *parts_->client);
   }
 }
@@ -96,16 +52,17 @@ Transport& BoardConnection::transport() { return *parts_->transport; }
 bool BoardConnection::probe(int address) {
   std::array<uint8_t, 1> byte{};
   if (parts_->bridge) {
-    const auto address_byte = static_cast<uint8_t>(address);
-    return parts_->bridge->stream_i2c(kBridgeIndex, 1, &address_byte, 1, byte.data()) != 0;
+    // The bus takes the 7-bit address above the R/W bit of the address byte.
+    const auto addr7 = static_cast<uint8_t>((address & 0xFF) >> 1);
+    I2cBus* bus = parts_->bridge->bus();
+    return bus != nullptr && bus->transfer(addr7, {}, byte).has_value();
   }
   const int channel = parts_->transport->demod().channel;
-  return parts_->client->read_reg_multi(channel, address, 0, kRegAddrLen, byte.data(), 1) == 0;
+  return parts_->client->read_regs({channel, address, 0}, byte).has_value();
 }
 
-bool BoardConnection::refused_read_only() const {
-  return parts_->client &&
-         parts_->client->last_status() == static_cast<int>(wire::Status::kReadOnly);
-}
+// A refusal of a read-only server reaches the caller as the fault's kind (FaultKind::read_only);
+// the connection keeps nothing beside it.
+bool BoardConnection::refused_read_only() const { return false; }
 
 }  // namespace demodctl

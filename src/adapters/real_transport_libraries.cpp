@@ -4,12 +4,12 @@
 
 namespace demodctl {
 
-RegisterServerCalls& RealTransportLibraries::register_server() {
+RegisterServer& RealTransportLibraries::register_server() {
   if (!client_) client_ = std::make_unique<RegClient>(settings_);
   return *client_;
 }
 
-UsbioBackend& RealTransportLibraries::usbio() {
+I2cBridge& RealTransportLibraries::usb_bridge() {
   if (!bridge_) {
     const std::string bus = settings_.bridge_bus;
     bridge_ = std::make_unique<UsbBridge>(

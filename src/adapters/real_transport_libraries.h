@@ -16,8 +16,8 @@ namespace demodctl {
 class RealTransportLibraries : public TransportLibraries {
  public:
   explicit RealTransportLibraries(RunSettings settings) : settings_(std::move(settings)) {}
-  RegisterServerCalls& register_server() override;
-  UsbioBackend& usbio() override;
+  RegisterServer& register_server() override;
+  I2cBridge& usb_bridge() override;
 
  private:
   RunSettings settings_;

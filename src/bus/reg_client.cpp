@@ -27,6 +27,7 @@ using wire::Status;
 // READ_PERIOD may take one bus transaction per item: allow this much more per read.
 constexpr std::chrono::milliseconds kPeriodAllowancePerRead{1};
 constexpr int kMaxPort = 65535;
+constexpr int kRegAddrLen = 1;  // the transport's register addresses are one byte wide
 
 bool fits_u16(int v) { return v >= 0 && v <= 0xFFFF; }
 bool fits_u8(int v) { return v >= 0 && v <= 0xFF; }
@@ -389,6 +390,38 @@ int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, u
   const int rc = transact(q, data, timeout);
   if (rc == 0) std::copy(data.begin(), data.end(), buf);
   return finish(q, data, rc);
+}
+
+Result<void> RegClient::result_of(int rc) const {
+  if (rc == 0) return {};
+  if (!last_) return last_;
+  return Fault{FaultKind::no_connection,
+               "register server " + host_ + " port " + std::to_string(port_) + ": not connected"};
+}
+
+Result<void> RegClient::connect(const std::string& host, int port) {
+  last_ = Result<void>();
+  return result_of(init_sock(host.c_str(), port));
+}
+
+Result<void> RegClient::set_speed(int channel, int speed) {
+  return result_of(set_i2c_speed(channel, speed));
+}
+
+Result<void> RegClient::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
+  return result_of(read_reg_multi(at.channel, at.address, at.reg, kRegAddrLen, out.data(),
+                                  static_cast<int>(out.size())));
+}
+
+Result<void> RegClient::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
+  return result_of(write_reg_multi(at.channel, at.address, at.reg, kRegAddrLen, data.data(),
+                                   static_cast<int>(data.size())));
+}
+
+Result<void> RegClient::read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
+                                    int burst) {
+  return result_of(read_reg_period(at.channel, at.address, at.reg, kRegAddrLen, out.data(),
+                                   item_len, static_cast<int>(out.size()), burst));
 }
 
 int RegClient::deinit_sock() {

@@ -1,16 +1,17 @@
 // The TCP client of regserver (docs/protocol.md): the register-server calls of
-// register_server_calls.h.
+// register_server.h, and beneath them the same requests by their wire-level results.
 //
-// Every call sends one request and waits for its reply within the run's reply timeout. Results: 0
-// on success; -1 when there is no connection or the transport failed (timeout, closed, malformed
-// reply; the connection is then abandoned so no late reply can be taken for a later request);
-// otherwise the server's nonzero status code (wire::Status), the connection staying usable. Never
-// writes to standard output. With the run's verbose setting every failure is named on standard
-// error where it happens (bus/verbose.h): the connection that could not be made and why, the
-// request with its channel, address and register and the status the server answered, or the timeout
-// it ran into; a call made after the connection was lost adds nothing. With a trace path each
-// register and speed call is one trace line (bus/trace_log.h); a trace that cannot be opened fails
-// init_sock.
+// Every call sends one request and waits for its reply within the run's reply timeout. The
+// Result calls give the fault with the server's status or the client's own cause. Wire-level
+// results: 0 on success; -1 when there is no connection or the transport failed (timeout, closed,
+// malformed reply; the connection is then abandoned so no late reply can be taken for a later
+// request); otherwise the server's nonzero status code (wire::Status), the connection staying
+// usable. Never writes to standard output. With the run's verbose setting every failure is named on
+// standard error where it happens (bus/verbose.h): the connection that could not be made and why,
+// the request with its channel, address and register and the status the server answered, or the
+// timeout it ran into; a call made after the connection was lost adds nothing. With a trace path
+// each register and speed call is one trace line (bus/trace_log.h); a trace that cannot be opened
+// fails init_sock.
 #pragma once
 
 #include <chrono>
@@ -20,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "bus/register_server_calls.h"
+#include "bus/register_server.h"
 #include "bus/run_settings.h"
 #include "i2c/trace_log.h"
 #include "protocol/wire.h"
@@ -29,7 +30,7 @@ namespace demodctl {
 
 constexpr int kClientTransportError = -1;
 
-class RegClient : public RegisterServerCalls {
+class RegClient : public RegisterServer {
  public:
   // The run's reply timeout, trace and verbosity (bus/run_settings.h); the defaults: 3000 ms, no
   // trace, silent.
@@ -38,16 +39,26 @@ class RegClient : public RegisterServerCalls {
   RegClient(const RegClient&) = delete;
   RegClient& operator=(const RegClient&) = delete;
 
-  int init_sock(const char* host, int port) override;
-  int set_i2c_speed(int channel, int speed) override;
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                     int count) override;
+  Result<void> connect(const std::string& host, int port) override;
+  Result<void> set_speed(int channel, int speed) override;
+  Result<void> read_regs(const ServerRegister& at, std::span<uint8_t> out) override;
+  Result<void> write_regs(const ServerRegister& at, std::span<const uint8_t> data) override;
+  Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
+                           int burst) override;
+  void disconnect() override { deinit_sock(); }
+
+  // The same requests by their wire-level results (see above); reg_len is the width of the
+  // register address in bytes.
+  int init_sock(const char* host, int port);
+  int set_i2c_speed(int channel, int speed);
+  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf, int count);
   int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count) override;
+                      int count);
   int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst) override;
-  int deinit_sock() override;
-  Result<void> last_call_result() const override { return last_; }
+                      int total, int burst);
+  int deinit_sock();
+  // What became of the last register call: nothing when it went through, else its fault.
+  Result<void> last_call_result() const { return last_; }
 
   bool connected() const { return fd_ >= 0; }
 
@@ -55,6 +66,9 @@ class RegClient : public RegisterServerCalls {
   using Clock = std::chrono::steady_clock;
   enum class Io { done, timed_out, lost };
 
+  // The Result of a call that gave rc: its fault, or one naming the connection when the call
+  // failed before any request (an unreachable server, a trace that cannot be opened).
+  Result<void> result_of(int rc) const;
   int connect_to(const char* host, int port, std::chrono::milliseconds timeout);
   // Sends the request and waits for its reply; on OK its body must be exactly out.size() bytes
   // and is copied to out. Sets outcome_.

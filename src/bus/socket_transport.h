@@ -1,16 +1,16 @@
-// The register-server transport: every operation is one or more client calls on the channel and
-// address of the device record; a nonzero result of a register call is a failure.
+// The register-server transport: every operation is one or more calls on the channel and address
+// of the device record; a refused call's fault is the client's own account of it.
 #pragma once
 
-#include "bus/register_server_calls.h"
+#include "bus/register_server.h"
 #include "bus/transport.h"
 
 namespace demodctl {
 
 class SocketTransport : public Transport {
  public:
-  SocketTransport(const I2cDevice& demod, RegisterServerCalls& calc)
-      : Transport(demod), calc_(calc) {}
+  SocketTransport(const I2cDevice& demod, RegisterServer& server)
+      : Transport(demod), server_(server) {}
 
   Result<void> open_connection() override;
   void close_connection() override;
@@ -26,10 +26,8 @@ class SocketTransport : public Transport {
   GateSpan gate_span() const override;
 
  private:
-  Result<void> read(int channel, int address, int reg, std::span<uint8_t> out);
-  Result<void> write(int channel, int address, int reg, std::span<const uint8_t> data);
-  Fault refused(std::string_view what, int channel, int address, int reg) const;
-  RegisterServerCalls& calc_;
+  Result<void> read(const ServerRegister& at, std::span<uint8_t> out);
+  RegisterServer& server_;
 };
 
 }  // namespace demodctl

@@ -3,16 +3,16 @@
 // transport is chosen.
 #pragma once
 
-#include "bus/register_server_calls.h"
-#include "bus/usbio_api.h"
+#include "bus/i2c_bridge.h"
+#include "bus/register_server.h"
 
 namespace demodctl {
 
 class TransportLibraries {
  public:
   virtual ~TransportLibraries() = default;
-  virtual RegisterServerCalls& register_server() = 0;
-  virtual UsbioBackend& usbio() = 0;
+  virtual RegisterServer& register_server() = 0;
+  virtual I2cBridge& usb_bridge() = 0;
 };
 
 }  // namespace demodctl

@@ -1,7 +1,7 @@
-// The USB bridge calls on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated
-// board, whichever the program hands it (see adapters/bus_choice.h), optionally traced to the
-// run's trace file, one line per I2C message. With the run's verbose setting a message the bus did
-// not carry is named on standard error (bus/verbose.h). Only device index 0 exists.
+// The USB bridge on top of an I2C bus: a Linux i2c-dev adapter or the in-process simulated board,
+// whichever the program hands it (see adapters/bus_choice.h), optionally traced to the run's trace
+// file, one line per I2C message (TracingBus). With the run's verbose setting a message the bus did
+// not carry is named on standard error (bus/verbose.h).
 #pragma once
 
 #include <cstdint>
@@ -9,20 +9,17 @@
 #include <memory>
 #include <string>
 
+#include "bus/i2c_bridge.h"
 #include "bus/run_settings.h"
-#include "bus/usbio_api.h"
 #include "i2c/i2c_bus.h"
 #include "i2c/trace_log.h"
 
 namespace demodctl {
 
-// Opens the bus the bridge runs on; nullptr and *error (one line) when it cannot be had.
+// Opens the bus the bridge runs on; its fault (one line) when it cannot be had.
 using BusOpener = std::function<Result<std::unique_ptr<I2cBus>>()>;
 
-// What last_result() holds before any transaction, or after a call refused before the bus.
-inline const Fault kNotCalled{FaultKind::bus_failure, "USB bridge: closed, or a bad argument"};
-
-class UsbBridge : public UsbioBackend {
+class UsbBridge : public I2cBridge, private I2cBus {
  public:
   // The run's trace and verbosity come from `settings` (bus/run_settings.h).
   explicit UsbBridge(BusOpener opener, RunSettings settings = {});
@@ -30,29 +27,21 @@ class UsbBridge : public UsbioBackend {
   UsbBridge(const UsbBridge&) = delete;
   UsbBridge& operator=(const UsbBridge&) = delete;
 
-  // Index 0 only. -1 when the bus cannot be opened (the reason goes to standard error when
-  // verbose), 0 on success. When already open the first bus is kept.
-  int open_device(int index) override;
-  // Stores the stream mode (the SPEED argument). i2c-dev cannot change the bus clock from user
-  // space, so the value is only kept and traced.
-  int set_stream(int index, int mode) override;
-  // write_buf[0] is the 8-bit address byte (addr7 << 1); the rest is written, then read_len
-  // bytes are read with a repeated start. The receive buffer is zeroed first, so a failed
-  // transfer reads as zeros (and is named when verbose: the address, the register and
-  // whether it was a NACK; an identity read that is not acknowledged is named as well, though the
-  // caller takes it for an absent chip). Nonzero when the transfer was done; last_result() then
-  // tells a NACK from a failure (a call refused before the bus, on a bad argument or a closed
-  // bridge, failed).
-  int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
-                 uint8_t* read_buf) override;
-  int close_device(int index) override;
-  Result<void> last_result() const override { return last_result_; }
+  // The reason goes to standard error when verbose. i2c-dev cannot change the bus clock from user
+  // space, so `speed` is only kept and traced.
+  Result<void> open(int speed) override;
+  // The bus of the bridge: a failed transaction is named when verbose (the address, the register
+  // and whether it was a NACK; an identity read that is not acknowledged is named as well, though
+  // the caller takes it for an absent chip).
+  I2cBus* bus() override { return is_open() ? this : nullptr; }
+  void close() override;
 
   bool is_open() const { return bus_ != nullptr; }
   int stream_mode() const { return stream_mode_; }
 
  private:
-  void release();
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
+  Fault open_failure(const std::string& reason) const;
 
   BusOpener opener_;
   // Destroyed in reverse order: the tracing decorator before what it refers to.
@@ -62,7 +51,6 @@ class UsbBridge : public UsbioBackend {
   std::unique_ptr<TracingBus> traced_;
   I2cBus* bus_ = nullptr;  // traced_ or device_, null while closed
   int stream_mode_ = 0;
-  Result<void> last_result_ = kNotCalled;
 };
 
 // Says on standard error why the bridge could not be opened, when `verbose`; the

@@ -7,81 +7,65 @@
 namespace demodctl {
 namespace {
 
-constexpr int kBridgeIndex = 0;  // the USB bridge is always device index 0
-constexpr int kOpenFailed = -1;  // USBIO_OpenDevice's "no bridge"
-constexpr int kNotDone = 0;      // USBIO_StreamI2C's "transfer failed"
+// The bus the bridge has while closed, or a call made before it opened: nothing goes through.
+const Fault kClosed{FaultKind::bus_failure, "USB bridge: closed, or a bad argument"};
 
-// Bridge transactions carry the address and register as their low 8 bits.
-uint8_t low8(int v) { return static_cast<uint8_t>(v & 0xFF); }
+// Transfers carry the 8-bit address byte's low 8 bits; the bus takes the 7-bit address above the
+// R/W bit.
+uint8_t addr7_of(int address) { return static_cast<uint8_t>((address & 0xFF) >> 1); }
 
-}  // namespace
-
-Result<void> UsbTransport::open_connection() {
-  if (usbio_.open_device(kBridgeIndex) == kOpenFailed) {
-    return Fault{FaultKind::open_error, "USB bridge " + std::to_string(kBridgeIndex)};
-  }
-  usbio_.set_stream(kBridgeIndex, demod().speed);  // result not examined
-  return {};
-}
-
-void UsbTransport::close_connection() { usbio_.close_device(kBridgeIndex); }
-
-// A failed read leaves zeros, never what the call may have left behind.
-bool UsbTransport::read(int address, uint8_t reg, std::span<uint8_t> out) {
-  const uint8_t header[] = {low8(address), reg};
-  if (usbio_.stream_i2c(kBridgeIndex, sizeof header, header, static_cast<int>(out.size()),
-                        out.data()) != kNotDone) {
-    return true;
-  }
-  std::fill(out.begin(), out.end(), uint8_t{0});
-  return false;
-}
-
-bool UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data) {
-  std::vector<uint8_t> scratch{low8(address), reg};
-  scratch.insert(scratch.end(), data.begin(), data.end());
-  uint8_t unused = 0;
-  return usbio_.stream_i2c(kBridgeIndex, static_cast<int>(scratch.size()), scratch.data(), 0,
-                           &unused) != kNotDone;
-}
-
-// A transaction the bridge did not do: not acknowledged, or not carried at all.
-Fault UsbTransport::refused(std::string_view what, int address, uint8_t reg) const {
+// A transaction the bus did not carry: not acknowledged, or not carried at all, with its cause.
+Fault refused(std::string_view what, int address, uint8_t reg, const Fault& why) {
   Fault fault = refused_transfer(what, -1, address, reg);
-  const Result<void> last = usbio_.last_result();
-  fault.kind =
-      !last && last.error().kind == FaultKind::nack ? FaultKind::nack : FaultKind::bus_failure;
-  if (!last) fault.cause += ": " + last.error().cause;
+  fault.kind = why.kind == FaultKind::nack ? FaultKind::nack : FaultKind::bus_failure;
+  fault.cause += ": " + why.cause;
   return fault;
 }
 
+}  // namespace
+
+Result<void> UsbTransport::open_connection() { return bridge_.open(demod().speed); }
+
+void UsbTransport::close_connection() { bridge_.close(); }
+
+Result<void> UsbTransport::read(int address, uint8_t reg, std::span<uint8_t> out) {
+  std::fill(out.begin(), out.end(), uint8_t{0});
+  I2cBus* bus = bridge_.bus();
+  const uint8_t header[] = {reg};
+  const Result<void> result = bus ? bus->transfer(addr7_of(address), header, out) : kClosed;
+  if (!result) std::fill(out.begin(), out.end(), uint8_t{0});
+  return result;
+}
+
+Result<void> UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data) {
+  I2cBus* bus = bridge_.bus();
+  if (bus == nullptr) return kClosed;
+  std::vector<uint8_t> scratch{reg};
+  scratch.insert(scratch.end(), data.begin(), data.end());
+  return bus->transfer(addr7_of(address), scratch, {});
+}
+
 Result<void> UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
-  if (read(demod().address, reg, out)) return {};
-  return refused("read", demod().address, reg);
+  return device_read_regs(demod(), reg, out);
 }
 
 Result<void> UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
-  if (write(demod().address, reg, data)) return {};
-  return refused("write", demod().address, reg);
+  return device_write_regs(demod(), reg, data);
 }
 
 Result<void> UsbTransport::read_identity(uint8_t reg, Identity& id) {
-  if (read(demod().address, reg, id)) return {};
+  const Result<void> result = read(demod().address, reg, id);
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
-  if (const Result<void> last = usbio_.last_result();
-      !last && last.error().kind == FaultKind::nack) {
-    return {};
-  }
-  return refused("identity read", demod().address, reg);
+  if (result || result.error().kind == FaultKind::nack) return {};
+  return refused("identity read", demod().address, reg, result.error());
 }
 
 Result<void> UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   for (size_t i = 0; i < out.size(); ++i) {
-    if (!read(demod().address, reg, out.subspan(i, 1))) {
-      Fault fault = refused("period read", demod().address, reg);
+    if (const Result<void> result = read(demod().address, reg, out.subspan(i, 1)); !result) {
       std::fill(out.begin(), out.end(), uint8_t{0});
-      return fault;
+      return refused("period read", demod().address, reg, result.error());
     }
   }
   return {};
@@ -91,14 +75,18 @@ void UsbTransport::set_speed(const I2cDevice&) {}
 
 Result<void> UsbTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
                                             std::span<uint8_t> out) {
-  if (read(device.address, reg, out)) return {};
-  return refused("read", device.address, reg);
+  if (const Result<void> result = read(device.address, reg, out); !result) {
+    return refused("read", device.address, reg, result.error());
+  }
+  return {};
 }
 
 Result<void> UsbTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
                                              std::span<const uint8_t> data) {
-  if (write(device.address, reg, data)) return {};
-  return refused("write", device.address, reg);
+  if (const Result<void> result = write(device.address, reg, data); !result) {
+    return refused("write", device.address, reg, result.error());
+  }
+  return {};
 }
 
 }  // namespace demodctl

@@ -1,16 +1,16 @@
-// The USB-bridge transport: every operation is one bridge transaction or a few, on device index 0,
-// with the device address byte first. A transaction the bridge reports as not done is a failure;
-// only the identity read turns a chip that does not acknowledge into zeros (absent).
+// The USB-bridge transport: every operation is one I2C transaction on the bridge's bus or a few.
+// A transaction the bus did not carry is a failure; only the identity read turns a chip that does
+// not acknowledge into zeros (absent).
 #pragma once
 
+#include "bus/i2c_bridge.h"
 #include "bus/transport.h"
-#include "bus/usbio_api.h"
 
 namespace demodctl {
 
 class UsbTransport : public Transport {
  public:
-  UsbTransport(const I2cDevice& demod, UsbioBackend& usbio) : Transport(demod), usbio_(usbio) {}
+  UsbTransport(const I2cDevice& demod, I2cBridge& bridge) : Transport(demod), bridge_(bridge) {}
 
   Result<void> open_connection() override;
   void close_connection() override;
@@ -26,12 +26,11 @@ class UsbTransport : public Transport {
   GateSpan gate_span() const override { return {0, 0}; }  // one opening per transfer, no pause
 
  private:
-  // START addr+W reg  Sr addr+R out...  STOP. True when the bridge did it.
-  bool read(int address, uint8_t reg, std::span<uint8_t> out);
+  // START addr+W reg  Sr addr+R out...  STOP. A failed read leaves zeros.
+  Result<void> read(int address, uint8_t reg, std::span<uint8_t> out);
   // START addr+W reg data...  STOP, built in a buffer of its own.
-  bool write(int address, uint8_t reg, std::span<const uint8_t> data);
-  Fault refused(std::string_view what, int address, uint8_t reg) const;
-  UsbioBackend& usbio_;
+  Result<void> write(int address, uint8_t reg, std::span<const uint8_t> data);
+  I2cBridge& bridge_;
 };
 
 }  // namespace demodctl

@@ -85,7 +85,7 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
                                           TransportLibraries& libraries) {
   if (via == Via::server)
     return std::make_unique<SocketTransport>(demod, libraries.register_server());
-  return std::make_unique<UsbTransport>(demod, libraries.usbio());
+  return std::make_unique<UsbTransport>(demod, libraries.usb_bridge());
 }
 
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print,

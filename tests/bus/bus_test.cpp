@@ -40,7 +40,7 @@ std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
   if (socket)
     return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
                                              p.register_server());
-  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usbio());
+  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usb_bridge());
 }
 
 // A refused transfer is a fault on both transports (nothing printed); a refused
@@ -240,59 +240,42 @@ std::unique_ptr<UsbBridge> open_bridge(RecordingBus*& bus) {
     bus = owned.get();
     return std::unique_ptr<I2cBus>(std::move(owned));
   });
-  EXPECT_EQ(bridge->open_device(0), 0);
+  EXPECT_TRUE(bridge->open(100).has_value());
   return bridge;
 }
 
-// The bridge's last_result() tells the NACK of an address nobody answers from a done transfer.
-TEST(UsbBridge, AddressByteBecomesAddr7AndFailedReadsAreZeros) {
-  const std::tuple<std::vector<uint8_t>, std::vector<uint8_t>, const char*> cases[] = {
-      // address byte and what is written, the bytes read afterwards, the transaction
-      {{0xD1, 0x6C}, {0xA0}, "68: 6C -> 1"},
-      {{0xFF}, {}, "7F:  -> 0"},
-      {{0xC0, 0x6C}, {0, 0}, "60: 6C -> 2"},  // failed: zeros, not the bus's EE
+// The bridge's bus passes each transaction on and tells the NACK of an address nobody answers.
+TEST(UsbBridge, FailedReadsAreZeros) {
+  const std::tuple<uint8_t, std::vector<uint8_t>, const char*> cases[] = {
+      // the address, the bytes read, the transaction
+      {0x68, {0xA0}, "68: 6C -> 1"},
+      {0x60, {0, 0}, "60: 6C -> 2"},  // failed: zeros, not the bus's EE
   };
-  for (const auto& [wbuf, want, transaction] : cases) {
+  for (const auto& [addr7, want, transaction] : cases) {
     RecordingBus* bus = nullptr;
     auto bridge = open_bridge(bus);
     std::vector<uint8_t> rbuf(want.size(), 0xAA);
-    const bool acked = wbuf[0] >> 1 == 0x68;
-    EXPECT_EQ(bridge->stream_i2c(0, int(wbuf.size()), wbuf.data(), int(rbuf.size()), rbuf.data()),
-              acked ? 1 : 0);
-    EXPECT_EQ(status_of(bridge->last_result()), acked ? kOk : kNack) << transaction;
+    const uint8_t reg[] = {0x6C};
+    EXPECT_EQ(status_of(bridge->bus()->transfer(addr7, reg, rbuf)), addr7 == 0x68 ? kOk : kNack);
     EXPECT_EQ(bus->log, Calls{transaction});
     EXPECT_EQ(rbuf, want) << transaction;
   }
 }
 
-TEST(UsbBridge, BadCallsFailWithoutTouchingTheBus) {
-  RecordingBus* bus = nullptr;
-  auto bridge = open_bridge(bus);
-  const uint8_t w[] = {0xD0, 0x6C};
-  uint8_t r[2] = {0xAA, 0xAA};
-  EXPECT_EQ(UsbBridge(nullptr).stream_i2c(0, 2, w, 2, r), 0);  // never opened
-  EXPECT_EQ(r[0] | r[1], 0) << "read as zeros";
-  EXPECT_EQ(bridge->stream_i2c(1, 2, w, 2, r), 0);  // only device index 0 exists
-  EXPECT_EQ(bridge->stream_i2c(0, 0, w, 2, r), 0);  // no address byte
-  EXPECT_EQ(bridge->stream_i2c(0, 2, w, -1, r), 0);
-  EXPECT_EQ(bridge->stream_i2c(0, 2, nullptr, 2, r), 0);
-  EXPECT_EQ(bridge->stream_i2c(0, 2, w, 2, nullptr), 0);
-  EXPECT_TRUE(bus->log.empty());
-}
-
-// No adapter in an empty sysfs, a trace that cannot be created, a device index other than 0.
-TEST(UsbBridge, OpenFailuresReturnMinusOne) {
+// No adapter in an empty sysfs, a trace that cannot be created; a closed bridge has no bus.
+TEST(UsbBridge, OpenFailuresAreOpenErrors) {
   const TempDir dir;
   const std::string& empty_sysfs = dir.path();
-  const std::tuple<int, const char*, const char*> cases[] = {
-      {0, nullptr, nullptr}, {0, "sim", "/nonexistent/dir/trace.jsonl"}, {1, "sim", nullptr}};
-  for (const auto& [index, bus, trace] : cases) {
+  const std::tuple<const char*, const char*> cases[] = {{nullptr, nullptr},
+                                                        {"sim", "/nonexistent/dir/trace.jsonl"}};
+  for (const auto& [bus, trace] : cases) {
     RunSettings settings;
     settings.trace_path = trace != nullptr ? trace : "";
     UsbBridge bridge([&, bus = bus] { return open_chosen_bus(parse_bus_choice(bus), empty_sysfs); },
                      settings);
-    EXPECT_EQ(bridge.open_device(index), -1) << (bus ? bus : "unset");
-    EXPECT_FALSE(bridge.is_open());
+    const Result<void> opened = bridge.open(100);
+    EXPECT_EQ(opened ? FaultKind::bus_failure : opened.error().kind, FaultKind::open_error);
+    EXPECT_EQ(bridge.bus(), nullptr) << (bus ? bus : "unset");
   }
 }
 

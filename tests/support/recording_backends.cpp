@@ -1,5 +1,6 @@
 #include "support/recording_backends.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -41,46 +42,48 @@ bool TestPlatform::next_fails(int reg) {
   return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
-int TestPlatform::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                 int count) {
-  calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%d)", channel, address, reg, reg_len, count));
-  for (int i = 0; i < count; ++i) buf[i] = 0xEE;  // what a failed call may leave behind
-  if (next_fails(reg)) return -1;
-  read(address, reg, buf, count);
-  return 0;
+// Register addresses are one byte wide on the server's calls.
+constexpr int kRegAddrLen = 1;
+
+Result<void> TestPlatform::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
+  calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%zu)", at.channel, at.address, at.reg,
+                      kRegAddrLen, out.size()));
+  std::fill(out.begin(), out.end(), uint8_t{0xEE});  // what a failed call may leave behind
+  if (next_fails(at.reg)) return refused_transfer("read", at.channel, at.address, at.reg);
+  read(at.address, at.reg, out.data(), static_cast<int>(out.size()));
+  return {};
 }
-int TestPlatform::write_reg_multi(int channel, int address, int reg, int reg_len,
-                                  const uint8_t* data, int count) {
-  calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", channel, address, reg, reg_len,
-                      hex(data, static_cast<size_t>(count)).c_str()));
-  if (next_fails(reg)) return -1;
-  set(reg, {data, data + count}, address);
-  return 0;
+Result<void> TestPlatform::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
+  calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", at.channel, at.address, at.reg,
+                      kRegAddrLen, hex(data.data(), data.size()).c_str()));
+  if (next_fails(at.reg)) return refused_transfer("write", at.channel, at.address, at.reg);
+  set(at.reg, {data.begin(), data.end()}, at.address);
+  return {};
 }
-int TestPlatform::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                                  int item_len, int total, int burst) {
-  calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%d,%d)", channel, address, reg, reg_len,
-                      item_len, total, burst));
-  for (int i = 0; i < total; ++i) buf[i] = 0xEE;
-  if (next_fails(reg)) return -1;
-  for (int i = 0; i < total; ++i) read(address, reg, buf + i, 1);
-  return 0;
+Result<void> TestPlatform::read_period(const ServerRegister& at, std::span<uint8_t> out,
+                                       int item_len, int burst) {
+  calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%zu,%d)", at.channel, at.address, at.reg,
+                      kRegAddrLen, item_len, out.size(), burst));
+  std::fill(out.begin(), out.end(), uint8_t{0xEE});
+  if (next_fails(at.reg)) return refused_transfer("period read", at.channel, at.address, at.reg);
+  for (uint8_t& byte : out) read(at.address, at.reg, &byte, 1);
+  return {};
 }
 
-int TestPlatform::stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
-                             uint8_t* read_buf) {
-  calls.push_back(fmt("StreamI2C(%d,[%s],%d)", index,
-                      hex(write_buf, static_cast<size_t>(write_len)).c_str(), read_len));
-  for (int i = 0; i < read_len; ++i) read_buf[i] = 0xEE;
-  last_stream_ = Fault{stream_refusal, "refused"};
-  if (write_len < 2 || next_fails(write_buf[1])) return 0;
-  last_stream_ = {};
-  if (read_len > 0) {
-    read(write_buf[0], write_buf[1], read_buf, read_len);
+Result<void> TestPlatform::transfer(uint8_t addr7, std::span<const uint8_t> tx,
+                                    std::span<uint8_t> rx) {
+  std::vector<uint8_t> written{static_cast<uint8_t>(addr7 << 1)};  // the address byte first
+  written.insert(written.end(), tx.begin(), tx.end());
+  calls.push_back(
+      fmt("StreamI2C(0,[%s],%zu)", hex(written.data(), written.size()).c_str(), rx.size()));
+  std::fill(rx.begin(), rx.end(), uint8_t{0xEE});
+  if (tx.empty() || next_fails(tx[0])) return Fault{stream_refusal, "refused"};
+  if (!rx.empty()) {
+    read(written[0], tx[0], rx.data(), static_cast<int>(rx.size()));
   } else {
-    set(write_buf[1], {write_buf + 2, write_buf + write_len}, write_buf[0]);
+    set(tx[0], {tx.begin() + 1, tx.end()}, written[0]);
   }
-  return 1;
+  return {};
 }
 
 TestPlatform::TestPlatform() { set_wait_clock(this); }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "bus/delay.h"
-#include "bus/register_server_calls.h"
+#include "bus/i2c_bridge.h"
+#include "bus/register_server.h"
 #include "bus/transport_libraries.h"
-#include "bus/usbio_api.h"
 #include "server/bus_backend.h"
 
 namespace demodctl::testing {
@@ -34,11 +34,11 @@ std::string hex(const uint8_t* bytes, size_t count);  // "D0 6C"
 
 // While it lives it is also the clock: delay_ms is recorded as "delay(N)" and moves its time on
 // by N ms, as every register transfer does by transfer_ms.
-struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, WaitClock {
+struct TestPlatform : TransportLibraries, RegisterServer, I2cBridge, I2cBus, WaitClock {
   TestPlatform();
   ~TestPlatform() override;
-  RegisterServerCalls& register_server() override { return *this; }
-  UsbioBackend& usbio() override { return *this; }
+  RegisterServer& register_server() override { return *this; }
+  I2cBridge& usb_bridge() override { return *this; }
   void set(int reg, const std::vector<uint8_t>& bytes, int address = 0xD0);
 
   Calls calls;
@@ -50,7 +50,7 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   int fail_at = 0;
   int fail_reg = -1;
   bool open_fails = false;  // OpenDevice
-  // What a refused StreamI2C was, as last_result() tells it: the device's NACK (a silent chip),
+  // What a refused StreamI2C was: the device's NACK (a silent chip),
   // or a failure of the bridge itself (unplugged).
   FaultKind stream_refusal = FaultKind::nack;
 
@@ -63,24 +63,30 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
     elapsed += std::chrono::milliseconds(ms);
   }
 
-  int init_sock(const char* host, int port) override {
-    return log(0, "InitSock(%s,%d)", host, port);
+  // The server's calls, logged by the names of its client library's calls.
+  Result<void> connect(const std::string& host, int port) override {
+    log(0, "InitSock(%s,%d)", host.c_str(), port);
+    return {};
   }
-  int set_i2c_speed(int ch, int speed) override { return log(0, "seti2cspeed(%d,%d)", ch, speed); }
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                     int count) override;
-  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count) override;
-  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst) override;
-  int deinit_sock() override { return log(0, "DeinitSock()"); }
-  Result<void> last_call_result() const override { return {}; }
-  int open_device(int i) override { return log(open_fails ? -1 : 0, "OpenDevice(%d)", i); }
-  int set_stream(int i, int mode) override { return log(1, "SetStream(%d,%d)", i, mode); }
-  int stream_i2c(int index, int write_len, const uint8_t* write_buf, int read_len,
-                 uint8_t* read_buf) override;
-  int close_device(int i) override { return log(1, "CloseDevice(%d)", i); }
-  Result<void> last_result() const override { return last_stream_; }
+  Result<void> set_speed(int ch, int speed) override {
+    log(0, "seti2cspeed(%d,%d)", ch, speed);
+    return {};
+  }
+  Result<void> read_regs(const ServerRegister& at, std::span<uint8_t> out) override;
+  Result<void> write_regs(const ServerRegister& at, std::span<const uint8_t> data) override;
+  Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
+                           int burst) override;
+  void disconnect() override { log(0, "DeinitSock()"); }
+  // The bridge and its scripted bus, logged by the names of the bridge library's calls.
+  Result<void> open(int speed) override {
+    log(0, "OpenDevice(0)");
+    if (open_fails) return Fault{FaultKind::open_error, "USB bridge 0"};
+    log(0, "SetStream(0,%d)", speed);
+    return {};
+  }
+  I2cBus* bus() override { return this; }
+  void close() override { log(0, "CloseDevice(0)"); }
+  Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
  private:
   int log(int result, const char* format, auto... args) {
@@ -90,7 +96,6 @@ struct TestPlatform : TransportLibraries, RegisterServerCalls, UsbioBackend, Wai
   void read(int address, int reg, uint8_t* buf, int count);
   bool next_fails(int reg);
   int transfers_ = 0;
-  Result<void> last_stream_ = Fault{FaultKind::bus_failure, "not called"};
 };
 
 struct RunResult {
