@@ -63,6 +63,5 @@ bool BoardConnection::probe(int address) {
 
 // A refusal of a read-only server reaches the caller as the fault's kind (FaultKind::read_only);
 // the connection keeps nothing beside it.
-bool BoardConnection::refused_read_only() const { return false; }
 
 }  // namespace demodctl

@@ -31,8 +31,6 @@ class BoardConnection {
   // acknowledged. The bridge reads one byte with no register pointer written first; the register
   // server knows only register reads, so there it reads register 0.
   bool probe(int address);
-  // The register server refused the last call it answered for being read-only.
-  bool refused_read_only() const;
 
  private:
   struct Parts;

@@ -10,8 +10,8 @@ namespace demodctl::regtool {
 
 void complain(const std::string& text) { std::fprintf(stderr, "demodreg: %s\n", text.c_str()); }
 
-int board_fault(const BoardConnection& conn, const Fault& fault) {
-  if (fault.kind == FaultKind::read_only || conn.refused_read_only()) {
+int board_fault(const BoardConnection& /*conn*/, const Fault& fault) {
+  if (fault.kind == FaultKind::read_only) {
     complain("the register server is read-only (READ_ONLY): " + fault.cause);
   } else {
     complain(fault.text());
