@@ -5,11 +5,6 @@
 namespace demodctl {
 namespace {
 
-// Ranges the numbers of a target must lie in.
-constexpr int64_t kMaxPort = 65535;
-constexpr int64_t kMaxChannel = 255;
-constexpr int64_t kMaxSpeed = 1000000;
-constexpr int64_t kMaxAddress = 255;
 constexpr int kHexBase = 16;
 constexpr int kDecimalBase = 10;
 constexpr std::string_view kUsbPrefix = "usb:";
@@ -19,17 +14,6 @@ constexpr std::string_view kSimPrefix = "sim:";
 bool fail(std::string* error, std::string message) {
   *error = std::move(message);
   return false;
-}
-
-bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
-                std::string* error) {
-  const auto value = number_text(text, lo, hi);
-  if (!value) {
-    return fail(error, std::string(what) + " '" + std::string(text) + "' is not a number from " +
-                           std::to_string(lo) + " to " + std::to_string(hi));
-  }
-  out = static_cast<int32_t>(*value);
-  return true;
 }
 
 // usb:BUS@ADDRESS; the address is after the last '@' (a scenario path may hold one).
@@ -79,19 +63,31 @@ bool parse_socket(std::string_view text, BoardTarget& target, std::string* error
 
 }  // namespace
 
-std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi) {
+std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi, Digits digits) {
   int base = kDecimalBase;
-  if (text.starts_with("0x") || text.starts_with("0X")) {
+  const bool hex = digits == Digits::decimal_or_hex;
+  if (hex && (text.starts_with("0x") || text.starts_with("0X"))) {
     base = kHexBase;
     text.remove_prefix(2);
   }
   int64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || text.front() == '-' || text.front() == '+' || ec != std::errc() ||
+  if (text.empty() || (hex && text.front() == '-') || text.front() == '+' || ec != std::errc() ||
       end != text.data() + text.size() || value < lo || value > hi) {
     return std::nullopt;
   }
   return value;
+}
+
+bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
+                std::string* error, Digits digits) {
+  const auto value = number_text(text, lo, hi, digits);
+  if (!value) {
+    return fail(error, std::string(what) + " '" + std::string(text) + "' is not a number from " +
+                           std::to_string(lo) + " to " + std::to_string(hi));
+  }
+  out = static_cast<int32_t>(*value);
+  return true;
 }
 
 std::optional<BoardTarget> parse_board_name(std::string_view text, std::string* error) {

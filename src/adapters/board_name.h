@@ -30,8 +30,23 @@ struct BoardTarget {
   std::string bus;   // the bridge's bus, as DEMODCTL_I2C_BUS would hold it
 };
 
-// `text`, all of it, as a decimal or 0x-hexadecimal number within lo..hi.
-std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi);
+// Ranges the numbers of a target must lie in.
+inline constexpr int64_t kMaxPort = 65535;
+inline constexpr int64_t kMaxChannel = 255;
+inline constexpr int64_t kMaxSpeed = 1000000;
+inline constexpr int64_t kMaxAddress = 255;
+
+// How a number may be written: decimal or 0x-hexadecimal (board names, demodreg), or decimal only
+// (demodctl's positional layouts, where a minus sign is allowed too).
+enum class Digits : uint8_t { decimal_or_hex, decimal };
+
+// `text`, all of it, as a number within lo..hi.
+std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi,
+                                   Digits digits = Digits::decimal_or_hex);
+// The number into `out`; false and *error ("WHAT 'TEXT' is not a number from LO to HI") when it
+// is none.
+bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
+                std::string* error, Digits digits = Digits::decimal_or_hex);
 
 // A target in one of the forms above; nothing and *error (one line) when it does not parse or a
 // number is out of range ("address '0x1D0' is not a number from 0 to 255").

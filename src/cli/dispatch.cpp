@@ -88,8 +88,8 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
   return std::make_unique<UsbTransport>(demod, libraries.usb_bridge());
 }
 
-int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, const Printer& print,
-                 bool verbose) {
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, bool verbose,
+                 const Printer& print) {
   if (argc == 2 && is_flag(argv[1], "-h", "--help")) {
     print_help(stdout);
     return 0;

@@ -31,11 +31,11 @@ std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
                                           TransportLibraries& libraries);
 
 // Runs one command line; the result is the process exit status (0 after a reply, -1 after a
-// failure). The command's one result line goes to `print`. Too short a command line prints a
-// one-line usage on stderr and gives 2.
-// `verbose`: the run's setting (bus/run_settings.h), handed to the command.
-int32_t dispatch(int argc, char** argv, TransportLibraries& libraries,
-                 const Printer& print = print_result_line, bool verbose = false);
+// failure). `verbose`: the run's setting (bus/run_settings.h), handed to the command. The
+// command's one result line goes to `print` (standard output; a test's record). Too short a
+// command line prints a one-line usage on stderr and gives 2.
+int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, bool verbose = false,
+                 const Printer& print = print_result_line);
 
 // The exit status once standard output is flushed: 255 when it could not be written (a full
 // disk, a closed pipe), whatever the command returned.

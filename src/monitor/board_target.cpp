@@ -1,45 +1,18 @@
 #include "monitor/board_target.h"
 
-#include <charconv>
 #include <cstdint>
 
 namespace demodctl::monitor {
 namespace {
 
-// Ranges the numbers of a target must lie in.
-constexpr int64_t kMaxPort = 65535;
-constexpr int64_t kMaxChannel = 255;
-constexpr int64_t kMaxSpeed = 1000000;
-constexpr int64_t kMaxAddress = 255;
 constexpr size_t kMaxNameLength = 64;
 constexpr size_t kSocketWords = 6;  // HOST PORT CHANNEL SPEED ADDRESS FLAG
 constexpr size_t kUsbWords = 3;     // SPEED ADDRESS 0
 
-// A decimal number, all of `text`, within lo..hi (demodctl's positional layouts are decimal).
-std::optional<int32_t> number(std::string_view text, int64_t lo, int64_t hi) {
-  int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lo ||
-      value > hi) {
-    return std::nullopt;
-  }
-  return static_cast<int32_t>(value);
-}
-
-bool fail(std::string* error, std::string message) {
-  *error = std::move(message);
-  return false;
-}
-
-bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
-                std::string* error) {
-  const auto value = number(text, lo, hi);
-  if (!value) {
-    return fail(error, std::string(what) + " '" + std::string(text) + "' is not a number from " +
-                           std::to_string(lo) + " to " + std::to_string(hi));
-  }
-  out = *value;
-  return true;
+// demodctl's positional layouts are decimal.
+bool set_decimal(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
+                 std::string* error) {
+  return set_number(text, what, lo, hi, out, error, Digits::decimal);
 }
 
 bool valid_name(std::string_view name) {
@@ -84,17 +57,17 @@ std::optional<BoardTarget> parse_positional(std::span<const std::string> words,
   bool ok = false;
   if (words.size() == kSocketWords && words.back() != "0") {
     d.host = words[0];
-    ok = !d.host.empty() && set_number(words[1], "port", 1, kMaxPort, d.port, error) &&
-         set_number(words[2], "channel", 0, kMaxChannel, d.channel, error) &&
-         set_number(words[3], "speed", 0, kMaxSpeed, d.speed, error) &&
-         set_number(words[4], "address", 0, kMaxAddress, d.address, error) &&
-         number(words[5], INT32_MIN, INT32_MAX).has_value();
+    ok = !d.host.empty() && set_decimal(words[1], "port", 1, kMaxPort, d.port, error) &&
+         set_decimal(words[2], "channel", 0, kMaxChannel, d.channel, error) &&
+         set_decimal(words[3], "speed", 0, kMaxSpeed, d.speed, error) &&
+         set_decimal(words[4], "address", 0, kMaxAddress, d.address, error) &&
+         number_text(words[5], INT32_MIN, INT32_MAX, Digits::decimal).has_value();
     if (d.host.empty()) *error = "empty host";
   } else if (words.size() == kUsbWords && words.back() == "0") {
     target.usb = true;
     target.bus = default_bus;
-    ok = set_number(words[0], "speed", 0, kMaxSpeed, d.speed, error) &&
-         set_number(words[1], "address", 0, kMaxAddress, d.address, error);
+    ok = set_decimal(words[0], "speed", 0, kMaxSpeed, d.speed, error) &&
+         set_decimal(words[1], "address", 0, kMaxAddress, d.address, error);
   } else {
     *error = "expected HOST PORT CHANNEL SPEED ADDRESS 1, SPEED ADDRESS 0, or --board";
   }

@@ -96,7 +96,7 @@ RunResult run_cli(TestPlatform& platform, std::vector<std::string> args) {
   argv.push_back(nullptr);
   std::vector<Outcome> outcomes;
   ::testing::internal::CaptureStdout();
-  const int status = dispatch(static_cast<int>(args.size()), argv.data(), platform,
+  const int status = dispatch(static_cast<int>(args.size()), argv.data(), platform, false,
                               [&](const Outcome& outcome) { outcomes.push_back(outcome); });
   std::fflush(stdout);
   RunResult r{status, ::testing::internal::GetCapturedStdout()};

@@ -43,6 +43,5 @@ int main(int argc, char** argv) {
     return demodctl::finish_output(list_buses(settings));
   }
   demodctl::RealTransportLibraries libraries(settings);
-  return demodctl::finish_output(
-      demodctl::dispatch(argc, argv, libraries, demodctl::print_result_line, settings.verbose));
+  return demodctl::finish_output(demodctl::dispatch(argc, argv, libraries, settings.verbose));
 }
