@@ -14,7 +14,7 @@
 #include "bench_support.h"
 #include "bus/delay.h"
 #include "bus/reg_client.h"
-#include "bus/socket_transport.h"
+#include "bus/server_board_bus.h"
 #include "demod/field_access.h"
 #include "demod/register_map.h"
 #include "monitor/board_link.h"
@@ -84,7 +84,7 @@ struct SampleCost {
 SampleCost count_sample(const demodctl::I2cDevice& device) {
   demodctl::RegClient client;
   CountingCalls counting(client);
-  demodctl::SocketTransport bus(device, counting);
+  demodctl::ServerBoardBus bus(device, counting);
   if (!bus.open_connection()) return {};
   SummedWaits waits;
   demodctl::set_wait_clock(&waits);

@@ -2,18 +2,20 @@
 
 #include <array>
 
+#include "adapters/board_bus_factory.h"
 #include "adapters/bus_choice.h"
 #include "bus/reg_client.h"
-#include "bus/socket_transport.h"
 #include "bus/usb_bridge.h"
-#include "bus/usb_transport.h"
 #include "demod/field_access.h"
 
 namespace demodctl {
-struct BoardConnection::Parts {
+struct BoardConnection::Parts : TransportLibraries {
+  RegisterServer& register_server() override { return *client; }
+  I2cBridge& usb_bridge() override { return *bridge; }
+
   std::unique_ptr<RegClient> client;
   std::unique_ptr<UsbBridge> bridge;
-  std::unique_ptr<Transport> transport;
+  std::unique_ptr<BoardBus> transport;
 };
 
 BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& settings)
@@ -22,11 +24,11 @@ BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& s
     const std::string bus = target.bus;
     parts_->bridge = std::make_unique<UsbBridge>(
         [bus] { return open_chosen_bus(parse_bus_choice(bus.c_str()), kSysfsRoot); }, settings);
-    parts_->transport = std::make_unique<UsbTransport>(target.device, *parts_->bridge);
   } else {
     parts_->client = std::make_unique<RegClient>(settings);
-    parts_->transport = std::make_unique<SocketTransport>(target.device, *parts_->client);
   }
+  parts_->transport =
+      make_board_bus(target.usb ? Via::bridge : Via::server, target.device, *parts_);
 }
 
 BoardConnection::~BoardConnection() { close(); }
@@ -47,7 +49,7 @@ bool BoardConnection::up() const {
   return parts_->client ? parts_->client->connected() : parts_->bridge->is_open();
 }
 
-Transport& BoardConnection::transport() { return *parts_->transport; }
+BoardBus& BoardConnection::transport() { return *parts_->transport; }
 
 bool BoardConnection::probe(int address) {
   std::array<uint8_t, 1> byte{};

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "adapters/board_name.h"
+#include "bus/board_bus.h"
 #include "bus/run_settings.h"
-#include "bus/transport.h"
 
 namespace demodctl {
 
@@ -25,7 +25,7 @@ class BoardConnection {
   void close();
   // The connection is up: the client is connected, the bridge open.
   bool up() const;
-  Transport& transport();
+  BoardBus& transport();
 
   // One probe of `address` (the 8-bit address byte) on the board's channel: true when a device
   // acknowledged. The bridge reads one byte with no register pointer written first; the register

@@ -18,7 +18,7 @@ std::string hex_byte(uint8_t byte) {
 
 }  // namespace
 
-Result<void> poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
+Result<void> poll_register(BoardBus& bus, const PollSpec& plan, std::span<uint8_t> out,
                            const ReadyTest& ready) {
   const MonotonicTime deadline = monotonic_now() + std::chrono::milliseconds(kPollBoundMs);
   if (auto done = bus.demod_read_regs(plan.reg, out); !done) return done.error();

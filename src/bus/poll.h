@@ -12,7 +12,7 @@
 #include <functional>
 #include <span>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 
 namespace demodctl {
 
@@ -34,7 +34,7 @@ using ReadyTest = std::function<bool(std::span<const uint8_t>)>;
 // The first read comes at once; no fault once `ready` holds for the bytes in `out` (which keep
 // them), the read's fault after a failed read, FaultKind::timeout at the deadline. The deadline is
 // tested before each read after the first, so a poll that ends there has made no read past it.
-Result<void> poll_register(Transport& bus, const PollSpec& plan, std::span<uint8_t> out,
+Result<void> poll_register(BoardBus& bus, const PollSpec& plan, std::span<uint8_t> out,
                            const ReadyTest& ready);
 
 }  // namespace demodctl

@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <span>
 
+#include "bus/board_bus.h"
 #include "bus/delay.h"
-#include "bus/transport.h"
 
 namespace demodctl {
 
@@ -33,6 +33,6 @@ Result<void> apply_rows(std::span<const RegRow> rows, Write write) {
 }
 
 // The rows written to the demodulator.
-Result<void> write_demod_rows(Transport& bus, std::span<const RegRow> rows);
+Result<void> write_demod_rows(BoardBus& bus, std::span<const RegRow> rows);
 
 }  // namespace demodctl

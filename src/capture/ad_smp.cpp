@@ -7,7 +7,7 @@
 
 namespace demodctl {
 
-Outcome ad_smp(Transport& bus, const CaptureRequest& request) {
+Outcome ad_smp(BoardBus& bus, const CaptureRequest& request) {
   const SampleFormat format = request.format;
   if (auto done = run_capture(bus, format); !done) return done.error();
   SampleFile file(request.verbose);

@@ -36,7 +36,7 @@ constexpr RegRow kStop[] = {{0xED, {0x00, 0x00}}};  // capture unit stop, 2 byte
 
 }  // namespace
 
-Result<void> run_capture(Transport& bus, SampleFormat format) {
+Result<void> run_capture(BoardBus& bus, SampleFormat format) {
   const uint8_t format_value =
       format == SampleFormat::eight_bit ? reg::kCaptureEightBit : reg::kCaptureNineBit;
   const RegRow format_row[] = {{reg::capture_format.reg, {format_value}}};
@@ -68,7 +68,7 @@ Fault sample_file_fault(const char* step) {
                std::string(step) + " sample file " + kSampleFileName + ": " + std::strerror(errno)};
 }
 
-Result<void> fetch_capture(Transport& bus, CaptureBuffer& capture) {
+Result<void> fetch_capture(BoardBus& bus, CaptureBuffer& capture) {
   return bus.read_period(reg::capture_data.reg, capture);
 }
 

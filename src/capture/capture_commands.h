@@ -2,7 +2,7 @@
 // written to the sample file `qv_ad_smp` and, for fft_print, returned as the reply's value.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "capture/capture.h"
 #include "outcome/outcome.h"
 
@@ -15,8 +15,8 @@ struct CaptureRequest {
   bool verbose = false;
 };
 
-Outcome ad_smp(Transport& bus, const CaptureRequest& request);
+Outcome ad_smp(BoardBus& bus, const CaptureRequest& request);
 // Always the 9-bit format; `verbose` as in CaptureRequest.
-Outcome fft_print(Transport& bus, bool verbose);
+Outcome fft_print(BoardBus& bus, bool verbose);
 
 }  // namespace demodctl

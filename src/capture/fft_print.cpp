@@ -7,7 +7,7 @@
 
 namespace demodctl {
 
-Outcome fft_print(Transport& bus, bool verbose) {
+Outcome fft_print(BoardBus& bus, bool verbose) {
   if (auto done = run_capture(bus, SampleFormat::nine_bit); !done) return done.error();
   CaptureBuffer capture{};
   if (auto done = fetch_capture(bus, capture); !done) return done.error();

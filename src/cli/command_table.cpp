@@ -19,17 +19,17 @@ constexpr Frame kIdentity = Frame::identity;
 constexpr AbsentReply kChipAbsent = {kMsgChipAbsent, 1};
 
 // A command that takes nothing but the open connection.
-template <Outcome (*Command)(Transport&)>
-Outcome plain(Transport& bus, const Invocation&) {
+template <Outcome (*Command)(BoardBus&)>
+Outcome plain(BoardBus& bus, const Invocation&) {
   return Command(bus);
 }
 
-Outcome ad_smp_row(Transport& bus, const Invocation& c) { return ad_smp(bus, capture_request(c)); }
-Outcome fft_print_row(Transport& bus, const Invocation& c) { return fft_print(bus, c.verbose); }
-Outcome symbol_err_row(Transport& bus, const Invocation& c) {
+Outcome ad_smp_row(BoardBus& bus, const Invocation& c) { return ad_smp(bus, capture_request(c)); }
+Outcome fft_print_row(BoardBus& bus, const Invocation& c) { return fft_print(bus, c.verbose); }
+Outcome symbol_err_row(BoardBus& bus, const Invocation& c) {
   return symbol_err(bus, *c.log, c.verbose);
 }
-Outcome tuner_set_row(Transport& bus, const Invocation& c) {
+Outcome tuner_set_row(BoardBus& bus, const Invocation& c) {
   return tuner_set(bus, tune_request(c), *c.log);
 }
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <variant>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "cli/invocation.h"
 #include "outcome/outcome.h"
 
@@ -14,7 +14,7 @@ namespace demodctl {
 
 // Every row's handler: the run's transport (open, unless the frame is none) and the command line,
 // which the row turns into its command's request.
-using Handler = Outcome (*)(Transport& bus, const Invocation& command);
+using Handler = Outcome (*)(BoardBus& bus, const Invocation& command);
 
 // The command name and the transport flag, the last two arguments of every command line.
 inline constexpr int kNameAndFlag = 2;

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bus/socket_transport.h"
-#include "bus/usb_transport.h"
+#include "adapters/board_bus_factory.h"
 #include "cli/command_table.h"
 #include "cli/help.h"
 #include "cli/numbers.h"
@@ -58,7 +57,7 @@ int32_t run(const Command& c, Via via, int argc, char** argv, TransportLibraries
   explain_numbers(c, via, argc, argv, verbose);
   Invocation command = parse_invocation(c, via, argc, argv);
   command.verbose = verbose;
-  const std::unique_ptr<Transport> bus = make_transport(via, command.demod_device, libraries);
+  const std::unique_ptr<BoardBus> bus = make_board_bus(via, command.demod_device, libraries);
   return exit_status(run_command(c, *bus, command, print));
 }
 
@@ -79,13 +78,6 @@ I2cDevice parse_demod_device(Via via, char** argv) {
     return I2cDevice{argv[1], to_int(argv[2]), to_int(argv[3]), to_int(argv[4]), to_int(argv[5])};
   }
   return I2cDevice{"", 0, 0, to_int(argv[1]), to_int(argv[2])};
-}
-
-std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
-                                          TransportLibraries& libraries) {
-  if (via == Via::server)
-    return std::make_unique<SocketTransport>(demod, libraries.register_server());
-  return std::make_unique<UsbTransport>(demod, libraries.usb_bridge());
 }
 
 int32_t dispatch(int argc, char** argv, TransportLibraries& libraries, bool verbose,

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "bus/board_bus.h"
 #include "bus/i2c_device.h"
-#include "bus/transport.h"
 #include "bus/transport_libraries.h"
 #include "cli/numbers.h"
 #include "cli/runner.h"
@@ -25,10 +25,6 @@ int32_t compare_names(const char* a, const char* b);
 I2cDevice parse_demod_device(Via via, char** argv);
 // The tuner's record: the demodulator's server and speed, the channel from own argument 0 (the
 // bridge has one bus: channel 0, the argument is not read) and the address from own argument 1.
-
-// The transport the flag selects: the only place the choice is made.
-std::unique_ptr<Transport> make_transport(Via via, const I2cDevice& demod,
-                                          TransportLibraries& libraries);
 
 // Runs one command line; the result is the process exit status (0 after a reply, -1 after a
 // failure). `verbose`: the run's setting (bus/run_settings.h), handed to the command. The

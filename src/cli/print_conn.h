@@ -1,12 +1,12 @@
 // print_conn: reports which transport the flag selects; opens no connection.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "cli/invocation.h"
 #include "outcome/outcome.h"
 
 namespace demodctl {
 
-Outcome print_conn(Transport& bus, const Invocation& command);
+Outcome print_conn(BoardBus& bus, const Invocation& command);
 
 }  // namespace demodctl

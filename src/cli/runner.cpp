@@ -15,7 +15,7 @@ Outcome absent_reply(const AbsentReply& absent) {
 }
 
 // Open, the debug log, identity check, handler: the outcome to print.
-Outcome framed_outcome(const Command& c, Transport& bus, Invocation& command, DebugLog& log) {
+Outcome framed_outcome(const Command& c, BoardBus& bus, Invocation& command, DebugLog& log) {
   command.log = &log;
   if (c.frame == Frame::none) return c.handler(bus, command);
   if (auto done = bus.open_connection(); !done) return done.error();
@@ -36,7 +36,7 @@ void print_result_line(const Outcome& outcome) {
   std::fflush(stdout);
 }
 
-Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
+Outcome run_command(const Command& c, BoardBus& bus, const Invocation& command,
                     const Printer& print) {
   Invocation run = command;
   DebugLog log;

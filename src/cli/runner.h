@@ -20,7 +20,7 @@ using Printer = std::function<void(const Outcome&)>;
 void print_result_line(const Outcome& outcome);
 
 // Runs the row's frame and handler on `bus`; `print` is called once, before the close.
-Outcome run_command(const Command& c, Transport& bus, const Invocation& command,
+Outcome run_command(const Command& c, BoardBus& bus, const Invocation& command,
                     const Printer& print);
 
 }  // namespace demodctl

@@ -27,7 +27,7 @@ constexpr RegRow kChipInit[] = {
 
 }  // namespace
 
-Outcome chip_init(Transport& bus) {
+Outcome chip_init(BoardBus& bus) {
   if (auto done = write_demod_rows(bus, kChipInit); !done) return done.error();
   return Reply{kMsgOk, 1};
 }

@@ -3,21 +3,21 @@
 // where its row asks for one) and returns its outcome.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "outcome/outcome.h"
 
 namespace demodctl {
 
-Outcome on_line(Transport& bus);
-Outcome agc_ok(Transport& bus);
-Outcome cbs_ok(Transport& bus);
-Outcome tr_ok(Transport& bus);
-Outcome sync_ok(Transport& bus);
-Outcome cr_ok(Transport& bus);
-Outcome fec_ok(Transport& bus);
+Outcome on_line(BoardBus& bus);
+Outcome agc_ok(BoardBus& bus);
+Outcome cbs_ok(BoardBus& bus);
+Outcome tr_ok(BoardBus& bus);
+Outcome sync_ok(BoardBus& bus);
+Outcome cr_ok(BoardBus& bus);
+Outcome fec_ok(BoardBus& bus);
 
-Outcome chip_init(Transport& bus);
-Outcome hot_rst(Transport& bus);
-Outcome dvb_standard(Transport& bus);
+Outcome chip_init(BoardBus& bus);
+Outcome hot_rst(BoardBus& bus);
+Outcome dvb_standard(BoardBus& bus);
 
 }  // namespace demodctl

@@ -40,12 +40,12 @@ class Report {
 };
 
 // One register byte, whose fields are taken apart after it.
-Result<void> read_byte(Transport& bus, uint8_t reg, uint8_t& value) {
+Result<void> read_byte(BoardBus& bus, uint8_t reg, uint8_t& value) {
   return bus.demod_read_regs(reg, std::span(&value, 1));
 }
 
 // Reads what the lock status calls for into `m`, each register once; the fault of a refused read.
-Result<void> read_fields(Transport& bus, ModeReport& m) {
+Result<void> read_fields(BoardBus& bus, ModeReport& m) {
   uint8_t lock = 0;
   if (auto done = read_byte(bus, reg::lock_status.reg, lock); !done) return done.error();
   if (!reg::lock_fec.set_in(lock)) return {};
@@ -82,7 +82,7 @@ std::string modcod_part(uint8_t modcod, bool rate) {
 
 }  // namespace
 
-Result<ModeReport> read_mode(Transport& bus) {
+Result<ModeReport> read_mode(BoardBus& bus) {
   ModeReport m;
   if (auto done = read_fields(bus, m); !done) return done.error();
   return m;
@@ -165,7 +165,7 @@ std::optional<double> roll_off(const ModeReport& m) {
   return std::nullopt;
 }
 
-Outcome dvb_standard(Transport& bus) {
+Outcome dvb_standard(BoardBus& bus) {
   const Result<ModeReport> mode = read_mode(bus);
   if (!mode) return mode.error();
   return Reply{kMsgOk, mode_text(*mode)};

@@ -4,16 +4,16 @@
 
 #include <cstdint>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "demod/register_map.h"
 
 namespace demodctl {
 
 // One read of the field's register; the field's value, shifted down.
-Result<uint8_t> read_field(Transport& bus, const Field& field);
+Result<uint8_t> read_field(BoardBus& bus, const Field& field);
 
 // Reads the field's register and writes it back with the field set to `value`, every other bit as
 // read: one read, one write. Nothing is written after a refused read.
-Result<void> update_bits(Transport& bus, const Field& field, uint8_t value);
+Result<void> update_bits(BoardBus& bus, const Field& field, uint8_t value);
 
 }  // namespace demodctl

@@ -17,7 +17,7 @@ constexpr RegRow kHotReset[] = {
 
 }  // namespace
 
-Outcome hot_rst(Transport& bus) {
+Outcome hot_rst(BoardBus& bus) {
   if (auto done = write_demod_rows(bus, kHotReset); !done) return done.error();
   return Reply{kMsgOk, 1};
 }

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "outcome/outcome.h"
 
 namespace demodctl {
@@ -36,7 +36,7 @@ struct ModeReport {
 // Reads what the lock status calls for (the lock status, then vcm_constant, the MODCOD register and
 // rolloff, or the FEC mode register; each once); nothing after a refused transfer, whose fault it
 // gives.
-Result<ModeReport> read_mode(Transport& bus);
+Result<ModeReport> read_mode(BoardBus& bus);
 
 // The report as dvb_standard prints it, byte for byte.
 std::string mode_text(const ModeReport& mode);

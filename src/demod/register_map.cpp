@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 
 namespace demodctl {
 namespace {

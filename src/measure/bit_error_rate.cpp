@@ -66,7 +66,7 @@ double bit_error_rate(bool dvbs2, uint8_t count_low, uint8_t count_high, uint8_t
 }
 
 // The counter is read once, as it stands: nothing is waited for.
-Result<BerReading> read_bit_error_rate(Transport& bus, uint8_t lock_status) {
+Result<BerReading> read_bit_error_rate(BoardBus& bus, uint8_t lock_status) {
   BerReading r;
   r.lock_status = lock_status;
   if (!fec_locked(lock_status)) return r;
@@ -86,7 +86,7 @@ Result<BerReading> read_bit_error_rate(Transport& bus, uint8_t lock_status) {
   return r;
 }
 
-Result<BerReading> read_bit_error_rate(Transport& bus) {
+Result<BerReading> read_bit_error_rate(BoardBus& bus) {
   return after_lock_read<BerReading>(bus, read_bit_error_rate);
 }
 

@@ -27,7 +27,7 @@ float carrier_to_noise_db(uint8_t noise_high, uint8_t noise_low) {
 }
 
 // The low byte is read even when the estimate is not valid. No lock test.
-Result<CnReading> read_carrier_to_noise(Transport& bus) {
+Result<CnReading> read_carrier_to_noise(BoardBus& bus) {
   CnReading r;
   const Result<uint8_t> high = demod_read_reg(bus, reg::noise_high.reg);
   if (!high) return high.error();

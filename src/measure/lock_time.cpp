@@ -25,7 +25,7 @@ int32_t lock_time_ms(uint8_t b0, uint8_t b1, uint8_t b2) {
   return static_cast<int32_t>(units * kMsPerUnit);
 }
 
-Result<LockTimeReading> read_lock_time(Transport& bus, uint8_t lock_status) {
+Result<LockTimeReading> read_lock_time(BoardBus& bus, uint8_t lock_status) {
   LockTimeReading r;
   r.lock_status = lock_status;
   if (!fec_locked(lock_status)) return r;
@@ -35,7 +35,7 @@ Result<LockTimeReading> read_lock_time(Transport& bus, uint8_t lock_status) {
   return r;
 }
 
-Result<LockTimeReading> read_lock_time(Transport& bus) {
+Result<LockTimeReading> read_lock_time(BoardBus& bus) {
   return after_lock_read<LockTimeReading>(bus, read_lock_time);
 }
 

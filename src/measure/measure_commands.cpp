@@ -60,30 +60,30 @@ class SymbolRateLog {
 
 // Polled until the AGC ready flag. The identity is checked first (an absent chip has its row's
 // reply).
-Outcome sig_str(Transport& bus) {
+Outcome sig_str(BoardBus& bus) {
   return reply_of(
       read_signal_strength(bus), +[](const StrengthReading& r) { return r.strength; });
 }
 
 // An estimate not yet valid reads as -10.0 (as does an absent chip). No lock test.
-Outcome cn_read(Transport& bus) {
+Outcome cn_read(BoardBus& bus) {
   return reply_of(
       read_carrier_to_noise(bus), +[](const CnReading& r) { return static_cast<double>(r.cn_db); });
 }
 
-Outcome ber_calc(Transport& bus) {
+Outcome ber_calc(BoardBus& bus) {
   return reply_of(
       read_bit_error_rate(bus),
       +[](const BerReading& r) { return r.figure ? r.rate : kBerNoLock; });
 }
 
-Outcome lock_time(Transport& bus) {
+Outcome lock_time(BoardBus& bus) {
   return reply_of(
       read_lock_time(bus),
       +[](const LockTimeReading& r) { return r.figure ? r.lock_time_ms : kLockTimeNoLock; });
 }
 
-Outcome carrier_err(Transport& bus) {
+Outcome carrier_err(BoardBus& bus) {
   return reply_of(
       read_carrier_offset(bus),
       +[](const OffsetReading& r) { return r.figure ? r.offset.whole_khz : kCarrierOffsetNoLock; });
@@ -91,7 +91,7 @@ Outcome carrier_err(Transport& bus) {
 
 // The log is written (and closed) before the outcome is returned. Without lock it is left alone
 // and the offset reads as the real 0.000000 (carrier_err prints the integer 0).
-Outcome symbol_err(Transport& bus, DebugLog& log, bool verbose) {
+Outcome symbol_err(BoardBus& bus, DebugLog& log, bool verbose) {
   Result<OffsetReading> r = [&bus, &log, verbose] {
     SymbolRateLog working(log, verbose);
     return read_symbol_rate_offset(bus,

@@ -3,19 +3,19 @@
 // the front end hands it and returns it as its outcome.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "debug_log/debug_log.h"
 #include "outcome/outcome.h"
 
 namespace demodctl {
 
-Outcome sig_str(Transport& bus);
-Outcome cn_read(Transport& bus);
-Outcome ber_calc(Transport& bus);
-Outcome lock_time(Transport& bus);
-Outcome carrier_err(Transport& bus);
+Outcome sig_str(BoardBus& bus);
+Outcome cn_read(BoardBus& bus);
+Outcome ber_calc(BoardBus& bus);
+Outcome lock_time(BoardBus& bus);
+Outcome carrier_err(BoardBus& bus);
 // Appends its working to the run's debug log once the chip is locked (`verbose`: a log that
 // cannot be opened says why).
-Outcome symbol_err(Transport& bus, DebugLog& log, bool verbose);
+Outcome symbol_err(BoardBus& bus, DebugLog& log, bool verbose);
 
 }  // namespace demodctl

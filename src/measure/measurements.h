@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "demod/register_map.h"
 #include "measure/formulas.h"
 
@@ -29,7 +29,7 @@ struct StrengthReading {
   float level_dbm = 0.0f;        // the input level the AGC word stands for
   int32_t strength = 0;          // 0..80
 };
-Result<StrengthReading> read_signal_strength(Transport& bus);
+Result<StrengthReading> read_signal_strength(BoardBus& bus);
 
 // Carrier-to-noise ratio: 0x7F (valid flag, noise bits 14..8), then 0x7E, both read whatever the
 // flag says.
@@ -39,7 +39,7 @@ struct CnReading {
   uint8_t noise_low = 0;   // 0x7E
   float cn_db = kNoCnEstimate;
 };
-Result<CnReading> read_carrier_to_noise(Transport& bus);
+Result<CnReading> read_carrier_to_noise(BoardBus& bus);
 
 // The four below go on only with FEC lock (bit 5 of the lock status 0x2C).
 inline bool fec_locked(uint8_t lock_status) { return reg::lock_fec.set_in(lock_status); }
@@ -54,8 +54,8 @@ struct BerReading {
   uint8_t mode = 0;                      // 0x5C or 0x8E
   double rate = 0.0;
 };
-Result<BerReading> read_bit_error_rate(Transport& bus);
-Result<BerReading> read_bit_error_rate(Transport& bus, uint8_t lock_status);
+Result<BerReading> read_bit_error_rate(BoardBus& bus);
+Result<BerReading> read_bit_error_rate(BoardBus& bus, uint8_t lock_status);
 
 // Lock time: 0x29, 0x2A, 0x2B, one read each.
 struct LockTimeReading {
@@ -64,8 +64,8 @@ struct LockTimeReading {
   std::array<uint8_t, 3> times{};
   int32_t lock_time_ms = 0;
 };
-Result<LockTimeReading> read_lock_time(Transport& bus);
-Result<LockTimeReading> read_lock_time(Transport& bus, uint8_t lock_status);
+Result<LockTimeReading> read_lock_time(BoardBus& bus);
+Result<LockTimeReading> read_lock_time(BoardBus& bus, uint8_t lock_status);
 
 // Carrier and symbol rate offsets: fc from 0x23..0x25, then the offset pair (0x4E..0x4F for the
 // carrier, 0x4C..0x4D for the symbol rate), one read each.
@@ -81,11 +81,11 @@ struct OffsetReading {
 // `progress`, when given, sees the reading after each step that went through with FEC lock (the
 // lock status, fc, the offset), so a log can show how far a reading came before a refused read.
 using OffsetProgress = std::function<void(const OffsetReading&)>;
-Result<OffsetReading> read_carrier_offset(Transport& bus, const OffsetProgress& progress = {});
-Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetProgress& progress = {});
-Result<OffsetReading> read_carrier_offset(Transport& bus, uint8_t lock_status);
+Result<OffsetReading> read_carrier_offset(BoardBus& bus, const OffsetProgress& progress = {});
+Result<OffsetReading> read_symbol_rate_offset(BoardBus& bus, const OffsetProgress& progress = {});
+Result<OffsetReading> read_carrier_offset(BoardBus& bus, uint8_t lock_status);
 // The symbol rate offset on the lock status and fc of `shared`, an offset reading of the same
 // moment (a carrier offset read just before): fc is read again only if `shared` has none.
-Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetReading& shared);
+Result<OffsetReading> read_symbol_rate_offset(BoardBus& bus, const OffsetReading& shared);
 
 }  // namespace demodctl

@@ -5,7 +5,7 @@
 
 namespace demodctl {
 
-Result<ModeReport> read_mode_after_ber(Transport& bus, const BerReading& ber) {
+Result<ModeReport> read_mode_after_ber(BoardBus& bus, const BerReading& ber) {
   ModeReport m;
   // Without FEC lock the BER reading read no mode register, and the standard is unknown.
   if (!ber.figure) return m;

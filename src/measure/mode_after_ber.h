@@ -4,7 +4,7 @@
 // register once; dvb_standard keeps read_mode (demod/mode_report.h) and its own sequence.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "demod/mode_report.h"
 #include "measure/measurements.h"
 
@@ -13,6 +13,6 @@ namespace demodctl {
 // The same fields read_mode gives on the same registers: nothing read without FEC lock (standard
 // unknown); on DVB-S2 vcm_constant, then, with constant coding, rolloff; on DVB-S / DirecTV
 // nothing more. A refused read gives its fault.
-Result<ModeReport> read_mode_after_ber(Transport& bus, const BerReading& ber);
+Result<ModeReport> read_mode_after_ber(BoardBus& bus, const BerReading& ber);
 
 }  // namespace demodctl

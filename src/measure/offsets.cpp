@@ -26,7 +26,7 @@ Offset scaled_offset(uint32_t fc_khz, uint8_t low, uint8_t high, double scale) {
 
 // Without FEC lock nothing is read. With it, fc (unless `reference` gives the bytes already
 // read) and then the pair, each register by a read of its own; `progress` after each step.
-Result<OffsetReading> read_offset(Transport& bus, uint8_t lock_status,
+Result<OffsetReading> read_offset(BoardBus& bus, uint8_t lock_status,
                                   const std::array<uint8_t, 3>* reference,
                                   const std::array<uint8_t, 2>& pair_regs,
                                   Offset (*scale)(uint32_t, uint8_t, uint8_t),
@@ -54,8 +54,7 @@ Result<OffsetReading> read_offset(Transport& bus, uint8_t lock_status,
 }
 
 // The command's form: the lock status read first.
-Result<OffsetReading> read_offset_after_lock(Transport& bus,
-                                             const std::array<uint8_t, 2>& pair_regs,
+Result<OffsetReading> read_offset_after_lock(BoardBus& bus, const std::array<uint8_t, 2>& pair_regs,
                                              Offset (*scale)(uint32_t, uint8_t, uint8_t),
                                              const OffsetProgress& progress) {
   const Result<uint8_t> status = demod_read_reg(bus, reg::lock_status.reg);
@@ -77,19 +76,19 @@ Offset symbol_rate_offset(uint32_t fc_khz, uint8_t low, uint8_t high) {
   return scaled_offset(fc_khz, low, high, kSymbolScale);
 }
 
-Result<OffsetReading> read_carrier_offset(Transport& bus, const OffsetProgress& progress) {
+Result<OffsetReading> read_carrier_offset(BoardBus& bus, const OffsetProgress& progress) {
   return read_offset_after_lock(bus, kRegCarrierOffset, carrier_offset, progress);
 }
 
-Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetProgress& progress) {
+Result<OffsetReading> read_symbol_rate_offset(BoardBus& bus, const OffsetProgress& progress) {
   return read_offset_after_lock(bus, kRegSymbolOffset, symbol_rate_offset, progress);
 }
 
-Result<OffsetReading> read_carrier_offset(Transport& bus, uint8_t lock_status) {
+Result<OffsetReading> read_carrier_offset(BoardBus& bus, uint8_t lock_status) {
   return read_offset(bus, lock_status, nullptr, kRegCarrierOffset, carrier_offset);
 }
 
-Result<OffsetReading> read_symbol_rate_offset(Transport& bus, const OffsetReading& shared) {
+Result<OffsetReading> read_symbol_rate_offset(BoardBus& bus, const OffsetReading& shared) {
   return read_offset(bus, shared.lock_status, shared.has_reference ? &shared.reference : nullptr,
                      kRegSymbolOffset, symbol_rate_offset);
 }

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "demod/register_map.h"
 #include "measure/measurements.h"
 
@@ -22,7 +22,7 @@ constexpr std::array<uint8_t, N> regs_of(const Field& field) {
 // Each register by a read of its own, in order; the first refused read ends it (nothing after it
 // is read; `out` keeps the bytes read before it).
 template <std::size_t N>
-Result<void> read_each(Transport& bus, const std::array<uint8_t, N>& regs,
+Result<void> read_each(BoardBus& bus, const std::array<uint8_t, N>& regs,
                        std::array<uint8_t, N>& out) {
   for (std::size_t i = 0; i < N; ++i) {
     const Result<uint8_t> byte = demod_read_reg(bus, regs[i]);
@@ -34,7 +34,7 @@ Result<void> read_each(Transport& bus, const std::array<uint8_t, N>& regs,
 
 // A measurement as a command takes it: the lock status read first, then the form that takes it.
 template <typename Reading>
-Result<Reading> after_lock_read(Transport& bus, Result<Reading> (*measure)(Transport&, uint8_t)) {
+Result<Reading> after_lock_read(BoardBus& bus, Result<Reading> (*measure)(BoardBus&, uint8_t)) {
   const Result<uint8_t> status = demod_read_reg(bus, reg::lock_status.reg);
   if (!status) return status.error();
   return measure(bus, *status);

@@ -62,7 +62,7 @@ int32_t signal_strength(uint8_t agc_low, uint8_t agc_high) {
 }
 
 // The level is decoded once, here: the reading carries it beside the strength it gives.
-Result<StrengthReading> read_signal_strength(Transport& bus) {
+Result<StrengthReading> read_signal_strength(BoardBus& bus) {
   StrengthReading r;
   const auto ready = [](std::span<const uint8_t> bytes) { return reg::agc_ready.set_in(bytes[1]); };
   const Result<void> ready_read =

@@ -29,7 +29,7 @@ std::string failure_text(const Fault& fault) {
 
 }  // namespace
 
-std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
+std::optional<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error) {
   CaptureBuffer buffer{};
   if (const Result<void> ran = run_capture(bus, SampleFormat::nine_bit); !ran) {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "monitor/monitor_feed.h"
 
 namespace demodctl::monitor {
@@ -16,7 +16,7 @@ namespace demodctl::monitor {
 // `dir` the recording is written there as BOARD-YYYYMMDDTHHMMSSmmmZ. Nothing, and *error (one
 // line: why), when the capture failed: a transfer refused, a flag that did not come, or the
 // recording not written (nothing of it is then left in `dir`).
-std::optional<CaptureRecord> take_capture(Transport& bus, const BoardSample& context,
+std::optional<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
                                           const std::string& dir, std::string* error);
 
 }  // namespace demodctl::monitor

@@ -29,7 +29,7 @@ bool failed(BoardSample& s, const Result<T>& result, const char* what) {
 // The lock status is read once, first, and every measurement that depends on it takes that byte;
 // the mode report takes the mode register the BER read, the symbol rate offset the carrier
 // offset's fc. So each register is read once per sample.
-void read_sample(Transport& bus, BoardSample& s) {
+void read_sample(BoardBus& bus, BoardSample& s) {
   s.connected = true;
   const Result<uint8_t> lock = demod_read_reg(bus, reg::lock_status.reg);
   if (failed(s, lock, "lock status")) return;

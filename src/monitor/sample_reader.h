@@ -3,13 +3,13 @@
 // line shows. It only reads.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "monitor/monitor_feed.h"
 
 namespace demodctl::monitor {
 
 // Fills the sample's figures, registers and `connected` (false with `failure` when a read was
 // refused; nothing is read after it). board, time and index are the caller's.
-void read_sample(Transport& bus, BoardSample& sample);
+void read_sample(BoardBus& bus, BoardSample& sample);
 
 }  // namespace demodctl::monitor

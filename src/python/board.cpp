@@ -44,7 +44,7 @@ Board::Board(std::string uri) : uri_(std::move(uri)) {
   std::string error;
   link_ = make_board_link(uri_, &error);
   if (!link_) throw std::invalid_argument(error);
-  recording_ = std::make_unique<RecordingTransport>(link_->transport());
+  recording_ = std::make_unique<RecordingBoardBus>(link_->transport());
 }
 
 Board::~Board() { close(); }
@@ -62,7 +62,7 @@ void Board::close() {
   open_ = false;
 }
 
-Transport& Board::bus() {
+BoardBus& Board::bus() {
   if (!open_)
     throw BoardFailure(Fault{FaultKind::no_connection, "the board is not open"},
                        "no connection: the board is not open");

@@ -15,7 +15,7 @@
 #include "capture/samples.h"
 #include "demod/mode_report.h"
 #include "monitor/board_link.h"
-#include "recording_transport.h"
+#include "recording_board_bus.h"
 
 namespace demodctl::python {
 
@@ -80,12 +80,12 @@ class Board {
   std::vector<std::string> trace() const;
 
  private:
-  Transport& bus();  // throws when the board is not open
+  BoardBus& bus();  // throws when the board is not open
   // The identity check the commands that change the chip make first.
   void require_chip();
   std::string uri_;
   std::unique_ptr<monitor::BoardLink> link_;
-  std::unique_ptr<RecordingTransport> recording_;
+  std::unique_ptr<RecordingBoardBus> recording_;
   bool open_ = false;
   std::mutex busy_;  // one bus operation at a time when threads share a board
 };

@@ -12,14 +12,14 @@ constexpr uint8_t kDirectIdentity1 = 0x01;
 
 }  // namespace
 
-Result<void> tuner_transfer(Transport& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
+Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
                             std::span<uint8_t> in, std::span<const uint8_t> out) {
   TunerBus tuner_bus(bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
   if (!out.empty()) return tuner_bus.write_regs(reg, out);
   return tuner_bus.read_regs(reg, in);
 }
 
-Result<void> open_tuner_gate(Transport& bus) {
+Result<void> open_tuner_gate(BoardBus& bus) {
   return demod_write_reg(bus, reg::repeater_open.reg, reg::repeater_open.put(0, 1));
 }
 

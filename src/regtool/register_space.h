@@ -6,12 +6,12 @@
 #include <optional>
 #include <span>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 
 namespace demodctl::regtool {
 
 struct RegisterSpace {
-  Transport& bus;
+  BoardBus& bus;
   std::optional<I2cDevice> tuner;  // set: the tuner's registers, not the demodulator's
   bool tuner_direct = false;       // the tuner hangs on the bus itself, no repeater between
 };
@@ -24,9 +24,9 @@ bool tuner_wired_direct(const Identity& id);
 
 // The one place the tuner is reached: `open_gate` then one transfer. Kept small so a change in how
 // the repeater is driven touches this file alone.
-Result<void> tuner_transfer(Transport& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
+Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
                             std::span<uint8_t> in, std::span<const uint8_t> out);
 // Opens the repeater for the one transfer that follows (a scan's probe behind it).
-Result<void> open_tuner_gate(Transport& bus);
+Result<void> open_tuner_gate(BoardBus& bus);
 
 }  // namespace demodctl::regtool

@@ -1,7 +1,7 @@
 // The one way everything below the programs says how an operation ended: a value, or the fault
 // that stopped it. Shaped like std::expected (which this compiler's C++20 library lacks):
 //
-//   Result<uint8_t> read_field(Transport& bus, const Field& field);
+//   Result<uint8_t> read_field(BoardBus& bus, const Field& field);
 //   if (const Result<uint8_t> value = read_field(bus, reg::lock_fec); !value) return value.error();
 //
 // A fault is a kind (what a program decides on: the result line, an event, an exit status) and a

@@ -9,7 +9,7 @@ namespace demodctl {
 namespace {
 
 // Behind the gate the tuner is reached on the demodulator's channel, at its own address.
-I2cDevice addressed(const Transport& bus, const I2cDevice& tuner, TunerWiring wiring) {
+I2cDevice addressed(const BoardBus& bus, const I2cDevice& tuner, TunerWiring wiring) {
   if (wiring == TunerWiring::direct) return tuner;
   I2cDevice device = bus.demod();
   device.address = tuner.address;
@@ -18,7 +18,7 @@ I2cDevice addressed(const Transport& bus, const I2cDevice& tuner, TunerWiring wi
 
 }  // namespace
 
-TunerBus::TunerBus(Transport& bus, const I2cDevice& tuner, TunerWiring wiring)
+TunerBus::TunerBus(BoardBus& bus, const I2cDevice& tuner, TunerWiring wiring)
     : bus_(bus), device_(addressed(bus, tuner, wiring)), wiring_(wiring) {}
 
 Result<void> TunerBus::select() {

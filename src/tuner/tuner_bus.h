@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <span>
 
+#include "bus/board_bus.h"
 #include "bus/reg_rows.h"
-#include "bus/transport.h"
 
 namespace demodctl {
 
@@ -23,7 +23,7 @@ enum class TunerWiring : uint8_t {
 
 class TunerBus {
  public:
-  TunerBus(Transport& bus, const I2cDevice& tuner, TunerWiring wiring);
+  TunerBus(BoardBus& bus, const I2cDevice& tuner, TunerWiring wiring);
 
   Result<void> read_regs(uint8_t reg, std::span<uint8_t> out);
   Result<void> write_regs(uint8_t reg, std::span<const uint8_t> data);
@@ -35,7 +35,7 @@ class TunerBus {
   template <typename Transfer>
   Result<void> in_groups(uint8_t reg, size_t size, Transfer transfer);
 
-  Transport& bus_;
+  BoardBus& bus_;
   I2cDevice device_;  // as addressed: behind the gate, on the demodulator's channel
   TunerWiring wiring_;
 };

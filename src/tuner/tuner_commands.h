@@ -1,7 +1,7 @@
 // The tuner command: programs the tuner behind the demodulator to a frequency and bandwidth.
 #pragma once
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 #include "debug_log/debug_log.h"
 #include "outcome/outcome.h"
 
@@ -20,6 +20,6 @@ struct TuneRequest {
 // On the open connection: the run's debug log gets its first lines, the tuner's channel its
 // speed (on the register server), then the identity check, and with the chip present the
 // driver's start-up and setting.
-Outcome tuner_set(Transport& bus, const TuneRequest& request, DebugLog& log);
+Outcome tuner_set(BoardBus& bus, const TuneRequest& request, DebugLog& log);
 
 }  // namespace demodctl

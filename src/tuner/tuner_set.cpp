@@ -17,7 +17,7 @@ constexpr int32_t kTunerRda5815 = 1;
 constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
 // The driver of the tuner type: start-up, the tuner path bit, setting.
-Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TuneRequest& request,
+Result<void> drive_tuner(BoardBus& bus, TunerBus& tuner, const TuneRequest& request,
                          DebugLog& log) {
   if (request.type == kTunerType0) {
     if (auto done = tuner0_init(tuner); !done) return done.error();
@@ -40,7 +40,7 @@ Result<void> drive_tuner(Transport& bus, TunerBus& tuner, const TuneRequest& req
 
 // "begining": the log's exact text. With no chip the log keeps its first two lines; the runner
 // closes it when the run ends.
-Outcome tuner_set(Transport& bus, const TuneRequest& request, DebugLog& log) {
+Outcome tuner_set(BoardBus& bus, const TuneRequest& request, DebugLog& log) {
   log.banner("tuner_set begining!");
   bus.set_speed(request.tuner);  // the tuner's channel on the register server
   log.printf("tuner_type=%d,freq=%d,bw=%d\n", request.type, request.freq_mhz, request.bw_mhz);

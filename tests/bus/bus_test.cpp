@@ -14,11 +14,11 @@
 #include <tuple>
 
 #include "adapters/bus_choice.h"
+#include "bus/bridge_board_bus.h"
 #include "bus/delay.h"
 #include "bus/poll.h"
-#include "bus/socket_transport.h"
+#include "bus/server_board_bus.h"
 #include "bus/usb_bridge.h"
-#include "bus/usb_transport.h"
 #include "demod/register_map.h"
 #include "i2cdev/i2c_dev_bus.h"
 #include "support/process.h"
@@ -36,17 +36,17 @@ bool refused(const Result<void>& r) { return !r && r.error().kind != FaultKind::
 
 // The demodulator at 464 (the address goes on whole to the server, as 464 & 0xFF = 0xD0 on the
 // bridge), channel 2.
-std::unique_ptr<Transport> transport(TestPlatform& p, bool socket) {
+std::unique_ptr<BoardBus> transport(TestPlatform& p, bool socket) {
   if (socket)
-    return std::make_unique<SocketTransport>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
-                                             p.register_server());
-  return std::make_unique<UsbTransport>(I2cDevice{"", 0, 0, 100, 464}, p.usb_bridge());
+    return std::make_unique<ServerBoardBus>(I2cDevice{"127.0.0.1", 5000, 2, 100, 464},
+                                            p.register_server());
+  return std::make_unique<BridgeBoardBus>(I2cDevice{"", 0, 0, 100, 464}, p.usb_bridge());
 }
 
 // A refused transfer is a fault on both transports (nothing printed); a refused
 // read leaves zeros, never what the library scribbled. Only the bridge's identity read turns a
 // silent chip into zeros (absent).
-TEST(Transport, RefusedTransfersAreFailures) {
+TEST(BoardBus, RefusedTransfersAreFailures) {
   for (const bool socket : {true, false}) {
     TestPlatform p;
     p.fail_at = -1;

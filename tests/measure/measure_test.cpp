@@ -7,7 +7,7 @@
 
 #include <tuple>
 
-#include "bus/socket_transport.h"
+#include "bus/server_board_bus.h"
 #include "debug_log/debug_log.h"
 #include "measure/formulas.h"
 #include "measure/measurements.h"
@@ -119,7 +119,7 @@ void set_board(TestPlatform& p, uint8_t status, const Regs& changes = {}) {
 // register-server connection.
 struct OpenBoard {
   TestPlatform p;
-  SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
+  ServerBoardBus bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
   OpenBoard(uint8_t status, const Regs& changes, int fail_at = 0) {
     set_board(p, status, changes);
     EXPECT_TRUE(bus.open_connection());

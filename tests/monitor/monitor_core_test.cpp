@@ -8,7 +8,7 @@
 #include <numbers>
 #include <random>
 
-#include "bus/socket_transport.h"
+#include "bus/server_board_bus.h"
 #include "demod/field_access.h"
 #include "monitor/board_target.h"
 #include "monitor/config_file.h"
@@ -95,7 +95,7 @@ TEST(SampleReader, ReadsEachRegisterOnce) {
              {0x97, {k.constant_coding}},
              {0x9D, {0x40}}})
       p.set(reg, bytes);
-    SocketTransport bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
+    ServerBoardBus bus{I2cDevice{"127.0.0.1", 5000, 0, 100, 208}, p.register_server()};
     ASSERT_TRUE(bus.open_connection());
     BoardSample s;
     read_sample(bus, s);

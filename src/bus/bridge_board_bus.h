@@ -1,16 +1,16 @@
-// The USB-bridge transport: every operation is one I2C transaction on the bridge's bus or a few.
-// A transaction the bus did not carry is a failure; only the identity read turns a chip that does
-// not acknowledge into zeros (absent).
+// The board's bus reached through the USB bridge: every operation is one I2C transaction on the
+// bridge's bus or a few. A transaction the bus did not carry is a failure; only the identity read
+// turns a chip that does not acknowledge into zeros (absent).
 #pragma once
 
+#include "bus/board_bus.h"
 #include "bus/i2c_bridge.h"
-#include "bus/transport.h"
 
 namespace demodctl {
 
-class UsbTransport : public Transport {
+class BridgeBoardBus : public BoardBus {
  public:
-  UsbTransport(const I2cDevice& demod, I2cBridge& bridge) : Transport(demod), bridge_(bridge) {}
+  BridgeBoardBus(const I2cDevice& demod, I2cBridge& bridge) : BoardBus(demod), bridge_(bridge) {}
 
   Result<void> open_connection() override;
   void close_connection() override;

@@ -1,16 +1,17 @@
-// The register-server transport: every operation is one or more calls on the channel and address
-// of the device record; a refused call's fault is the client's own account of it.
+// The board's bus reached through the register server: every operation is one or more calls on the
+// channel and address of the device record; a refused call's fault is the client's own account of
+// it.
 #pragma once
 
+#include "bus/board_bus.h"
 #include "bus/register_server.h"
-#include "bus/transport.h"
 
 namespace demodctl {
 
-class SocketTransport : public Transport {
+class ServerBoardBus : public BoardBus {
  public:
-  SocketTransport(const I2cDevice& demod, RegisterServer& server)
-      : Transport(demod), server_(server) {}
+  ServerBoardBus(const I2cDevice& demod, RegisterServer& server)
+      : BoardBus(demod), server_(server) {}
 
   Result<void> open_connection() override;
   void close_connection() override;

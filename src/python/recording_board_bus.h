@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 
 namespace demodctl::python {
 
 // Lines kept per board: enough for one full sample (about twenty operations) and the tune before.
 inline constexpr size_t kTraceLinesKept = 64;
 
-class RecordingTransport : public Transport {
+class RecordingBoardBus : public BoardBus {
  public:
-  explicit RecordingTransport(Transport& inner)
-      : Transport(inner.demod()), inner_(inner) {}
+  explicit RecordingBoardBus(BoardBus& inner) : BoardBus(inner.demod()), inner_(inner) {}
 
   Result<void> open_connection() override;
   void close_connection() override;
@@ -41,7 +40,7 @@ class RecordingTransport : public Transport {
   // how it ended (the fault's text when it failed).
   void note(const char* op, long address, uint8_t reg, std::span<const uint8_t> bytes,
             const Result<void>& done);
-  Transport& inner_;
+  BoardBus& inner_;
   mutable std::mutex mutex_;  // lines() may be called from another thread than the bus work
   std::deque<std::string> lines_;
 };

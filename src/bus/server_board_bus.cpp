@@ -1,4 +1,4 @@
-#include "bus/socket_transport.h"
+#include "bus/server_board_bus.h"
 
 #include <algorithm>
 
@@ -25,50 +25,50 @@ Result<void> zeroed_on_failure(Result<void> result, std::span<uint8_t> out) {
 
 }  // namespace
 
-Result<void> SocketTransport::open_connection() {
+Result<void> ServerBoardBus::open_connection() {
   // Neither result is examined: an unreachable server shows at the first register call.
   (void)server_.connect(demod().host, demod().port);
   (void)server_.set_speed(demod().channel, demod().speed);
   return {};
 }
 
-void SocketTransport::close_connection() { server_.disconnect(); }
+void ServerBoardBus::close_connection() { server_.disconnect(); }
 
-Result<void> SocketTransport::read(const ServerRegister& where, std::span<uint8_t> out) {
+Result<void> ServerBoardBus::read(const ServerRegister& where, std::span<uint8_t> out) {
   return zeroed_on_failure(server_.read_regs(where, out), out);
 }
 
-Result<void> SocketTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+Result<void> ServerBoardBus::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
   return read(at(demod(), reg), out);
 }
 
-Result<void> SocketTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+Result<void> ServerBoardBus::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
   return server_.write_regs(at(demod(), reg), data);
 }
 
-Result<void> SocketTransport::read_identity(uint8_t reg, Identity& id) {
+Result<void> ServerBoardBus::read_identity(uint8_t reg, Identity& id) {
   return demod_read_regs(reg, id);
 }
 
-Result<void> SocketTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Result<void> ServerBoardBus::read_period(uint8_t reg, std::span<uint8_t> out) {
   return zeroed_on_failure(server_.read_period(at(demod(), reg), out, kPeriodItemLen, kPeriodBurst),
                            out);
 }
 
-void SocketTransport::set_speed(const I2cDevice& device) {
+void ServerBoardBus::set_speed(const I2cDevice& device) {
   (void)server_.set_speed(device.channel, device.speed);  // result not examined, as at open
 }
 
-Result<void> SocketTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
-                                               std::span<uint8_t> out) {
+Result<void> ServerBoardBus::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                              std::span<uint8_t> out) {
   return read(at(device, reg), out);
 }
 
-Result<void> SocketTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
-                                                std::span<const uint8_t> data) {
+Result<void> ServerBoardBus::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                               std::span<const uint8_t> data) {
   return server_.write_regs(at(device, reg), data);
 }
 
-GateSpan SocketTransport::gate_span() const { return {kBytesPerOpening, kRepeaterPauseMs}; }
+GateSpan ServerBoardBus::gate_span() const { return {kBytesPerOpening, kRepeaterPauseMs}; }
 
 }  // namespace demodctl

@@ -1,8 +1,10 @@
-// What every command does on the bus, whichever transport carries it.
+// The board's bus as every command sees it: the demodulator, the devices beside it and the gate
+// (the demodulator's I2C repeater) in front of the tuner, whichever transport reaches them.
 //
-// The front end builds one Transport from the command line (the register server's client, or the
-// USB-to-I2C bridge) and hands it to the command; commands never ask which one they have. Each
-// implementation is one file that reads like its column of the register-access tables.
+// One factory (adapters/board_bus_factory.h) builds the board's bus for the way the board is
+// reached (the register server's client, or the USB-to-I2C bridge) and hands it to the command;
+// commands never ask which one they have. Each implementation is one file that reads like its
+// column of the register-access tables.
 //
 // Every operation returns its Result: nothing when it went through, else the fault with its cause
 // ("read 0xD0 register 0x2C on channel 2"); it never prints. After a fault the command ends at
@@ -29,12 +31,12 @@ struct GateSpan {
 // The four identity bytes the identity check reads (what they mean is the register map's).
 using Identity = std::array<uint8_t, 4>;
 
-class Transport {
+class BoardBus {
  public:
-  explicit Transport(const I2cDevice& demod) : demod_(demod) {}
-  virtual ~Transport() = default;
-  Transport(const Transport&) = delete;
-  Transport& operator=(const Transport&) = delete;
+  explicit BoardBus(const I2cDevice& demod) : demod_(demod) {}
+  virtual ~BoardBus() = default;
+  BoardBus(const BoardBus&) = delete;
+  BoardBus& operator=(const BoardBus&) = delete;
 
   // The demodulator as the command line names it.
   const I2cDevice& demod() const { return demod_; }
@@ -77,8 +79,8 @@ class Transport {
 };
 
 // One-byte helpers on top of the transport; a failed read is never taken for a value.
-Result<uint8_t> demod_read_reg(Transport& bus, uint8_t reg);
-Result<void> demod_write_reg(Transport& bus, uint8_t reg, uint8_t value);
+Result<uint8_t> demod_read_reg(BoardBus& bus, uint8_t reg);
+Result<void> demod_write_reg(BoardBus& bus, uint8_t reg, uint8_t value);
 
 // The fault of a transfer the register server or the bridge refused, with what it was:
 // "read 0xD0 register 0x2C on channel 2" (the channel left out on the bridge, channel < 0).

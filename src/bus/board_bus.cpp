@@ -1,4 +1,4 @@
-#include "bus/transport.h"
+#include "bus/board_bus.h"
 
 #include <array>
 #include <cstdio>
@@ -6,13 +6,13 @@
 
 namespace demodctl {
 
-Result<uint8_t> demod_read_reg(Transport& bus, uint8_t reg) {
+Result<uint8_t> demod_read_reg(BoardBus& bus, uint8_t reg) {
   uint8_t value = 0;
   if (auto done = bus.demod_read_regs(reg, std::span(&value, 1)); !done) return done.error();
   return value;
 }
 
-Result<void> demod_write_reg(Transport& bus, uint8_t reg, uint8_t value) {
+Result<void> demod_write_reg(BoardBus& bus, uint8_t reg, uint8_t value) {
   return bus.demod_write_regs(reg, std::span(&value, 1));
 }
 

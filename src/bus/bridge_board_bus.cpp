@@ -1,4 +1,4 @@
-#include "bus/usb_transport.h"
+#include "bus/bridge_board_bus.h"
 
 #include <algorithm>
 #include <string>
@@ -24,11 +24,11 @@ Fault refused(std::string_view what, int address, uint8_t reg, const Fault& why)
 
 }  // namespace
 
-Result<void> UsbTransport::open_connection() { return bridge_.open(demod().speed); }
+Result<void> BridgeBoardBus::open_connection() { return bridge_.open(demod().speed); }
 
-void UsbTransport::close_connection() { bridge_.close(); }
+void BridgeBoardBus::close_connection() { bridge_.close(); }
 
-Result<void> UsbTransport::read(int address, uint8_t reg, std::span<uint8_t> out) {
+Result<void> BridgeBoardBus::read(int address, uint8_t reg, std::span<uint8_t> out) {
   std::fill(out.begin(), out.end(), uint8_t{0});
   I2cBus* bus = bridge_.bus();
   const uint8_t header[] = {reg};
@@ -37,7 +37,7 @@ Result<void> UsbTransport::read(int address, uint8_t reg, std::span<uint8_t> out
   return result;
 }
 
-Result<void> UsbTransport::write(int address, uint8_t reg, std::span<const uint8_t> data) {
+Result<void> BridgeBoardBus::write(int address, uint8_t reg, std::span<const uint8_t> data) {
   I2cBus* bus = bridge_.bus();
   if (bus == nullptr) return kClosed;
   std::vector<uint8_t> scratch{reg};
@@ -45,15 +45,15 @@ Result<void> UsbTransport::write(int address, uint8_t reg, std::span<const uint8
   return bus->transfer(addr7_of(address), scratch, {});
 }
 
-Result<void> UsbTransport::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
+Result<void> BridgeBoardBus::demod_read_regs(uint8_t reg, std::span<uint8_t> out) {
   return device_read_regs(demod(), reg, out);
 }
 
-Result<void> UsbTransport::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
+Result<void> BridgeBoardBus::demod_write_regs(uint8_t reg, std::span<const uint8_t> data) {
   return device_write_regs(demod(), reg, data);
 }
 
-Result<void> UsbTransport::read_identity(uint8_t reg, Identity& id) {
+Result<void> BridgeBoardBus::read_identity(uint8_t reg, Identity& id) {
   const Result<void> result = read(demod().address, reg, id);
   // A chip that does not acknowledge is absent, not a failure: its bytes read as zeros. A
   // bridge that failed the read (unplugged, bus error) says nothing about the chip: a failure.
@@ -61,7 +61,7 @@ Result<void> UsbTransport::read_identity(uint8_t reg, Identity& id) {
   return refused("identity read", demod().address, reg, result.error());
 }
 
-Result<void> UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
+Result<void> BridgeBoardBus::read_period(uint8_t reg, std::span<uint8_t> out) {
   for (size_t i = 0; i < out.size(); ++i) {
     if (const Result<void> result = read(demod().address, reg, out.subspan(i, 1)); !result) {
       std::fill(out.begin(), out.end(), uint8_t{0});
@@ -71,18 +71,18 @@ Result<void> UsbTransport::read_period(uint8_t reg, std::span<uint8_t> out) {
   return {};
 }
 
-void UsbTransport::set_speed(const I2cDevice&) {}
+void BridgeBoardBus::set_speed(const I2cDevice&) {}
 
-Result<void> UsbTransport::device_read_regs(const I2cDevice& device, uint8_t reg,
-                                            std::span<uint8_t> out) {
+Result<void> BridgeBoardBus::device_read_regs(const I2cDevice& device, uint8_t reg,
+                                              std::span<uint8_t> out) {
   if (const Result<void> result = read(device.address, reg, out); !result) {
     return refused("read", device.address, reg, result.error());
   }
   return {};
 }
 
-Result<void> UsbTransport::device_write_regs(const I2cDevice& device, uint8_t reg,
-                                             std::span<const uint8_t> data) {
+Result<void> BridgeBoardBus::device_write_regs(const I2cDevice& device, uint8_t reg,
+                                               std::span<const uint8_t> data) {
   if (const Result<void> result = write(device.address, reg, data); !result) {
     return refused("write", device.address, reg, result.error());
   }
