@@ -138,6 +138,12 @@ constexpr bool chip_present(std::span<const uint8_t, 4> id) {
   return id[2] == 0x36 && id[3] == 0x31;
 }
 
+// A board whose tuner is wired to the bus directly (no gate in front of it) answers the identity
+// read with 10 01 before the chip's 36 31.
+constexpr bool tuner_wired_direct(std::span<const uint8_t, 4> id) {
+  return id[0] == 0x10 && id[1] == 0x01 && chip_present(id);
+}
+
 // Every field above, in register order, for a tool that prints the map.
 std::span<const Field> register_map();
 

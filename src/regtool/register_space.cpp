@@ -4,14 +4,6 @@
 #include "tuner/tuner_bus.h"
 
 namespace demodctl::regtool {
-namespace {
-
-// Identity bytes 0 and 1 of a board whose tuner is on the bus itself.
-constexpr uint8_t kDirectIdentity0 = 0x10;
-constexpr uint8_t kDirectIdentity1 = 0x01;
-
-}  // namespace
-
 Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
                             std::span<uint8_t> in, std::span<const uint8_t> out) {
   TunerBus tuner_bus(bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
@@ -21,10 +13,6 @@ Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, 
 
 Result<void> open_tuner_gate(BoardBus& bus) {
   return demod_write_reg(bus, reg::repeater_open.reg, reg::repeater_open.put(0, 1));
-}
-
-bool tuner_wired_direct(const Identity& id) {
-  return id[0] == kDirectIdentity0 && id[1] == kDirectIdentity1 && chip_present(id);
 }
 
 Result<void> read_regs(const RegisterSpace& space, uint8_t reg, std::span<uint8_t> out) {

@@ -19,9 +19,6 @@ struct RegisterSpace {
 Result<void> read_regs(const RegisterSpace& space, uint8_t reg, std::span<uint8_t> out);
 Result<void> write_regs(const RegisterSpace& space, uint8_t reg, std::span<const uint8_t> data);
 
-// A board whose identity reads 10 01 36 31 has its tuner wired straight to the bus.
-bool tuner_wired_direct(const Identity& id);
-
 // The one place the tuner is reached: `open_gate` then one transfer. Kept small so a change in how
 // the repeater is driven touches this file alone.
 Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,

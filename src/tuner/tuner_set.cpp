@@ -13,8 +13,6 @@ namespace {
 
 constexpr int32_t kTunerType0 = 0;
 constexpr int32_t kTunerRda5815 = 1;
-// Identity bytes of a board whose tuner is wired to the bus directly: a board without the gate.
-constexpr Identity kDirectTunerId = {0x10, 0x01, 0x36, 0x31};
 
 // The driver of the tuner type: start-up, the tuner path bit, setting.
 Result<void> drive_tuner(BoardBus& bus, TunerBus& tuner, const TuneRequest& request,
@@ -48,7 +46,7 @@ Outcome tuner_set(BoardBus& bus, const TuneRequest& request, DebugLog& log) {
   if (auto done = bus.read_chip_identity(reg::identity.reg); !done) return done.error();
   if (!chip_present(bus.identity())) return Reply{kMsgChipAbsent, 1};
   const TunerWiring wiring =
-      bus.identity() == kDirectTunerId ? TunerWiring::direct : TunerWiring::behind_gate;
+      tuner_wired_direct(bus.identity()) ? TunerWiring::direct : TunerWiring::behind_gate;
   TunerBus tuner(bus, request.tuner, wiring);
   const Result<void> driven = drive_tuner(bus, tuner, request, log);
   if (!driven) return driven.error();  // the log keeps the lines written before
