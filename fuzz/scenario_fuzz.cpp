@@ -68,9 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
   }
-  std::string error;
-  auto board = demodctl::SimBoard::from_json_text(text, &error);
+  auto board = demodctl::SimBoard::from_json_text(text);
   if (!board) fail("a scenario read once but not twice");
-  exercise(*board);
+  exercise(**board);
   return 0;
 }
