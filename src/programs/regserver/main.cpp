@@ -74,9 +74,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<TracingBackend> traced;
   BusBackend* serving = backend.get();
   if (!opt.trace.empty()) {
-    std::string error;
-    trace = TraceLog::create(opt.trace, &error);
-    if (!trace) return fail(kExitUsage, "regserver: " + error);
+    Result<std::unique_ptr<TraceLog>> opened = TraceLog::create(opt.trace);
+    if (!opened) return fail(kExitUsage, "regserver: " + opened.error().cause);
+    trace = std::move(*opened);
     traced = std::make_unique<TracingBackend>(*backend, *trace);
     serving = traced.get();
   }
