@@ -119,12 +119,12 @@ TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
   EXPECT_EQ(status_of(client.read_regs({0, 208, 0}, all.first(257))), 8);
   EXPECT_EQ(status_of(client.write_regs({0, 208, 0}, all.first(257))), 8);
   EXPECT_EQ(status_of(client.read_period({0, 208, 0xEF}, all.first(65532), 1, 100)), 8);
-  EXPECT_EQ(status_of(client.read_regs({0, 208, 0}, all.first(256))), 0);
+  EXPECT_EQ(status_of(client.read_regs({0, 208, 0x0102, 2}, all.first(256))), 0);
   EXPECT_EQ(status_of(client.write_regs({0, 208, 0}, all.first(256))), 0);
   EXPECT_EQ(status_of(client.read_period({0, 208, 0xEF}, all.first(65531), 1, 100)), 0);
   client.disconnect();
   ASSERT_EQ(server.requests.size(), 4u);  // HELLO and the three at the limit
-  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
+  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0x0102, 2, 256));  // a two-byte register
   EXPECT_EQ(server.requests[3], test::period(3, 1, 1, 65531, 100));
 }
 
