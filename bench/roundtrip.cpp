@@ -88,15 +88,14 @@ double echo_round_trip(int rounds) {
 
 double register_round_trip(int port, int rounds) {
   demodctl::RegClient client;
-  client.init_sock("127.0.0.1", port);
+  (void)client.connect("127.0.0.1", port);  // a failure shows in every read below
   uint8_t byte = 0;
-  client.read_reg_multi(0, 208, 0x2C, 1, &byte, 1);  // warm up
+  (void)client.read_regs({0, 208, 0x2C}, {&byte, 1});  // warm up
   const auto t0 = Clock::now();
   int failures = 0;
-  for (int i = 0; i < rounds; ++i)
-    failures += client.read_reg_multi(0, 208, 0x6E, 1, &byte, 1) != 0;
+  for (int i = 0; i < rounds; ++i) failures += !client.read_regs({0, 208, 0x6E}, {&byte, 1});
   const double t = seconds_since(t0) / rounds;
-  client.deinit_sock();
+  client.disconnect();
   if (failures != 0) std::fprintf(stderr, "%d register reads failed\n", failures);
   return t;
 }

@@ -261,7 +261,7 @@ struct Waits {
 Waits single_reads(int port, double seconds) {
   demodctl::RegClient client;
   Waits w;
-  if (client.init_sock("127.0.0.1", port) != 0) {
+  if (!client.connect("127.0.0.1", port)) {
     w.failures = 1;
     return w;
   }
@@ -271,7 +271,7 @@ Waits single_reads(int port, double seconds) {
   uint8_t byte = 0;
   while (Clock::now() < end) {
     const auto t0 = Clock::now();
-    w.failures += client.read_reg_multi(0, kDemod, 0x6E, 1, &byte, 1) != 0;
+    w.failures += !client.read_regs({0, kDemod, 0x6E}, {&byte, 1});
     waits.push_back(micros(Clock::now() - t0));
   }
   std::sort(waits.begin(), waits.end());
@@ -314,15 +314,14 @@ int main(int argc, char** argv) {
   std::atomic<double> longest_period_us{0};
   std::thread capture([&] {
     demodctl::RegClient client;
-    if (client.init_sock("127.0.0.1", server.port) != 0) {
+    if (!client.connect("127.0.0.1", server.port)) {
       ++period_failures;
       return;
     }
     std::vector<uint8_t> data(kPeriodTotal);
     while (capturing) {
       const auto t0 = Clock::now();
-      period_failures += client.read_reg_period(0, kDemod, 0xEF, 1, data.data(), 1,
-                                                static_cast<int>(kPeriodTotal), 65535) != 0;
+      period_failures += !client.read_period({0, kDemod, 0xEF}, data, 1, 65535);
       longest_period_us = std::max(longest_period_us.load(), micros(Clock::now() - t0));
       ++periods;
     }

@@ -4,9 +4,10 @@
 //
 // Each call's result is checked against the stream, frame by frame: a reply that is complete,
 // decodes, carries the call's opcode and seq and, when OK, the body size the call asks for (for
-// HELLO also the magic and version) gives its status (0 with the body copied out); anything else
-// gives -1 and the connection is gone, after which every call gives -1 without a frame. BUSY and
-// BAD_VERSION end the connection too, as does any refusal of HELLO.
+// HELLO also the magic and version) gives its status (success with the body copied out, else a
+// fault carrying that status); anything else gives a fault without a status and the connection is
+// gone, after which every call gives such a fault without a frame. BUSY and BAD_VERSION end the
+// connection too, as does any refusal of HELLO.
 //
 // Input layout (FuzzedDataProvider): from the end, the number of calls (0..8) and each call's
 // kind; from the front, the server's stream.
@@ -43,6 +44,7 @@ constexpr int kDemod = 0xD0;
 constexpr int kChannel = 0;
 constexpr int kPeriodTotal = 16;
 constexpr int kPeriodBurst = 100;
+constexpr int kNoStatus = -1;  // a call's fault carries no server status
 
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "reply_fuzz: %s\n", what);
@@ -97,37 +99,42 @@ void serve(std::span<const uint8_t> stream) {
 struct Call {
   Opcode op;
   size_t body;  // of an OK reply
-  int rc = 0;
+  int rc = 0;   // 0 when the call went through, the status its fault carries, or kNoStatus
   std::vector<uint8_t> out;
   bool connected = false;  // the client's state right after the call
 };
+
+int status_of(const demodctl::Result<void>& done) {
+  if (done) return 0;
+  const auto& status = done.error().server_status;
+  return status ? static_cast<int>(*status) : kNoStatus;
+}
 
 Call make_call(demodctl::RegClient& client, int kind) {
   static constexpr std::array<uint8_t, 2> kData = {0x01, 0x03};
   Call c{Opcode::kSetSpeed, 0, 0, {}};
   switch (kind) {
     case 0:
-      c.rc = client.set_i2c_speed(kChannel, 100);
+      c.rc = status_of(client.set_speed(kChannel, 100));
       break;
     case 1:
       c = {Opcode::kRead, 4, 0, {}};
       c.out.resize(c.body);
-      c.rc = client.read_reg_multi(kChannel, kDemod, 0x6C, 1, c.out.data(), 4);
+      c.rc = status_of(client.read_regs({kChannel, kDemod, 0x6C}, c.out));
       break;
     case 2:
       c = {Opcode::kWrite, 0, 0, {}};
-      c.rc = client.write_reg_multi(kChannel, kDemod, 0x2E, 1, kData.data(), kData.size());
+      c.rc = status_of(client.write_regs({kChannel, kDemod, 0x2E}, kData));
       break;
     case 3:
       c = {Opcode::kReadPeriod, kPeriodTotal, 0, {}};
       c.out.resize(c.body);
-      c.rc = client.read_reg_period(kChannel, kDemod, 0xEF, 1, c.out.data(), 1, kPeriodTotal,
-                                    kPeriodBurst);
+      c.rc = status_of(client.read_period({kChannel, kDemod, 0xEF}, c.out, 1, kPeriodBurst));
       break;
-    default:
+    default:  // a device with two-byte register addresses
       c = {Opcode::kRead, 2, 0, {}};
       c.out.resize(c.body);
-      c.rc = client.read_reg_multi(kChannel, 0xC0, 0x0102, 2, c.out.data(), 2);
+      c.rc = status_of(client.read_regs({kChannel, 0xC0, 0x0102, 2}, c.out));
       break;
   }
   return c;
@@ -155,7 +162,7 @@ bool check(const Call& c, uint16_t seq, std::span<const uint8_t>& stream) {
       (reply->status != Status::kOk ||
        (reply->body.size() == c.body && (c.op != Opcode::kHello || hello_body_ok(reply->body))));
   if (!usable) {
-    if (c.rc != demodctl::kClientTransportError) fail("a bad reply taken");
+    if (c.rc != kNoStatus) fail("a bad reply taken");
     if (c.connected) fail("the connection kept after a bad reply");
     return false;
   }
@@ -190,13 +197,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   demodctl::RegClient client(settings);
   std::vector<Call> calls;
   calls.push_back({Opcode::kHello, wire::kHelloReplyBodySize, 0, {}});
-  calls.back().rc = client.init_sock("127.0.0.1", listener_port());
+  calls.back().rc = status_of(client.connect("127.0.0.1", listener_port()));
   calls.back().connected = client.connected();
   for (int kind : kinds) {
     calls.push_back(make_call(client, kind));
     calls.back().connected = client.connected();
   }
-  client.deinit_sock();
+  client.disconnect();
   server.join();
 
   std::span<const uint8_t> rest(stream);
@@ -206,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (c != calls.end()) ++c;
   for (; c != calls.end(); ++c) {
-    if (c->rc != demodctl::kClientTransportError) fail("a call answered without a connection");
+    if (c->rc != kNoStatus) fail("a call answered without a connection");
   }
   return 0;
 }

@@ -157,10 +157,9 @@ Result<std::unique_ptr<I2cBus>> open_chosen_bus(const BusChoice& choice,
     case BusChoice::Kind::kSimDefault:
       return in_process(SimBoard::make_default());
     case BusChoice::Kind::kSimScenario: {
-      std::string problem;
-      std::unique_ptr<I2cBus> board = in_process(SimBoard::from_file(choice.target, &problem));
-      if (!board) return cannot_open(problem);
-      return board;
+      Result<std::unique_ptr<SimBoard>> board = SimBoard::from_file(choice.target);
+      if (!board) return cannot_open(board.error().cause);
+      return in_process(std::move(*board));
     }
     default:
       break;
@@ -172,15 +171,14 @@ Result<std::unique_ptr<I2cBus>> open_chosen_bus(const BusChoice& choice,
   return std::unique_ptr<I2cBus>(std::move(*bus));
 }
 
-std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::string* note) {
+Result<BusListing> bus_list(const std::string& sysfs_root, const char* bus_value) {
   const std::vector<I2cAdapter> adapters = scan_i2c_adapters(sysfs_root);
   if (adapters.empty()) {
-    *note = "no I2C adapters under " + sysfs_root + "/class/i2c-dev (is i2c-dev loaded?)";
-    return "";
+    return cannot_open("no I2C adapters under " + sysfs_root +
+                       "/class/i2c-dev (is i2c-dev loaded?)");
   }
-  const Result<std::optional<std::string>> node =
+  Result<std::optional<std::string>> node =
       node_among(parse_bus_choice(bus_value), adapters, sysfs_root);
-  *note = node ? "" : node.error().cause;
   const std::optional<std::string> chosen = node.value_or(std::nullopt);
   std::string text;
   for (const I2cAdapter& adapter : adapters) {
@@ -191,7 +189,7 @@ std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::
     if (chosen == i2c_dev_node(adapter.number)) text += kChosenMark;
     text += '\n';
   }
-  return text;
+  return BusListing{std::move(text), std::move(node)};
 }
 
 }  // namespace demodctl

@@ -55,7 +55,12 @@ Result<std::unique_ptr<I2cBus>> open_chosen_bus(const BusChoice& choice,
 //   i2c-N <TAB> name <TAB> vvvv:pppp [<TAB> *]
 // the USB vendor:product of the device the adapter hangs off ("-" for none, as for a name that
 // cannot be read), and "*" on the adapter a run would take with DEMODCTL_I2C_BUS as `bus_value`
-// says. *note gets a line for standard error: no adapters at all, or a value that names none.
-std::string bus_list(const std::string& sysfs_root, const char* bus_value, std::string* note);
+// says. FaultKind::open_error when there are no adapters at all.
+struct BusListing {
+  std::string lines;
+  // The node marked, or the fault of a value that names none (told beside the lines).
+  Result<std::optional<std::string>> chosen;
+};
+Result<BusListing> bus_list(const std::string& sysfs_root, const char* bus_value);
 
 }  // namespace demodctl

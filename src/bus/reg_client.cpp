@@ -27,10 +27,10 @@ using wire::Status;
 // READ_PERIOD may take one bus transaction per item: allow this much more per read.
 constexpr std::chrono::milliseconds kPeriodAllowancePerRead{1};
 constexpr int kMaxPort = 65535;
-constexpr int kRegAddrLen = 1;  // the transport's register addresses are one byte wide
 
 bool fits_u16(int v) { return v >= 0 && v <= 0xFFFF; }
 bool fits_u8(int v) { return v >= 0 && v <= 0xFF; }
+bool fits_u16(size_t v) { return v <= 0xFFFF; }  // a count's field; the server's limits are lower
 
 int remaining_ms(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -49,8 +49,6 @@ bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadli
   }
 }
 
-int status_result(Status status) { return static_cast<int>(status); }
-
 // The client's own outcomes, beside the server's status names.
 constexpr std::string_view kOutcomeOk = "OK";
 constexpr std::string_view kTimedOut = "TIMEOUT";
@@ -66,12 +64,12 @@ std::string_view trace_op(Opcode op) {
 
 // The register fields of a request; false when a value cannot be encoded (the channel and the
 // address are kept all the same, for the reason given).
-bool make_target(int channel, int address, int reg, int reg_len, wire::RegTarget& target) {
-  target.channel = channel;
-  target.address = address;
-  if (!fits_u16(reg) || !fits_u8(reg_len)) return false;
-  target.reg = static_cast<uint16_t>(reg);
-  target.reg_len = static_cast<uint8_t>(reg_len);
+bool make_target(const ServerRegister& at, wire::RegTarget& target) {
+  target.channel = at.channel;
+  target.address = at.address;
+  if (!fits_u16(at.reg) || !fits_u8(at.reg_len)) return false;
+  target.reg = static_cast<uint16_t>(at.reg);
+  target.reg_len = static_cast<uint8_t>(at.reg_len);
   return true;
 }
 
@@ -81,56 +79,52 @@ RegClient::RegClient(RunSettings settings) : settings_(std::move(settings)) {}
 
 RegClient::~RegClient() { abandon(); }
 
-int RegClient::abandon() {
+void RegClient::abandon() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  return kClientTransportError;
 }
 
-int RegClient::fail(std::string_view outcome) {
-  outcome_ = outcome;
-  return abandon();
-}
-
-int RegClient::init_sock(const char* host, int port) {
+Result<void> RegClient::connect(const std::string& host, int port) {
   abandon();
   next_seq_ = 0;  // HELLO goes out with seq 0, the seq of a BUSY refusal
-  host_ = host != nullptr ? host : "";
+  host_ = host;
   port_ = port;
-  if (!trace_) {
-    if (!settings_.trace_path.empty()) {
-      std::string error;
-      trace_ = TraceLog::create(settings_.trace_path, &error, TraceSource::socket);
-      if (!trace_) {
-        say_why(settings_.verbose, error);  // no connection without the trace that was asked for
-        return kClientTransportError;
-      }
-    }
+  if (!trace_ && !settings_.trace_path.empty()) {
+    Result<std::unique_ptr<TraceLog>> trace =
+        TraceLog::create(settings_.trace_path, TraceSource::socket);
+    // No connection without the trace that was asked for.
+    if (!trace) return unconnected(trace.error().cause);
+    trace_ = std::move(*trace);
   }
-  if (host == nullptr || port <= 0 || port > kMaxPort) {
-    say_connect_failure("not a port number");
-    return kClientTransportError;
-  }
+  if (port <= 0 || port > kMaxPort) return cannot_connect("not a port number");
   const auto timeout = settings_.reply_timeout;
-  if (connect_to(host, port, timeout) != 0) return kClientTransportError;
+  if (Result<void> connected = connect_to(host, port, timeout); !connected) return connected;
   return hello(timeout);
 }
 
-void RegClient::say_connect_failure(const std::string& reason) const {
-  say_why(settings_.verbose,
-          "register server " + host_ + " port " + std::to_string(port_) + ": connect: " + reason);
+std::string RegClient::server_name() const {
+  return "register server " + host_ + " port " + std::to_string(port_);
 }
 
-int RegClient::connect_to(const char* host, int port, std::chrono::milliseconds timeout) {
+Fault RegClient::unconnected(const std::string& said) const {
+  say_why(settings_.verbose, said);
+  return Fault{FaultKind::no_connection, server_name() + ": not connected"};
+}
+
+Fault RegClient::cannot_connect(const std::string& reason) const {
+  return unconnected(server_name() + ": connect: " + reason);
+}
+
+Result<void> RegClient::connect_to(const std::string& host, int port,
+                                   std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  if (const int rc = ::getaddrinfo(host, service.c_str(), &hints, &found); rc != 0) {
-    say_connect_failure(std::string("cannot resolve the host: ") + ::gai_strerror(rc));
-    return kClientTransportError;
+  if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
+    return cannot_connect(std::string("cannot resolve the host: ") + ::gai_strerror(rc));
   }
   std::string why = "no address to try";
   for (addrinfo* ai = found; ai != nullptr && fd_ < 0; ai = ai->ai_next) {
@@ -161,26 +155,25 @@ int RegClient::connect_to(const char* host, int port, std::chrono::milliseconds 
     fd_ = fd;
   }
   ::freeaddrinfo(found);
-  if (fd_ >= 0) return 0;
-  say_connect_failure(why);
-  return kClientTransportError;
+  if (fd_ >= 0) return {};
+  return cannot_connect(why);
 }
 
-int RegClient::hello(std::chrono::milliseconds timeout) {
+Result<void> RegClient::hello(std::chrono::milliseconds timeout) {
   wire::Request q;
   q.op = Opcode::kHello;
   q.version = wire::kVersion;
   std::vector<uint8_t> body(wire::kHelloReplyBodySize);
-  int rc = transact(q, body, timeout);
-  if (rc == 0) {
+  Result<void> done = transact(q, body, timeout);
+  if (done) {
     const bool same_magic =
         std::equal(std::begin(wire::kMagic), std::end(wire::kMagic), body.begin());
     if (!same_magic || wire::get_u16(body.data() + sizeof wire::kMagic) != wire::kVersion) {
-      rc = fail(kMalformed);
+      done = lose(q, kMalformed);
     }
   }
-  if (rc != 0) abandon();  // e.g. BUSY: the server is full
-  return finish(q, {}, rc);
+  if (!done) abandon();  // e.g. BUSY: the server is full
+  return finish(q, {}, std::move(done));
 }
 
 RegClient::Io RegClient::send_all(std::span<const uint8_t> bytes, Clock::time_point deadline) {
@@ -218,13 +211,13 @@ RegClient::Io RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point de
   return Io::done;
 }
 
-int RegClient::transact(wire::Request& q, std::span<uint8_t> out,
-                        std::chrono::milliseconds timeout) {
+Result<void> RegClient::transact(wire::Request& q, std::span<uint8_t> out,
+                                 std::chrono::milliseconds timeout) {
   waited_ = timeout;
-  if (fd_ < 0) return fail(kNotConnected);
+  if (fd_ < 0) return lose(q, kNotConnected);
   q.seq = next_seq_++;
   const auto deadline = Clock::now() + timeout;
-  const auto io_failure = [&](Io io) { return fail(io == Io::timed_out ? kTimedOut : kClosed); };
+  const auto io_failure = [&](Io io) { return lose(q, io == Io::timed_out ? kTimedOut : kClosed); };
   if (const Io io = send_all(wire::encode_request(q), deadline); io != Io::done) {
     return io_failure(io);
   }
@@ -233,7 +226,7 @@ int RegClient::transact(wire::Request& q, std::span<uint8_t> out,
     return io_failure(io);
   }
   const uint16_t length = wire::get_u16(frame.data());
-  if (length < wire::kHeaderSize) return fail(kMalformed);
+  if (length < wire::kHeaderSize) return lose(q, kMalformed);
   frame.resize(wire::kLengthFieldSize + length);
   if (const Io io = recv_exact(frame.data() + wire::kLengthFieldSize, length, deadline);
       io != Io::done) {
@@ -241,23 +234,33 @@ int RegClient::transact(wire::Request& q, std::span<uint8_t> out,
   }
 
   const auto reply = wire::decode_reply(frame);
-  if (!reply) return fail(kMalformed);
+  if (!reply) return lose(q, kMalformed);
   const auto expected_op = static_cast<uint8_t>(static_cast<uint8_t>(q.op) | wire::kReplyFlag);
-  if (reply->opcode != expected_op || reply->seq != q.seq) return fail(kMalformed);
-  outcome_ = wire::status_name(reply->status);
+  if (reply->opcode != expected_op || reply->seq != q.seq) return lose(q, kMalformed);
   if (reply->status == Status::kBusy || reply->status == Status::kBadVersion) {
     abandon();  // the server ends the connection after these
-    return status_result(reply->status);
   }
-  if (reply->status != Status::kOk) return status_result(reply->status);
-  if (reply->body.size() != out.size()) return fail(kMalformed);
+  if (reply->status != Status::kOk) {
+    return fail(q, wire::status_name(reply->status), reply->status);
+  }
+  if (reply->body.size() != out.size()) return lose(q, kMalformed);
   std::copy(reply->body.begin(), reply->body.end(), out.begin());
-  return 0;
+  return {};
 }
 
-int RegClient::not_sent(const wire::Request& q, int rc) {
-  outcome_ = kNotSent;
-  return finish(q, {}, rc);
+Fault RegClient::fail(const wire::Request& q, std::string_view outcome,
+                      std::optional<Status> status) {
+  outcome_ = outcome;
+  return Fault{fault_kind(), server_name() + ": " + describe(q) + ": " + cause(), status};
+}
+
+Fault RegClient::lose(const wire::Request& q, std::string_view outcome) {
+  abandon();
+  return fail(q, outcome);
+}
+
+Result<void> RegClient::not_sent(const wire::Request& q, std::optional<Status> status) {
+  return finish(q, {}, fail(q, kNotSent, status));
 }
 
 // What a refused call was, for the transport: the server's read-only refusal, another status the
@@ -270,15 +273,11 @@ FaultKind RegClient::fault_kind() const {
   return FaultKind::refused;
 }
 
-int RegClient::finish(const wire::Request& q, std::span<const uint8_t> read, int rc) {
-  if (rc == 0) outcome_ = kOutcomeOk;
-  last_ = Result<void>();
-  if (rc != 0) {
-    last_ = Fault{fault_kind(), "register server " + host_ + " port " + std::to_string(port_) +
-                                    ": " + describe(q) + ": " + cause()};
-  }
+Result<void> RegClient::finish(const wire::Request& q, std::span<const uint8_t> read,
+                               Result<void> result) {
+  if (result) outcome_ = kOutcomeOk;
   if (trace_ && q.op == Opcode::kSetSpeed) {
-    trace_->speed(q.channel, q.speed, rc == 0, outcome_);
+    trace_->speed(q.channel, q.speed, result.has_value(), outcome_);
   } else if (trace_ && q.op != Opcode::kHello) {
     const size_t read_len = q.op == Opcode::kRead         ? q.count
                             : q.op == Opcode::kReadPeriod ? q.total
@@ -290,15 +289,12 @@ int RegClient::finish(const wire::Request& q, std::span<const uint8_t> read, int
                        .written = q.data,
                        .read = read,
                        .read_len = read_len,
-                       .ok = rc == 0,
+                       .ok = result.has_value(),
                        .status = outcome_});
   }
   // A call on a connection already lost adds nothing: its cause was said when it was lost.
-  if (rc != 0 && outcome_ != kNotConnected) {
-    say_why(settings_.verbose, "register server " + host_ + " port " + std::to_string(port_) +
-                                   ": " + describe(q) + ": " + cause());
-  }
-  return rc;
+  if (!result && outcome_ != kNotConnected) say_why(settings_.verbose, result.error().cause);
+  return result;
 }
 
 std::string RegClient::describe(const wire::Request& q) {
@@ -331,7 +327,7 @@ std::string RegClient::cause() const {
   return std::string(outcome_);  // the server's status name, as docs/protocol.md gives it
 }
 
-int RegClient::set_i2c_speed(int channel, int speed) {
+Result<void> RegClient::set_speed(int channel, int speed) {
   wire::Request q;
   q.op = Opcode::kSetSpeed;
   q.channel = channel;
@@ -339,94 +335,44 @@ int RegClient::set_i2c_speed(int channel, int speed) {
   return finish(q, {}, transact(q, {}, settings_.reply_timeout));
 }
 
-int RegClient::read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                              int count) {
+Result<void> RegClient::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
   wire::Request q;
   q.op = Opcode::kRead;
-  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
-      (buf == nullptr && count > 0)) {
-    return not_sent(q, kClientTransportError);
-  }
-  if (count > wire::kMaxReadCount) return not_sent(q, status_result(Status::kTooLarge));
-  q.count = static_cast<uint16_t>(count);
+  if (!make_target(at, q.target) || !fits_u16(out.size())) return not_sent(q);
+  if (out.size() > wire::kMaxReadCount) return not_sent(q, Status::kTooLarge);
+  q.count = static_cast<uint16_t>(out.size());
   std::vector<uint8_t> data(q.count);
-  const int rc = transact(q, data, settings_.reply_timeout);
-  if (rc == 0) std::copy(data.begin(), data.end(), buf);
-  return finish(q, data, rc);
-}
-
-int RegClient::write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                               int count) {
-  wire::Request q;
-  q.op = Opcode::kWrite;
-  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(count) ||
-      (data == nullptr && count > 0)) {
-    return not_sent(q, kClientTransportError);
-  }
-  // A larger frame would break the request size limit and cost the connection.
-  if (count > wire::kMaxWriteCount) return not_sent(q, status_result(Status::kTooLarge));
-  q.count = static_cast<uint16_t>(count);
-  if (count > 0) q.data.assign(data, data + count);
-  return finish(q, {}, transact(q, {}, settings_.reply_timeout));
-}
-
-int RegClient::read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf,
-                               int item_len, int total, int burst) {
-  wire::Request q;
-  q.op = Opcode::kReadPeriod;
-  if (!make_target(channel, address, reg, reg_len, q.target) || !fits_u16(item_len) ||
-      !fits_u16(burst) || total < 0 || (buf == nullptr && total > 0)) {
-    return not_sent(q, kClientTransportError);
-  }
-  if (static_cast<uint32_t>(total) > wire::kMaxPeriodTotal) {
-    return not_sent(q, status_result(Status::kTooLarge));
-  }
-  q.item_len = static_cast<uint16_t>(item_len);
-  q.total = static_cast<uint32_t>(total);
-  q.burst = static_cast<uint16_t>(burst);
-  const long reads = item_len > 0 ? total / item_len : 0;
-  const auto timeout = settings_.reply_timeout + kPeriodAllowancePerRead * reads;
-  std::vector<uint8_t> data(q.total);
-  const int rc = transact(q, data, timeout);
-  if (rc == 0) std::copy(data.begin(), data.end(), buf);
-  return finish(q, data, rc);
-}
-
-Result<void> RegClient::result_of(int rc) const {
-  if (rc == 0) return {};
-  if (!last_) return last_;
-  return Fault{FaultKind::no_connection,
-               "register server " + host_ + " port " + std::to_string(port_) + ": not connected"};
-}
-
-Result<void> RegClient::connect(const std::string& host, int port) {
-  last_ = Result<void>();
-  return result_of(init_sock(host.c_str(), port));
-}
-
-Result<void> RegClient::set_speed(int channel, int speed) {
-  return result_of(set_i2c_speed(channel, speed));
-}
-
-Result<void> RegClient::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
-  return result_of(read_reg_multi(at.channel, at.address, at.reg, kRegAddrLen, out.data(),
-                                  static_cast<int>(out.size())));
+  Result<void> done = transact(q, data, settings_.reply_timeout);
+  if (done) std::copy(data.begin(), data.end(), out.begin());
+  return finish(q, data, std::move(done));
 }
 
 Result<void> RegClient::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
-  return result_of(write_reg_multi(at.channel, at.address, at.reg, kRegAddrLen, data.data(),
-                                   static_cast<int>(data.size())));
+  wire::Request q;
+  q.op = Opcode::kWrite;
+  if (!make_target(at, q.target) || !fits_u16(data.size())) return not_sent(q);
+  // A larger frame would break the request size limit and cost the connection.
+  if (data.size() > wire::kMaxWriteCount) return not_sent(q, Status::kTooLarge);
+  q.count = static_cast<uint16_t>(data.size());
+  q.data.assign(data.begin(), data.end());
+  return finish(q, {}, transact(q, {}, settings_.reply_timeout));
 }
 
 Result<void> RegClient::read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
                                     int burst) {
-  return result_of(read_reg_period(at.channel, at.address, at.reg, kRegAddrLen, out.data(),
-                                   item_len, static_cast<int>(out.size()), burst));
-}
-
-int RegClient::deinit_sock() {
-  abandon();
-  return 0;
+  wire::Request q;
+  q.op = Opcode::kReadPeriod;
+  if (!make_target(at, q.target) || !fits_u16(item_len) || !fits_u16(burst)) return not_sent(q);
+  if (out.size() > wire::kMaxPeriodTotal) return not_sent(q, Status::kTooLarge);
+  q.item_len = static_cast<uint16_t>(item_len);
+  q.total = static_cast<uint32_t>(out.size());
+  q.burst = static_cast<uint16_t>(burst);
+  const long reads = item_len > 0 ? static_cast<long>(q.total) / item_len : 0;
+  const auto timeout = settings_.reply_timeout + kPeriodAllowancePerRead * reads;
+  std::vector<uint8_t> data(q.total);
+  Result<void> done = transact(q, data, timeout);
+  if (done) std::copy(data.begin(), data.end(), out.begin());
+  return finish(q, data, std::move(done));
 }
 
 }  // namespace demodctl

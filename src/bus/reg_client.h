@@ -1,22 +1,24 @@
 // The TCP client of regserver (docs/protocol.md): the register-server calls of
-// register_server.h, and beneath them the same requests by their wire-level results.
+// register_server.h.
 //
-// Every call sends one request and waits for its reply within the run's reply timeout. The
-// Result calls give the fault with the server's status or the client's own cause. Wire-level
-// results: 0 on success; -1 when there is no connection or the transport failed (timeout, closed,
-// malformed reply; the connection is then abandoned so no late reply can be taken for a later
-// request); otherwise the server's nonzero status code (wire::Status), the connection staying
-// usable. Never writes to standard output. With the run's verbose setting every failure is named on
-// standard error where it happens (bus/verbose.h): the connection that could not be made and why,
-// the request with its channel, address and register and the status the server answered, or the
-// timeout it ran into; a call made after the connection was lost adds nothing. With a trace path
-// each register and speed call is one trace line (bus/trace_log.h); a trace that cannot be opened
-// fails init_sock.
+// Every call sends one request and waits for its reply within the run's reply timeout, and gives
+// its Result: the fault names the request and what became of it. A status the server answered
+// with is also the fault's server_status, the connection staying usable (except after BUSY and
+// BAD_VERSION, which end it). No connection, a transport failure (timeout, closed, malformed
+// reply) or a value the protocol cannot carry is a no_connection fault without a status; a
+// transport failure abandons the connection so no late reply can be taken for a later request. A
+// count over the server's limits is refused before sending, with TOO_LARGE. Never writes to
+// standard output. With the run's verbose setting every failure is named on standard error where
+// it happens (bus/verbose.h): the connection that could not be made and why, the request with its
+// channel, address and register and the status the server answered, or the timeout it ran into; a
+// call made after the connection was lost adds nothing. With a trace path each register and speed
+// call is one trace line (i2c/trace_log.h); a trace that cannot be opened fails connect().
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,8 +29,6 @@
 #include "protocol/wire.h"
 
 namespace demodctl {
-
-constexpr int kClientTransportError = -1;
 
 class RegClient : public RegisterServer {
  public:
@@ -45,20 +45,7 @@ class RegClient : public RegisterServer {
   Result<void> write_regs(const ServerRegister& at, std::span<const uint8_t> data) override;
   Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
                            int burst) override;
-  void disconnect() override { deinit_sock(); }
-
-  // The same requests by their wire-level results (see above); reg_len is the width of the
-  // register address in bytes.
-  int init_sock(const char* host, int port);
-  int set_i2c_speed(int channel, int speed);
-  int read_reg_multi(int channel, int address, int reg, int reg_len, uint8_t* buf, int count);
-  int write_reg_multi(int channel, int address, int reg, int reg_len, const uint8_t* data,
-                      int count);
-  int read_reg_period(int channel, int address, int reg, int reg_len, uint8_t* buf, int item_len,
-                      int total, int burst);
-  int deinit_sock();
-  // What became of the last register call: nothing when it went through, else its fault.
-  Result<void> last_call_result() const { return last_; }
+  void disconnect() override { abandon(); }
 
   bool connected() const { return fd_ >= 0; }
 
@@ -66,28 +53,35 @@ class RegClient : public RegisterServer {
   using Clock = std::chrono::steady_clock;
   enum class Io { done, timed_out, lost };
 
-  // The Result of a call that gave rc: its fault, or one naming the connection when the call
-  // failed before any request (an unreachable server, a trace that cannot be opened).
-  Result<void> result_of(int rc) const;
-  int connect_to(const char* host, int port, std::chrono::milliseconds timeout);
+  Result<void> connect_to(const std::string& host, int port, std::chrono::milliseconds timeout);
   // Sends the request and waits for its reply; on OK its body must be exactly out.size() bytes
-  // and is copied to out. Sets outcome_.
-  int transact(wire::Request& request, std::span<uint8_t> out, std::chrono::milliseconds timeout);
-  int hello(std::chrono::milliseconds timeout);
+  // and is copied to out.
+  Result<void> transact(wire::Request& request, std::span<uint8_t> out,
+                        std::chrono::milliseconds timeout);
+  Result<void> hello(std::chrono::milliseconds timeout);
   Io send_all(std::span<const uint8_t> bytes, Clock::time_point deadline);
   Io recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline);
-  // The connection is given up for the reason `outcome`; gives kClientTransportError.
-  int fail(std::string_view outcome);
-  int abandon();
-  // A request refused before it was sent (a value the protocol cannot carry): its result `rc`.
-  int not_sent(const wire::Request& request, int rc);
-  // Traces the request and, when rc is not 0, says why; gives rc.
-  int finish(const wire::Request& request, std::span<const uint8_t> read, int rc);
+  void abandon();
+  // The one way a request fails: what became of it (`outcome`, the trace's status) and the
+  // server's status when it answered one; the fault names the request and why.
+  Fault fail(const wire::Request& request, std::string_view outcome,
+             std::optional<wire::Status> status = {});
+  // fail(), the connection given up first.
+  Fault lose(const wire::Request& request, std::string_view outcome);
+  // A request refused before it was sent (a value the protocol cannot carry, or TOO_LARGE).
+  Result<void> not_sent(const wire::Request& request, std::optional<wire::Status> status = {});
+  // No connection could be made, for the reason said on standard error (`said`): connect()'s fault.
+  Fault unconnected(const std::string& said) const;
+  Fault cannot_connect(const std::string& reason) const;
+  // Traces the request and says why it failed; gives `result`.
+  Result<void> finish(const wire::Request& request, std::span<const uint8_t> read,
+                      Result<void> result);
+  // "register server HOST port PORT".
+  std::string server_name() const;
   // "READ 0xD0 register 0x6C on channel 0", and what became of it.
   static std::string describe(const wire::Request& request);
   std::string cause() const;
   FaultKind fault_kind() const;
-  void say_connect_failure(const std::string& reason) const;
 
   int fd_ = -1;
   uint16_t next_seq_ = 0;
@@ -99,7 +93,6 @@ class RegClient : public RegisterServer {
   std::string_view outcome_ = "OK";
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
-  Result<void> last_;                    // the last register call's fault, with its cause
   RunSettings settings_;
 };
 

@@ -1,6 +1,6 @@
 // The register server as the socket transport uses it: each call returns its Result, whose fault
-// carries what became of the request (the server's status, no reply, a lost connection) in words.
-// Register addresses are one byte wide.
+// carries what became of the request (the server's status, no reply, a lost connection) in words
+// and, when the server refused it, its status (Fault::server_status).
 //
 // RegClient (bus/reg_client.h) carries these calls over regserver's protocol; tests give a
 // recording double.
@@ -14,11 +14,13 @@
 
 namespace demodctl {
 
-// A register of a device on one of the server's channels (the device's 8-bit bus address).
+// A register of a device on one of the server's channels (the device's 8-bit bus address), and
+// how many bytes its address takes on the bus: 1, or 2 for devices with 16-bit register addresses.
 struct ServerRegister {
   int channel;
   int address;
   int reg;
+  int reg_len = 1;
 };
 
 class RegisterServer {

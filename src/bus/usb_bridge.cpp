@@ -47,10 +47,11 @@ Result<void> UsbBridge::open(int speed) {
 
   Result<std::unique_ptr<I2cBus>> bus = opener_ ? opener_() : Fault{FaultKind::open_error, ""};
   if (!bus || *bus == nullptr) return open_failure(bus ? "" : bus.error().cause);
-  std::string error;
   if (!settings_.trace_path.empty()) {
-    trace_ = TraceLog::create(settings_.trace_path, &error, TraceSource::usb);
-    if (!trace_) return open_failure(error);
+    Result<std::unique_ptr<TraceLog>> trace =
+        TraceLog::create(settings_.trace_path, TraceSource::usb);
+    if (!trace) return open_failure(trace.error().cause);
+    trace_ = std::move(*trace);
   }
   device_ = std::move(*bus);
   if (trace_) {

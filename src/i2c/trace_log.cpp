@@ -82,12 +82,7 @@ std::string hex_text(long value) {
   return (value < 0 ? "-0x" : "0x") + digits;
 }
 
-std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string* error,
-                                           TraceSource source) {
-  const auto refuse = [&](const std::string& why) {
-    if (error != nullptr) *error = path + ": cannot open trace: " + why;
-    return std::unique_ptr<TraceLog>();
-  };
+Result<std::unique_ptr<TraceLog>> TraceLog::create(const std::string& path, TraceSource source) {
   if (path == "-") return std::unique_ptr<TraceLog>(new TraceLog(kStandardError, "-", source));
   // A regular file (created private, or emptied) or a character device such as /dev/null.
   const FileRule rule{.access = O_WRONLY | O_CREAT,
@@ -96,7 +91,7 @@ std::unique_ptr<TraceLog> TraceLog::create(const std::string& path, std::string*
                       .create_mode = kTraceFileMode};
   std::string why;
   const int fd = open_file(path, rule, &why);
-  if (fd < 0) return refuse(why);
+  if (fd < 0) return Fault{FaultKind::file, path + ": cannot open trace: " + why};
   return std::unique_ptr<TraceLog>(new TraceLog(fd, path, source));
 }
 

@@ -48,10 +48,10 @@ class TraceLog {
  public:
   // "-" is standard error. Any other path is opened without following a symbolic link and
   // without blocking: a regular file (created with mode 0600, or truncated) or a character
-  // device such as /dev/null; a FIFO, socket, directory or link is refused. nullptr and *error
-  // (one line) when the trace cannot be opened.
-  static std::unique_ptr<TraceLog> create(const std::string& path, std::string* error,
-                                          TraceSource source = TraceSource::regserver);
+  // device such as /dev/null; a FIFO, socket, directory or link is refused. FaultKind::file, the
+  // cause naming the path and why (one line), when the trace cannot be opened.
+  static Result<std::unique_ptr<TraceLog>> create(const std::string& path,
+                                                  TraceSource source = TraceSource::regserver);
   ~TraceLog();
   TraceLog(const TraceLog&) = delete;
   TraceLog& operator=(const TraceLog&) = delete;

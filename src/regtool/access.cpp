@@ -49,14 +49,14 @@ bool confirmed(const std::string& question) {
 
 }  // namespace
 
-int run_get(const Request& r, const RegisterSpace& space, BoardConnection& conn) {
+int run_get(const Request& r, const RegisterSpace& space) {
   const Selector& s = r.selectors.front();
   if (s.field && space.tuner) {
     complain("names are the demodulator's: give a tuner register by number");
     return kExitUsage;
   }
   std::vector<uint8_t> bytes(r.count);
-  if (auto done = read_regs(space, s.reg, bytes); !done) return board_fault(conn, done.error());
+  if (auto done = read_regs(space, s.reg, bytes); !done) return board_fault(done.error());
   std::fputs(bytes_line(s.reg, bytes).c_str(), stdout);
   if (s.field) {
     Dump dump;
@@ -68,8 +68,7 @@ int run_get(const Request& r, const RegisterSpace& space, BoardConnection& conn)
   return kExitOk;
 }
 
-int run_set(const Request& r, const RegisterSpace& space, BoardConnection& conn,
-            const Settings& settings) {
+int run_set(const Request& r, const RegisterSpace& space, const Settings& settings) {
   const Selector& s = r.selectors.front();
   if (s.field && space.tuner) {
     complain("names are the demodulator's: give a tuner register by number");
@@ -92,13 +91,13 @@ int run_set(const Request& r, const RegisterSpace& space, BoardConnection& conn,
   }
   const Result<void> done =
       s.field ? update_bits(space.bus, *s.field, bytes.front()) : write_regs(space, s.reg, bytes);
-  return done ? kExitOk : board_fault(conn, done.error());
+  return done ? kExitOk : board_fault(done.error());
 }
 
-int run_dump(const Request& r, const RegisterSpace& space, BoardConnection& conn) {
+int run_dump(const Request& r, const RegisterSpace& space) {
   const Result<Dump> dump =
       read_dump(space, dump_plan(r.range, r.side_effects, space.tuner.has_value()));
-  if (!dump) return board_fault(conn, dump.error());
+  if (!dump) return board_fault(dump.error());
   if (r.json) {
     std::fputs(dump_json(*dump).c_str(), stdout);
   } else if (r.named && !space.tuner) {

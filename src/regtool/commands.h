@@ -14,15 +14,14 @@ namespace demodctl::regtool {
 // "demodreg: " + text on standard error.
 void complain(const std::string& text);
 // A fault of the board, named; the register server's read-only refusal said as such.
-int board_fault(const BoardConnection& conn, const Fault& fault);
+int board_fault(const Fault& fault);
 
-int run_get(const Request& r, const RegisterSpace& space, BoardConnection& conn);
-int run_set(const Request& r, const RegisterSpace& space, BoardConnection& conn,
-            const Settings& settings);
-int run_dump(const Request& r, const RegisterSpace& space, BoardConnection& conn);
+int run_get(const Request& r, const RegisterSpace& space);
+int run_set(const Request& r, const RegisterSpace& space, const Settings& settings);
+int run_dump(const Request& r, const RegisterSpace& space);
 // Two dump files, or one against the board (`space` null for two files).
 int run_diff(const Request& r, const RegisterSpace* space);
-int run_watch(const Request& r, const RegisterSpace& space, BoardConnection& conn);
+int run_watch(const Request& r, const RegisterSpace& space);
 int run_scan(const Request& r, const RegisterSpace& space, BoardConnection& conn);
 
 }  // namespace demodctl::regtool

@@ -10,7 +10,7 @@ namespace demodctl::regtool {
 
 void complain(const std::string& text) { std::fprintf(stderr, "demodreg: %s\n", text.c_str()); }
 
-int board_fault(const BoardConnection& /*conn*/, const Fault& fault) {
+int board_fault(const Fault& fault) {
   if (fault.kind == FaultKind::read_only) {
     complain("the register server is read-only (READ_ONLY): " + fault.cause);
   } else {
@@ -41,7 +41,7 @@ int run(const Request& r, const Settings& settings) {
   RegisterSpace space{conn.transport(), std::nullopt, false};
   if (r.tuner || r.scan_tuner) {
     if (auto id = conn.transport().read_chip_identity(reg::identity.reg); !id) {
-      return board_fault(conn, id.error());
+      return board_fault(id.error());
     }
     if (r.tuner && !r.scan_tuner) {
       I2cDevice tuner = conn.transport().demod();
@@ -53,19 +53,19 @@ int run(const Request& r, const Settings& settings) {
   int status = kExitOk;
   switch (r.command) {
     case Command::get:
-      status = run_get(r, space, conn);
+      status = run_get(r, space);
       break;
     case Command::set:
-      status = run_set(r, space, conn, settings);
+      status = run_set(r, space, settings);
       break;
     case Command::dump:
-      status = run_dump(r, space, conn);
+      status = run_dump(r, space);
       break;
     case Command::diff:
       status = run_diff(r, &space);
       break;
     case Command::watch:
-      status = run_watch(r, space, conn);
+      status = run_watch(r, space);
       break;
     case Command::scan:
       status = run_scan(r, space, conn);

@@ -61,7 +61,7 @@ bool wait_interval(const sigset_t& stops, unsigned interval_ms) {
 
 }  // namespace
 
-int run_watch(const Request& r, const RegisterSpace& space, BoardConnection& conn) {
+int run_watch(const Request& r, const RegisterSpace& space) {
   for (const Selector& s : r.selectors) {
     if (s.field && space.tuner) {
       complain("names are the demodulator's: give a tuner register by number");
@@ -78,7 +78,7 @@ int run_watch(const Request& r, const RegisterSpace& space, BoardConnection& con
     if (reads > 0 && !wait_interval(stops, r.interval_ms)) break;
     for (std::size_t i = 0; i < r.selectors.size(); ++i) {
       const Result<uint32_t> value = read_one(space, r.selectors[i]);
-      if (!value) return board_fault(conn, value.error());
+      if (!value) return board_fault(value.error());
       if (last[i] == *value) continue;
       if (last[i]) {
         std::printf("%s %s %u -> %u\n", timestamp().c_str(), label(r.selectors[i]).c_str(),

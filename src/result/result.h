@@ -18,6 +18,10 @@
 
 namespace demodctl {
 
+namespace wire {
+enum class Status : uint8_t;  // the register server's status codes (protocol/wire.h)
+}
+
 enum class FaultKind : uint8_t {
   no_connection,  // a transfer the register server or the bridge refused, nothing more known
   nack,           // the device did not acknowledge
@@ -35,6 +39,9 @@ std::string_view kind_name(FaultKind kind);
 struct Fault {
   FaultKind kind = FaultKind::no_connection;
   std::string cause;  // one line; empty when nothing more than the kind is known
+  // The status a register-server request was refused with: the server's answer, or TOO_LARGE for
+  // a count over the server's limit that the client would not send. None for any other fault.
+  std::optional<wire::Status> server_status{};
 
   bool operator==(const Fault&) const = default;
   // The kind in words, then the cause: "NACK: read 0xD0 register 0x2C".

@@ -28,17 +28,14 @@ std::unique_ptr<SimBoard> SimBoard::make_default() {
   return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(sim::default_scenario())));
 }
 
-std::unique_ptr<SimBoard> SimBoard::from_json_text(std::string_view text, std::string* error) {
+Result<std::unique_ptr<SimBoard>> SimBoard::from_json_text(std::string_view text) {
   std::string problem;
   auto scenario = sim::parse_scenario(text, &problem);
-  if (!scenario) {
-    if (error != nullptr) *error = "scenario: " + problem;
-    return nullptr;
-  }
+  if (!scenario) return Fault{FaultKind::file, "scenario: " + problem};
   return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
 }
 
-std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::string* error) {
+Result<std::unique_ptr<SimBoard>> SimBoard::from_file(const std::string& path) {
   std::string text;
   std::string problem;
   if (!read_small_file(path, kMaxScenarioBytes, &text, &problem)) {
@@ -46,8 +43,7 @@ std::unique_ptr<SimBoard> SimBoard::from_file(const std::string& path, std::stri
   } else if (auto scenario = sim::parse_scenario(text, &problem)) {
     return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
   }
-  if (error != nullptr) *error = sim::printable(path, path.size()) + ": " + problem;
-  return nullptr;
+  return Fault{FaultKind::file, sim::printable(path, path.size()) + ": " + problem};
 }
 
 // No device at the address (or a tuner behind the closed repeater) does not acknowledge: a NACK.

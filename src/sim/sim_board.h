@@ -19,9 +19,10 @@ class SimBoard : public I2cBus {
  public:
   // The default board (no scenario): a present chip, locked on a DVB-S2 signal.
   static std::unique_ptr<SimBoard> make_default();
-  // nullptr and *error set (one line, naming the file and the fault) on a bad scenario.
-  static std::unique_ptr<SimBoard> from_file(const std::string& path, std::string* error);
-  static std::unique_ptr<SimBoard> from_json_text(std::string_view text, std::string* error);
+  // A scenario that cannot be read or is not one: FaultKind::file, the cause naming the file (or
+  // "scenario") and the fault in one line.
+  static Result<std::unique_ptr<SimBoard>> from_file(const std::string& path);
+  static Result<std::unique_ptr<SimBoard>> from_json_text(std::string_view text);
 
   ~SimBoard() override;
   // A NACK from an address nobody answers; fail_ops, fail_registers and a dropped connection

@@ -100,15 +100,15 @@ TEST(BusChoice, AdapterNamesAndTheListing) {
     std::string expected;
     for (int i = 0; i < int(std::size(lines)); ++i)
       expected += std::string(lines[i]) + (i == c.marked ? "\t*\n" : "\n");
-    std::string note;
-    EXPECT_EQ(bus_list(root, c.value, &note), expected) << value;
-    EXPECT_EQ(note, c.error) << value;
+    const Result<BusListing> listing = bus_list(root, c.value);
+    ASSERT_TRUE(listing) << value;
+    EXPECT_EQ(listing->lines, expected) << value;
+    EXPECT_EQ(listing->chosen ? "" : listing->chosen.error().cause, c.error) << value;
   }
   // An empty tree: nothing listed, nothing chosen.
   const TempDir empty;
-  std::string note;
-  EXPECT_EQ(bus_list(empty.path(), nullptr, &note), "");
-  EXPECT_EQ(note, "no I2C adapters under " + empty.path() + "/class/i2c-dev (is i2c-dev loaded?)");
+  EXPECT_EQ(bus_list(empty.path(), nullptr).error().cause,
+            "no I2C adapters under " + empty.path() + "/class/i2c-dev (is i2c-dev loaded?)");
   EXPECT_EQ(chosen_node(parse_bus_choice(nullptr), empty.path()).error().text(),
             "open error: no USB I2C adapter under " + empty.path() +
                 "/class/i2c-dev (set DEMODCTL_I2C_BUS)");

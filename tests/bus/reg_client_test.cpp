@@ -65,8 +65,14 @@ TEST(RunSettings, ReplyTimeoutAndTraceFromTheirVariables) {
   }
 }
 
+// The status a call's fault carries: 0 when it went through, -1 when the server gave none.
+int status_of(const Result<void>& done) {
+  if (done) return 0;
+  return done.error().server_status ? static_cast<int>(*done.error().server_status) : -1;
+}
+
 // The reply to a one-byte READ (seq 1, after the HELLO) and what the client makes of it: the
-// status, or -1 and the connection dropped; and the fault it gives the transport.
+// status, or none and the connection dropped; and the fault's kind and cause.
 TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
   const std::tuple<Bytes, int, bool, const char*> cases[] = {
       // reply, result, still connected, the fault's kind and the end of its cause
@@ -83,19 +89,19 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
   for (const auto& [reply, rc, still_connected, fault] : cases) {
     ScriptedServer server([&](const Bytes&) { return reply; });
     RegClient client;
-    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port()));
     uint8_t value = 0;
-    EXPECT_EQ(client.read_reg_multi(0, 208, 0x2C, 1, &value, 1), rc) << reply.size();
+    const Result<void> last = client.read_regs({0, 208, 0x2C}, {&value, 1});
+    EXPECT_EQ(status_of(last), rc) << reply.size();
     EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
     EXPECT_EQ(client.connected(), still_connected);
-    const Result<void> last = client.last_call_result();
     const std::string seen =
         last ? "" : std::string(kind_name(last.error().kind)) + "|" + last.error().cause;
     const std::string_view want(fault);
     EXPECT_TRUE(seen.starts_with(want.substr(0, want.find('|') + 1)) &&
                 seen.ends_with(want.substr(want.find('|') + 1)))
         << seen;
-    client.deinit_sock();
+    client.disconnect();
   }
 }
 
@@ -107,17 +113,18 @@ TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
     return test::frame(q[2] | 0x80, static_cast<uint16_t>(q[5]), {}, Bytes(body));
   });
   RegClient client;
-  ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+  ASSERT_TRUE(client.connect("127.0.0.1", server.port()));
   std::vector<uint8_t> buf(65532);
-  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
-  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 257), 8);
-  EXPECT_EQ(client.read_reg_period(0, 208, 0xEF, 1, buf.data(), 1, 65532, 100), 8);
-  EXPECT_EQ(client.read_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
-  EXPECT_EQ(client.write_reg_multi(0, 208, 0, 1, buf.data(), 256), 0);
-  EXPECT_EQ(client.read_reg_period(0, 208, 0xEF, 1, buf.data(), 1, 65531, 100), 0);
-  client.deinit_sock();
+  const std::span<uint8_t> all(buf);
+  EXPECT_EQ(status_of(client.read_regs({0, 208, 0}, all.first(257))), 8);
+  EXPECT_EQ(status_of(client.write_regs({0, 208, 0}, all.first(257))), 8);
+  EXPECT_EQ(status_of(client.read_period({0, 208, 0xEF}, all.first(65532), 1, 100)), 8);
+  EXPECT_EQ(status_of(client.read_regs({0, 208, 0x0102, 2}, all.first(256))), 0);
+  EXPECT_EQ(status_of(client.write_regs({0, 208, 0}, all.first(256))), 0);
+  EXPECT_EQ(status_of(client.read_period({0, 208, 0xEF}, all.first(65531), 1, 100)), 0);
+  client.disconnect();
   ASSERT_EQ(server.requests.size(), 4u);  // HELLO and the three at the limit
-  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0, 1, 256));
+  EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0x0102, 2, 256));  // a two-byte register
   EXPECT_EQ(server.requests[3], test::period(3, 1, 1, 65531, 100));
 }
 

@@ -28,11 +28,10 @@ TEST(TraceLog, ExactLinesInAFileOrOnStandardError) {
   const std::string& dir = temp.path();
   const std::string old_file = testing::write_file(dir, "old.jsonl", "an older, longer trace\n");
   for (const std::string& path : {dir + "/new.jsonl", old_file, std::string("-")}) {
-    std::string error;
-    auto log = TraceLog::create(path, &error);
-    ASSERT_TRUE(log) << error;
+    auto log = TraceLog::create(path);
+    ASSERT_TRUE(log) << log.error().cause;
     auto board = SimBoard::make_default();
-    TracingBus bus(*board, *log, 2);
+    TracingBus bus(*board, **log, 2);
     std::vector<uint8_t> id(4);
     const uint8_t tuner_write[] = {0x10, 0xAB, 0xCD};
     ::testing::internal::CaptureStderr();
@@ -69,10 +68,9 @@ TEST(TraceLog, WholeLinesOnlyAtTheFileSizeLimit) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   ::testing::internal::CaptureStderr();
   {
-    std::string error;
-    auto log = TraceLog::create(path, &error);
+    auto log = TraceLog::create(path);
     auto board = SimBoard::make_default();
-    TracingBus bus(*board, *log, 0);
+    TracingBus bus(*board, **log, 0);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(bus.transfer(0x68, kReadId, id).has_value());
   }
   setrlimit(RLIMIT_FSIZE, &saved);

@@ -57,10 +57,9 @@ Bytes lock_reads(SimBoard& board, int n) {
 }
 // The board of the scenario; the default board (and a failed test) when it is refused.
 std::unique_ptr<SimBoard> board_from(const std::string& json) {
-  std::string error;
-  auto board = SimBoard::from_json_text(json, &error);
-  if (board) return board;
-  ADD_FAILURE() << json << ": " << error;
+  auto board = SimBoard::from_json_text(json);
+  if (board) return std::move(*board);
+  ADD_FAILURE() << json << ": " << board.error().cause;
   return SimBoard::make_default();
 }
 
@@ -181,7 +180,7 @@ TEST(SimBoard, RandomFaultsRepeatFromTheSeed) {
   EXPECT_EQ(stuck->demod_reg(0x38), 0x86) << "the stored value is kept";
 }
 
-TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
+TEST(Scenario, MalformedInputsGiveAOneLineFault) {
   const std::pair<std::string, const char*> cases[] = {
       {"", "not JSON"},
       {"[]", "top level: expected an object"},
@@ -205,8 +204,9 @@ TEST(Scenario, MalformedInputsGiveNullAndOneLineMessage) {
       {R"({"tuners": [{"address": 192, "type": 1}]})", "tuners[0].type: expected \"rda5815\""},
   };
   for (const auto& [text, problem] : cases) {
-    std::string error;
-    EXPECT_FALSE(SimBoard::from_json_text(text, &error)) << text;
+    const auto loaded = SimBoard::from_json_text(text);
+    ASSERT_FALSE(loaded) << text;
+    const std::string& error = loaded.error().cause;
     EXPECT_TRUE(error.starts_with("scenario: ") && error.find(problem) != std::string::npos &&
                 error.find_first_of("\n") == std::string::npos &&
                 error.find("json.exception") == std::string::npos)
@@ -249,8 +249,8 @@ TEST(Scenario, PrecedenceAndLimits) {
       {R"({"faults": {"random": {"seed": 18446744073709551615}}})", true},
   };
   for (const auto& [text, ok] : cases) {
-    std::string error;
-    EXPECT_EQ(SimBoard::from_json_text(text, &error) != nullptr, ok) << text << ": " << error;
+    const auto loaded = SimBoard::from_json_text(text);
+    EXPECT_EQ(loaded.has_value(), ok) << text << ": " << (loaded ? "" : loaded.error().cause);
   }
 }
 
@@ -360,13 +360,12 @@ TEST(Signal, AgcReadyFlagAfterSettleReads) {
 TEST(Scenario, ShippedScenarios) {
   for (const char* name : {"dvbs2_locked", "dvbs_locked", "directv_locked", "no_signal", "no_chip",
                            "direct_tuner", "faulty", "transponders"}) {
-    std::string error;
-    auto board = SimBoard::from_file(std::string(SCENARIO_DIR) + "/" + name + ".json", &error);
-    ASSERT_TRUE(board) << error;
+    auto board = SimBoard::from_file(std::string(SCENARIO_DIR) + "/" + name + ".json");
+    ASSERT_TRUE(board) << board.error().cause;
     if (std::string(name) != "dvbs2_locked") continue;
     const auto standard = SimBoard::make_default();
     for (int reg = 0; reg < 256; ++reg) {
-      EXPECT_EQ(board->demod_reg(uint8_t(reg)), standard->demod_reg(uint8_t(reg))) << reg;
+      EXPECT_EQ((*board)->demod_reg(uint8_t(reg)), standard->demod_reg(uint8_t(reg))) << reg;
     }
   }
 }

@@ -42,12 +42,9 @@ bool TestPlatform::next_fails(int reg) {
   return reg == fail_reg || fail_at < 0 || transfers_ == fail_at;
 }
 
-// Register addresses are one byte wide on the server's calls.
-constexpr int kRegAddrLen = 1;
-
 Result<void> TestPlatform::read_regs(const ServerRegister& at, std::span<uint8_t> out) {
   calls.push_back(fmt("ReadregMulti(%d,%d,0x%02X,%d,%zu)", at.channel, at.address, at.reg,
-                      kRegAddrLen, out.size()));
+                      at.reg_len, out.size()));
   std::fill(out.begin(), out.end(), uint8_t{0xEE});  // what a failed call may leave behind
   if (next_fails(at.reg)) return refused_transfer("read", at.channel, at.address, at.reg);
   read(at.address, at.reg, out.data(), static_cast<int>(out.size()));
@@ -55,7 +52,7 @@ Result<void> TestPlatform::read_regs(const ServerRegister& at, std::span<uint8_t
 }
 Result<void> TestPlatform::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
   calls.push_back(fmt("WriteregMulti(%d,%d,0x%02X,%d,[%s])", at.channel, at.address, at.reg,
-                      kRegAddrLen, hex(data.data(), data.size()).c_str()));
+                      at.reg_len, hex(data.data(), data.size()).c_str()));
   if (next_fails(at.reg)) return refused_transfer("write", at.channel, at.address, at.reg);
   set(at.reg, {data.begin(), data.end()}, at.address);
   return {};
@@ -63,7 +60,7 @@ Result<void> TestPlatform::write_regs(const ServerRegister& at, std::span<const 
 Result<void> TestPlatform::read_period(const ServerRegister& at, std::span<uint8_t> out,
                                        int item_len, int burst) {
   calls.push_back(fmt("ReadregPeriod(%d,%d,0x%02X,%d,%d,%zu,%d)", at.channel, at.address, at.reg,
-                      kRegAddrLen, item_len, out.size(), burst));
+                      at.reg_len, item_len, out.size(), burst));
   std::fill(out.begin(), out.end(), uint8_t{0xEE});
   if (next_fails(at.reg)) return refused_transfer("period read", at.channel, at.address, at.reg);
   for (uint8_t& byte : out) read(at.address, at.reg, &byte, 1);

@@ -18,10 +18,15 @@ constexpr int kNoOutputStatus = -1;
 
 // `demodctl --list-buses`: the adapters in /sys, the one a run would take marked; exit status 0.
 int32_t list_buses(const demodctl::RunSettings& settings) {
+  const demodctl::Result<demodctl::BusListing> listing =
+      demodctl::bus_list(demodctl::kSysfsRoot, settings.bridge_bus.c_str());
   std::string note;
-  const std::string text =
-      demodctl::bus_list(demodctl::kSysfsRoot, settings.bridge_bus.c_str(), &note);
-  std::fputs(text.c_str(), stdout);
+  if (!listing) {
+    note = listing.error().cause;
+  } else {
+    std::fputs(listing->lines.c_str(), stdout);
+    if (!listing->chosen) note = listing->chosen.error().cause;
+  }
   if (!note.empty()) std::fprintf(stderr, "demodctl: %s\n", note.c_str());
   return 0;
 }

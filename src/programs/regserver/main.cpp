@@ -62,11 +62,10 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<BusBackend> backend;
   if (opt.backend == BackendKind::kSim) {
-    std::string error;
-    std::unique_ptr<SimBoard> board =
-        opt.scenario.empty() ? SimBoard::make_default() : SimBoard::from_file(opt.scenario, &error);
-    if (!board) return fail(kExitUsage, "regserver: " + error);
-    backend = std::make_unique<SimBackend>(std::move(board));
+    Result<std::unique_ptr<SimBoard>> board =
+        opt.scenario.empty() ? SimBoard::make_default() : SimBoard::from_file(opt.scenario);
+    if (!board) return fail(kExitUsage, "regserver: " + board.error().cause);
+    backend = std::make_unique<SimBackend>(std::move(*board));
   } else {
     backend = std::make_unique<I2cDevBackend>();
   }
@@ -75,9 +74,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<TracingBackend> traced;
   BusBackend* serving = backend.get();
   if (!opt.trace.empty()) {
-    std::string error;
-    trace = TraceLog::create(opt.trace, &error);
-    if (!trace) return fail(kExitUsage, "regserver: " + error);
+    Result<std::unique_ptr<TraceLog>> opened = TraceLog::create(opt.trace);
+    if (!opened) return fail(kExitUsage, "regserver: " + opened.error().cause);
+    trace = std::move(*opened);
     traced = std::make_unique<TracingBackend>(*backend, *trace);
     serving = traced.get();
   }
