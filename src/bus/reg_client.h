@@ -101,6 +101,19 @@ class RegClient : public RegisterServer {
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
   Result<void> last_;                    // the last register call's fault, with its cause
   RunSettings settings_;
+
+  // Requests in flight together (reg_client_pipelined.cpp): sent back to back in one write, their
+  // replies read in order afterwards, each within the reply timeout a call of its own would have.
+ public:
+  // Falls back to two calls when either write is one the protocol cannot carry (the first is then
+  // refused before anything is sent, as its own call would be) or there is no connection.
+  Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override;
+
+ private:
+  // The WRITE request of `write`, or false when a call of its own would refuse it unsent.
+  static bool write_request(const ServerWrite& write, wire::Request& request);
+  // Waits for the reply to `request`, sent earlier, as transact does once its request is out.
+  int await_reply(const wire::Request& request, std::span<uint8_t> out, Clock::time_point deadline);
 };
 
 }  // namespace demodctl
