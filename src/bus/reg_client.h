@@ -105,8 +105,8 @@ class RegClient : public RegisterServer {
   // Requests in flight together (reg_client_pipelined.cpp): sent back to back in one write, their
   // replies read in order afterwards, each within the reply timeout a call of its own would have.
  public:
-  // Falls back to two calls when either write is one the protocol cannot carry (the first is then
-  // refused before anything is sent, as its own call would be) or there is no connection.
+  // Falls back to the two calls one after the other when there is no connection or either write is
+  // one the protocol cannot carry (its call refuses it unsent).
   Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override;
 
  private:
