@@ -16,6 +16,12 @@ Result<void> demod_write_reg(BoardBus& bus, uint8_t reg, uint8_t value) {
   return bus.demod_write_regs(reg, std::span(&value, 1));
 }
 
+Result<void> BoardBus::open_gate_and_write(GateOpening gate, const I2cDevice& device, uint8_t reg,
+                                           std::span<const uint8_t> data) {
+  if (auto opened = demod_write_reg(*this, gate.reg, gate.value); !opened) return opened;
+  return device_write_regs(device, reg, data);
+}
+
 Fault refused_transfer(std::string_view what, int channel, int address, int reg) {
   std::array<char, 96> text{};
   if (channel < 0) {

@@ -28,6 +28,13 @@ struct GateSpan {
   int pause_ms;              // after each group that went through
 };
 
+// The demodulator write that opens the gate for one group of tuner bytes (the register map's
+// repeater setting, as tuner/tuner_bus.h gives it).
+struct GateOpening {
+  uint8_t reg;
+  uint8_t value;
+};
+
 // The four identity bytes the identity check reads (what they mean is the register map's).
 using Identity = std::array<uint8_t, 4>;
 
@@ -67,6 +74,12 @@ class BoardBus {
                                          std::span<const uint8_t> data) = 0;
   // How this transport groups tuner transfers behind the repeater.
   virtual GateSpan gate_span() const = 0;
+  // One group behind the repeater: opens the gate, then writes `data` to the device's registers
+  // from `reg`. Nothing when both went through, else the gate's fault when the opening was refused,
+  // else the write's. This default makes the two transfers one after the other (the write only
+  // once the gate opened), as the bridge does.
+  virtual Result<void> open_gate_and_write(GateOpening gate, const I2cDevice& device, uint8_t reg,
+                                           std::span<const uint8_t> data);
 
   // The identity check: reads the identity and keeps it for the command that follows.
   Result<void> read_chip_identity(uint8_t reg) { return read_identity(reg, identity_); }

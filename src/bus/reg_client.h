@@ -94,6 +94,19 @@ class RegClient : public RegisterServer {
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
   RunSettings settings_;
+
+  // Requests in flight together (reg_client_pipelined.cpp): sent back to back in one write, their
+  // replies read in order afterwards, each within the reply timeout a call of its own would have.
+ public:
+  // Falls back to the two calls one after the other when there is no connection or either write is
+  // one the protocol cannot carry (its call refuses it unsent).
+  Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override;
+
+ private:
+  // The WRITE request of `write`, or false when a call of its own would refuse it unsent.
+  static bool write_request(const ServerWrite& write, wire::Request& request);
+  // Waits for the reply to `request`, sent earlier, as transact does once its request is out.
+  int await_reply(const wire::Request& request, std::span<uint8_t> out, Clock::time_point deadline);
 };
 
 }  // namespace demodctl

@@ -23,6 +23,12 @@ struct ServerRegister {
   int reg_len = 1;
 };
 
+// A write of data to registers at.reg, at.reg+1, ...
+struct ServerWrite {
+  ServerRegister at;
+  std::span<const uint8_t> data;
+};
+
 class RegisterServer {
  public:
   virtual ~RegisterServer() = default;
@@ -41,6 +47,17 @@ class RegisterServer {
                                    int burst) = 0;
   // Ends the connection.
   virtual void disconnect() = 0;
+
+  // Two writes as one pipelined pair: both requests go out back to back, then both replies are
+  // read; the server performs a connection's requests in order, so the bus sees the same two
+  // writes as from two calls, one round trip sooner. Nothing when both went through; else the
+  // first's fault when it was refused (the second was sent all the same: its reply is read and
+  // dropped), else the second's. This default makes them two calls, the second only after the
+  // first went through.
+  virtual Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) {
+    if (auto done = write_regs(first.at, first.data); !done) return done;
+    return write_regs(second.at, second.data);
+  }
 };
 
 }  // namespace demodctl

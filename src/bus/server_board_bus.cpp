@@ -69,6 +69,17 @@ Result<void> ServerBoardBus::device_write_regs(const I2cDevice& device, uint8_t 
   return server_.write_regs(at(device, reg), data);
 }
 
+// Both requests are in flight before the first reply: the server still performs the opening, then
+// the write, so the bus sees what two calls gave. When the opening is refused the write was
+// performed all the same, with the gate as the refusal left it (a write the tuner behind a
+// closed gate does not acknowledge); its reply is read and dropped and the access ends with the
+// gate's fault.
+Result<void> ServerBoardBus::open_gate_and_write(GateOpening gate, const I2cDevice& device,
+                                                 uint8_t reg, std::span<const uint8_t> data) {
+  const uint8_t opening[] = {gate.value};
+  return server_.write_pair({at(demod(), gate.reg), opening}, {at(device, reg), data});
+}
+
 GateSpan ServerBoardBus::gate_span() const { return {kBytesPerOpening, kRepeaterPauseMs}; }
 
 }  // namespace demodctl

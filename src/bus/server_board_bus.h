@@ -25,6 +25,9 @@ class ServerBoardBus : public BoardBus {
   Result<void> device_write_regs(const I2cDevice& device, uint8_t reg,
                                  std::span<const uint8_t> data) override;
   GateSpan gate_span() const override;
+  // The opening and the write as one pipelined pair (RegisterServer::write_pair).
+  Result<void> open_gate_and_write(GateOpening gate, const I2cDevice& device, uint8_t reg,
+                                   std::span<const uint8_t> data) override;
 
  private:
   Result<void> read(const ServerRegister& at, std::span<uint8_t> out);

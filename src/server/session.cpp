@@ -165,6 +165,13 @@ void Session::post_turn() {
 }
 
 void Session::serve() {
+  serving_ = true;
+  take_requests();
+  serving_ = false;
+  start_write();
+}
+
+void Session::take_requests() {
   size_t budget = kTransfersPerTurn;
   while (!closed_ && !closing_) {
     if (period_) {
@@ -252,7 +259,7 @@ void Session::finish(RequestResult outcome, const wire::Request& q) {
 void Session::queue(std::span<const uint8_t> frame) {
   if (closed_) return;
   pending_.insert(pending_.end(), frame.begin(), frame.end());
-  start_write();
+  if (!serving_) start_write();
 }
 
 void Session::start_write() {

@@ -57,7 +57,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void start_read();
   void on_read(const asio::error_code& ec, size_t n);
+  // Takes the requests received so far, then writes their replies together: the replies to
+  // requests that came in one read (a client's pipelined pair) leave in one segment, so the client
+  // is woken once for them.
   void serve();
+  void take_requests();
   void post_turn();
   void handle(const wire::Request& request);
   void finish(RequestResult outcome, const wire::Request& request);
@@ -97,6 +101,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool greeted_ = false;
   bool reading_ = false;
   bool writing_ = false;
+  bool serving_ = false;  // in serve(): replies are queued, written when it ends
   bool paused_ = false;
   bool peer_done_ = false;  // the client closed its sending side
   bool closing_ = false;    // close once the queue is written

@@ -16,40 +16,45 @@ I2cDevice addressed(const BoardBus& bus, const I2cDevice& tuner, TunerWiring wir
   return device;
 }
 
+// Written to the demodulator, it opens the repeater for one tuner transfer.
+constexpr GateOpening kGateOpening{reg::repeater_open.reg, reg::repeater_open.put(0, 1)};
+
 }  // namespace
 
 TunerBus::TunerBus(BoardBus& bus, const I2cDevice& tuner, TunerWiring wiring)
     : bus_(bus), device_(addressed(bus, tuner, wiring)), wiring_(wiring) {}
 
 Result<void> TunerBus::select() {
-  return demod_write_reg(bus_, reg::repeater_open.reg, reg::repeater_open.put(0, 1));
+  return demod_write_reg(bus_, kGateOpening.reg, kGateOpening.value);
 }
 
 template <typename Transfer>
 Result<void> TunerBus::in_groups(uint8_t reg, size_t size, Transfer transfer) {
-  if (wiring_ == TunerWiring::direct) return transfer(reg, 0, size);
   const GateSpan span = bus_.gate_span();
   const size_t group = span.bytes_per_opening == 0 ? size : span.bytes_per_opening;
   for (size_t first = 0; first < size; first += group) {
-    if (auto done = select(); !done) return done.error();
     const size_t count = std::min(group, size - first);
     if (auto done = transfer(static_cast<uint8_t>(reg + first), first, count); !done) {
       return done.error();
     }
+    // Timed from the group's acknowledgement: the transfer has returned with its reply.
     if (span.pause_ms > 0) delay_ms(span.pause_ms);
   }
   return {};
 }
 
 Result<void> TunerBus::read_regs(uint8_t reg, std::span<uint8_t> out) {
-  return in_groups(reg, out.size(), [&](uint8_t at, size_t first, size_t count) {
+  if (wiring_ == TunerWiring::direct) return bus_.device_read_regs(device_, reg, out);
+  return in_groups(reg, out.size(), [&](uint8_t at, size_t first, size_t count) -> Result<void> {
+    if (auto opened = select(); !opened) return opened;
     return bus_.device_read_regs(device_, at, out.subspan(first, count));
   });
 }
 
 Result<void> TunerBus::write_regs(uint8_t reg, std::span<const uint8_t> data) {
+  if (wiring_ == TunerWiring::direct) return bus_.device_write_regs(device_, reg, data);
   return in_groups(reg, data.size(), [&](uint8_t at, size_t first, size_t count) {
-    return bus_.device_write_regs(device_, at, data.subspan(first, count));
+    return bus_.open_gate_and_write(kGateOpening, device_, at, data.subspan(first, count));
   });
 }
 

@@ -6,6 +6,9 @@
 // The gate is opened before each group of tuner bytes the transport carries per opening: on the
 // register server one byte (then its 2 ms pause, each register addressed on its own), on the
 // bridge one whole transfer. The first refused transfer, opening or tuner access, ends the access.
+// A write's opening and group go to the board's bus as one step (BoardBus::open_gate_and_write),
+// which the register server's client sends as one pipelined pair: there a refused opening's write
+// has gone out with it, and the access ends with the opening's fault.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +34,8 @@ class TunerBus {
  private:
   // Opens the gate (a demodulator write) for the next group.
   Result<void> select();
-  // `transfer(reg, first, count)` for each group of the access, the gate opened before each.
+  // `transfer(reg, first, count)` for each group behind the gate (which opens the gate first),
+  // the transport's pause after each.
   template <typename Transfer>
   Result<void> in_groups(uint8_t reg, size_t size, Transfer transfer);
 

@@ -81,10 +81,12 @@ TEST(TunerBus, GateOpeningsExactCalls) {
       {true, true, false, 0, "ReadregMulti(3,192,0x10,1,3)"},
       {false, false, false, 0, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},
       {false, true, false, 0, "StreamI2C(0,[C0 10],3)"},
-      // The first refusal ends the access: nothing after it is sent.
+      // The first refusal ends the access: nothing after it is sent. On the server each opening
+      // goes with its write as one pair, the pause after its acknowledgement: a refused opening's
+      // write has gone out with it.
       {true, false, true, 3,
        "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x10,1,[A1]); delay(2); "
-       "WriteregMulti(2,464,0x2D,1,[01])"},
+       "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x11,1,[B2])"},
       {true, false, true, 2, "WriteregMulti(2,464,0x2D,1,[01]); WriteregMulti(2,192,0x10,1,[A1])"},
       {false, false, true, 1, "StreamI2C(0,[D0 2D 01],0)"},
       {false, false, false, 2, "StreamI2C(0,[D0 2D 01],0); StreamI2C(0,[C0 10],3)"},

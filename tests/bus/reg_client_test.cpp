@@ -20,19 +20,28 @@ using test::frame;
 using test::Raw;
 
 // A one-connection loopback server: answers a HELLO as regserver does and any other request frame
-// with answer(request); an empty answer closes the connection. Every wait is bounded.
+// with answer(request), those replies held until `together` requests have come; an empty answer
+// closes the connection. Every wait is bounded.
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer)
-      : listener_(testing::loopback_socket(1, &port_)), thread_([this, answer] {
+  explicit ScriptedServer(std::function<Bytes(const Bytes&)> answer, size_t together = 1)
+      : listener_(testing::loopback_socket(1, &port_)), thread_([this, answer, together] {
           pollfd p{listener_, POLLIN, 0};
           test::Raw conn(test::Raw::Accepted{
               ::poll(&p, 1, test::kWaitMs) > 0 ? ::accept(listener_, nullptr, nullptr) : -1});
+          Bytes held;
           for (Bytes q = conn.frame(); q.size() > 2; q = conn.frame()) {
             requests.push_back(q);
             const Bytes reply =
                 q[2] == 0x01 ? test::frame(0x81, 0, {}, wire::hello_reply_body()) : answer(q);
-            if (reply.empty() || !conn.send(reply)) break;
+            if (reply.empty()) {
+              conn.send(held);  // what was answered before goes out first
+              break;
+            }
+            held.insert(held.end(), reply.begin(), reply.end());
+            if (q[2] != 0x01 && (requests.size() - 1) % together != 0) continue;
+            if (!conn.send(held)) break;
+            held.clear();
           }
         }) {}
   ~ScriptedServer() {
@@ -126,6 +135,48 @@ TEST(RegClient, CountLimitsAreCheckedBeforeSending) {
   ASSERT_EQ(server.requests.size(), 4u);  // HELLO and the three at the limit
   EXPECT_EQ(server.requests[1], test::read(1, 0, 208, 0x0102, 2, 256));  // a two-byte register
   EXPECT_EQ(server.requests[3], test::period(3, 1, 1, 65531, 100));
+}
+
+// A gate opening and a tuner write as one pair: both requests out before either reply (the server
+// holds its replies until both came), the opening's refusal the pair's with the connection still in
+// step (the next pair's replies match), a reply that never comes a lost connection.
+TEST(RegClient, WritePairSendsBothBeforeReadingEither) {
+  const std::tuple<uint8_t, bool, const char*> cases[] = {
+      // the opening's status, whether the server closes instead of the write's reply, the fault
+      {0, false, "|"},
+      {1, false, "refused|WRITE 0xD0 register 0x2D on channel 0: NACK"},
+      {0, true,
+       "no connection|WRITE 0xC0 register 0x04 on channel 0: the server closed the "
+       "connection"},
+  };
+  const uint8_t open[] = {0x01}, tuner[] = {0x04};
+  const ServerWrite gate{{0, 0xD0, 0x2D}, open}, write{{0, 0xC0, 0x04}, tuner};
+  for (const auto& [status, closes, fault] : cases) {
+    ScriptedServer server(
+        [&, status = status, closes = closes](const Bytes& q) {
+          const bool opening = q[15] == 0x2D;  // the register's low byte
+          if (!opening && closes) return Bytes{};
+          return test::frame(0x84, q[5], {}, {}, opening ? status : 0);
+        },
+        2);
+    RegClient client;
+    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+    const Result<void> done = client.write_pair(gate, write);
+    const std::string seen =
+        done ? "|" : std::string(kind_name(done.error().kind)) + "|" + done.error().cause;
+    const std::string_view want(fault);
+    EXPECT_TRUE(seen.starts_with(want.substr(0, want.find('|') + 1)) &&
+                seen.ends_with(want.substr(want.find('|') + 1)))
+        << seen;
+    if (!closes) {
+      EXPECT_EQ(bool(client.write_pair(gate, write)), status == 0);
+    }
+    EXPECT_EQ(client.connected(), !closes);
+    client.deinit_sock();
+    ASSERT_GE(server.requests.size(), 3u);
+    EXPECT_EQ(server.requests[1], test::write(1, 0, 0xD0, 0x2D, 1, {0x01}));
+    EXPECT_EQ(server.requests[2], test::write(2, 0, 0xC0, 0x04, 1, {0x04}));
+  }
 }
 
 }  // namespace

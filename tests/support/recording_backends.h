@@ -77,6 +77,12 @@ struct TestPlatform : TransportLibraries, RegisterServer, I2cBridge, I2cBus, Wai
   Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
                            int burst) override;
   void disconnect() override { log(0, "DeinitSock()"); }
+  // As the client sends it: both writes made, the first's refusal the pair's.
+  Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override {
+    const Result<void> done = write_regs(first.at, first.data);
+    const Result<void> then = write_regs(second.at, second.data);
+    return done ? then : done;
+  }
   // The bridge and its scripted bus, logged by the names of the bridge library's calls.
   Result<void> open(int speed) override {
     log(0, "OpenDevice(0)");
