@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   RegClient client;
-  if (client.init_sock("127.0.0.1", port) != 0) {
+  if (!client.connect("127.0.0.1", port)) {
     std::fprintf(stderr, "no connection to port %d\n", port);
     return 1;
   }
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kBlockRounds; ++i) failures += round_of(client, true, pair);
     for (int i = 0; i < kBlockRounds; ++i) failures += round_of(client, false, two);
   }
-  client.deinit_sock();
+  client.disconnect();
   if (server.pid > 0) bench::stop(server);
   if (failures != 0) std::fprintf(stderr, "%d rounds failed\n", failures);
   std::printf("gate opening + tuner write, %d rounds of each (medians):\n", rounds);

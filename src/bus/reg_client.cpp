@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -217,10 +218,15 @@ Result<void> RegClient::transact(wire::Request& q, std::span<uint8_t> out,
   if (fd_ < 0) return lose(q, kNotConnected);
   q.seq = next_seq_++;
   const auto deadline = Clock::now() + timeout;
-  const auto io_failure = [&](Io io) { return lose(q, io == Io::timed_out ? kTimedOut : kClosed); };
   if (const Io io = send_all(wire::encode_request(q), deadline); io != Io::done) {
-    return io_failure(io);
+    return lose(q, io == Io::timed_out ? kTimedOut : kClosed);
   }
+  return await_reply(q, out, deadline);
+}
+
+Result<void> RegClient::await_reply(const wire::Request& q, std::span<uint8_t> out,
+                                    Clock::time_point deadline) {
+  const auto io_failure = [&](Io io) { return lose(q, io == Io::timed_out ? kTimedOut : kClosed); };
   std::vector<uint8_t> frame(wire::kLengthFieldSize);
   if (const Io io = recv_exact(frame.data(), frame.size(), deadline); io != Io::done) {
     return io_failure(io);
@@ -347,15 +353,47 @@ Result<void> RegClient::read_regs(const ServerRegister& at, std::span<uint8_t> o
   return finish(q, data, std::move(done));
 }
 
+Result<void> RegClient::write_request(const ServerWrite& write, wire::Request& q) {
+  q.op = Opcode::kWrite;
+  if (!make_target(write.at, q.target) || !fits_u16(write.data.size())) return fail(q, kNotSent);
+  // A larger frame would break the request size limit and cost the connection.
+  if (write.data.size() > wire::kMaxWriteCount) return fail(q, kNotSent, Status::kTooLarge);
+  q.count = static_cast<uint16_t>(write.data.size());
+  q.data.assign(write.data.begin(), write.data.end());
+  return {};
+}
+
 Result<void> RegClient::write_regs(const ServerRegister& at, std::span<const uint8_t> data) {
   wire::Request q;
-  q.op = Opcode::kWrite;
-  if (!make_target(at, q.target) || !fits_u16(data.size())) return not_sent(q);
-  // A larger frame would break the request size limit and cost the connection.
-  if (data.size() > wire::kMaxWriteCount) return not_sent(q, Status::kTooLarge);
-  q.count = static_cast<uint16_t>(data.size());
-  q.data.assign(data.begin(), data.end());
+  if (Result<void> fits = write_request({at, data}, q); !fits) return finish(q, {}, fits);
   return finish(q, {}, transact(q, {}, settings_.reply_timeout));
+}
+
+Result<void> RegClient::write_pair(const ServerWrite& first, const ServerWrite& second) {
+  std::array<wire::Request, 2> q;
+  if (!connected() || !write_request(first, q[0]) || !write_request(second, q[1])) {
+    return RegisterServer::write_pair(first, second);
+  }
+  const auto timeout = settings_.reply_timeout;
+  waited_ = timeout;
+  std::vector<uint8_t> frames;
+  for (wire::Request& request : q) {
+    request.seq = next_seq_++;
+    const std::vector<uint8_t> frame = wire::encode_request(request);
+    frames.insert(frames.end(), frame.begin(), frame.end());
+  }
+  // The first reply is awaited from the send on, as a call of its own would be; the second from
+  // the first's arrival, as if it had been sent then.
+  const Clock::time_point deadline = Clock::now() + timeout;
+  if (const Io io = send_all(frames, deadline); io != Io::done) {
+    return finish(q[0], {}, lose(q[0], io == Io::timed_out ? kTimedOut : kClosed));
+  }
+  const Result<void> first_done = finish(q[0], {}, await_reply(q[0], {}, deadline));
+  // A lost connection takes the second reply with it; nothing more is said of that request.
+  if (!connected()) return first_done;
+  // After a refused first write the second's reply only keeps the connection in step.
+  Result<void> second_done = finish(q[1], {}, await_reply(q[1], {}, Clock::now() + timeout));
+  return first_done ? second_done : first_done;
 }
 
 Result<void> RegClient::read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,

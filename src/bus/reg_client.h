@@ -45,6 +45,10 @@ class RegClient : public RegisterServer {
   Result<void> write_regs(const ServerRegister& at, std::span<const uint8_t> data) override;
   Result<void> read_period(const ServerRegister& at, std::span<uint8_t> out, int item_len,
                            int burst) override;
+  // Both requests sent back to back in one write, then both replies read in order, each within
+  // the reply timeout a call of its own would have. Falls back to the two calls one after the
+  // other when there is no connection or either write is one the protocol cannot carry.
+  Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override;
   void disconnect() override { abandon(); }
 
   bool connected() const { return fd_ >= 0; }
@@ -58,6 +62,12 @@ class RegClient : public RegisterServer {
   // and is copied to out.
   Result<void> transact(wire::Request& request, std::span<uint8_t> out,
                         std::chrono::milliseconds timeout);
+  // The reply to `request`, sent earlier, by the deadline: as transact() once its request is out.
+  Result<void> await_reply(const wire::Request& request, std::span<uint8_t> out,
+                           Clock::time_point deadline);
+  // The WRITE request of `write`, numbered; a fault when the call of its own would refuse it
+  // unsent (returned unsent, untraced).
+  Result<void> write_request(const ServerWrite& write, wire::Request& request);
   Result<void> hello(std::chrono::milliseconds timeout);
   Io send_all(std::span<const uint8_t> bytes, Clock::time_point deadline);
   Io recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline);
@@ -94,19 +104,6 @@ class RegClient : public RegisterServer {
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
   RunSettings settings_;
-
-  // Requests in flight together (reg_client_pipelined.cpp): sent back to back in one write, their
-  // replies read in order afterwards, each within the reply timeout a call of its own would have.
- public:
-  // Falls back to the two calls one after the other when there is no connection or either write is
-  // one the protocol cannot carry (its call refuses it unsent).
-  Result<void> write_pair(const ServerWrite& first, const ServerWrite& second) override;
-
- private:
-  // The WRITE request of `write`, or false when a call of its own would refuse it unsent.
-  static bool write_request(const ServerWrite& write, wire::Request& request);
-  // Waits for the reply to `request`, sent earlier, as transact does once its request is out.
-  int await_reply(const wire::Request& request, std::span<uint8_t> out, Clock::time_point deadline);
 };
 
 }  // namespace demodctl

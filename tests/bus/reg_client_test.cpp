@@ -160,7 +160,7 @@ TEST(RegClient, WritePairSendsBothBeforeReadingEither) {
         },
         2);
     RegClient client;
-    ASSERT_EQ(client.init_sock("127.0.0.1", server.port()), 0);
+    ASSERT_TRUE(client.connect("127.0.0.1", server.port()));
     const Result<void> done = client.write_pair(gate, write);
     const std::string seen =
         done ? "|" : std::string(kind_name(done.error().kind)) + "|" + done.error().cause;
@@ -172,7 +172,7 @@ TEST(RegClient, WritePairSendsBothBeforeReadingEither) {
       EXPECT_EQ(bool(client.write_pair(gate, write)), status == 0);
     }
     EXPECT_EQ(client.connected(), !closes);
-    client.deinit_sock();
+    client.disconnect();
     ASSERT_GE(server.requests.size(), 3u);
     EXPECT_EQ(server.requests[1], test::write(1, 0, 0xD0, 0x2D, 1, {0x01}));
     EXPECT_EQ(server.requests[2], test::write(2, 0, 0xC0, 0x04, 1, {0x04}));
