@@ -127,9 +127,8 @@ void read_captures(Reader& r, const toml::table& table, MonitorConfig& c) {
 void read_boards(Reader& r, const toml::node& node, MonitorConfig& c) {
   std::set<std::string> names;
   const auto boards = r.texts(node, "boards", [&names](const std::string& text) {
-    std::string error;
-    const auto target = parse_board_option(text, &error);
-    if (!target) return error;
+    const auto target = parse_board_option(text);
+    if (!target) return target.error().cause;
     if (!names.insert(target->name).second) return "board " + target->name + " given twice";
     return std::string();
   });

@@ -190,11 +190,12 @@ std::optional<Request> parse_request(const std::vector<std::string>& words, std:
   if (asked_about || words.empty()) return r;
   std::size_t at = 0;
   if (!rest.empty() && !command_called(rest[0])) {
-    r.board = parse_board_name(rest[0], error);
-    if (!r.board) {
-      *error = "board '" + rest[0] + "': " + *error;
+    Result<BoardTarget> board = parse_board_name(rest[0]);
+    if (!board) {
+      *error = "board '" + rest[0] + "': " + board.error().cause;
       return std::nullopt;
     }
+    r.board = *board;
     at = 1;
   }
   if (at >= rest.size() || !command_called(rest[at])) {
