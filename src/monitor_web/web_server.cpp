@@ -208,7 +208,10 @@ std::unique_ptr<WebServer> WebServer::start(const WebOptions& options, MonitorFe
   }
   HttpListen listen{host, options.port, AllowList(), HostNames(address)};
   for (const std::string& net : options.allow) {
-    if (!listen.allow.add(net, error, "--http-allow")) return nullptr;
+    if (Result<void> added = listen.allow.add(net, "--http-allow"); !added) {
+      *error = added.error().cause;
+      return nullptr;
+    }
   }
   for (const std::string& name : options.hosts) {
     if (!listen.hosts.add(name, error)) return nullptr;

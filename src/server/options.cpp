@@ -130,7 +130,7 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
   o.server.addresses = resolve_listen_addresses(o.server.listen, kResolveBound, &error);
   if (o.server.addresses.empty()) return usage_error(error);
   for (const std::string& net : allow) {
-    if (!o.server.allow.add(net, &error)) return usage_error(error);
+    if (auto added = o.server.allow.add(net); !added) return usage_error(added.error().cause);
   }
   if (i2c_dev) o.backend = BackendKind::kI2cDev;
   if (i2c_dev && !o.scenario.empty()) return usage_error("--scenario needs the simulated board");
