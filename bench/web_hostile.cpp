@@ -83,12 +83,12 @@ int main(int argc, char** argv) {
   using namespace demodctl::monitor;
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
   FeedStore feed({"a", "b"});
-  std::string error;
-  auto server = WebServer::start(WebOptions{}, feed, &error);
-  if (!server) {
-    std::fprintf(stderr, "bench_web_hostile: %s\n", error.c_str());
+  auto started = WebServer::start(WebOptions{}, feed);
+  if (!started) {
+    std::fprintf(stderr, "bench_web_hostile: %s\n", started.error().cause.c_str());
     return 1;
   }
+  const auto server = std::move(*started);
   const int port = server->port();
   const std::string head = "GET /chart.js HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   std::string ranges = "0-";

@@ -11,34 +11,31 @@ constexpr std::string_view kUsbPrefix = "usb:";
 constexpr std::string_view kSimName = "sim";
 constexpr std::string_view kSimPrefix = "sim:";
 
-bool fail(std::string* error, std::string message) {
-  *error = std::move(message);
-  return false;
-}
+Fault fail(std::string message) { return Fault{FaultKind::usage, std::move(message)}; }
 
 // usb:BUS@ADDRESS; the address is after the last '@' (a scenario path may hold one).
-bool parse_usb(std::string_view rest, BoardTarget& target, std::string* error) {
+Result<void> parse_usb(std::string_view rest, BoardTarget& target) {
   const size_t at = rest.rfind('@');
-  if (at == std::string_view::npos) return fail(error, "usb target without @ADDRESS");
+  if (at == std::string_view::npos) return fail("usb target without @ADDRESS");
   target.usb = true;
   target.bus = std::string(rest.substr(0, at));
-  return set_number(rest.substr(at + 1), "address", 0, kMaxAddress, target.device.address, error);
+  return set_number(rest.substr(at + 1), "address", 0, kMaxAddress, target.device.address);
 }
 
 // HOST:PORT/CHANNEL@ADDRESS[,SPEED]
-bool parse_socket(std::string_view text, BoardTarget& target, std::string* error) {
+Result<void> parse_socket(std::string_view text, BoardTarget& target) {
   std::string_view host;
   std::string_view rest;
   if (text.starts_with('[')) {
     const size_t close = text.find(']');
     if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-      return fail(error, "expected [IPV6]:PORT/CHANNEL@ADDRESS");
+      return fail("expected [IPV6]:PORT/CHANNEL@ADDRESS");
     }
     host = text.substr(1, close - 1);
     rest = text.substr(close + 2);
   } else {
     const size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS");
+    if (colon == std::string_view::npos) return fail("expected HOST:PORT/CHANNEL@ADDRESS");
     host = text.substr(0, colon);
     rest = text.substr(colon + 1);
   }
@@ -46,19 +43,28 @@ bool parse_socket(std::string_view text, BoardTarget& target, std::string* error
   const size_t at = rest.find('@');
   if (host.empty() || slash == std::string_view::npos || at == std::string_view::npos ||
       at < slash) {
-    return fail(error, "expected HOST:PORT/CHANNEL@ADDRESS[,SPEED]");
+    return fail("expected HOST:PORT/CHANNEL@ADDRESS[,SPEED]");
   }
   const size_t comma = rest.find(',', at);
   I2cDevice& d = target.device;
   d.host = std::string(host);
   d.speed = kDefaultSpeed;
-  return set_number(rest.substr(0, slash), "port", 1, kMaxPort, d.port, error) &&
-         set_number(rest.substr(slash + 1, at - slash - 1), "channel", 0, kMaxChannel, d.channel,
-                    error) &&
-         set_number(rest.substr(at + 1, comma == std::string_view::npos ? comma : comma - at - 1),
-                    "address", 0, kMaxAddress, d.address, error) &&
-         (comma == std::string_view::npos ||
-          set_number(rest.substr(comma + 1), "speed", 0, kMaxSpeed, d.speed, error));
+  if (auto port = set_number(rest.substr(0, slash), "port", 1, kMaxPort, d.port); !port) {
+    return port;
+  }
+  if (auto channel =
+          set_number(rest.substr(slash + 1, at - slash - 1), "channel", 0, kMaxChannel, d.channel);
+      !channel) {
+    return channel;
+  }
+  if (auto address =
+          set_number(rest.substr(at + 1, comma == std::string_view::npos ? comma : comma - at - 1),
+                     "address", 0, kMaxAddress, d.address);
+      !address) {
+    return address;
+  }
+  if (comma == std::string_view::npos) return {};
+  return set_number(rest.substr(comma + 1), "speed", 0, kMaxSpeed, d.speed);
 }
 
 }  // namespace
@@ -79,30 +85,30 @@ std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi
   return value;
 }
 
-bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
-                std::string* error, Digits digits) {
+Result<void> set_number(std::string_view text, const char* what, int64_t lo, int64_t hi,
+                        int32_t& out, Digits digits) {
   const auto value = number_text(text, lo, hi, digits);
   if (!value) {
-    return fail(error, std::string(what) + " '" + std::string(text) + "' is not a number from " +
-                           std::to_string(lo) + " to " + std::to_string(hi));
+    return fail(std::string(what) + " '" + std::string(text) + "' is not a number from " +
+                std::to_string(lo) + " to " + std::to_string(hi));
   }
   out = static_cast<int32_t>(*value);
-  return true;
+  return {};
 }
 
-std::optional<BoardTarget> parse_board_name(std::string_view text, std::string* error) {
+Result<BoardTarget> parse_board_name(std::string_view text) {
   BoardTarget target;
-  bool ok = true;
+  Result<void> parsed;
   if (text == kSimName || text.starts_with(kSimPrefix)) {
     target.usb = true;
     target.bus = std::string(text);
     target.device.address = kSimDemodAddress;
   } else if (text.starts_with(kUsbPrefix)) {
-    ok = parse_usb(text.substr(kUsbPrefix.size()), target, error);
+    parsed = parse_usb(text.substr(kUsbPrefix.size()), target);
   } else {
-    ok = parse_socket(text, target, error);
+    parsed = parse_socket(text, target);
   }
-  if (!ok) return std::nullopt;
+  if (!parsed) return parsed.error();
   return target;
 }
 

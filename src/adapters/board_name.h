@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "bus/i2c_device.h"
+#include "result/result.h"
 
 namespace demodctl {
 
@@ -43,13 +44,13 @@ enum class Digits : uint8_t { decimal_or_hex, decimal };
 // `text`, all of it, as a number within lo..hi.
 std::optional<int64_t> number_text(std::string_view text, int64_t lo, int64_t hi,
                                    Digits digits = Digits::decimal_or_hex);
-// The number into `out`; false and *error ("WHAT 'TEXT' is not a number from LO to HI") when it
+// The number into `out`; FaultKind::usage ("WHAT 'TEXT' is not a number from LO to HI") when it
 // is none.
-bool set_number(std::string_view text, const char* what, int64_t lo, int64_t hi, int32_t& out,
-                std::string* error, Digits digits = Digits::decimal_or_hex);
+Result<void> set_number(std::string_view text, const char* what, int64_t lo, int64_t hi,
+                        int32_t& out, Digits digits = Digits::decimal_or_hex);
 
-// A target in one of the forms above; nothing and *error (one line) when it does not parse or a
+// A target in one of the forms above; FaultKind::usage (one line) when it does not parse or a
 // number is out of range ("address '0x1D0' is not a number from 0 to 255").
-std::optional<BoardTarget> parse_board_name(std::string_view text, std::string* error);
+Result<BoardTarget> parse_board_name(std::string_view text);
 
 }  // namespace demodctl

@@ -41,15 +41,15 @@ StagedFile::~StagedFile() {
   if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
 }
 
-bool StagedFile::fail(std::string* error, int error_number) {
-  *error = final_path_ + ": " + std::strerror(error_number);
+Fault StagedFile::fail(int error_number) {
+  Fault fault{FaultKind::file, final_path_ + ": " + std::strerror(error_number)};
   if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
   temp_path_.clear();
-  return false;
+  return fault;
 }
 
-bool StagedFile::write(const void* data, std::size_t size, std::string* error) {
-  if (!temp_path_.empty()) return fail(error, EEXIST);
+Result<void> StagedFile::write(const void* data, std::size_t size) {
+  if (!temp_path_.empty()) return fail(EEXIST);
   int fd = -1;
   int error_number = 0;
   for (int i = 0; i < kNameTries && fd < 0; ++i) {
@@ -57,7 +57,7 @@ bool StagedFile::write(const void* data, std::size_t size, std::string* error) {
     fd = open_new(name, mode_, &error_number);
     if (fd >= 0) temp_path_ = name;
   }
-  if (fd < 0) return fail(error, error_number);
+  if (fd < 0) return fail(error_number);
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -67,27 +67,27 @@ bool StagedFile::write(const void* data, std::size_t size, std::string* error) {
       // A short write without an error is the file system (or the size limit) out of room.
       error_number = n < 0 ? errno : ENOSPC;
       ::close(fd);
-      return fail(error, error_number);
+      return fail(error_number);
     }
     done += static_cast<std::size_t>(n);
   }
   if (::fsync(fd) != 0) {
     error_number = errno;
     ::close(fd);
-    return fail(error, error_number);
+    return fail(error_number);
   }
-  if (::close(fd) != 0) return fail(error, errno);
-  return true;
+  if (::close(fd) != 0) return fail(errno);
+  return {};
 }
 
-bool StagedFile::commit(std::string* error) {
-  if (temp_path_.empty()) return fail(error, ENOENT);
-  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) return fail(error, errno);
+Result<void> StagedFile::commit() {
+  if (temp_path_.empty()) return fail(ENOENT);
+  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) return fail(errno);
   temp_path_.clear();
-  return true;
+  return {};
 }
 
-bool sync_directory_of(const std::string& path, std::string* error) {
+Result<void> sync_directory_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string dir =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -95,8 +95,8 @@ bool sync_directory_of(const std::string& path, std::string* error) {
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   const int error_number = errno;
   if (fd >= 0) ::close(fd);
-  if (!synced) *error = dir + ": " + std::strerror(error_number);
-  return synced;
+  if (!synced) return Fault{FaultKind::file, dir + ": " + std::strerror(error_number)};
+  return {};
 }
 
 }  // namespace demodctl

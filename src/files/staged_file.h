@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+#include "result/result.h"
+
 namespace demodctl {
 
 class StagedFile {
@@ -22,22 +24,22 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Creates the temporary file (exclusively, never through a link), writes the bytes and syncs
-  // them to the disk. False and *error ("FINAL: No space left on device") on failure; the
+  // them to the disk. FaultKind::file ("FINAL: No space left on device") on failure; the
   // temporary file is then gone.
-  bool write(const void* data, std::size_t size, std::string* error);
-  // Renames the written file over the final path. False and *error on failure (the temporary
-  // file is then gone).
-  bool commit(std::string* error);
+  Result<void> write(const void* data, std::size_t size);
+  // Renames the written file over the final path. FaultKind::file on failure (the temporary file
+  // is then gone).
+  Result<void> commit();
 
  private:
-  bool fail(std::string* error, int error_number);
+  Fault fail(int error_number);
   std::string final_path_;
   std::string temp_path_;
   mode_t mode_;
 };
 
-// Syncs the directory holding `path`, so that the renames into it survive a power cut. False and
-// *error on failure.
-bool sync_directory_of(const std::string& path, std::string* error);
+// Syncs the directory holding `path`, so that the renames into it survive a power cut.
+// FaultKind::file ("DIR: error") on failure.
+Result<void> sync_directory_of(const std::string& path);
 
 }  // namespace demodctl

@@ -4,7 +4,6 @@
 //   HOST PORT CHANNEL SPEED ADDRESS FLAG (FLAG nonzero)   |   SPEED ADDRESS 0
 #pragma once
 
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,12 +16,13 @@ inline constexpr const char* kPositionalBoardName = "board";
 using demodctl::BoardTarget;
 using demodctl::kDefaultSpeed;
 
-// NAME=TARGET; nothing and *error (one line) when it does not parse or a number is out of range.
-std::optional<BoardTarget> parse_board_option(std::string_view text, std::string* error);
+// NAME=TARGET; FaultKind::usage (one line) when it does not parse or a number is out of range.
+Result<BoardTarget> parse_board_option(std::string_view text);
 
 // The positional layouts (the words after the program name); `default_bus` is the bridge's bus
-// (DEMODCTL_I2C_BUS's value, empty when unset).
-std::optional<BoardTarget> parse_positional(std::span<const std::string> words,
-                                            const std::string& default_bus, std::string* error);
+// (DEMODCTL_I2C_BUS's value, empty when unset). FaultKind::usage (one line) when they do not make
+// a target.
+Result<BoardTarget> parse_positional(std::span<const std::string> words,
+                                     const std::string& default_bus);
 
 }  // namespace demodctl::monitor

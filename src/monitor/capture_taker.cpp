@@ -27,18 +27,21 @@ std::string failure_text(const Fault& fault) {
   return fault.text();
 }
 
+// The fault of a step of the capture, its cause saying `step` and what went wrong in words.
+Fault failed(const std::string& step, const Fault& fault) {
+  return Fault{fault.kind, step + failure_text(fault), fault.server_status};
+}
+
 }  // namespace
 
-std::optional<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
-                                          const std::string& dir, std::string* error) {
+Result<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
+                                   const std::string& dir) {
   CaptureBuffer buffer{};
   if (const Result<void> ran = run_capture(bus, SampleFormat::nine_bit); !ran) {
-    *error = failure_text(ran.error());
-    return std::nullopt;
+    return failed("", ran.error());
   }
   if (const Result<void> fetched = fetch_capture(bus, buffer); !fetched) {
-    *error = "fetching the samples: " + failure_text(fetched.error());
-    return std::nullopt;
+    return failed("fetching the samples: ", fetched.error());
   }
   CaptureRecord record;
   record.board = context.board;
@@ -55,10 +58,8 @@ std::optional<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& cont
   }
   if (!dir.empty()) {
     const std::string base = dir + "/" + recording_name(record.board, record.time);
-    std::string problem;
-    if (!write_sigmf(base, record, context, &problem)) {
-      *error = "recording not written: " + problem;
-      return std::nullopt;
+    if (const Result<void> written = write_sigmf(base, record, context); !written) {
+      return Fault{FaultKind::file, "recording not written: " + written.error().cause};
     }
     record.sigmf_base = base;
   }

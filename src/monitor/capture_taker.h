@@ -3,7 +3,6 @@
 // unit's.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "bus/board_bus.h"
@@ -13,10 +12,11 @@ namespace demodctl::monitor {
 
 // Runs the capture (9-bit samples), fetches and decodes it; the MER is computed with FEC lock,
 // against the constellation of the mode in `context` (the board's latest sample). With a non-empty
-// `dir` the recording is written there as BOARD-YYYYMMDDTHHMMSSmmmZ. Nothing, and *error (one
-// line: why), when the capture failed: a transfer refused, a flag that did not come, or the
-// recording not written (nothing of it is then left in `dir`).
-std::optional<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
-                                          const std::string& dir, std::string* error);
+// `dir` the recording is written there as BOARD-YYYYMMDDTHHMMSSmmmZ. A fault, its cause one line
+// saying why as the monitor reports it, when the capture failed: a transfer refused or a flag that
+// did not come (the transfer's kind), or the recording not written (FaultKind::file; nothing of
+// it is then left in `dir`).
+Result<CaptureRecord> take_capture(BoardBus& bus, const BoardSample& context,
+                                   const std::string& dir);
 
 }  // namespace demodctl::monitor

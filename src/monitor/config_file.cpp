@@ -16,7 +16,7 @@ namespace {
 class Reader {
  public:
   explicit Reader(const std::string& path) : path_(path) {}
-  const std::string& error() const { return error_; }
+  const std::string& problem() const { return error_; }
 
   void fail(const toml::node& node, const std::string& key, const std::string& what) {
     if (!error_.empty()) return;
@@ -127,9 +127,8 @@ void read_captures(Reader& r, const toml::table& table, MonitorConfig& c) {
 void read_boards(Reader& r, const toml::node& node, MonitorConfig& c) {
   std::set<std::string> names;
   const auto boards = r.texts(node, "boards", [&names](const std::string& text) {
-    std::string error;
-    const auto target = parse_board_option(text, &error);
-    if (!target) return error;
+    const auto target = parse_board_option(text);
+    if (!target) return target.error().cause;
     if (!names.insert(target->name).second) return "board " + target->name + " given twice";
     return std::string();
   });
@@ -173,10 +172,10 @@ LoadedConfig parse_monitor_config(const std::string& path, std::string_view text
              "unknown key (the keys: boards, interval, count, json, [http], [captures])");
     }
   }
-  if (r.error().empty()) {
+  if (r.problem().empty()) {
     loaded.config = std::move(c);
   } else {
-    loaded.error = r.error();
+    loaded.error = r.problem();
   }
   return loaded;
 }

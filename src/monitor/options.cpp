@@ -155,19 +155,18 @@ ParsedMonitorOptions parse_monitor_options(int argc, const char* const* argv,
     return usage_error("--http-host needs --http");
   }
 
-  std::string error;
   if (!words.empty() && !board_texts.empty()) {
     return usage_error("give the boards either with --board or in demodctl's layout, not both");
   }
   if (!words.empty()) {
-    auto target = parse_positional(words, default_bus, &error);
-    if (!target) return usage_error(error);
+    auto target = parse_positional(words, default_bus);
+    if (!target) return usage_error(target.error().cause);
     o.boards.push_back(std::move(*target));
   }
   std::set<std::string> names;
   for (const auto& text : board_texts) {
-    auto target = parse_board_option(text, &error);
-    if (!target) return usage_error(error);
+    auto target = parse_board_option(text);
+    if (!target) return usage_error(target.error().cause);
     if (!names.insert(target->name).second) {
       return usage_error("--board " + target->name + " given twice");
     }

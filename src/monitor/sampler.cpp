@@ -101,11 +101,11 @@ void Sampler::run() {
 
     const bool due = options_.capture_every != 0 && index % options_.capture_every == 0;
     if (sample.connected && (feed_.take_capture_request(target_.name) || due)) {
-      std::string failure;
-      const auto capture = take_capture(link.transport(), sample, options_.capture_dir, &failure);
+      const auto capture = take_capture(link.transport(), sample, options_.capture_dir);
       if (capture) {
         feed_.publish_capture(*capture);
       } else {
+        const std::string& failure = capture.error().cause;
         say(target_.name, "capture failed: " + failure);
         feed_.publish_capture_failure(target_.name, std::chrono::system_clock::now(), failure);
       }

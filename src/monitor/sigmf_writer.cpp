@@ -47,8 +47,8 @@ json sigmf_meta(const CaptureRecord& capture, const BoardSample& context) {
       {"annotations", json::array({annotation})}};
 }
 
-bool write_sigmf(const std::string& base, const CaptureRecord& capture, const BoardSample& context,
-                 std::string* error) {
+Result<void> write_sigmf(const std::string& base, const CaptureRecord& capture,
+                         const BoardSample& context) {
   std::vector<uint8_t> data;
   data.reserve(capture.pairs.size() * 4);
   for (const auto& [i, q] : capture.pairs) {
@@ -62,16 +62,16 @@ bool write_sigmf(const std::string& base, const CaptureRecord& capture, const Bo
   const std::string meta_path = base + ".sigmf-meta";
   StagedFile data_file(data_path, kFileMode);
   StagedFile meta_file(meta_path, kFileMode);
-  if (!data_file.write(data.data(), data.size(), error) ||
-      !meta_file.write(meta.data(), meta.size(), error) || !data_file.commit(error)) {
-    return false;
-  }
-  if (!meta_file.commit(error) || !sync_directory_of(base, error)) {
+  if (Result<void> written = data_file.write(data.data(), data.size()); !written) return written;
+  if (Result<void> written = meta_file.write(meta.data(), meta.size()); !written) return written;
+  if (Result<void> placed = data_file.commit(); !placed) return placed;
+  Result<void> placed = meta_file.commit();
+  if (placed) placed = sync_directory_of(base);
+  if (!placed) {
     ::unlink(data_path.c_str());
     ::unlink(meta_path.c_str());
-    return false;
   }
-  return true;
+  return placed;
 }
 
 }  // namespace demodctl::monitor

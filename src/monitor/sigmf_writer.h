@@ -7,6 +7,7 @@
 #include <string>
 
 #include "monitor/monitor_feed.h"
+#include "result/result.h"
 
 namespace demodctl::monitor {
 
@@ -15,9 +16,9 @@ namespace demodctl::monitor {
 nlohmann::json sigmf_meta(const CaptureRecord& capture, const BoardSample& context);
 
 // Writes both files, each complete and synced under a temporary name before it is renamed into
-// place (never through a symbolic link); false and *error (one line) on failure, when neither is
+// place (never through a symbolic link); FaultKind::file (one line) on failure, when neither is
 // left behind.
-bool write_sigmf(const std::string& base, const CaptureRecord& capture, const BoardSample& context,
-                 std::string* error);
+Result<void> write_sigmf(const std::string& base, const CaptureRecord& capture,
+                         const BoardSample& context);
 
 }  // namespace demodctl::monitor

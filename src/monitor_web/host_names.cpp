@@ -63,7 +63,7 @@ bool is_loopback(std::span<const uint8_t> address) {
   return same(address, kV6Loopback);
 }
 
-bool HostNames::add(const std::string& name, std::string* error) {
+Result<void> HostNames::add(const std::string& name) {
   const bool bracketed = name.size() > 2 && name.front() == '[' && name.back() == ']';
   const std::vector<uint8_t> address =
       bracketed ? v6_only(name.substr(1, name.size() - 2)) : address_bytes(name);
@@ -72,10 +72,10 @@ bool HostNames::add(const std::string& name, std::string* error) {
   } else if (is_name(name)) {
     names_.push_back(lower(name));
   } else {
-    *error = "--http-host needs a host name or a numeric address, not '" + name + "'";
-    return false;
+    return Fault{FaultKind::usage,
+                 "--http-host needs a host name or a numeric address, not '" + name + "'"};
   }
-  return true;
+  return {};
 }
 
 bool HostNames::names_address(const std::vector<uint8_t>& address,

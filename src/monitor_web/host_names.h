@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "result/result.h"
+
 namespace demodctl::monitor {
 
 // The address's bytes in network order (4 or 16; an IPv4-mapped IPv6 address as its 4), empty
@@ -22,8 +24,8 @@ class HostNames {
   explicit HostNames(std::vector<uint8_t> listen) : listen_(std::move(listen)) {}
 
   // A name given with --http-host: a host name, or a numeric address (IPv6 with or without
-  // brackets). False and *error (one line) for anything else.
-  bool add(const std::string& name, std::string* error);
+  // brackets). FaultKind::usage (one line) for anything else.
+  Result<void> add(const std::string& name);
 
   // Whether `host` (a Host field: NAME, NAME:PORT, [IPV6] or [IPV6]:PORT; a port must be
   // `port`) names this server for a connection that reached its address `local`: that address,

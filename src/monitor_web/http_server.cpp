@@ -267,7 +267,7 @@ class AsioHttpServer final : public HttpServer {
       : shared_(std::move(listen), std::move(handler)) {}
   ~AsioHttpServer() override { stop(); }
 
-  bool listen(std::string* error) {
+  Result<void> listen() {
     asio::error_code ec;
     const asio::ip::address address = asio::ip::make_address(shared_.listen.address, ec);
     const tcp::endpoint endpoint(address, shared_.listen.port);
@@ -278,14 +278,14 @@ class AsioHttpServer final : public HttpServer {
     if (ec) {
       const std::string host =
           address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-      *error = "cannot listen on " + host + ":" + std::to_string(shared_.listen.port) + ": " +
-               ec.message();
-      return false;
+      return Fault{FaultKind::open_error, "cannot listen on " + host + ":" +
+                                              std::to_string(shared_.listen.port) + ": " +
+                                              ec.message()};
     }
     shared_.port = acceptor_.local_endpoint().port();
     accept();
     thread_ = std::thread([this] { io_.run(); });
-    return true;
+    return {};
   }
 
   uint16_t port() const override { return shared_.port; }
@@ -344,11 +344,10 @@ HttpResponse text_response(int status, const std::string& line) {
   return res;
 }
 
-std::unique_ptr<HttpServer> HttpServer::start(HttpListen listen, Handler handler,
-                                              std::string* error) {
+Result<std::unique_ptr<HttpServer>> HttpServer::start(HttpListen listen, Handler handler) {
   auto server = std::make_unique<AsioHttpServer>(std::move(listen), std::move(handler));
-  if (!server->listen(error)) return nullptr;
-  return server;
+  if (Result<void> listening = server->listen(); !listening) return listening.error();
+  return std::unique_ptr<HttpServer>(std::move(server));
 }
 
 }  // namespace demodctl::monitor

@@ -21,6 +21,7 @@
 #include "monitor_web/host_names.h"
 #include "monitor_web/http_request.h"
 #include "net/allow_list.h"
+#include "result/result.h"
 
 namespace demodctl::monitor {
 
@@ -57,8 +58,8 @@ class HttpServer {
  public:
   using Handler = std::function<HttpResponse(const HttpRequest&)>;
   virtual ~HttpServer() = default;
-  // Listening and serving; nullptr and *error (one line) when it cannot listen.
-  static std::unique_ptr<HttpServer> start(HttpListen listen, Handler handler, std::string* error);
+  // Listening and serving; FaultKind::open_error (one line) when it cannot listen.
+  static Result<std::unique_ptr<HttpServer>> start(HttpListen listen, Handler handler);
   virtual uint16_t port() const = 0;
   // Ends serving at once; open connections are dropped when the server is destroyed.
   virtual void stop() = 0;

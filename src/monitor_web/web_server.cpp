@@ -69,12 +69,13 @@ class HttpWebServer final : public WebServer {
         chart_js_(load_chart_js(options.chart_js)) {}
   ~HttpWebServer() override { stop(); }
 
-  bool start(HttpListen listen, std::string* error) {
-    http_ = HttpServer::start(
-        std::move(listen), [this](const HttpRequest& req) { return route(req); }, error);
-    if (!http_) return false;
+  Result<void> start(HttpListen listen) {
+    Result<std::unique_ptr<HttpServer>> http =
+        HttpServer::start(std::move(listen), [this](const HttpRequest& req) { return route(req); });
+    if (!http) return http.error();
+    http_ = std::move(*http);
     subscription_ = feed_.subscribe(listener());
-    return true;
+    return {};
   }
 
   uint16_t port() const override { return http_->port(); }
@@ -197,30 +198,29 @@ class HttpWebServer final : public WebServer {
 
 }  // namespace
 
-std::unique_ptr<WebServer> WebServer::start(const WebOptions& options, MonitorFeed& feed,
-                                            std::string* error) {
+Result<std::unique_ptr<WebServer>> WebServer::start(const WebOptions& options, MonitorFeed& feed) {
   // Host names are not resolved (no wait on a name server); "localhost" is the loopback.
   const std::string host = options.listen == "localhost" ? "127.0.0.1" : options.listen;
   const std::vector<uint8_t> address = address_bytes(host);
   if (address.empty()) {
-    *error = "--http needs a numeric address or localhost, not '" + options.listen + "'";
-    return nullptr;
+    return Fault{FaultKind::usage,
+                 "--http needs a numeric address or localhost, not '" + options.listen + "'"};
   }
   HttpListen listen{host, options.port, AllowList(), HostNames(address)};
   for (const std::string& net : options.allow) {
-    if (!listen.allow.add(net, error, "--http-allow")) return nullptr;
+    if (Result<void> added = listen.allow.add(net, "--http-allow"); !added) return added.error();
   }
   for (const std::string& name : options.hosts) {
-    if (!listen.hosts.add(name, error)) return nullptr;
+    if (Result<void> added = listen.hosts.add(name); !added) return added.error();
   }
   if (!is_loopback(address) && listen.allow.empty()) {
-    *error =
-        "--http " + options.listen + " listens beyond loopback: name the peers with --http-allow";
-    return nullptr;
+    return Fault{
+        FaultKind::usage,
+        "--http " + options.listen + " listens beyond loopback: name the peers with --http-allow"};
   }
   auto server = std::make_unique<HttpWebServer>(options, feed);
-  if (!server->start(std::move(listen), error)) return nullptr;
-  return server;
+  if (Result<void> serving = server->start(std::move(listen)); !serving) return serving.error();
+  return std::unique_ptr<WebServer>(std::move(server));
 }
 
 }  // namespace demodctl::monitor

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "monitor/monitor_feed.h"
+#include "result/result.h"
 
 namespace demodctl::monitor {
 
@@ -25,12 +26,11 @@ struct WebOptions {
 class WebServer {
  public:
   virtual ~WebServer() = default;
-  // Serves until stop() or destruction; nullptr and *error (one line) when it cannot listen or
-  // the options are refused (a non-loopback address without an allow list, an allow entry that is
-  // not a network, a --http-host that is no name, a listen address other than a numeric one or
-  // "localhost": names are not resolved, so starting never waits on a name server).
-  static std::unique_ptr<WebServer> start(const WebOptions& options, MonitorFeed& feed,
-                                          std::string* error);
+  // Serves until stop() or destruction; a fault (one line) when it cannot listen (open_error) or
+  // the options are refused (usage) (a non-loopback address without an allow list, an allow entry
+  // that is not a network, a --http-host that is no name, a listen address other than a numeric one
+  // or "localhost": names are not resolved, so starting never waits on a name server).
+  static Result<std::unique_ptr<WebServer>> start(const WebOptions& options, MonitorFeed& feed);
   virtual uint16_t port() const = 0;
   virtual void stop() = 0;
 };

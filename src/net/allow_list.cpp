@@ -31,7 +31,7 @@ bool same_prefix(const uint8_t* a, const uint8_t* b, unsigned bits) {
 
 }  // namespace
 
-bool AllowList::add(const std::string& text, std::string* error, std::string_view option) {
+Result<void> AllowList::add(const std::string& text, std::string_view option) {
   const std::string name(option);
   const auto slash = text.find('/');
   const std::string host = text.substr(0, slash);
@@ -41,8 +41,7 @@ bool AllowList::add(const std::string& text, std::string* error, std::string_vie
   } else if (inet_pton(AF_INET6, host.c_str(), net.bytes.data()) == 1) {
     net.size = kV6Size;
   } else {
-    *error = name + " needs a numeric address, not '" + host + "'";
-    return false;
+    return Fault{FaultKind::usage, name + " needs a numeric address, not '" + host + "'"};
   }
   const auto max_bits = static_cast<unsigned>(net.size * kBitsPerByte);
   net.bits = max_bits;
@@ -51,24 +50,24 @@ bool AllowList::add(const std::string& text, std::string* error, std::string_vie
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(first, last, net.bits);
     if (first == last || ec != std::errc() || end != last || net.bits > max_bits) {
-      *error = name + " '" + text + "': the prefix length must be 0.." + std::to_string(max_bits);
-      return false;
+      return Fault{FaultKind::usage, name + " '" + text + "': the prefix length must be 0.." +
+                                         std::to_string(max_bits)};
     }
   }
   // ::ffff:a.b.c.d/BITS is kept as a.b.c.d/(BITS - 96), the form its peers are matched in; a
   // shorter prefix would reach past the mapped range and has no IPv4 form.
   if (is_v4_mapped({net.bytes.data(), net.size})) {
     if (net.bits < kV4MappedBits) {
-      *error = name + " '" + text + "': the prefix length of an IPv4-mapped address must be " +
-               std::to_string(kV4MappedBits) + ".." + std::to_string(max_bits);
-      return false;
+      return Fault{FaultKind::usage,
+                   name + " '" + text + "': the prefix length of an IPv4-mapped address must be " +
+                       std::to_string(kV4MappedBits) + ".." + std::to_string(max_bits)};
     }
     std::copy_n(net.bytes.begin() + sizeof kV4MappedPrefix, kV4Size, net.bytes.begin());
     net.size = kV4Size;
     net.bits -= kV4MappedBits;
   }
   nets_.push_back(net);
-  return true;
+  return {};
 }
 
 bool AllowList::admits(std::span<const uint8_t> address) const {

@@ -22,6 +22,7 @@ const char* failure_message(FaultKind kind) {
     case FaultKind::bus_failure:
     case FaultKind::refused:
     case FaultKind::read_only:
+    case FaultKind::usage:
       break;
   }
   return kMsgNoConnection;

@@ -41,9 +41,9 @@ const Field& field_named(const std::string& name) {
 }  // namespace
 
 Board::Board(std::string uri) : uri_(std::move(uri)) {
-  std::string error;
-  link_ = make_board_link(uri_, &error);
-  if (!link_) throw std::invalid_argument(error);
+  Result<std::unique_ptr<monitor::BoardLink>> link = make_board_link(uri_);
+  if (!link) throw std::invalid_argument(link.error().cause);
+  link_ = std::move(*link);
   recording_ = std::make_unique<RecordingBoardBus>(link_->transport());
 }
 

@@ -4,11 +4,10 @@
 
 namespace demodctl::python {
 
-std::unique_ptr<monitor::BoardLink> make_board_link(const std::string& uri, std::string* error) {
+Result<std::unique_ptr<monitor::BoardLink>> make_board_link(const std::string& uri) {
   // The monitor's --board syntax wants NAME=; the binding's boards are named by their target.
-  const std::optional<monitor::BoardTarget> target =
-      monitor::parse_board_option("board=" + uri, error);
-  if (!target) return nullptr;
+  const Result<monitor::BoardTarget> target = monitor::parse_board_option("board=" + uri);
+  if (!target) return target.error();
   return std::make_unique<monitor::BoardLink>(*target);
 }
 

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "monitor/board_link.h"
+#include "result/result.h"
 
 namespace demodctl::python {
 
 // "HOST:PORT/CH@ADDR[,SPEED]" or "usb:BUS@ADDR" (BUS: sim, sim:SCENARIO.json, /dev/i2c-N, ...):
-// the link, not yet opened; nullptr and *error (one line) when the name does not parse.
-std::unique_ptr<monitor::BoardLink> make_board_link(const std::string& uri, std::string* error);
+// the link, not yet opened; FaultKind::usage (one line) when the name does not parse.
+Result<std::unique_ptr<monitor::BoardLink>> make_board_link(const std::string& uri);
 
 }  // namespace demodctl::python

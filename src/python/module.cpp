@@ -33,6 +33,7 @@ const char* error_class(const BoardFailure& failure) {
     case FaultKind::read_only:
       return "ReadOnlyError";
     case FaultKind::file:
+    case FaultKind::usage:
       return "DemodctlError";
     case FaultKind::no_connection:
     case FaultKind::nack:

@@ -20,9 +20,12 @@ std::optional<Dump> load(const std::string& path) {
     complain(path + ": " + reason);
     return std::nullopt;
   }
-  std::optional<Dump> dump = parse_dump(text, &reason);
-  if (!dump) complain(path + ": " + reason);
-  return dump;
+  Result<Dump> dump = parse_dump(text);
+  if (!dump) {
+    complain(path + ": " + dump.error().cause);
+    return std::nullopt;
+  }
+  return *dump;
 }
 
 std::string byte_text(std::optional<uint8_t> byte) {

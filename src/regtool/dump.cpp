@@ -136,13 +136,12 @@ std::string dump_json(const Dump& dump) {
   return doc.dump(2) + "\n";
 }
 
-std::optional<Dump> parse_dump(std::string_view text, std::string* error) {
+Result<Dump> parse_dump(std::string_view text) {
   const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || doc.value("format", "") != kFormatName ||
       doc.value("version", 0) != kFormatVersion || !doc.contains("registers") ||
       !doc["registers"].is_object()) {
-    *error = "not a demodreg dump (version 1)";
-    return std::nullopt;
+    return Fault{FaultKind::file, "not a demodreg dump (version 1)"};
   }
   Dump dump;
   dump.space = doc.value("space", "demod");
@@ -152,8 +151,7 @@ std::optional<Dump> parse_dump(std::string_view text, std::string* error) {
     if (!value.is_string() || std::sscanf(key.c_str(), "0x%x", &reg) != 1 ||
         std::sscanf(value.get<std::string>().c_str(), "0x%x", &byte) != 1 ||
         reg >= kRegisterCount || byte > 0xFFU) {
-      *error = "register '" + key + "' is not 0xNN: \"0xNN\"";
-      return std::nullopt;
+      return Fault{FaultKind::file, "register '" + key + "' is not 0xNN: \"0xNN\""};
     }
     dump.bytes[reg] = static_cast<uint8_t>(byte);
   }

@@ -40,8 +40,8 @@ std::string dump_grid(const Dump& dump);
 // One line per field of the map whose registers were all dumped: register, name, value.
 std::string dump_named(const Dump& dump);
 std::string dump_json(const Dump& dump);
-// A dump back from its JSON; nothing and *error (one line) when it is not one.
-std::optional<Dump> parse_dump(std::string_view text, std::string* error);
+// A dump back from its JSON; FaultKind::file (one line) when it is not one.
+Result<Dump> parse_dump(std::string_view text);
 
 // A field's value from its registers (low byte first); nothing when one was not dumped.
 std::optional<uint32_t> field_value(const Field& field, const Dump& dump);

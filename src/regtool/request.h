@@ -15,6 +15,7 @@
 
 #include "adapters/board_name.h"
 #include "demod/register_map.h"
+#include "result/result.h"
 
 namespace demodctl::regtool {
 
@@ -44,9 +45,9 @@ struct Request {
   unsigned interval_ms = 1000;                       // watch --interval MS
 };
 
-// The words after the program name; nothing and *error (one line naming the argument) when they
-// do not make a request.
-std::optional<Request> parse_request(const std::vector<std::string>& words, std::string* error);
+// The words after the program name; FaultKind::usage (one line naming the argument) when they do
+// not make a request.
+Result<Request> parse_request(const std::vector<std::string>& words);
 
 // The field of the map called `name`, if any.
 std::optional<Field> field_named(std::string_view name);

@@ -20,6 +20,8 @@ std::string_view kind_name(FaultKind kind) {
       return "refused";
     case FaultKind::read_only:
       return "read-only";
+    case FaultKind::usage:
+      return "bad argument";
   }
   return "fault";
 }

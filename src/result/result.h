@@ -31,6 +31,7 @@ enum class FaultKind : uint8_t {
   file,           // a file could not be created, read or written
   refused,        // the register server answered with an error status (named in the cause)
   read_only,      // the register server is read-only and refused a write
+  usage,          // a command line, an option or a name given to a tool does not parse
 };
 
 // "no connection", "NACK", ...: the kind in words.

@@ -82,9 +82,8 @@ int resolve_bounded(const std::string& name, std::chrono::milliseconds bound, ad
 
 }  // namespace
 
-std::vector<std::string> resolve_listen_addresses(const std::string& name,
-                                                  std::chrono::milliseconds bound,
-                                                  std::string* error) {
+Result<std::vector<std::string>> resolve_listen_addresses(const std::string& name,
+                                                          std::chrono::milliseconds bound) {
   addrinfo* result = nullptr;
   // A numeric address is taken as it is, without the resolver.
   const addrinfo numeric = hints_for(AI_NUMERICHOST);
@@ -92,15 +91,15 @@ std::vector<std::string> resolve_listen_addresses(const std::string& name,
   int rc = getaddrinfo(name.c_str(), nullptr, &numeric, &result);
   if (rc == EAI_NONAME) rc = resolve_bounded(name, bound, &result, &timed_out);
   if (rc != 0) {
-    *error = "--listen '" + name + "': " +
-             (timed_out ? "no answer from the resolver within " +
-                              std::to_string(bound.count() / kMillisPerSecond) + " s"
-                        : std::string(gai_strerror(rc)));
-    return {};
+    return Fault{FaultKind::usage,
+                 "--listen '" + name + "': " +
+                     (timed_out ? "no answer from the resolver within " +
+                                      std::to_string(bound.count() / kMillisPerSecond) + " s"
+                                : std::string(gai_strerror(rc)))};
   }
   std::vector<std::string> out = numeric_addresses(result);
   freeaddrinfo(result);
-  if (out.empty()) *error = "--listen '" + name + "': no address";
+  if (out.empty()) return Fault{FaultKind::usage, "--listen '" + name + "': no address"};
   return out;
 }
 

@@ -126,11 +126,11 @@ ParsedOptions parse_regserver_options(int argc, const char* const* argv) {
     return not_a_number("--hello-grace", "a number of seconds", number_text(kMinSeconds),
                         number_text(kMaxGraceSeconds), grace_text);
   }
-  std::string error;
-  o.server.addresses = resolve_listen_addresses(o.server.listen, kResolveBound, &error);
-  if (o.server.addresses.empty()) return usage_error(error);
+  auto addresses = resolve_listen_addresses(o.server.listen, kResolveBound);
+  if (!addresses) return usage_error(addresses.error().cause);
+  o.server.addresses = *addresses;
   for (const std::string& net : allow) {
-    if (!o.server.allow.add(net, &error)) return usage_error(error);
+    if (auto added = o.server.allow.add(net); !added) return usage_error(added.error().cause);
   }
   if (i2c_dev) o.backend = BackendKind::kI2cDev;
   if (i2c_dev && !o.scenario.empty()) return usage_error("--scenario needs the simulated board");

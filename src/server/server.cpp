@@ -149,7 +149,7 @@ struct Server::Impl : SessionOwner {
   // IPv6 at all, or no ::1) is skipped, with a log line, while another one can be listened on.
   // With port 0 the first socket's free port is used for all; should that port be taken on
   // another address, the set is tried again on a new free port.
-  bool listen_on_addresses(std::string* error) {
+  Result<void> listen_on_addresses() {
     for (int attempt = 0; attempt < kFreePortAttempts; ++attempt) {
       listeners.clear();
       std::vector<std::string> skipped;
@@ -159,8 +159,7 @@ struct Server::Impl : SessionOwner {
         asio::error_code ec;
         const asio::ip::address address = asio::ip::make_address(text, ec);
         if (ec) {
-          *error = "bad listen address '" + text + "'";
-          return false;
+          return Fault{FaultKind::open_error, "bad listen address '" + text + "'"};
         }
         Listener& l = listeners.emplace_back(io);
         ec = listen_on(l.acceptor, asio::ip::tcp::endpoint(address, port),
@@ -180,22 +179,20 @@ struct Server::Impl : SessionOwner {
             ec == asio::error::address_family_not_supported ||
             ec == asio::error_code(EADDRNOTAVAIL, asio::error::get_system_category());
         if (!family_missing) {
-          *error = what;
-          return false;
+          return Fault{FaultKind::open_error, what};
         }
         skipped.push_back(what);
       }
       if (port_taken) continue;
       if (listeners.empty()) {
-        *error = skipped.front();
-        return false;
+        return Fault{FaultKind::open_error, skipped.front()};
       }
       for (const std::string& what : skipped) log.line(what + " (skipped)");
-      return true;
+      return {};
     }
     listeners.clear();
-    *error = "cannot find a port free on every address of '" + config.listen + "'";
-    return false;
+    return Fault{FaultKind::open_error,
+                 "cannot find a port free on every address of '" + config.listen + "'"};
   }
 
   void shut_down() {
@@ -239,16 +236,17 @@ asio::error_code adopt(asio::ip::tcp::acceptor& acc, int fd) {
 
 }  // namespace
 
-std::unique_ptr<Server> Server::create(BusBackend& backend, const ServerConfig& config,
-                                       std::string* error) {
+Result<std::unique_ptr<Server>> Server::create(BusBackend& backend, const ServerConfig& config) {
   auto impl = std::make_unique<Impl>(backend, config);
   asio::error_code ec;
-  if (config.handed_over.empty() && !impl->listen_on_addresses(error)) return nullptr;
+  if (config.handed_over.empty()) {
+    if (Result<void> listening = impl->listen_on_addresses(); !listening) return listening.error();
+  }
   for (const int fd : config.handed_over) {
     ec = adopt(impl->listeners.emplace_back(impl->io).acceptor, fd);
     if (ec) {
-      *error = "cannot take handed-over socket " + std::to_string(fd) + ": " + ec.message();
-      return nullptr;
+      return Fault{FaultKind::open_error,
+                   "cannot take handed-over socket " + std::to_string(fd) + ": " + ec.message()};
     }
   }
   if (config.handle_signals) {

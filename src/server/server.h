@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/allow_list.h"
+#include "result/result.h"
 #include "server/bus_backend.h"
 
 namespace demodctl {
@@ -33,12 +34,11 @@ bool is_loopback_address(const std::string& address);
 
 class Server {
  public:
-  // Binds and listens on every address (or takes the handed-over sockets); nullptr and *error
+  // Binds and listens on every address (or takes the handed-over sockets); FaultKind::open_error
   // (one line) when that fails. An address of a family the host lacks is skipped (and logged)
   // while another one can be listened on. With port 0 the first socket's free port is taken
   // for all of them.
-  static std::unique_ptr<Server> create(BusBackend& backend, const ServerConfig& config,
-                                        std::string* error);
+  static Result<std::unique_ptr<Server>> create(BusBackend& backend, const ServerConfig& config);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;

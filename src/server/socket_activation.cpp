@@ -27,27 +27,26 @@ bool is_listening_tcp(int fd) {
 
 }  // namespace
 
-bool take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds,
-                                std::string* error) {
+Result<void> take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds) {
   const std::string& pid_text = hand_over.pid_text;
   const std::string& count_text = hand_over.count_text;
   fds->clear();
   const auto pid = whole_number(pid_text, 1, std::numeric_limits<pid_t>::max());
-  if (!pid || *pid != static_cast<uint64_t>(getpid())) return true;  // not meant for this process
+  if (!pid || *pid != static_cast<uint64_t>(getpid())) return {};  // not meant for this process
   const auto count = whole_number(count_text, 1, kMaxHandedOverFds);
   if (!count) {
-    *error = "LISTEN_FDS is '" + count_text + "', expected 1.." + std::to_string(kMaxHandedOverFds);
-    return false;
+    return Fault{FaultKind::open_error, "LISTEN_FDS is '" + count_text + "', expected 1.." +
+                                            std::to_string(kMaxHandedOverFds)};
   }
   for (int fd = kFirstHandedOverFd; fd < kFirstHandedOverFd + static_cast<int>(*count); ++fd) {
     if (!is_listening_tcp(fd)) {
-      *error = "handed-over descriptor " + std::to_string(fd) + " is not a listening TCP socket";
-      return false;
+      return Fault{FaultKind::open_error, "handed-over descriptor " + std::to_string(fd) +
+                                              " is not a listening TCP socket"};
     }
     fcntl(fd, F_SETFD, FD_CLOEXEC);  // not inherited by anything the server might start
     fds->push_back(fd);
   }
-  return true;
+  return {};
 }
 
 }  // namespace demodctl

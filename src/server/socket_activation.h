@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "result/result.h"
+
 namespace demodctl {
 
 // The first descriptor a service manager hands over (after standard input, output and error).
@@ -22,9 +24,8 @@ struct HandOver {
 };
 
 // The listening TCP sockets handed over to this process, or none when the pid does not name it
-// (it then listens itself). False and *error (one line) when the variables name this process but
-// the count is malformed or a descriptor is not a listening TCP socket.
-bool take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds,
-                                std::string* error);
+// (it then listens itself). FaultKind::open_error (one line) when the variables name this process
+// but the count is malformed or a descriptor is not a listening TCP socket.
+Result<void> take_handed_over_listeners(const HandOver& hand_over, std::vector<int>* fds);
 
 }  // namespace demodctl

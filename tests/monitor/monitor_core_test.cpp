@@ -203,15 +203,17 @@ TEST(BoardTarget, BoardOptionsAndTheirFaults) {
       {"usb:sim@208", "--board: expected NAME=TARGET"},
   };
   for (const auto& [text, expect] : cases) {
-    std::string error;
-    const auto t = parse_board_option(text, &error);
+    const auto t = parse_board_option(text);
     const auto& d = t ? t->device : I2cDevice{};
     const std::string got =
-        !t       ? error
+        !t       ? t.error().cause
         : t->usb ? "usb " + t->bus + " " + std::to_string(d.address)
                  : d.host + " " + std::to_string(d.port) + " " + std::to_string(d.channel) + " " +
                        std::to_string(d.address) + " " + std::to_string(d.speed);
     EXPECT_EQ(got, expect) << text;
+    if (!t) {
+      EXPECT_EQ(t.error().text(), std::string("bad argument: ") + expect) << text;
+    }
   }
 }
 

@@ -104,12 +104,12 @@ int main() {
   FeedStore feed(rack());
   WebOptions options;
   options.captures_allowed = true;
-  std::string error;
-  std::unique_ptr<WebServer> server = WebServer::start(options, feed, &error);
-  if (!server) {
-    std::fprintf(stderr, "demodmon_web_fixture: %s\n", error.c_str());
+  demodctl::Result<std::unique_ptr<WebServer>> started = WebServer::start(options, feed);
+  if (!started) {
+    std::fprintf(stderr, "demodmon_web_fixture: %s\n", started.error().cause.c_str());
     return 1;
   }
+  const std::unique_ptr<WebServer> server = std::move(*started);
   std::printf("port %u\n", server->port());
   std::fflush(stdout);
 

@@ -56,9 +56,9 @@ std::string status_of(uint16_t port, const std::string& request) {
 
 struct Served {
   explicit Served(WebOptions options) {
-    std::string error;
-    server = WebServer::start(options, feed, &error);
-    EXPECT_TRUE(server) << error;
+    Result<std::unique_ptr<WebServer>> started = WebServer::start(options, feed);
+    EXPECT_TRUE(started) << started.error().cause;
+    if (started) server = std::move(*started);
   }
   FeedStore feed{{"a", "b"}};
   std::unique_ptr<WebServer> server;
@@ -166,9 +166,9 @@ TEST(WebServer, RefusedOptions) {
     options.listen = c.listen;
     options.allow = c.allow;
     options.hosts = c.hosts;
-    std::string error;
-    EXPECT_FALSE(WebServer::start(options, feed, &error)) << c.listen;
-    EXPECT_EQ(error, c.error);
+    const Result<std::unique_ptr<WebServer>> started = WebServer::start(options, feed);
+    ASSERT_FALSE(started) << c.listen;
+    EXPECT_EQ(started.error(), (Fault{FaultKind::usage, c.error}));
   }
 }
 

@@ -94,13 +94,13 @@ int main(int argc, char** argv) {
     w.allow = o.http->allow;
     w.hosts = o.http->hosts;
     w.captures_allowed = o.http->captures_allowed;
-    std::string error;
-    web = WebServer::start(w, feed, &error);
-    if (!web) {
+    Result<std::unique_ptr<WebServer>> started = WebServer::start(w, feed);
+    if (!started) {
       // An address it cannot listen on is as much a usage error as one it cannot read.
-      std::fprintf(stderr, "demodmon: --http: %s\n", error.c_str());
+      std::fprintf(stderr, "demodmon: --http: %s\n", started.error().cause.c_str());
       return kExitUsage;
     }
+    web = std::move(*started);
     // An IPv6 address stands in brackets in a URL.
     const bool v6 = w.listen.find(':') != std::string::npos;
     std::fprintf(stderr, "demodmon: serving http://%s%s%s:%u/\n", v6 ? "[" : "", w.listen.c_str(),

@@ -20,10 +20,9 @@ int main(int argc, char** argv) {
   // A dump to a file over its size limit is a failed write, not the end of the process.
   std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> words(argv + 1, argv + argc);
-  std::string error;
-  const std::optional<Request> request = parse_request(words, &error);
+  const demodctl::Result<Request> request = parse_request(words);
   if (!request) {
-    std::fprintf(stderr, "demodreg: %s\n", error.c_str());
+    std::fprintf(stderr, "demodreg: %s\n", request.error().cause.c_str());
     return kExitUsage;
   }
   const Settings settings{isatty(STDIN_FILENO) == 1, demodctl::run_settings_from(std::getenv)};

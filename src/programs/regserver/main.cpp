@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
   const RegserverOptions& opt = *parsed.options;
   // Sockets a service manager handed over are taken first, before any file is opened.
   std::vector<int> handed_over;
-  if (std::string error; !take_handed_over_listeners(read_hand_over(), &handed_over, &error)) {
-    return fail(kExitRuntime, "regserver: " + error);
+  if (Result<void> taken = take_handed_over_listeners(read_hand_over(), &handed_over); !taken) {
+    return fail(kExitRuntime, "regserver: " + taken.error().cause);
   }
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);  // a trace over the file size limit is a write error, not death
@@ -84,9 +84,9 @@ int main(int argc, char** argv) {
   ServerConfig config = opt.server;
   config.handle_signals = true;
   config.handed_over = handed_over;
-  std::string error;
-  std::unique_ptr<Server> server = Server::create(*serving, config, &error);
-  if (!server) return fail(kExitRuntime, "regserver: " + error);
+  Result<std::unique_ptr<Server>> created = Server::create(*serving, config);
+  if (!created) return fail(kExitRuntime, "regserver: " + created.error().cause);
+  std::unique_ptr<Server> server = std::move(*created);
   for (size_t i = 0; i < server->listener_count(); ++i) {
     std::printf("listening on %s\n",
                 address_port_text(server->address(i), server->port(i)).c_str());
