@@ -211,6 +211,7 @@ void Session::serve() {
     close_after_flush("peer");
     return;
   }
+  backend_.settle();  // the replies are sent: the board's own work costs no one a round trip
   start_read();
 }
 
