@@ -166,9 +166,14 @@ void Session::post_turn() {
 
 void Session::serve() {
   size_t budget = kTransfersPerTurn;
+  const auto turn_end = Clock::now() + kSoleTurn;
   while (!closed_ && !closing_) {
     if (period_) {
       std::optional<RequestResult> outcome = period_->run(backend_, budget);
+      if (!outcome && owner_.open_sessions() == 1 && Clock::now() < turn_end) {
+        budget = kTransfersPerTurn;
+        continue;
+      }
       if (!outcome) {
         post_turn();  // let the other connections in before the next reads
         return;
