@@ -23,6 +23,8 @@ bool SimBackend::set_speed(int32_t ch, int32_t speed) {
 
 bool SimBackend::take_drop_request() { return board_->take_drop_request(); }
 
+void SimBackend::settle() { board_->settle(); }
+
 I2cDevBackend::I2cDevBackend(std::string dev_prefix, KernelI2c& kernel)
     : dev_prefix_(std::move(dev_prefix)), kernel_(kernel) {}
 

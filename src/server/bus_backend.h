@@ -25,6 +25,9 @@ class BusBackend {
   virtual bool set_speed(int32_t channel, int32_t speed) = 0;
   // True once after a transaction that asked for the client's connection to be dropped.
   virtual bool take_drop_request() { return false; }
+  // Called when a connection has been answered and waits for more: a board that has work left
+  // from its transactions does it now, outside any client's round trip.
+  virtual void settle() {}
 };
 
 // The simulated board, answering on the channels it lists.
@@ -35,6 +38,7 @@ class SimBackend : public BusBackend {
   I2cBus* channel(int32_t n) override;
   bool set_speed(int32_t channel, int32_t speed) override;
   bool take_drop_request() override;
+  void settle() override;
 
  private:
   std::unique_ptr<SimBoard> board_;
@@ -65,6 +69,7 @@ class TracingBackend : public BusBackend {
   I2cBus* channel(int32_t n) override;
   bool set_speed(int32_t channel, int32_t speed) override;
   bool take_drop_request() override { return inner_.take_drop_request(); }
+  void settle() override { inner_.settle(); }
 
  private:
   BusBackend& inner_;

@@ -81,6 +81,7 @@ struct Server::Impl : SessionOwner {
   }
 
   void forget(Session* session) override { sessions.erase(session); }
+  size_t open_sessions() const override { return sessions.size(); }
 
   void accept_next(Listener& l) {
     l.acceptor.async_accept([this, &l](const asio::error_code& ec, asio::ip::tcp::socket socket) {

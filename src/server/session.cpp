@@ -173,9 +173,14 @@ void Session::serve() {
 
 void Session::take_requests() {
   size_t budget = kTransfersPerTurn;
+  const auto turn_end = Clock::now() + kSoleTurn;
   while (!closed_ && !closing_) {
     if (period_) {
       std::optional<RequestResult> outcome = period_->run(backend_, budget);
+      if (!outcome && owner_.open_sessions() == 1 && Clock::now() < turn_end) {
+        budget = kTransfersPerTurn;
+        continue;
+      }
       if (!outcome) {
         post_turn();  // let the other connections in before the next reads
         return;
@@ -218,6 +223,7 @@ void Session::take_requests() {
     close_after_flush("peer");
     return;
   }
+  backend_.settle();  // the replies are sent: the board's own work costs no one a round trip
   start_read();
 }
 

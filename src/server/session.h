@@ -31,6 +31,8 @@ class SessionOwner {
  public:
   virtual ~SessionOwner() = default;
   virtual void forget(Session* session) = 0;
+  // The connections open, this one included.
+  virtual size_t open_sessions() const = 0;
 };
 
 struct SessionRules {
@@ -42,6 +44,10 @@ struct SessionRules {
 // Requests and bus transfers one connection performs in a row before the other connections get
 // their turn; a READ_PERIOD yields after min(burst, this) reads whatever burst it asks for.
 constexpr size_t kTransfersPerTurn = 16;
+// The only connection open goes on with its READ_PERIOD, kTransfersPerTurn reads at a time, until
+// its turn has lasted this long: nobody else waits for the bus, and new connections, timers and
+// signals are taken at least this often.
+constexpr std::chrono::microseconds kSoleTurn{1000};
 
 class Session : public std::enable_shared_from_this<Session> {
  public:

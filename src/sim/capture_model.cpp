@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 #include "demod/register_map.h"
 #include "sim/apsk_rings.h"
@@ -62,7 +63,17 @@ std::vector<std::complex<double>> constellation(const Signal& signal) {
 }
 
 void CaptureModel::start(uint8_t format_register, const std::optional<Signal>& signal) {
-  const bool eight_bit = format_register == reg::kCaptureEightBit;
+  settle();  // an earlier capture draws its samples first, as it would have
+  pending_ = Pending{format_register == reg::kCaptureEightBit, signal};
+  position_ = 0;
+  busy_reads_ = kCaptureBusyReads;
+}
+
+void CaptureModel::settle() {
+  if (!pending_) return;
+  const Pending capture = *std::exchange(pending_, std::nullopt);
+  const bool eight_bit = capture.eight_bit;
+  const std::optional<Signal>& signal = capture.signal;
   const double level = eight_bit ? kLevel8 : kLevel9;
   const bool locked = signal.has_value() && signal->locked;
   const auto points = locked ? constellation(*signal) : std::vector<std::complex<double>>{};
@@ -80,8 +91,6 @@ void CaptureModel::start(uint8_t format_register, const std::optional<Signal>& s
       data_[n * kBytesPerWord + b] = static_cast<uint8_t>(word >> (8 * b));
     }
   }
-  position_ = 0;
-  busy_reads_ = kCaptureBusyReads;
 }
 
 bool CaptureModel::poll_complete() {
@@ -91,6 +100,7 @@ bool CaptureModel::poll_complete() {
 }
 
 uint8_t CaptureModel::next_byte() {
+  settle();
   if (data_.empty()) return 0;  // no capture started yet
   const uint8_t byte = data_[position_];
   position_ = (position_ + 1) % data_.size();

@@ -84,6 +84,8 @@ Result<void> SimBoard::transfer(uint8_t addr7, std::span<const uint8_t> tx, std:
   return {};
 }
 
+void SimBoard::settle() { state_->capture.settle(); }
+
 const std::vector<int>& SimBoard::channels() const { return state_->channels; }
 
 bool SimBoard::take_drop_request() { return std::exchange(state_->drop_pending, false); }

@@ -29,6 +29,11 @@ class SimBoard : public I2cBus {
   // fail the transfer.
   Result<void> transfer(uint8_t addr7, std::span<const uint8_t> tx, std::span<uint8_t> rx) override;
 
+  // Lets the board finish what it does on its own after a transaction (the capture unit filling
+  // its memory), which a later transaction that needs it would otherwise do first. The register
+  // server calls it when a connection waits for its next request.
+  void settle();
+
   // The register-server channels the board answers on (default {0}).
   const std::vector<int>& channels() const;
   // True once after a transaction that hit a "drop the connection" fault: the
