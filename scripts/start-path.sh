@@ -10,6 +10,7 @@
 #
 # Usage: scripts/start-path.sh BUILD_DIR   (a Release build; needs valgrind)
 set -euo pipefail
+export LC_ALL=C  # one collation for sort and comm
 
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 out=$(cd "$(dirname "$0")/.." && pwd)/cmake/start_path.ld
@@ -17,7 +18,8 @@ command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Mangled names (each section is named after its function) of one run's functions in `program`.
+# Mangled names (each section is named after its function) of one run's functions in `program`:
+# those callgrind saw that the program defines (callgrind does not always name their object).
 profile() {
   local program=$1
   shift
@@ -25,14 +27,16 @@ profile() {
     valgrind --tool=callgrind --demangle=no --callgrind-out-file="$work/run.out" \
     "$build/$program" "$@" >/dev/null 2>"$work/valgrind.log" ||
     { cat "$work/valgrind.log" >&2; exit 1; }
+  nm --defined-only "$build/$program" | awk '$2 ~ /^[TtWw]$/ {print $3}' | sort -u >"$work/defined"
   callgrind_annotate --threshold=100 "$work/run.out" |
-    sed -nE "s|^ *[0-9,]+ +\([^)]*\) +(\?\?\?:)?([^ ]+) \[$build/$program\]\$|\2|p"
+    sed -nE "s|^ *[0-9,]+ +\([^)]*\) +(\?\?\?:)?([^ ]+) \[.*\]\$|\2|p" |
+    sed -E "s/'[0-9]+\$//" | sort -u | comm -12 - "$work/defined"
 }
 
 {
   profile demodctl 100 208 fec_ok 0
   profile demodreg usb:/dev/i2c-99@0xD0 dump
-} | sed -E "s/'[0-9]+\$//" | grep -vE '^0x|^\(' | sort -u >"$work/names"
+} | sort -u >"$work/names"
 [ -s "$work/names" ] || { echo "no function of the programs profiled" >&2; exit 1; }
 
 {
