@@ -103,6 +103,8 @@ double register_round_trip(int port, int rounds) {
 struct Pair {
   double subject;
   double baseline;
+  double subject_faults;  // page faults a run, medians
+  double baseline_faults;
 };
 
 // `runs` runs of each program, alternating; the median of each.
@@ -111,11 +113,19 @@ Pair process_times(const std::vector<std::string>& subject,
                    int runs) {
   std::vector<double> a;
   std::vector<double> b;
+  std::vector<double> a_faults;
+  std::vector<double> b_faults;
   for (int i = 0; i < runs; ++i) {
-    a.push_back(bench::run_timed(subject, env));
-    b.push_back(bench::run_timed(baseline, env));
+    const bench::RunTimes s = bench::run_measured(subject, env);
+    const bench::RunTimes t = bench::run_measured(baseline, env);
+    if (s.exit_status != 0 || t.exit_status != 0)
+      std::fprintf(stderr, "exit statuses %d and %d\n", s.exit_status, t.exit_status);
+    a.push_back(s.wall_s);
+    b.push_back(t.wall_s);
+    a_faults.push_back(static_cast<double>(s.minor_faults));
+    b_faults.push_back(static_cast<double>(t.minor_faults));
   }
-  return {median(a), median(b)};
+  return {median(a), median(b), median(a_faults), median(b_faults)};
 }
 
 }  // namespace
@@ -149,7 +159,10 @@ int main(int argc, char** argv) {
       process_times({DEMODCTL_BIN, "100", "208", "fec_ok", "0"},
                     {kI2ctransfer, "-y", "99", "w1@0x68", "0x2c", "r1"},
                     {"LD_PRELOAD=" FAKE_I2C_ADAPTER, "DEMODCTL_I2C_BUS=/dev/i2c-99"}, runs);
-  std::printf("demodctl fec_ok (bridge)  %8.2f us   i2ctransfer %5.2f us    ratio %.2f\n",
-              fec_ok.subject * 1e6, fec_ok.baseline * 1e6, fec_ok.subject / fec_ok.baseline);
+  std::printf(
+      "demodctl fec_ok (bridge)  %8.2f us   i2ctransfer %5.2f us    ratio %.2f"
+      "   page faults %.0f against %.0f\n",
+      fec_ok.subject * 1e6, fec_ok.baseline * 1e6, fec_ok.subject / fec_ok.baseline,
+      fec_ok.subject_faults, fec_ok.baseline_faults);
   return 0;
 }

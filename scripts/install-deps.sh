@@ -17,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev               # libFuzzer targets of every parser
   procps                                 # pkill/ps used by the demo script
   i2c-tools                              # i2ctransfer, the baseline of the bridge benchmark
+  valgrind                               # scripts/start-path.sh: the functions a short run calls
   gcovr                                  # scripts/coverage.sh
   python3 python3-numpy python3-matplotlib  # tools/plot-capture
   pybind11-dev python3-dev               # the Python module demodctl (src/python/)

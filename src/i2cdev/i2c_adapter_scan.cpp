@@ -15,12 +15,14 @@
 // For the listing, each adapter's name is its entry's `name` attribute (what `i2cdetect -l`
 // shows), and its USB vendor:product are the `idVendor` and `idProduct` of the nearest USB device
 // directory above its node.
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <filesystem>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "files/safe_open.h"
@@ -28,8 +30,6 @@
 
 namespace demodctl {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kAdapterPrefix = "i2c-";
 constexpr std::string_view kUsbBusPrefix = "usb";
@@ -40,10 +40,14 @@ constexpr std::size_t kMaxNameBytes = 256;
 // idVendor and idProduct hold four lower-case hex digits and a newline.
 constexpr std::size_t kUsbIdDigits = 4;
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool is_hex_digit(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool all_digits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-  });
+  return !text.empty() && std::all_of(text.begin(), text.end(), is_digit);
 }
 
 // N of an "i2c-N" entry name; nothing for any other name.
@@ -61,73 +65,107 @@ bool is_usb_bus_name(std::string_view name) {
   return name.starts_with(kUsbBusPrefix) && all_digits(name.substr(kUsbBusPrefix.size()));
 }
 
-// True when `node` lies strictly below `root`.
-bool is_below(const fs::path& node, const fs::path& root) {
-  const fs::path relative = node.lexically_relative(root);
-  return !relative.empty() && relative != "." && *relative.begin() != "..";
+// `name` in the directory `dir`.
+std::string child(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  if (!path.ends_with('/')) path += '/';
+  path += name;
+  return path;
 }
 
-bool runs_through_usb(const fs::path& node, const fs::path& root) {
-  if (!is_below(node, root)) return false;
-  for (const fs::path& component : node.lexically_relative(root)) {
-    if (is_usb_bus_name(component.native())) return true;
+// The directory holding `path` (an absolute path without a trailing '/'); "/" holds itself.
+std::string parent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// The absolute path of `path` with every link resolved; nothing when it does not lead anywhere.
+std::optional<std::string> resolved(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+  if (real == nullptr) return std::nullopt;
+  return std::string(real.get());
+}
+
+// What follows `root` in `node`, both resolved: "" unless `node` lies strictly below `root`.
+std::string_view below(std::string_view node, std::string_view root) {
+  const std::size_t skip = root == "/" ? 1 : root.size() + 1;
+  if (node.size() <= skip || !node.starts_with(root) || node[skip - 1] != '/') return {};
+  return node.substr(skip);
+}
+
+// Closes a directory listing when it goes out of scope.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+bool is_regular_file(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The nearest directory from `node` up holding a USB device's idVendor, staying below `root`.
+std::optional<std::string> usb_device_above(const std::string& node, const std::string& root) {
+  for (std::string dir = node; !below(dir, root).empty(); dir = parent(dir)) {
+    if (is_regular_file(child(dir, "idVendor"))) return dir;
+  }
+  return std::nullopt;
+}
+
+bool runs_through_usb(const std::string& node, const std::string& root) {
+  std::string_view rest = below(node, root);
+  if (rest.empty()) return false;
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    if (is_usb_bus_name(rest.substr(0, slash))) return true;
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
   }
   // Ancestors only down to the sysfs root, never above it.
-  std::error_code ec;
-  for (fs::path dir = node; dir != root && is_below(dir, root); dir = dir.parent_path()) {
-    if (fs::is_regular_file(dir / "idVendor", ec)) return true;
-  }
-  return false;
+  return usb_device_above(node, root).has_value();
 }
 
 // A sysfs attribute's text without its trailing newline; nothing when it cannot be read.
-std::optional<std::string> read_attribute(const fs::path& file, std::size_t max_bytes) {
+std::optional<std::string> read_attribute(const std::string& file, std::size_t max_bytes) {
   std::string text;
   std::string reason;
-  if (!read_small_file(file.native(), max_bytes, &text, &reason)) return std::nullopt;
+  if (!read_small_file(file, max_bytes, &text, &reason)) return std::nullopt;
   if (text.ends_with('\n')) text.pop_back();
   return text;
 }
 
 // One of the two halves of a USB id: exactly four hex digits.
-std::optional<std::string> usb_id_half(const fs::path& file) {
+std::optional<std::string> usb_id_half(const std::string& file) {
   auto text = read_attribute(file, kUsbIdDigits + 1);
   const bool hex =
-      text && text->size() == kUsbIdDigits && std::all_of(text->begin(), text->end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-      });
+      text && text->size() == kUsbIdDigits && std::all_of(text->begin(), text->end(), is_hex_digit);
   return hex ? text : std::nullopt;
 }
 
 // "vvvv:pppp" of the nearest USB device directory above `node`, staying below `root`; "" when
 // there is none or its ids do not read as such.
-std::string usb_id_above(const fs::path& node, const fs::path& root) {
-  std::error_code ec;
-  for (fs::path dir = node; dir != root && is_below(dir, root); dir = dir.parent_path()) {
-    if (!fs::is_regular_file(dir / "idVendor", ec)) continue;
-    const auto vendor = usb_id_half(dir / "idVendor");
-    const auto product = usb_id_half(dir / "idProduct");
-    return vendor && product ? *vendor + ":" + *product : "";
-  }
-  return "";
+std::string usb_id_above(const std::string& node, const std::string& root) {
+  const std::optional<std::string> device = usb_device_above(node, root);
+  if (!device) return "";
+  const auto vendor = usb_id_half(child(*device, "idVendor"));
+  const auto product = usb_id_half(child(*device, "idProduct"));
+  return vendor && product ? *vendor + ":" + *product : "";
 }
 
 // Adapters listed in `dir`; `link` is the entry below each i2c-N entry that
 // leads to the device node ("" when the entry itself is the link).
-std::vector<I2cAdapter> list_adapters(const fs::path& dir, std::string_view link,
-                                      const fs::path& root) {
+std::vector<I2cAdapter> list_adapters(const std::string& dir, std::string_view link,
+                                      const std::string& root) {
   std::vector<I2cAdapter> adapters;
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const auto number = adapter_number(it->path().filename().native());
+  const std::unique_ptr<DIR, DirCloser> entries(::opendir(dir.c_str()));
+  if (entries == nullptr) return adapters;
+  while (const dirent* entry = ::readdir(entries.get())) {
+    const auto number = adapter_number(entry->d_name);
     if (!number) continue;
-    std::error_code resolve_ec;
-    const fs::path target = link.empty() ? it->path() : it->path() / link;
-    const fs::path node = fs::canonical(target, resolve_ec);
-    if (resolve_ec) continue;  // broken link
-    adapters.push_back({*number, read_attribute(it->path() / "name", kMaxNameBytes).value_or(""),
-                        usb_id_above(node, root), runs_through_usb(node, root)});
+    const std::string path = child(dir, entry->d_name);
+    const std::optional<std::string> node = resolved(link.empty() ? path : child(path, link));
+    if (!node) continue;  // broken link
+    adapters.push_back({*number, read_attribute(child(path, "name"), kMaxNameBytes).value_or(""),
+                        usb_id_above(*node, root), runs_through_usb(*node, root)});
   }
   return adapters;
 }
@@ -135,11 +173,13 @@ std::vector<I2cAdapter> list_adapters(const fs::path& dir, std::string_view link
 }  // namespace
 
 std::vector<I2cAdapter> scan_i2c_adapters(const std::string& sysfs_root) {
-  std::error_code ec;
-  const fs::path root = fs::canonical(sysfs_root, ec);
-  if (ec) return {};
-  std::vector<I2cAdapter> adapters = list_adapters(root / "class" / "i2c-dev", "device", root);
-  if (adapters.empty()) adapters = list_adapters(root / "bus" / "i2c" / "devices", "", root);
+  const std::optional<std::string> root = resolved(sysfs_root);
+  if (!root) return {};
+  std::vector<I2cAdapter> adapters =
+      list_adapters(child(child(*root, "class"), "i2c-dev"), "device", *root);
+  if (adapters.empty()) {
+    adapters = list_adapters(child(child(child(*root, "bus"), "i2c"), "devices"), "", *root);
+  }
   std::sort(adapters.begin(), adapters.end(),
             [](const I2cAdapter& a, const I2cAdapter& b) { return a.number < b.number; });
   return adapters;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <sstream>
+#include <cstdio>
 #include <vector>
 
 namespace demodctl::sim {
@@ -12,10 +12,39 @@ using nlohmann::json;
 
 constexpr uint64_t kByteMax = 0xFF;
 
+// Significant digits of a bound in a message: those a stream shows by default.
+constexpr int kRealDigits = 6;
+// Room for "%.6g" of any double: sign, six digits, point, and an exponent such as "e-308".
+constexpr std::size_t kRealTextBytes = 32;
+
 std::string range_text(uint64_t lo, uint64_t hi) {
-  std::ostringstream out;
-  out << "expected a number from " << lo << " to " << hi;
-  return out.str();
+  return "expected a number from " + std::to_string(lo) + " to " + std::to_string(hi);
+}
+
+// A bound as a stream writes a double by default ("%g", six significant digits).
+std::string real_text(double value) {
+  char text[kRealTextBytes];
+  const int length = std::snprintf(text, sizeof text, "%.*g", kRealDigits, value);
+  return std::string(text, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+// Whitespace as the C locale knows it, which separates the words of a byte list.
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The whitespace-separated words of `text`, at most `max_words` of them.
+std::vector<std::string> split_words(std::string_view text, std::size_t max_words) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (words.size() < max_words) {
+    while (at < text.size() && is_blank(text[at])) ++at;
+    if (at == text.size()) break;
+    const std::size_t start = at;
+    while (at < text.size() && !is_blank(text[at])) ++at;
+    words.emplace_back(text.substr(start, at - start));
+  }
+  return words;
 }
 
 [[noreturn]] void out_of_range(const std::string& where, uint64_t lo, uint64_t hi,
@@ -75,9 +104,8 @@ double read_real(const json& value, const std::string& where, double lo, double 
   }
   const auto number = value.get<double>();
   if (!(number >= lo && number <= hi)) {  // also refuses what is not finite
-    std::ostringstream range;
-    range << where << ": expected a number from " << lo << " to " << hi;
-    throw ScenarioError(range.str());
+    throw ScenarioError(where + ": expected a number from " + real_text(lo) + " to " +
+                        real_text(hi));
   }
   return number;
 }
@@ -106,9 +134,9 @@ std::array<uint8_t, 4> read_identity(const json& value, const std::string& where
   if (!value.is_string()) {
     throw ScenarioError(where + ": expected 4 hex bytes such as \"01 00 36 31\"");
   }
-  std::istringstream words(value.get<std::string>());
-  std::vector<std::string> parts;
-  for (std::string word; words >> word && parts.size() <= bytes.size();) parts.push_back(word);
+  // One word more than needed tells a list that is too long.
+  const std::vector<std::string> parts =
+      split_words(value.get_ref<const std::string&>(), bytes.size() + 1);
   if (parts.size() != bytes.size()) {
     throw ScenarioError(where + ": expected 4 hex bytes such as \"01 00 36 31\"");
   }

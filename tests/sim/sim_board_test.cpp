@@ -193,6 +193,7 @@ TEST(Scenario, MalformedInputsGiveAOneLineFault) {
       {R"({"tuners": [{}, {"address": 2, "address": 2}]})", "tuners[1]: duplicate key 'address'"},
       {R"({"demod": {"registers": {"0x2C": 1, "44": 2}}})", "44: register 0x2C given twice"},
       {R"({"demod": {"identity": "01 00 36"}})", "expected 4 hex bytes"},
+      {R"({"demod": {"identity": "01\t00\n36 31 30"}})", "expected 4 hex bytes"},
       {R"({"tuners": [{"address": "0xD0"}]})", "already used"},
       {R"({"channels": [0, 0]})", "listed twice"},
       {R"({"bad\nkey": 1})", "unknown key 'bad?key'"},
@@ -201,7 +202,9 @@ TEST(Scenario, MalformedInputsGiveAOneLineFault) {
       {R"({"signal": {"cn_db": "9"}})", "signal.cn_db: expected a number, got string"},
       {R"({"signal": {}, "transponders": []})", "'signal' and 'transponders' exclude each other"},
       {R"({"transponders": [{"modcod": 4}]})", "transponders[0]: missing 'frequency_mhz'"},
-      {R"({"transponders": [{"frequency_mhz": 0.5}]})", "transponders[0].frequency_mhz: expected"},
+      {R"({"transponders": [{"frequency_mhz": 0.5}]})",
+       "transponders[0].frequency_mhz: expected a number from 1 to 50000"},
+      {R"({"signal": {"power_dbm": 1}})", "power_dbm: expected a number from -100 to 0"},
       {R"({"tuners": [{"address": 192, "type": 1}]})", "tuners[0].type: expected \"rda5815\""},
   };
   for (const auto& [text, problem] : cases) {
@@ -218,7 +221,7 @@ TEST(Scenario, MalformedInputsGiveAOneLineFault) {
 // The identity wins over registers 0x6C..0x6F; every list has its bound, one past it is refused.
 TEST(Scenario, PrecedenceAndLimits) {
   auto board = board_from(
-      R"({"demod": {"identity": "10 01 36 31", "registers": {"0x6C": 0, "0x6F": "0x30"}}})");
+      R"({"demod": {"identity": " 10\t01  36\n31 ", "registers": {"0x6C": 0, "0x6F": "0x30"}}})");
   EXPECT_EQ(read(*board, kDemod, 0x6C, 4), (Bytes{0x10, 0x01, 0x36, 0x31}));
   const auto list = [](int n, const std::string& prefix, const std::string& suffix) {
     std::string s;  // n items: prefix 2 suffix, prefix 4 suffix, ...
