@@ -206,8 +206,7 @@ int main(int argc, char** argv) {
   report("ad_smp (USB bridge, sim)", usb_capture);
   std::printf("a bare run (on_line): socket %.2f ms, USB bridge (sim) %.2f ms\n", socket_bare,
               usb_bare);
-  std::printf("targets: tuner_set ratio <= 1.03; ad_smp over the socket ratio <= 1.15
-");
+  std::printf("targets: tuner_set ratio <= 1.03; ad_smp over the socket ratio <= 1.15\n");
   std::filesystem::remove_all(dir);
   return 0;
 }
