@@ -60,9 +60,9 @@ void exercise(demodctl::SimBoard& board) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::string problem;
-  const auto scenario = demodctl::sim::parse_scenario(text, &problem);
+  const auto scenario = demodctl::sim::parse_scenario(text);
   if (!scenario) {
+    const std::string& problem = scenario.error().cause;
     if (problem.empty() || problem.find('\n') != std::string::npos) {
       fail("a refusal without its one-line problem");
     }

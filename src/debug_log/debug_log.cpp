@@ -16,14 +16,11 @@ bool DebugLog::open(Start start, bool verbose) {
   const bool fresh = start == Start::fresh;
   const FileRule rule{.access = fresh ? O_RDWR | O_CREAT : O_WRONLY | O_CREAT | O_APPEND,
                       .truncate = fresh};
-  std::string reason;
-  const int fd = open_file(kDebugLogName, rule, &reason);
-  if (fd >= 0) file_ = ::fdopen(fd, fresh ? "w+" : "a");
+  const Result<int> fd = open_file(kDebugLogName, rule);
+  std::string reason = fd ? "cannot make a stream of it" : fd.error().cause;
+  if (fd) file_ = ::fdopen(*fd, fresh ? "w+" : "a");
   if (file_ != nullptr) return true;
-  if (fd >= 0) {
-    reason = "cannot make a stream of it";
-    ::close(fd);
-  }
+  if (fd) ::close(*fd);
   if (verbose) std::fprintf(stderr, "demodctl: debug log: %s: %s\n", kDebugLogName, reason.c_str());
   return false;
 }

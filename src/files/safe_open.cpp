@@ -31,10 +31,12 @@ std::string size_text(std::size_t bytes) {
 
 }  // namespace
 
-int open_file(const std::string& path, const FileRule& rule, std::string* reason) {
-  const auto refuse = [&](const char* why) {
-    if (reason != nullptr) *reason = why;
-    return -1;
+Result<int> open_file(const std::string& path, const FileRule& rule) {
+  const auto refuse = [](const char* why) {
+    const int refusing_errno = errno;
+    Fault fault{FaultKind::file, why};
+    errno = refusing_errno;  // what a caller may still ask (ENOSPC, EEXIST)
+    return fault;
   };
   // What stands there now is looked at first, so that a device (some act when opened) or a FIFO
   // is refused without being opened at all.
@@ -51,27 +53,26 @@ int open_file(const std::string& path, const FileRule& rule, std::string* reason
     problem = std::strerror(errno);
   }
   if (problem == nullptr) return fd;
-  refuse(problem);
+  Fault fault = refuse(problem);
   ::close(fd);
-  return -1;
+  return fault;
 }
 
-bool read_small_file(const std::string& path, std::size_t max_bytes, std::string* text,
-                     std::string* reason) {
-  const int fd = open_file(path, FileRule{}, reason);
-  if (fd < 0) return false;
-  text->clear();
+Result<std::string> read_small_file(const std::string& path, std::size_t max_bytes) {
+  const Result<int> opened = open_file(path, FileRule{});
+  if (!opened) return opened.error();
+  const int fd = *opened;
+  std::string text;
   const char* problem = nullptr;
   std::array<char, kReadChunk> chunk{};
   for (;;) {
     const ssize_t n = ::read(fd, chunk.data(), chunk.size());
     if (n > 0) {
-      if (text->size() + static_cast<std::size_t>(n) > max_bytes) {
-        *reason = "larger than " + size_text(max_bytes);
+      if (text.size() + static_cast<std::size_t>(n) > max_bytes) {
         ::close(fd);
-        return false;
+        return Fault{FaultKind::file, "larger than " + size_text(max_bytes)};
       }
-      text->append(chunk.data(), static_cast<std::size_t>(n));
+      text.append(chunk.data(), static_cast<std::size_t>(n));
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
@@ -81,9 +82,8 @@ bool read_small_file(const std::string& path, std::size_t max_bytes, std::string
     }
   }
   ::close(fd);
-  if (problem == nullptr) return true;
-  *reason = problem;
-  return false;
+  if (problem == nullptr) return text;
+  return Fault{FaultKind::file, problem};
 }
 
 }  // namespace demodctl

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+#include "result/result.h"
+
 namespace demodctl {
 
 struct FileRule {
@@ -24,14 +26,14 @@ struct FileRule {
   mode_t create_mode = 0666;
 };
 
-// A descriptor (close-on-exec, non-blocking, never the controlling terminal), or -1 and *reason:
-// one line such as "it is a symbolic link (name the file itself)", "it is a FIFO, not a file",
-// "it is a directory", "not a regular file" or the system's text ("Permission denied").
-int open_file(const std::string& path, const FileRule& rule, std::string* reason);
+// A descriptor (close-on-exec, non-blocking, never the controlling terminal), or a file fault
+// whose cause is one line such as "it is a symbolic link (name the file itself)", "it is a FIFO,
+// not a file", "it is a directory", "not a regular file" or the system's text ("Permission
+// denied"); errno is left as the refusing call set it.
+Result<int> open_file(const std::string& path, const FileRule& rule);
 
-// The whole content of a regular file of at most max_bytes, read under the rule above. False and
-// *reason when it cannot be opened, is larger, cannot be read, or a read would wait.
-bool read_small_file(const std::string& path, std::size_t max_bytes, std::string* text,
-                     std::string* reason);
+// The whole content of a regular file of at most max_bytes, read under the rule above; a file
+// fault when it cannot be opened, is larger, cannot be read, or a read would wait.
+Result<std::string> read_small_file(const std::string& path, std::size_t max_bytes);
 
 }  // namespace demodctl

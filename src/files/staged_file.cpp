@@ -27,9 +27,9 @@ int open_new(const std::string& path, mode_t mode, int* error_number) {
   FileRule rule;
   rule.access = O_WRONLY | O_CREAT | O_EXCL;  // O_EXCL: never an existing file, link or FIFO
   rule.create_mode = mode;
-  const int fd = open_file(path, rule, nullptr);
+  const Result<int> fd = open_file(path, rule);
   *error_number = errno;
-  return fd;
+  return fd.value_or(-1);
 }
 
 }  // namespace

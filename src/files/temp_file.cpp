@@ -39,8 +39,9 @@ bool modified_lately(const struct stat& st) {
 
 // Removes `name` when it is a regular file nobody holds, old enough, and still the file locked.
 void remove_if_abandoned(const std::string& name) {
-  const int fd = open_file(name, FileRule{}, nullptr);
-  if (fd < 0) return;
+  const Result<int> opened = open_file(name, FileRule{});
+  if (!opened) return;
+  const int fd = *opened;
   struct stat held {};
   struct stat there {};
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && !modified_lately(held) &&

@@ -89,10 +89,9 @@ Result<std::unique_ptr<TraceLog>> TraceLog::create(const std::string& path, Trac
                       .truncate = true,
                       .char_device_ok = true,
                       .create_mode = kTraceFileMode};
-  std::string why;
-  const int fd = open_file(path, rule, &why);
-  if (fd < 0) return Fault{FaultKind::file, path + ": cannot open trace: " + why};
-  return std::unique_ptr<TraceLog>(new TraceLog(fd, path, source));
+  const Result<int> fd = open_file(path, rule);
+  if (!fd) return Fault{FaultKind::file, path + ": cannot open trace: " + fd.error().cause};
+  return std::unique_ptr<TraceLog>(new TraceLog(*fd, path, source));
 }
 
 TraceLog::TraceLog(int fd, std::string path, TraceSource source)

@@ -126,11 +126,10 @@ bool runs_through_usb(const std::string& node, const std::string& root) {
 
 // A sysfs attribute's text without its trailing newline; nothing when it cannot be read.
 std::optional<std::string> read_attribute(const std::string& file, std::size_t max_bytes) {
-  std::string text;
-  std::string reason;
-  if (!read_small_file(file, max_bytes, &text, &reason)) return std::nullopt;
-  if (text.ends_with('\n')) text.pop_back();
-  return text;
+  Result<std::string> text = read_small_file(file, max_bytes);
+  if (!text) return std::nullopt;
+  if (text->ends_with('\n')) text->pop_back();
+  return std::move(*text);
 }
 
 // One of the two halves of a USB id: exactly four hex digits.

@@ -181,14 +181,13 @@ LoadedConfig parse_monitor_config(const std::string& path, std::string_view text
 }
 
 LoadedConfig load_monitor_config(const std::string& path) {
-  std::string text;
-  std::string reason;
-  if (!read_small_file(path, kMaxConfigBytes, &text, &reason)) {
+  const Result<std::string> text = read_small_file(path, kMaxConfigBytes);
+  if (!text) {
     LoadedConfig loaded;
-    loaded.error = path + ": " + reason;
+    loaded.error = path + ": " + text.error().cause;
     return loaded;
   }
-  return parse_monitor_config(path, text);
+  return parse_monitor_config(path, *text);
 }
 
 }  // namespace demodctl::monitor

@@ -90,14 +90,13 @@ class HttpWebServer final : public WebServer {
 
  private:
   static std::shared_ptr<const std::string> load_chart_js(const std::string& path) {
-    std::string text;
-    std::string reason;
-    if (!read_small_file(path, kMaxChartJsBytes, &text, &reason)) {
+    Result<std::string> text = read_small_file(path, kMaxChartJsBytes);
+    if (!text) {
       // The page tests for Chart and explains; a script that loads cleanly keeps the console
       // free of errors.
-      text = "/* Chart.js is not installed: " + path + ": " + reason + " */\n";
+      text = "/* Chart.js is not installed: " + path + ": " + text.error().cause + " */\n";
     }
-    return std::make_shared<const std::string>(std::move(text));
+    return std::make_shared<const std::string>(std::move(*text));
   }
 
   // Every resource is sent whole: a Range field is ignored, so no reply is larger than its

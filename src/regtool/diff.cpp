@@ -14,13 +14,12 @@ constexpr std::size_t kMaxDumpFile =
 constexpr int kExitTrouble = 2;  // diff's status for an error
 
 std::optional<Dump> load(const std::string& path) {
-  std::string text;
-  std::string reason;
-  if (!read_small_file(path, kMaxDumpFile, &text, &reason)) {
-    complain(path + ": " + reason);
+  const Result<std::string> text = read_small_file(path, kMaxDumpFile);
+  if (!text) {
+    complain(path + ": " + text.error().cause);
     return std::nullopt;
   }
-  Result<Dump> dump = parse_dump(text);
+  Result<Dump> dump = parse_dump(*text);
   if (!dump) {
     complain(path + ": " + dump.error().cause);
     return std::nullopt;

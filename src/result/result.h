@@ -62,6 +62,7 @@ class [[nodiscard]] Result {
   const T& operator*() const { return value(); }
   T& operator*() { return value(); }
   const T* operator->() const { return &value(); }
+  T* operator->() { return &value(); }
   const Fault& error() const { return std::get<1>(state_); }
   T value_or(T other) const { return has_value() ? value() : std::move(other); }
 

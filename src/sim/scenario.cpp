@@ -455,7 +455,7 @@ Scenario default_scenario() {
   return scenario;
 }
 
-std::optional<Scenario> parse_scenario(std::string_view text, std::string* problem) {
+Result<Scenario> parse_scenario(std::string_view text) {
   std::string message;
   try {
     if (too_deep(text)) {
@@ -476,8 +476,7 @@ std::optional<Scenario> parse_scenario(std::string_view text, std::string* probl
   } catch (...) {
     message = "unreadable scenario";
   }
-  if (problem != nullptr) *problem = message;
-  return std::nullopt;
+  return Fault{FaultKind::usage, message};
 }
 
 }  // namespace demodctl::sim

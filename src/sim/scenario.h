@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "result/result.h"
 #include "sim/lock_timeline.h"
 #include "sim/random_faults.h"
 #include "sim/signal.h"
@@ -71,6 +72,6 @@ Scenario default_scenario();
 
 // Parses and checks a scenario. On failure returns nothing and sets *problem to a
 // one-line description (without the file name).
-std::optional<Scenario> parse_scenario(std::string_view text, std::string* problem);
+Result<Scenario> parse_scenario(std::string_view text);
 
 }  // namespace demodctl::sim

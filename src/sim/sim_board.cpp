@@ -29,18 +29,18 @@ std::unique_ptr<SimBoard> SimBoard::make_default() {
 }
 
 Result<std::unique_ptr<SimBoard>> SimBoard::from_json_text(std::string_view text) {
-  std::string problem;
-  auto scenario = sim::parse_scenario(text, &problem);
-  if (!scenario) return Fault{FaultKind::file, "scenario: " + problem};
+  Result<sim::Scenario> scenario = sim::parse_scenario(text);
+  if (!scenario) return Fault{FaultKind::file, "scenario: " + scenario.error().cause};
   return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
 }
 
 Result<std::unique_ptr<SimBoard>> SimBoard::from_file(const std::string& path) {
-  std::string text;
   std::string problem;
-  if (!read_small_file(path, kMaxScenarioBytes, &text, &problem)) {
-    problem = "cannot open scenario: " + problem;
-  } else if (auto scenario = sim::parse_scenario(text, &problem)) {
+  if (Result<std::string> text = read_small_file(path, kMaxScenarioBytes); !text) {
+    problem = "cannot open scenario: " + text.error().cause;
+  } else if (Result<sim::Scenario> scenario = sim::parse_scenario(*text); !scenario) {
+    problem = scenario.error().cause;
+  } else {
     return std::unique_ptr<SimBoard>(new SimBoard(std::make_unique<State>(*scenario)));
   }
   return Fault{FaultKind::file, sim::printable(path, path.size()) + ": " + problem};

@@ -45,10 +45,10 @@ TEST(OpenFile, EachKindOfPath) {
   for (const auto& [name, rule, reason] : kOpenCases) {
     testing::write_file(dir.path(), "file", "older");
     const std::string path = name[0] == '/' ? name : dir / name;
-    std::string why;
-    const int fd = open_file(path, rule, &why);
-    EXPECT_EQ(fd < 0 ? why : "", reason) << name;
-    if (fd >= 0) {
+    const Result<int> opened = open_file(path, rule);
+    EXPECT_EQ(opened ? "" : opened.error().cause, reason) << name;
+    if (opened) {
+      const int fd = *opened;
       // Close-on-exec and emptied only where the rule says so.
       EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << name;
       if (std::string(name) == "file") {
@@ -71,8 +71,8 @@ TEST(ReadSmallFile, WholeFileOrWhyNot) {
       {"/dev/zero", 4, "not a regular file"},
   };
   for (const auto& [path, max, text_or_why] : cases) {
-    std::string text, why;
-    EXPECT_EQ(read_small_file(path, max, &text, &why) ? text : why, text_or_why) << path;
+    const Result<std::string> text = read_small_file(path, max);
+    EXPECT_EQ(text ? *text : text.error().cause, text_or_why) << path;
   }
 }
 
