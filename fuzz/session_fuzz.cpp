@@ -130,6 +130,7 @@ void check_replies(const Script& want, std::span<const uint8_t> got) {
 struct Owner : demodctl::SessionOwner {
   bool gone = false;
   void forget(demodctl::Session*) override { gone = true; }
+  size_t open_sessions() const override { return 1; }  // the one fuzzed connection
 };
 
 struct Loopback {
