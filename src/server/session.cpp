@@ -166,12 +166,15 @@ void Session::post_turn() {
 
 void Session::serve() {
   serving_ = true;
-  take_requests();
+  const bool waiting = take_requests();
   serving_ = false;
-  start_write();
+  start_write();  // the replies of this turn leave together, now
+  // The replies are on their way: work the board has left from its transactions (a capture unit
+  // filling its memory) costs no client a round trip.
+  if (waiting) backend_.settle();
 }
 
-void Session::take_requests() {
+bool Session::take_requests() {
   size_t budget = kTransfersPerTurn;
   const auto turn_end = Clock::now() + kSoleTurn;
   while (!closed_ && !closing_) {
@@ -183,7 +186,7 @@ void Session::take_requests() {
       }
       if (!outcome) {
         post_turn();  // let the other connections in before the next reads
-        return;
+        return false;
       }
       const wire::Request q = period_->request();
       period_.reset();
@@ -193,11 +196,11 @@ void Session::take_requests() {
     }
     if (queued_bytes() > kPauseAboveQueuedBytes) {
       paused_ = true;  // on_written resumes
-      return;
+      return false;
     }
     if (budget == 0) {
       post_turn();
-      return;
+      return false;
     }
     const wire::DecodeResult r =
         wire::decode_request(std::span<const uint8_t>(in_.data() + in_pos_, in_.size() - in_pos_));
@@ -208,23 +211,23 @@ void Session::take_requests() {
       queue(wire::encode_error_reply(r.opcode, r.status, r.seq, r.reason));
       if (r.close) {
         close_after_flush("protocol error: " + std::string(r.reason));
-        return;
+        return false;
       }
       log_.refusal(peer_, decode_refusal_text(r) + " (client " + peer_ + ")");
     }
     in_pos_ += r.consumed;
     if (r.outcome == wire::DecodeOutcome::kRequest) handle(r.request);
   }
-  if (closed_ || closing_) return;
+  if (closed_ || closing_) return false;
   // No complete request left: keep the partial one, then read more (or end after the peer's FIN).
   in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(in_pos_));
   in_pos_ = 0;
   if (peer_done_) {
     close_after_flush("peer");
-    return;
+    return false;
   }
-  backend_.settle();  // the replies are sent: the board's own work costs no one a round trip
   start_read();
+  return true;
 }
 
 void Session::handle(const wire::Request& q) {
