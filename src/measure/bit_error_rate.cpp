@@ -16,7 +16,21 @@ struct BlockBits {
   uint32_t normal;
   uint32_t short_frame;
 };
-enum Rate : uint8_t { r1_4, r1_3, r2_5, r1_2, r3_5, r2_3, r3_4, r4_5, r5_6, r8_9, r9_10, none };
+enum class Rate : uint8_t {
+  r1_4,
+  r1_3,
+  r2_5,
+  r1_2,
+  r3_5,
+  r2_3,
+  r3_4,
+  r4_5,
+  r5_6,
+  r8_9,
+  r9_10,
+  none
+};
+using enum Rate;
 constexpr BlockBits kBlockBits[] = {
     {16200, 3240},  {21600, 5400},  {25920, 6480},  {32400, 7200},  {38880, 9720},  {43200, 10800},
     {48600, 11880}, {51840, 12600}, {54000, 13320}, {57600, 14400}, {58320, 58320}, {58320, 58320},
@@ -45,7 +59,8 @@ constexpr uint32_t kWindowPacketsAtW0 = 16;
 uint32_t ldpc_block_bits(uint8_t pls) {
   const auto modcod = static_cast<size_t>(reg::modcod.get(pls));
   const Rate rate = modcod < std::size(kModcodRate) ? kModcodRate[modcod] : none;
-  return reg::short_frame.set_in(pls) ? kBlockBits[rate].short_frame : kBlockBits[rate].normal;
+  const BlockBits& bits = kBlockBits[static_cast<size_t>(rate)];
+  return reg::short_frame.set_in(pls) ? bits.short_frame : bits.normal;
 }
 
 // rate = errors / bits per frame / frames per window, each step in double.
