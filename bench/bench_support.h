@@ -116,4 +116,34 @@ inline double run_timed(const std::vector<std::string>& argv, const std::vector<
   return t.wall_s;
 }
 
+// Two programs' runs set against each other: the medians of each one's wall time and page faults.
+struct Pair {
+  double subject;
+  double baseline;
+  double subject_faults;  // page faults a run
+  double baseline_faults;
+};
+
+// `runs` runs of each program, alternating, so that a load that comes and goes weighs on both
+// alike; an exit other than 0 is reported.
+inline Pair process_times(const std::vector<std::string>& subject,
+                          const std::vector<std::string>& baseline,
+                          const std::vector<std::string>& env, int runs) {
+  std::vector<double> a;
+  std::vector<double> b;
+  std::vector<double> a_faults;
+  std::vector<double> b_faults;
+  for (int i = 0; i < runs; ++i) {
+    const RunTimes s = run_measured(subject, env);
+    const RunTimes t = run_measured(baseline, env);
+    if (s.exit_status != 0 || t.exit_status != 0)
+      std::fprintf(stderr, "exit statuses %d and %d\n", s.exit_status, t.exit_status);
+    a.push_back(s.wall_s);
+    b.push_back(t.wall_s);
+    a_faults.push_back(static_cast<double>(s.minor_faults));
+    b_faults.push_back(static_cast<double>(t.minor_faults));
+  }
+  return {median(a), median(b), median(a_faults), median(b_faults)};
+}
+
 }  // namespace bench

@@ -128,13 +128,13 @@ int main() {
     const auto t0 = bench::Clock::now();
     for (int i = 0; i < kSamplesPerRound; ++i) {
       monitor::BoardSample sample;
-      monitor::read_sample(link.transport(), sample);
+      monitor::read_sample(link.bus(), sample);
       if (!sample.connected) ++failed;
     }
     sample_s += bench::seconds_since(t0);
     const auto t1 = bench::Clock::now();
     for (int i = 0; i < round_trips; ++i) {
-      if (!demod_read_reg(link.transport(), reg::lock_status.reg)) ++failed;
+      if (!demod_read_reg(link.bus(), reg::lock_status.reg)) ++failed;
     }
     round_trip_s += bench::seconds_since(t1);
   }

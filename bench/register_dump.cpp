@@ -25,27 +25,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::vector<std::string> env = {"LD_PRELOAD=" FAKE_I2C_ADAPTER};
-  std::vector<double> dump;
-  std::vector<double> baseline;
-  std::vector<double> dump_faults;
-  std::vector<double> baseline_faults;
-  for (int i = 0; i < runs; ++i) {
-    const bench::RunTimes d =
-        bench::run_measured({DEMODREG_BIN, "usb:/dev/i2c-99@0xD0", "dump"}, env);
-    const bench::RunTimes b = bench::run_measured({kI2cdump, "-y", "99", "0x68", "b"}, env);
-    if (d.exit_status != 0 || b.exit_status != 0)
-      std::fprintf(stderr, "exit statuses %d and %d\n", d.exit_status, b.exit_status);
-    dump.push_back(d.wall_s);
-    baseline.push_back(b.wall_s);
-    dump_faults.push_back(static_cast<double>(d.minor_faults));
-    baseline_faults.push_back(static_cast<double>(b.minor_faults));
-  }
-  const double subject = bench::median(dump);
-  const double base = bench::median(baseline);
+  const bench::Pair dump = bench::process_times({DEMODREG_BIN, "usb:/dev/i2c-99@0xD0", "dump"},
+                                                {kI2cdump, "-y", "99", "0x68", "b"}, env, runs);
   std::printf(
       "demodreg dump (bridge)    %8.2f us   i2cdump %9.2f us    ratio %.2f"
       "   page faults %.0f against %.0f\n",
-      subject * 1e6, base * 1e6, subject / base, bench::median(dump_faults),
-      bench::median(baseline_faults));
+      dump.subject * 1e6, dump.baseline * 1e6, dump.subject / dump.baseline, dump.subject_faults,
+      dump.baseline_faults);
   return 0;
 }

@@ -33,6 +33,8 @@ namespace {
 
 using bench::Clock;
 using bench::median;
+using bench::Pair;
+using bench::process_times;
 using bench::seconds_since;
 using bench::set_nodelay;
 
@@ -98,34 +100,6 @@ double register_round_trip(int port, int rounds) {
   client.disconnect();
   if (failures != 0) std::fprintf(stderr, "%d register reads failed\n", failures);
   return t;
-}
-
-struct Pair {
-  double subject;
-  double baseline;
-  double subject_faults;  // page faults a run, medians
-  double baseline_faults;
-};
-
-// `runs` runs of each program, alternating; the median of each.
-Pair process_times(const std::vector<std::string>& subject,
-                   const std::vector<std::string>& baseline, const std::vector<std::string>& env,
-                   int runs) {
-  std::vector<double> a;
-  std::vector<double> b;
-  std::vector<double> a_faults;
-  std::vector<double> b_faults;
-  for (int i = 0; i < runs; ++i) {
-    const bench::RunTimes s = bench::run_measured(subject, env);
-    const bench::RunTimes t = bench::run_measured(baseline, env);
-    if (s.exit_status != 0 || t.exit_status != 0)
-      std::fprintf(stderr, "exit statuses %d and %d\n", s.exit_status, t.exit_status);
-    a.push_back(s.wall_s);
-    b.push_back(t.wall_s);
-    a_faults.push_back(static_cast<double>(s.minor_faults));
-    b_faults.push_back(static_cast<double>(t.minor_faults));
-  }
-  return {median(a), median(b), median(a_faults), median(b_faults)};
 }
 
 }  // namespace

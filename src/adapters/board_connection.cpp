@@ -15,7 +15,7 @@ struct BoardConnection::Parts : TransportLibraries {
 
   std::unique_ptr<RegClient> client;
   std::unique_ptr<UsbBridge> bridge;
-  std::unique_ptr<BoardBus> transport;
+  std::unique_ptr<BoardBus> bus;  // the board's bus over whichever of the two
 };
 
 BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& settings)
@@ -27,20 +27,19 @@ BoardConnection::BoardConnection(const BoardTarget& target, const RunSettings& s
   } else {
     parts_->client = std::make_unique<RegClient>(settings);
   }
-  parts_->transport =
-      make_board_bus(target.usb ? Via::bridge : Via::server, target.device, *parts_);
+  parts_->bus = make_board_bus(target.usb ? Via::bridge : Via::server, target.device, *parts_);
 }
 
 BoardConnection::~BoardConnection() { close(); }
 
 bool BoardConnection::open() {
   close();
-  open_ = parts_->transport->open_connection().has_value();
+  open_ = parts_->bus->open_connection().has_value();
   return up();
 }
 
 void BoardConnection::close() {
-  if (open_) parts_->transport->close_connection();
+  if (open_) parts_->bus->close_connection();
   open_ = false;
 }
 
@@ -49,7 +48,7 @@ bool BoardConnection::up() const {
   return parts_->client ? parts_->client->connected() : parts_->bridge->is_open();
 }
 
-BoardBus& BoardConnection::transport() { return *parts_->transport; }
+BoardBus& BoardConnection::bus() { return *parts_->bus; }
 
 bool BoardConnection::probe(int address) {
   std::array<uint8_t, 1> byte{};
@@ -59,7 +58,7 @@ bool BoardConnection::probe(int address) {
     I2cBus* bus = parts_->bridge->bus();
     return bus != nullptr && bus->transfer(addr7, {}, byte).has_value();
   }
-  const int channel = parts_->transport->demod().channel;
+  const int channel = parts_->bus->demod().channel;
   return parts_->client->read_regs({channel, address, 0}, byte).has_value();
 }
 

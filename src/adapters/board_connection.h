@@ -25,7 +25,8 @@ class BoardConnection {
   void close();
   // The connection is up: the client is connected, the bridge open.
   bool up() const;
-  BoardBus& transport();
+  // The board's bus over the connection.
+  BoardBus& bus();
 
   // One probe of `address` (the 8-bit address byte) on the board's channel: true when a device
   // acknowledged. The bridge reads one byte with no register pointer written first; the register

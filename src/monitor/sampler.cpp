@@ -86,7 +86,7 @@ void Sampler::run() {
     }
     sample.time = std::chrono::system_clock::now();
     if (link.up()) {
-      read_sample(link.transport(), sample);
+      read_sample(link.bus(), sample);
       if (!sample.connected && !link.up()) {
         link.close();
         next_attempt = Clock::now() + retry;
@@ -101,7 +101,7 @@ void Sampler::run() {
 
     const bool due = options_.capture_every != 0 && index % options_.capture_every == 0;
     if (sample.connected && (feed_.take_capture_request(target_.name) || due)) {
-      const auto capture = take_capture(link.transport(), sample, options_.capture_dir);
+      const auto capture = take_capture(link.bus(), sample, options_.capture_dir);
       if (capture) {
         feed_.publish_capture(*capture);
       } else {

@@ -44,7 +44,7 @@ Board::Board(std::string uri) : uri_(std::move(uri)) {
   Result<std::unique_ptr<monitor::BoardLink>> link = make_board_link(uri_);
   if (!link) throw std::invalid_argument(link.error().cause);
   link_ = std::move(*link);
-  recording_ = std::make_unique<RecordingBoardBus>(link_->transport());
+  recording_ = std::make_unique<RecordingBoardBus>(link_->bus());
 }
 
 Board::~Board() { close(); }

@@ -38,17 +38,17 @@ int run(const Request& r, const Settings& settings) {
     complain("cannot open the board (set DEMODCTL_VERBOSE=1 for why)");
     return kExitUsage;
   }
-  RegisterSpace space{conn.transport(), std::nullopt, false};
+  RegisterSpace space{conn.bus(), std::nullopt, false};
   if (r.tuner || r.scan_tuner) {
-    if (auto id = conn.transport().read_chip_identity(reg::identity.reg); !id) {
+    if (auto id = conn.bus().read_chip_identity(reg::identity.reg); !id) {
       return board_fault(id.error());
     }
     if (r.tuner && !r.scan_tuner) {
-      I2cDevice tuner = conn.transport().demod();
+      I2cDevice tuner = conn.bus().demod();
       tuner.address = *r.tuner;
       space.tuner = tuner;
     }
-    space.tuner_direct = tuner_wired_direct(conn.transport().identity());
+    space.tuner_direct = tuner_wired_direct(conn.bus().identity());
   }
   int status = kExitOk;
   switch (r.command) {
