@@ -1,6 +1,5 @@
 #include "regtool/register_space.h"
 
-#include "demod/register_map.h"
 #include "tuner/tuner_bus.h"
 
 namespace demodctl::regtool {
@@ -9,10 +8,6 @@ Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, 
   TunerBus tuner_bus(bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
   if (!out.empty()) return tuner_bus.write_regs(reg, out);
   return tuner_bus.read_regs(reg, in);
-}
-
-Result<void> open_tuner_gate(BoardBus& bus) {
-  return demod_write_reg(bus, reg::repeater_open.reg, reg::repeater_open.put(0, 1));
 }
 
 Result<void> read_regs(const RegisterSpace& space, uint8_t reg, std::span<uint8_t> out) {

@@ -23,7 +23,5 @@ Result<void> write_regs(const RegisterSpace& space, uint8_t reg, std::span<const
 // the repeater is driven touches this file alone.
 Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
                             std::span<uint8_t> in, std::span<const uint8_t> out);
-// Opens the repeater for the one transfer that follows (a scan's probe behind it).
-Result<void> open_tuner_gate(BoardBus& bus);
 
 }  // namespace demodctl::regtool

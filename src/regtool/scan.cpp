@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "regtool/commands.h"
+#include "tuner/tuner_bus.h"
 
 namespace demodctl::regtool {
 namespace {
@@ -30,7 +31,7 @@ int run_scan(const Request& r, const RegisterSpace& space, BoardConnection& conn
         continue;
       }
       if (r.scan_tuner && !space.tuner_direct) {
-        if (auto open = open_tuner_gate(space.bus); !open) return board_fault(open.error());
+        if (auto open = open_gate(space.bus); !open) return board_fault(open.error());
       }
       if (conn.probe(address)) {
         std::snprintf(cell.data(), cell.size(), " %02x", address);

@@ -24,9 +24,11 @@ constexpr GateOpening kGateOpening{reg::repeater_open.reg, reg::repeater_open.pu
 TunerBus::TunerBus(BoardBus& bus, const I2cDevice& tuner, TunerWiring wiring)
     : bus_(bus), device_(addressed(bus, tuner, wiring)), wiring_(wiring) {}
 
-Result<void> TunerBus::select() {
-  return demod_write_reg(bus_, kGateOpening.reg, kGateOpening.value);
+Result<void> open_gate(BoardBus& bus) {
+  return demod_write_reg(bus, kGateOpening.reg, kGateOpening.value);
 }
+
+Result<void> TunerBus::select() { return open_gate(bus_); }
 
 template <typename Transfer>
 Result<void> TunerBus::in_groups(uint8_t reg, size_t size, Transfer transfer) {

@@ -44,6 +44,10 @@ class TunerBus {
   TunerWiring wiring_;
 };
 
+// Opens the gate for the one tuner transfer that follows (a demodulator write): what TunerBus does
+// before each group, for a caller that makes the transfer itself (a scan's probe).
+Result<void> open_gate(BoardBus& bus);
+
 // Each row written to the tuner, as write_demod_rows does for the demodulator.
 Result<void> write_tuner_rows(TunerBus& tuner, std::span<const RegRow> rows);
 
