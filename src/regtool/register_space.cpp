@@ -3,6 +3,7 @@
 #include "tuner/tuner_bus.h"
 
 namespace demodctl::regtool {
+
 Result<void> tuner_transfer(BoardBus& bus, const I2cDevice& tuner, bool direct, uint8_t reg,
                             std::span<uint8_t> in, std::span<const uint8_t> out) {
   TunerBus tuner_bus(bus, tuner, direct ? TunerWiring::direct : TunerWiring::behind_gate);
