@@ -13,8 +13,10 @@ namespace demodctl {
 namespace {
 
 constexpr char kHeader[] = "Column:2\n";
-// "-256,-256\n": the longest line a pair makes.
-constexpr size_t kMaxLineLength = 10;
+// The longest line any pair of ints makes, "-2147483648,-2147483648\n" (a capture's samples are
+// 9 bits at most, but the room does not rely on it).
+constexpr size_t kMaxIntLength = 11;
+constexpr size_t kMaxLineLength = 2 * kMaxIntLength + 2;
 
 // "%d,%d\n" of the pair at `out`, which has room for kMaxLineLength bytes; the end of the line.
 char* put_line(char* out, const SamplePair& pair) {
