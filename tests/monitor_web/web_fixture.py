@@ -71,6 +71,7 @@ class Monitor:
                 self.port = free_port()
                 self._start([os.environ["DEMODMON_BIN"], *boards, "--interval", "200",
                              "--http", "127.0.0.1:%d" % self.port, *extra])
+                self._wait_listening(self.procs[-1])
         except BaseException:
             self.stop()
             raise
@@ -88,6 +89,17 @@ class Monitor:
         if not line.startswith(prefix):
             raise RuntimeError("%s did not start: %r" % (argv[0], line))
         return line
+
+    def _wait_listening(self, proc):
+        """Until `proc` takes connections on the page's port (a slow start, such as a sanitizer
+        build's, is not yet a refusal); fails at once if it has ended."""
+        def listening():
+            if proc.poll() is not None:
+                raise AssertionError("demodmon ended (%s) before its page listened"
+                                     % proc.returncode)
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                return True
+        wait_for("demodmon's page to listen", listening, START_BOUND_S)
 
     def stop(self):
         for proc in reversed(self.procs):
