@@ -28,6 +28,8 @@ using wire::Status;
 // READ_PERIOD may take one bus transaction per item: allow this much more per read.
 constexpr std::chrono::milliseconds kPeriodAllowancePerRead{1};
 constexpr int kMaxPort = 65535;
+// What one recv takes at most when less is still wanted: a few replies of register accesses.
+constexpr size_t kReceiveChunk = 512;
 
 bool fits_u16(int v) { return v >= 0 && v <= 0xFFFF; }
 bool fits_u8(int v) { return v >= 0 && v <= 0xFF; }
@@ -83,6 +85,8 @@ RegClient::~RegClient() { abandon(); }
 void RegClient::abandon() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  received_.clear();  // what the closed connection carried belongs to no later request
+  received_pos_ = 0;
 }
 
 Result<void> RegClient::connect(const std::string& host, int port) {
@@ -196,15 +200,25 @@ RegClient::Io RegClient::send_all(std::span<const uint8_t> bytes, Clock::time_po
 
 RegClient::Io RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point deadline) {
   while (n > 0) {
-    const ssize_t got = ::recv(fd_, dst, n, 0);
-    if (got > 0) {
-      dst += got;
-      n -= static_cast<size_t>(got);
-    } else if (got < 0 && errno == EINTR) {
+    if (received_pos_ < received_.size()) {
+      const size_t take = std::min(n, received_.size() - received_pos_);
+      std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(received_pos_), take, dst);
+      received_pos_ += take;
+      dst += take;
+      n -= take;
       continue;
-    } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!wait_for(fd_, POLLIN, deadline)) return Io::timed_out;
+    }
+    // Nothing kept: wait until something has arrived (a reply is rarely there the moment its
+    // request has left), then take all of it at once.
+    if (!wait_for(fd_, POLLIN, deadline)) return Io::timed_out;
+    received_.resize(std::max(n, kReceiveChunk));
+    const ssize_t got = ::recv(fd_, received_.data(), received_.size(), 0);
+    received_pos_ = 0;
+    if (got > 0) {
+      received_.resize(static_cast<size_t>(got));
     } else {
+      received_.clear();
+      if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       lost_errno_ = got < 0 ? errno : 0;  // 0: closed by the server
       return Io::lost;
     }

@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bus/register_server.h"
 #include "bus/run_settings.h"
@@ -103,6 +104,10 @@ class RegClient : public RegisterServer {
   std::string_view outcome_ = "OK";
   std::chrono::milliseconds waited_{0};  // the reply timeout of the last request
   int lost_errno_ = 0;                   // why the connection broke, when the system said (CLOSED)
+  // Bytes received and not yet taken: one recv takes what has arrived, often a whole reply or
+  // both replies of a pair, and the rest waits here for the frame it belongs to.
+  std::vector<uint8_t> received_;
+  size_t received_pos_ = 0;
   RunSettings settings_;
 };
 

@@ -169,9 +169,11 @@ void Session::serve() {
   const bool waiting = take_requests();
   serving_ = false;
   start_write();  // the replies of this turn leave together, now
+  if (!waiting) return;
+  start_read();  // after the replies: the client waits for them, not for this
   // The replies are on their way: work the board has left from its transactions (a capture unit
   // filling its memory) costs no client a round trip.
-  if (waiting) backend_.settle();
+  backend_.settle();
 }
 
 bool Session::take_requests() {
@@ -226,8 +228,7 @@ bool Session::take_requests() {
     close_after_flush("peer");
     return false;
   }
-  start_read();
-  return true;
+  return true;  // serve() reads on
 }
 
 void Session::handle(const wire::Request& q) {

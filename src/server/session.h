@@ -67,7 +67,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // requests that came in one read (a client's pipelined pair) leave in one segment, so the client
   // is woken once for them.
   void serve();
-  // The requests on hand, their replies queued; true when it ends waiting for more to read.
+  // The requests on hand, their replies queued; true when it ends wanting more to read (serve()
+  // starts that read once the replies are out).
   bool take_requests();
   void post_turn();
   void handle(const wire::Request& request);
