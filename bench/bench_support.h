@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -144,6 +146,96 @@ inline Pair process_times(const std::vector<std::string>& subject,
     b_faults.push_back(static_cast<double>(t.minor_faults));
   }
   return {median(a), median(b), median(a_faults), median(b_faults)};
+}
+
+// A plain TCP peer on loopback, in a process of its own, that answers every `request` bytes with
+// `reply` bytes until the connection closes: a round trip with nothing of ours in it.
+struct EchoPeer {
+  pid_t pid = -1;
+  int fd = -1;  // the caller's end
+  size_t request = 0;
+  size_t reply = 0;
+};
+
+inline bool full_io(int fd, char* buf, size_t n, bool write_side) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = write_side ? send(fd, buf + done, n - done, MSG_NOSIGNAL)
+                                 : recv(fd, buf + done, n - done, 0);
+    if (r <= 0) return false;
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+inline EchoPeer start_echo(size_t request, size_t reply) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(listener, 1);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  EchoPeer peer{fork(), -1, request, reply};
+  if (peer.pid == 0) {
+    // Only the listener: a copy of another peer's end held here would keep that peer from ever
+    // seeing its connection close.
+    if (listener > 3) close_range(3, static_cast<unsigned>(listener) - 1, 0);
+    close_range(static_cast<unsigned>(listener) + 1, ~0U, 0);
+    const int c = accept(listener, nullptr, nullptr);
+    set_nodelay(c);
+    std::vector<char> buf(std::max(request, reply));
+    while (full_io(c, buf.data(), request, false) && full_io(c, buf.data(), reply, true)) {
+    }
+    _exit(0);
+  }
+  peer.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  connect(peer.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  set_nodelay(peer.fd);
+  close(listener);
+  return peer;
+}
+
+// One exchange: the request out, the whole reply back.
+inline bool echo(const EchoPeer& peer) {
+  std::vector<char> buf(std::max(peer.request, peer.reply));
+  return full_io(peer.fd, buf.data(), peer.request, true) &&
+         full_io(peer.fd, buf.data(), peer.reply, false);
+}
+
+inline void stop(EchoPeer& peer) {
+  close(peer.fd);
+  waitpid(peer.pid, nullptr, 0);
+  peer = {};
+}
+
+// The machine's CPU time in clock ticks, and the part of it a hypervisor gave to other guests
+// while this one's processors had work ("steal" in /proc/stat): on a shared virtual machine it is
+// the time a run waits for a processor that no code of ours can shorten.
+struct CpuTicks {
+  double total = 0;
+  double steal = 0;
+};
+
+inline CpuTicks cpu_ticks() {
+  std::ifstream stat("/proc/stat");
+  std::string line;
+  std::getline(stat, line);  // "cpu  user nice system idle iowait irq softirq steal ..."
+  std::istringstream fields(line.substr(line.find(' ')));
+  CpuTicks t;
+  double v = 0;
+  for (int i = 0; i < 8 && fields >> v; ++i) {
+    t.total += v;
+    if (i == 7) t.steal = v;
+  }
+  return t;
+}
+
+// The share of the CPU time between two readings that was stolen.
+inline double steal_share(const CpuTicks& from, const CpuTicks& to) {
+  const double total = to.total - from.total;
+  return total > 0 ? (to.steal - from.steal) / total : 0.0;
 }
 
 }  // namespace bench
