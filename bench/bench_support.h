@@ -168,15 +168,23 @@ inline bool full_io(int fd, char* buf, size_t n, bool write_side) {
   return true;
 }
 
-inline EchoPeer start_echo(size_t request, size_t reply) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket listening on a free loopback port, and that port.
+inline int listen_loopback(int& port, int backlog = 1) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(listener, 1);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, backlog);
   socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+inline EchoPeer start_echo(size_t request, size_t reply) {
+  int port = 0;
+  const int listener = listen_loopback(port);
   EchoPeer peer{fork(), -1, request, reply};
   if (peer.pid == 0) {
     // Only the listener: a copy of another peer's end held here would keep that peer from ever
@@ -190,6 +198,10 @@ inline EchoPeer start_echo(size_t request, size_t reply) {
     }
     _exit(0);
   }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
   peer.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   connect(peer.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   set_nodelay(peer.fd);

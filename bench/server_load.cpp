@@ -47,19 +47,6 @@ constexpr uint32_t kPeriodTotal = 65531;
 
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-int listen_loopback(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(fd, 1024);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port = ntohs(addr.sin_port);
-  return fd;
-}
-
 // The baseline server: answers every 19 bytes received with a 7-byte frame carrying the
 // request's seq, on one thread with epoll, like regserver.
 [[noreturn]] void run_echo_server(int listener) {
@@ -103,7 +90,7 @@ int listen_loopback(int& port) {
 
 Child start_echo_server() {
   Child c;
-  const int listener = listen_loopback(c.port);
+  const int listener = bench::listen_loopback(c.port, 1024);
   c.pid = fork();
   if (c.pid == 0) run_echo_server(listener);
   close(listener);
