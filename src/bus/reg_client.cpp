@@ -209,16 +209,22 @@ RegClient::Io RegClient::recv_exact(uint8_t* dst, size_t n, Clock::time_point de
       continue;
     }
     // Nothing kept: wait until something has arrived (a reply is rarely there the moment its
-    // request has left), then take all of it at once.
+    // request has left), then take all of it at once. A large rest (a capture's data) goes
+    // straight where it belongs.
     if (!wait_for(fd_, POLLIN, deadline)) return Io::timed_out;
-    received_.resize(std::max(n, kReceiveChunk));
-    const ssize_t got = ::recv(fd_, received_.data(), received_.size(), 0);
+    const bool direct = n >= kReceiveChunk;
+    if (!direct) received_.resize(kReceiveChunk);
+    const ssize_t got = ::recv(fd_, direct ? dst : received_.data(), direct ? n : kReceiveChunk, 0);
     received_pos_ = 0;
+    received_.resize(!direct && got > 0 ? static_cast<size_t>(got) : 0);
     if (got > 0) {
-      received_.resize(static_cast<size_t>(got));
+      if (direct) {
+        dst += got;
+        n -= static_cast<size_t>(got);
+      }
+    } else if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+      continue;
     } else {
-      received_.clear();
-      if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       lost_errno_ = got < 0 ? errno : 0;  // 0: closed by the server
       return Io::lost;
     }
