@@ -9,11 +9,13 @@
 // Each figure is the median of its runs; the fastest run is shown beside it. For scale, the wall
 // time of a bare run (on_line: start, connection, one identity read) on each transport is reported
 // too: every run pays it.
-// Beside each tuner_set run the machine's floor for it is measured: the same waits through the
-// same wait function, each tuner byte's followed by one plain TCP exchange the size of the gate
-// opening and tuner write, to an echo process. What a run takes beyond that floor and a bare run
-// is what demodctl and regserver add. The share of CPU time the hypervisor kept from this machine
-// during each measurement is printed with it.
+// Beside each socket run the machine's floor for it is measured: the same waits through the
+// same wait function with plain TCP exchanges to an echo process in place of the requests (for
+// tuner_set one the size of a gate opening and tuner write after each tuner byte's wait; for
+// ad_smp its requests, the data as one reply, and a sample file of the same size written and
+// renamed). What a run takes beyond that floor and a bare run is what demodctl and regserver add.
+// The share of CPU time the hypervisor kept from this machine during each measurement is printed
+// with it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -28,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -60,11 +63,7 @@ constexpr size_t kReplyBytes = 7;
 constexpr size_t kFetchReplyBytes = 8192 + 6;
 constexpr size_t kSampleFileBytes = 14749;
 
-double sum(const std::vector<int>& ms) {
-  double total = 0;
-  for (const int m : ms) total += m;
-  return total;
-}
+double sum(const std::vector<int>& ms) { return std::accumulate(ms.begin(), ms.end(), 0.0); }
 
 // One run of demodctl in `dir` with extra environment entries, standard output to /dev/null;
 // its wall time in ms.
@@ -264,7 +263,7 @@ int main(int argc, char** argv) {
   };
   bench::EchoPeer echo = bench::start_echo(kPairRequestBytes, kPairReplyBytes);
   const auto tuner_floor = [&echo](const std::vector<int>& driver_waits) {
-    return [&echo, &driver_waits](double mandated_ms, const std::vector<std::string>&) {
+    return [&echo, driver_waits](double mandated_ms, const std::vector<std::string>&) {
       return tuner_floor_ms(echo, mandated_ms, driver_waits);
     };
   };

@@ -57,6 +57,18 @@ class ScriptedServer {
   std::thread thread_;
 };
 
+// A call's fault as "KIND|CAUSE" ("|" when it succeeded) against `want`, "KIND|" and the end of
+// the cause.
+::testing::AssertionResult fault_is(const Result<void>& done, std::string_view want) {
+  const std::string seen =
+      done ? "|" : std::string(kind_name(done.error().kind)) + "|" + done.error().cause;
+  const size_t bar = want.find('|');
+  if (seen.starts_with(want.substr(0, bar + 1)) && seen.ends_with(want.substr(bar + 1))) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << seen;
+}
+
 // The settings a program reads from its environment (a lookup here).
 TEST(RunSettings, ReplyTimeoutAndTraceFromTheirVariables) {
   const std::pair<const char*, long> cases[] = {{nullptr, 3000},  {"", 3000},
@@ -104,12 +116,7 @@ TEST(RegClient, RefusesRepliesThatBreakTheProtocol) {
     EXPECT_EQ(status_of(last), rc) << reply.size();
     EXPECT_EQ(value, rc == 0 ? 0x3F : 0);
     EXPECT_EQ(client.connected(), still_connected);
-    const std::string seen =
-        last ? "" : std::string(kind_name(last.error().kind)) + "|" + last.error().cause;
-    const std::string_view want(fault);
-    EXPECT_TRUE(seen.starts_with(want.substr(0, want.find('|') + 1)) &&
-                seen.ends_with(want.substr(want.find('|') + 1)))
-        << seen;
+    EXPECT_TRUE(fault_is(last, fault));
     client.disconnect();
   }
 }
@@ -162,12 +169,7 @@ TEST(RegClient, WritePairSendsBothBeforeReadingEither) {
     RegClient client;
     ASSERT_TRUE(client.connect("127.0.0.1", server.port()));
     const Result<void> done = client.write_pair(gate, write);
-    const std::string seen =
-        done ? "|" : std::string(kind_name(done.error().kind)) + "|" + done.error().cause;
-    const std::string_view want(fault);
-    EXPECT_TRUE(seen.starts_with(want.substr(0, want.find('|') + 1)) &&
-                seen.ends_with(want.substr(want.find('|') + 1)))
-        << seen;
+    EXPECT_TRUE(fault_is(done, fault));
     if (!closes) {
       EXPECT_EQ(bool(client.write_pair(gate, write)), status == 0);
     }
